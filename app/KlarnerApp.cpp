@@ -1,0 +1,252 @@
+// Start-up: own path, language library, single instance, administrator check, command
+// line, then the unattended run or the main window.
+#include "KlarnerApp.h"
+#include "../engine/Constants.h"
+#include "../engine/RootKeys.h"
+#include "../resources/resource.h"
+#include <commctrl.h>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+const char* const kLanguages[] = { "de-de", "en-us" };
+const int kModuleDriveChars = 3;
+const int kModuleDirChars = 256;
+const int kModuleNameChars = 256;
+const int kResDirChars = 256;
+const int kResDllChars = MAX_PATH;
+
+// Bounded copy that must fit whole; FALSE (and an empty target) when it does not.
+BOOL CopyWhole(char* target, size_t capacity, const char* source, size_t length)
+{
+    if (length >= capacity) {
+        target[0] = '\0';
+        return FALSE;
+    }
+    memcpy(target, source, length);
+    target[length] = '\0';
+    return TRUE;
+}
+
+// Splits a module path into drive, directory (with its last backslash) and file name
+// without the extension; FALSE when a part does not fit its buffer.
+BOOL SplitModulePath(const char* path, char* drive, char* dir, char* name)
+{
+    size_t driveLength = (path[0] && path[1] == ':') ? 2 : 0;
+    const char* rest = path + driveLength;
+    const char* lastSeparator = nullptr;
+    for (const char* p = rest; *p; ++p)
+        if (*p == '\\' || *p == '/')
+            lastSeparator = p;
+    const char* base = lastSeparator ? lastSeparator + 1 : rest;
+    const char* dot = strrchr(base, '.');
+    size_t nameLength = dot ? static_cast<size_t>(dot - base) : strlen(base);
+    return CopyWhole(drive, kModuleDriveChars, path, driveLength) &&
+           CopyWhole(dir, kModuleDirChars, rest, static_cast<size_t>(base - rest)) &&
+           CopyWhole(name, kModuleNameChars, base, nameLength);
+}
+}
+
+CKlarnerApp::CKlarnerApp() {}
+
+CKlarnerApp::~CKlarnerApp() {}
+
+BEGIN_MESSAGE_MAP(CKlarnerApp, CWinApp)
+    ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+END_MESSAGE_MAP()
+
+void CKlarnerApp::ShowMessage(UINT textId, UINT captionId)
+{
+    m_text.LoadString(textId);
+    m_caption.LoadString(captionId);
+    ::MessageBoxA(nullptr, m_text, m_caption, MB_OK | MB_ICONERROR);
+}
+
+BOOL CKlarnerApp::LoadLanguageLibrary(const char* szFullModuleFileName, BOOL pathComplete)
+{
+    char szModDrive[kModuleDriveChars] = "";
+    char szModDir[kModuleDirChars] = "";
+    char szModFileName[kModuleNameChars] = "";
+    char szResDir[kResDirChars] = "";
+    char szResDll[kResDllChars] = "";
+    BOOL splitOk = pathComplete && SplitModulePath(szFullModuleFileName, szModDrive, szModDir, szModFileName);
+
+    CString candidate;
+    for (const char* language : kLanguages) {
+        // The candidate is also built in full for the message, even when it would not fit.
+        candidate = CString(szModDrive) + szModDir + language + "\\" + szModFileName + ".dll";
+        if (!splitOk)
+            continue;
+        int dirLength = snprintf(szResDir, sizeof szResDir, "%s%s\\", szModDir, language);
+        if (dirLength < 0 || dirLength >= kResDirChars)
+            continue;
+        int dllLength = snprintf(szResDll, sizeof szResDll, "%s%s%s.dll", szModDrive, szResDir, szModFileName);
+        if (dllLength < 0 || dllLength >= kResDllChars)
+            continue;
+        // Loaded as data only: no code of a file beside an elevated program ever runs.
+        m_hResourceLib = ::LoadLibraryExA(szResDll, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        if (m_hResourceLib)
+            break;
+    }
+    if (!m_hResourceLib) {
+        CString strErrMessage = CString(kTextCouldNotFindFile) + candidate;
+        ::MessageBoxA(nullptr, strErrMessage, kTextErrorCaption, MB_OK | MB_ICONERROR);
+        return FALSE;
+    }
+    AfxSetResourceHandle(m_hResourceLib);
+    return TRUE;
+}
+
+BOOL CKlarnerApp::InitInstance()
+{
+    char szFullModuleFileName[MAX_PATH] = "";
+    DWORD length = ::GetModuleFileNameA(nullptr, szFullModuleFileName, MAX_PATH);
+    if (length == 0) {
+        CString strErrMessage = CString(kTextCouldNotFindFile) + szFullModuleFileName;
+        ::MessageBoxA(nullptr, strErrMessage, kTextErrorCaption, MB_OK | MB_ICONERROR);
+        return FALSE;
+    }
+    // A path that filled the buffer was cut short; it names no library of ours.
+    if (!LoadLanguageLibrary(szFullModuleFileName, length < MAX_PATH))
+        return FALSE;
+
+    ::CreateMutexA(nullptr, TRUE, kMutexName);
+    DWORD mutexError = ::GetLastError();
+    m_delete = 0;
+    if (mutexError == ERROR_ALREADY_EXISTS) {
+        ShowMessage(IDS_ALREADY_RUNNING, IDS_ERROR_CAPTION);
+        return FALSE;
+    }
+
+    if (!IsAdministrator()) {
+        ShowMessage(IDS_ADMIN_REQUIRED, IDS_ADMIN_CAPTION);
+        return FALSE;
+    }
+
+    CommandLineValues values;
+    ReadCommandLine(__argc, __argv, values);
+
+    if (values.silent) {
+        RunUnattended(values.strFileName, values.strKeyWords, values.strHkeyName);
+        return FALSE;
+    }
+
+    InitCommonControls();
+    CWinApp::InitInstance();
+    AfxEnableControlContainer();
+    // The main window is not built yet: the windowed start shows nothing.
+    return FALSE;
+}
+
+CString CKlarnerApp::GetSwitchValue(const char* place)
+{
+    CString strParam;
+    const char* equals = strchr(place, '=');
+    if (!equals)
+        return strParam;
+    const char* value = equals + 1;
+    strParam = CString(value, static_cast<int>(strcspn(value, "/")));
+    if (!strParam.IsEmpty() && strParam.GetAt(strParam.GetLength() - 1) == ' ')
+        strParam = strParam.Left(strParam.GetLength() - 1);
+    return strParam;
+}
+
+void CKlarnerApp::ReadCommandLine(int argc, char* argv[], CommandLineValues& values)
+{
+    // Plain case-sensitive substring search, first spelling before the second.
+    auto find = [](const char* argument, const char* first, const char* second) -> const char* {
+        const char* place = strstr(argument, first);
+        return place ? place : strstr(argument, second);
+    };
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (find(argument, "/del", "/DEL"))
+            m_delete = 1;
+        if (const char* place = find(argument, "/SILENT", "/silent")) {
+            values.strFileName = GetSwitchValue(place);
+            values.silent = 1;
+        }
+        if (const char* place = find(argument, "/KEYWORDS", "/keywords"))
+            values.strKeyWords = GetSwitchValue(place);
+        if (const char* place = find(argument, "/HKEY", "/hkey")) {
+            values.strHkeyName = GetSwitchValue(place);
+            if (!IsRootKeyName(values.strHkeyName))
+                values.strHkeyName.Empty();
+        }
+    }
+}
+
+BOOL CKlarnerApp::IsWin9x()
+{
+    OSVERSIONINFOA osVersion;
+    memset(&osVersion, 0, sizeof osVersion);
+    osVersion.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+    return ::GetVersionExA(&osVersion) && osVersion.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+}
+
+BOOL CKlarnerApp::IsAdministrator()
+{
+    if (IsWin9x())
+        return TRUE;
+
+    BOOL bReturn = FALSE;
+    HANDLE hToken = nullptr;
+    PSID psidAdmin = nullptr;
+    PSECURITY_DESCRIPTOR psdAdmin = nullptr;
+    PACL pACL = nullptr;
+    SID_IDENTIFIER_AUTHORITY SystemSidAuthority = SECURITY_NT_AUTHORITY;
+    DWORD dwStructureSize = sizeof(PRIVILEGE_SET);
+    PRIVILEGE_SET ps;
+    DWORD dwStatus = 0;
+    const DWORD dwAccessMask = 3;     // private rights: 1 read, 2 write
+    const DWORD dwAccessDesired = 1;
+    GENERIC_MAPPING GenericMapping = { 1, 2, 0, 3 };
+
+    BOOL impersonating = ::ImpersonateSelf(SecurityImpersonation);
+    do {
+        if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, FALSE, &hToken)) {
+            if (::GetLastError() != ERROR_NO_TOKEN)
+                break;
+            if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken))
+                break;
+        }
+        if (!::AllocateAndInitializeSid(&SystemSidAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                        DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &psidAdmin))
+            break;
+        psdAdmin = ::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
+        if (!psdAdmin || !::InitializeSecurityDescriptor(psdAdmin, SECURITY_DESCRIPTOR_REVISION))
+            break;
+        DWORD dwACLSize = ::GetLengthSid(psidAdmin) + sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD);
+        pACL = static_cast<PACL>(::LocalAlloc(LPTR, dwACLSize));
+        if (!pACL || !::InitializeAcl(pACL, dwACLSize, ACL_REVISION2))
+            break;
+        if (!::AddAccessAllowedAce(pACL, ACL_REVISION2, dwAccessMask, psidAdmin))
+            break;
+        if (!::SetSecurityDescriptorDacl(psdAdmin, TRUE, pACL, FALSE))
+            break;
+        ::SetSecurityDescriptorGroup(psdAdmin, psidAdmin, FALSE);
+        ::SetSecurityDescriptorOwner(psdAdmin, psidAdmin, FALSE);
+        if (!::IsValidSecurityDescriptor(psdAdmin))
+            break;
+        BOOL accessStatus = FALSE;
+        if (!::AccessCheck(psdAdmin, hToken, dwAccessDesired, &GenericMapping, &ps, &dwStructureSize, &dwStatus,
+                           &accessStatus)) {
+            printf("AccessCheck() failed with error %lu\n", ::GetLastError());
+            break;
+        }
+        bReturn = accessStatus;
+    } while (false);
+
+    // The thread must not stay impersonating, whichever way the check ended.
+    if (impersonating)
+        ::RevertToSelf();
+    if (hToken)
+        ::CloseHandle(hToken);
+    if (pACL)
+        ::LocalFree(pACL);
+    if (psdAdmin)
+        ::LocalFree(psdAdmin);
+    if (psidAdmin)
+        ::FreeSid(psidAdmin);
+    return bReturn;
+}

@@ -1,0 +1,22 @@
+// The five predefined root keys by full name; their order is also the root-key slot order.
+#pragma once
+#include <windows.h>
+#include "../framework/CString.h"
+
+const int kRootKeyCount = 5;
+
+// Exact, case-sensitive look-up; any other text yields HKEY_LOCAL_MACHINE.
+HKEY HkeyFromName(CString name);
+// The root key's full name; any other handle yields the empty string.
+CString HkeyName(HKEY hKey);
+// Name and handle of slot 0 to 4.
+const char* RootKeyNameAt(int slot);
+HKEY RootKeyAt(int slot);
+// TRUE when the text is exactly one of the five names.
+BOOL IsRootKeyName(const char* name);
+
+// A root-key slot holds the predefined handle's 32-bit value (0x80000000 and up) or 0.
+// Predefined handles are sign-extended on 64-bit Windows, so the conversions go through LONG.
+typedef DWORD RootKeySlot;
+inline HKEY HkeyFromSlot(RootKeySlot slot) { return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(slot))); }
+inline RootKeySlot SlotFromHkey(HKEY hKey) { return static_cast<RootKeySlot>(reinterpret_cast<ULONG_PTR>(hKey)); }

@@ -1,0 +1,123 @@
+// Control wrappers of the framework layer.
+#include "Controls.h"
+#include <vector>
+
+DWORD CListCtrl::SetExtendedStyle(DWORD style)
+{
+    return static_cast<DWORD>(SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, 0, style));
+}
+
+int CListCtrl::InsertColumn(int column, const char* heading, int format, int width, int subItem)
+{
+    LVCOLUMNA lvc = {};
+    lvc.mask = LVCF_FMT | LVCF_TEXT;
+    lvc.fmt = format;
+    lvc.pszText = const_cast<char*>(heading);
+    if (width >= 0) {
+        lvc.mask |= LVCF_WIDTH;
+        lvc.cx = width;
+    }
+    if (subItem >= 0) {
+        lvc.mask |= LVCF_SUBITEM;
+        lvc.iSubItem = subItem;
+    }
+    return static_cast<int>(SendMessage(LVM_INSERTCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&lvc)));
+}
+
+int CListCtrl::InsertItem(int item, const char* text)
+{
+    LVITEMA lvi = {};
+    lvi.mask = LVIF_TEXT;
+    lvi.iItem = item;
+    lvi.pszText = const_cast<char*>(text);
+    return static_cast<int>(SendMessage(LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&lvi)));
+}
+
+BOOL CListCtrl::SetItemText(int item, int subItem, const char* text)
+{
+    LVITEMA lvi = {};
+    lvi.iSubItem = subItem;
+    lvi.pszText = const_cast<char*>(text);
+    return static_cast<BOOL>(SendMessage(LVM_SETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lvi)));
+}
+
+CString CListCtrl::GetItemText(int item, int subItem) const
+{
+    // Grow the buffer until the text fits: the list view reports the length it copied.
+    for (int capacity = 256;; capacity *= 2) {
+        std::vector<char> buffer(static_cast<size_t>(capacity), '\0');
+        LVITEMA lvi = {};
+        lvi.iSubItem = subItem;
+        lvi.pszText = buffer.data();
+        lvi.cchTextMax = capacity;
+        int length = static_cast<int>(
+            SendMessage(LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lvi)));
+        if (length < capacity - 1 || capacity >= 65536)
+            return CString(buffer.data());
+    }
+}
+
+int CListCtrl::GetItemCount() const
+{
+    return static_cast<int>(SendMessage(LVM_GETITEMCOUNT));
+}
+
+BOOL CListCtrl::GetCheck(int item) const
+{
+    UINT state = static_cast<UINT>(SendMessage(LVM_GETITEMSTATE, static_cast<WPARAM>(item), LVIS_STATEIMAGEMASK));
+    return ((state >> 12) - 1) == 1;
+}
+
+BOOL CListCtrl::SetCheck(int item, BOOL check)
+{
+    LVITEMA lvi = {};
+    lvi.stateMask = LVIS_STATEIMAGEMASK;
+    lvi.state = INDEXTOSTATEIMAGEMASK(check ? 2 : 1);
+    return static_cast<BOOL>(SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lvi)));
+}
+
+BOOL CListCtrl::DeleteItem(int item)
+{
+    return static_cast<BOOL>(SendMessage(LVM_DELETEITEM, static_cast<WPARAM>(item)));
+}
+
+BOOL CListCtrl::DeleteAllItems()
+{
+    return static_cast<BOOL>(SendMessage(LVM_DELETEALLITEMS));
+}
+
+CPaintDC::CPaintDC(CWnd* wnd)
+    : m_hWnd(wnd->GetSafeHwnd())
+{
+    m_hDC = ::BeginPaint(m_hWnd, &m_ps);
+}
+
+CPaintDC::~CPaintDC()
+{
+    ::EndPaint(m_hWnd, &m_ps);
+}
+
+CFileDialog::CFileDialog(BOOL openFileDialog, const char* defaultExt, const char* fileName, DWORD flags,
+                         const char* filter, CWnd* parent, DWORD size, BOOL /*vistaStyle*/)
+    : m_openFileDialog(openFileDialog)
+{
+    memset(&m_ofn, 0, sizeof m_ofn);
+    m_szFileName[0] = '\0';
+    if (fileName)
+        lstrcpynA(m_szFileName, fileName, sizeof m_szFileName);
+    m_ofn.lStructSize = size ? size : sizeof m_ofn;
+    m_ofn.hwndOwner = parent ? parent->GetSafeHwnd() : nullptr;
+    m_ofn.lpstrFilter = filter;
+    m_ofn.lpstrFile = m_szFileName;
+    m_ofn.nMaxFile = sizeof m_szFileName;
+    m_ofn.lpstrDefExt = defaultExt;
+    m_ofn.Flags = flags;
+}
+
+INT_PTR CFileDialog::DoModal()
+{
+    BOOL ok = m_openFileDialog ? ::GetOpenFileNameA(&m_ofn) : ::GetSaveFileNameA(&m_ofn);
+    if (!ok)
+        m_szFileName[0] = '\0';
+    return ok ? IDOK : IDCANCEL;
+}

@@ -1,0 +1,70 @@
+// Control wrappers of the framework layer: static, button, edit, list view, paint DC and
+// the file-open dialog. Each is a thin layer over the control's own messages.
+#pragma once
+#include "CWnd.h"
+#include <commctrl.h>
+#include <commdlg.h>
+
+class CStatic : public CWnd
+{
+};
+
+class CButton : public CWnd
+{
+public:
+    int GetCheck() const { return static_cast<int>(SendMessage(BM_GETCHECK)); }
+    void SetCheck(int check) { SendMessage(BM_SETCHECK, static_cast<WPARAM>(check)); }
+};
+
+class CEdit : public CWnd
+{
+};
+
+class CListCtrl : public CWnd
+{
+public:
+    DWORD SetExtendedStyle(DWORD style);
+    int InsertColumn(int column, const char* heading, int format = LVCFMT_LEFT, int width = -1, int subItem = -1);
+    int InsertItem(int item, const char* text);
+    BOOL SetItemText(int item, int subItem, const char* text);
+    CString GetItemText(int item, int subItem) const;
+    int GetItemCount() const;
+    BOOL GetCheck(int item) const;
+    BOOL SetCheck(int item, BOOL check = TRUE);
+    BOOL DeleteItem(int item);
+    BOOL DeleteAllItems();
+};
+
+// Paint device context for the duration of one WM_PAINT.
+class CPaintDC
+{
+public:
+    explicit CPaintDC(CWnd* wnd);
+    ~CPaintDC();
+    CPaintDC(const CPaintDC&) = delete;
+    CPaintDC& operator=(const CPaintDC&) = delete;
+    HDC GetSafeHdc() const { return m_hDC; }
+    operator HDC() const { return m_hDC; }
+
+    PAINTSTRUCT m_ps;
+    HDC m_hDC;
+
+private:
+    HWND m_hWnd;
+};
+
+class CFileDialog
+{
+public:
+    CFileDialog(BOOL openFileDialog, const char* defaultExt = nullptr, const char* fileName = nullptr,
+                DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const char* filter = nullptr,
+                CWnd* parent = nullptr, DWORD size = 0, BOOL vistaStyle = TRUE);
+    INT_PTR DoModal();
+    CString GetPathName() const { return CString(m_szFileName); }
+
+    OPENFILENAMEA m_ofn;
+
+private:
+    BOOL m_openFileDialog;
+    char m_szFileName[MAX_PATH * 2];
+};

@@ -1,0 +1,80 @@
+// Resource numbers shared by the program and its language libraries.
+#pragma once
+
+// Dialog templates, icon and pictures.
+#define IDD_ABOUTBOX            100
+#define IDD_KLARNER_DIALOG      102
+#define IDD_CONFIG              174
+#define IDR_MAINFRAME           128
+#define IDR_MAINMENU            130
+#define IDR_GIF_SEARCHING       172
+#define IDR_GIF_IDLE            173
+
+// Strings.
+#define IDS_ABOUTBOX            101
+#define IDS_CANCEL_DONE         102
+#define IDS_CANCEL_SEARCHING    103
+#define IDS_REMOVE_FAILED       104
+#define IDS_FOUND_FMT           105
+#define IDS_FOUND_NONE          106
+#define IDS_ALREADY_RUNNING     107
+#define IDS_REPORT_OPEN_FAILED  108
+#define IDS_REPORT_RESULTS      109
+#define IDS_LABEL_ROOTKEYS      110
+#define IDS_LABEL_KEYWORDS      111
+#define IDS_LABEL_REPORT        112
+#define IDS_LABEL_BROWSE_HINT   113
+#define IDS_CONFIG_CAPTION      114
+#define IDS_DEFAULT_KEYWORDS    115
+#define IDS_ADMIN_REQUIRED      116
+#define IDS_ADMIN_CAPTION       117
+#define IDS_DATE_PLACEHOLDER    118
+#define IDS_TIME_PLACEHOLDER    119
+#define IDS_DEFAULT_REPORT      120
+#define IDS_REPORT_COUNT_FMT    121
+#define IDS_DEFAULT_OFF_WARNING 122
+#define IDS_REPORT_KEYWORDS     123
+#define IDS_LABEL_ROOTKEY_LIST  124
+#define IDS_LABEL_REPORT_PATH   125
+#define IDS_NO_ROOTKEY          126
+#define IDS_OK_SEARCH           181
+#define IDS_OK_REMOVE           182
+#define IDS_ERROR_CAPTION       183
+#define IDS_OPEN_FAILED         184
+#define IDS_THREAD_FAILED       185
+#define IDS_STATUS_SEARCHING    186
+#define IDS_STATUS_DONE         187
+#define IDS_NOTHING_TICKED      188
+#define IDS_REMOVE_QUESTION     189
+#define IDS_REMOVE_CAPTION      190
+#define IDS_REMOVE_FAILED_SUFFIX 191
+#define IDS_APP_TITLE           0xE000
+
+// Main dialog controls and commands.
+#define IDC_RESULT_LIST         1000
+#define IDC_SELECT_ALL          1001
+#define IDC_PICTURE             1003
+#define IDC_STATUS              1028
+#define IDC_SETTINGS            1029
+#define IDC_CLEAR               1030
+#define ID_HELP_ABOUT           32772
+#define ID_FILE_EXIT            32774
+#define ID_FILE_SETTINGS        32775
+#define IDM_ABOUTBOX            0x0010
+
+// Settings dialog controls.
+#define IDC_CFG_LABEL_ROOTKEYS  1000
+#define IDC_CFG_ROOT_LIST       1001
+#define IDC_CFG_KEYWORDS        1012
+#define IDC_CFG_DEFAULT_KEYWORDS 1016
+#define IDC_CFG_LABEL_PATH      1023
+#define IDC_CFG_BROWSE          1024
+#define IDC_CFG_PATH            1025
+#define IDC_CFG_LABEL_1030      1030
+#define IDC_CFG_LABEL_1031      1031
+#define IDC_CFG_LABEL_1032      1032
+#define IDC_CFG_LABEL_1033      1033
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif

@@ -1,0 +1,79 @@
+// Helpers shared by the test programs: paths, processes, the real registry of the test
+// prefix, files, and finding and answering the program's windows.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace kt {
+
+// Folder of the running test program, with a trailing backslash.
+std::string TestDir();
+// The built program and its language libraries (build\bin).
+std::string BinDir();
+std::string KlarnerExe();
+// A fresh folder under the build tree's scratch folder, removed by nobody: the build tree is throwaway.
+std::string ScratchDir(const std::string& name);
+// Copies klarner.exe and the given language libraries into `dir` (a staged installation).
+void StageProgram(const std::string& dir, const std::vector<std::string>& languages);
+
+// Loads a language library as the resource module, as start-up does.
+void UseLanguage(const char* language);
+
+// A name no other key of the prefix contains: prefix + process id + counter.
+std::string UniqueName(const char* prefix);
+
+// Registry of the test prefix.
+bool CreateKey(HKEY root, const std::string& path);
+bool KeyExists(HKEY root, const std::string& path);
+bool SetStringValue(HKEY root, const std::string& path, const char* name, const char* data);
+bool ValueExists(HKEY root, const std::string& path, const char* name);
+void DeleteTree(HKEY root, const std::string& path);
+// Applies an SDDL security descriptor's DACL to a key (for example "D:(D;;KR;;;WD)(A;;KA;;;WD)").
+bool SetKeyDacl(HKEY root, const std::string& path, const char* sddl);
+bool DenyRead(HKEY root, const std::string& path);
+bool DenyWrite(HKEY root, const std::string& path);
+bool AllowAll(HKEY root, const std::string& path);
+
+// Files.
+std::string ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+
+// Processes.
+struct Process
+{
+    HANDLE handle = nullptr;
+    DWORD id = 0;
+    bool Running() const;
+    // Exit code, or STILL_ACTIVE when it has not ended within the time.
+    DWORD Wait(DWORD milliseconds);
+    void Close();
+};
+Process Start(const std::string& commandLine, const std::string& workingDir = "");
+// Runs to the end and returns its exit code; standard output into `output` when given.
+DWORD Run(const std::string& commandLine, std::string* output = nullptr, DWORD timeoutMs = 120000);
+
+// Windows.
+// A visible top-level window of the process with the given class (null: any), waiting up to the time.
+HWND WaitForWindow(DWORD processId, const char* className, DWORD timeoutMs, HWND except = nullptr);
+HWND WaitForDialogWithControl(DWORD processId, int controlId, DWORD timeoutMs);
+std::string WindowText(HWND hwnd);
+std::string ItemText(HWND dialog, int id);
+// A message box of the process: its text, caption and the window itself.
+struct MessageBoxInfo
+{
+    HWND hwnd = nullptr;
+    std::string text;
+    std::string caption;
+};
+MessageBoxInfo WaitForMessageBox(DWORD processId, DWORD timeoutMs, HWND except = nullptr);
+// Presses a button of a dialog or message box as a click would.
+void PressButton(HWND dialog, int id);
+bool WaitUntilGone(HWND hwnd, DWORD timeoutMs);
+// Saves the window's pixels as a PNG under build\screenshots.
+bool SaveScreenshot(HWND hwnd, const std::string& name);
+// PNG encoder for 24-bit pixels (rows top-down, BGR), uncompressed deflate.
+std::string EncodePng(int width, int height, const std::vector<unsigned char>& bgr);
+
+}  // namespace kt

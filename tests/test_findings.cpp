@@ -1,0 +1,90 @@
+// Findings list and root key names.
+#include <gtest/gtest.h>
+#include "../engine/CmdList.h"
+#include "../engine/RootKeys.h"
+#include <cstring>
+
+namespace {
+
+CmdListEntry* AppendPath(CmdListEntry** head, const char* path, char kind)
+{
+    CmdListEntry* entry = CmdListAppend(head);
+    strncpy(entry->path, path, kPathChars - 1);
+    entry->kind = kind;
+    return entry;
+}
+
+TEST(FindingsList, FirstAppendBecomesTheHeadAndIsAllZero)
+{
+    CmdListEntry* head = nullptr;
+    CmdListEntry* entry = CmdListAppend(&head);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(head, entry);
+    EXPECT_EQ(entry->next, nullptr);
+    EXPECT_EQ(entry->kind, 0);
+    for (char c : entry->path)
+        ASSERT_EQ(c, 0);
+    CmdListFree(&head);
+    EXPECT_EQ(head, nullptr);
+}
+
+TEST(FindingsList, EntriesKeepTheirOrderAndIndexPastTheEndIsNull)
+{
+    CmdListEntry* head = nullptr;
+    AppendPath(&head, "A", kKindKey);
+    AppendPath(&head, "B", kKindKey);
+    AppendPath(&head, "C", kKindValue);
+    CmdListEntry* fourth = AppendPath(&head, "D", kKindKey);
+    EXPECT_EQ(CmdListGetAt(head, 3), fourth);
+    EXPECT_EQ(CmdListGetAt(head, 4), nullptr);
+    EXPECT_STREQ(CmdListGetAt(head, 0)->path, "A");
+    EXPECT_STREQ(CmdListGetAt(head, 2)->path, "C");
+    EXPECT_EQ(CmdListGetAt(head, 2)->kind, 'V');
+    EXPECT_EQ(fourth->next, nullptr);
+    // Index 0 or less yields the head itself.
+    EXPECT_EQ(CmdListGetAt(head, -5), head);
+    CmdListFree(&head);
+    EXPECT_EQ(head, nullptr);
+}
+
+TEST(FindingsList, EmptyListYieldsNullEverywhereAndFreesToNull)
+{
+    CmdListEntry* head = nullptr;
+    EXPECT_EQ(CmdListGetAt(head, 0), nullptr);
+    EXPECT_EQ(CmdListGetAt(head, 7), nullptr);
+    CmdListFree(&head);
+    EXPECT_EQ(head, nullptr);
+}
+
+TEST(RootKeyNames, ExactNamesOnly)
+{
+    EXPECT_EQ(HkeyFromName("HKEY_USERS"), HKEY_USERS);
+    EXPECT_EQ(HkeyFromName("HKEY_CLASSES_ROOT"), HKEY_CLASSES_ROOT);
+    EXPECT_EQ(HkeyFromName("hkey_users"), HKEY_LOCAL_MACHINE);
+    EXPECT_EQ(HkeyFromName("HKCU"), HKEY_LOCAL_MACHINE);
+    EXPECT_EQ(HkeyFromName(""), HKEY_LOCAL_MACHINE);
+    EXPECT_EQ(HkeyFromName("HKEY_USERS "), HKEY_LOCAL_MACHINE);
+}
+
+TEST(RootKeyNames, HandlesOutsideTheTableHaveNoName)
+{
+    EXPECT_STREQ(HkeyName(HKEY_CURRENT_CONFIG), "HKEY_CURRENT_CONFIG");
+    EXPECT_STREQ(HkeyName(HKEY_PERFORMANCE_DATA), "");
+    EXPECT_STREQ(HkeyName(nullptr), "");
+}
+
+TEST(RootKeyNames, EveryNameRoundTripsInSlotOrder)
+{
+    const char* names[] = { "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS",
+                            "HKEY_CURRENT_CONFIG" };
+    const RootKeySlot values[] = { 0x80000000, 0x80000001, 0x80000002, 0x80000003, 0x80000005 };
+    for (int slot = 0; slot < kRootKeyCount; ++slot) {
+        EXPECT_STREQ(HkeyName(HkeyFromName(names[slot])), names[slot]);
+        EXPECT_STREQ(RootKeyNameAt(slot), names[slot]);
+        // Slots hold the 32-bit handle values; on 64-bit Windows the handles are sign-extended.
+        EXPECT_EQ(SlotFromHkey(HkeyFromName(names[slot])), values[slot]);
+        EXPECT_EQ(HkeyFromSlot(values[slot]), HkeyFromName(names[slot]));
+    }
+}
+
+}  // namespace
