@@ -95,28 +95,43 @@ bool ValueExists(HKEY root, const std::string& path, const char* name)
     return result == ERROR_SUCCESS;
 }
 
-void DeleteTree(HKEY root, const std::string& path)
+namespace {
+PSECURITY_DESCRIPTOR Descriptor(const char* sddl)
 {
-    // Keys that deny access are opened up first so that nothing stays behind.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr);
+    return descriptor;
+}
+
+// Relative to the parent's handle, so that paths of any length can be removed; keys that
+// deny access are opened up first so that nothing stays behind.
+bool DeleteTreeAt(HKEY parent, const char* name)
+{
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, READ_CONTROL | WRITE_DAC, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(parent, name, 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
+        PSECURITY_DESCRIPTOR open = Descriptor("D:(A;;KA;;;WD)");
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, open);
+        LocalFree(open);
         RegCloseKey(key);
-        AllowAll(root, path);
     }
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        char name[260];
+    if (RegOpenKeyExA(parent, name, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        char child[260];
         for (;;) {
-            DWORD length = sizeof name;
-            if (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            DWORD length = sizeof child;
+            if (RegEnumKeyExA(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                 break;
-            std::string child = path + "\\" + name;
-            DeleteTree(root, child);
-            if (KeyExists(root, child))
+            if (!DeleteTreeAt(key, child))
                 break;
         }
         RegCloseKey(key);
     }
-    RegDeleteKeyA(root, path.c_str());
+    return RegDeleteKeyA(parent, name) == ERROR_SUCCESS;
+}
+}
+
+void DeleteTree(HKEY root, const std::string& path)
+{
+    DeleteTreeAt(root, path.c_str());
 }
 
 bool SetKeyDacl(HKEY root, const std::string& path, const char* sddl)

@@ -41,8 +41,14 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 
 // Processes.
+// Ends the process (if it still runs) when it goes out of scope, so that a failed
+// assertion leaves no instance behind that would hold the program's mutex.
 struct Process
 {
+    Process() {}
+    Process(Process&& other) noexcept : handle(other.handle), id(other.id) { other.handle = nullptr; }
+    Process& operator=(Process&&) = delete;
+    ~Process() { Close(); }
     HANDLE handle = nullptr;
     DWORD id = 0;
     bool Running() const;
