@@ -1,0 +1,629 @@
+// Picture control: loading and GIF frames, then showing, the animation thread and painting.
+#include "PictureEx.h"
+#include "../framework/CFile.h"
+#include <process.h>
+
+namespace {
+const int kHeaderAndScreenBytes = 13;     // "GIF89a" and the logical screen descriptor
+const int kGraphicControlBytes = 8;
+const DWORD kNoDelay = 0xFFFFFFFF;        // a frame without a graphic control extension
+const DWORD kDefaultFrameMs = 100;
+const DWORD kStopWaitMs = 5000;
+const DWORD kPollMs = 10;
+const int kHimetricPerInch = 2540;
+
+// 3 x 2^(N+1) bytes when bit 7 of a packed field says a colour table follows.
+int ColorTableBytes(BYTE packed)
+{
+    return (packed & 0x80) ? 3 * (1 << ((packed & 0x07) + 1)) : 0;
+}
+}
+
+CPictureEx::CPictureEx()
+{
+    InitializeCriticalSection(&m_canvasLock);
+    m_exitEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+CPictureEx::~CPictureEx()
+{
+    Clear();
+    if (m_exitEvent)
+        ::CloseHandle(m_exitEvent);
+    DeleteCriticalSection(&m_canvasLock);
+}
+
+BEGIN_MESSAGE_MAP(CPictureEx, CStatic)
+    ON_WM_PAINT()
+    ON_WM_DESTROY()
+END_MESSAGE_MAP()
+
+// ---- Loading --------------------------------------------------------------------------
+
+BOOL CPictureEx::LoadFromFile(const char* path)
+{
+    CFile file;
+    if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite))
+        return FALSE;
+    DWORD length = static_cast<DWORD>(file.GetLength());
+    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, length);
+    if (!block)
+        return FALSE;
+    void* bytes = ::GlobalLock(block);
+    if (!bytes) {
+        ::GlobalFree(block);
+        return FALSE;
+    }
+    try {
+        file.Read(bytes, length);
+    } catch (CFileException* error) {
+        ::GlobalUnlock(block);
+        ::GlobalFree(block);
+        error->Delete();
+        file.Close();
+        return FALSE;
+    }
+    ::GlobalUnlock(block);
+    file.Close();
+    BOOL result = LoadFromMemory(block, static_cast<int>(length));
+    ::GlobalFree(block);
+    return result;
+}
+
+BOOL CPictureEx::LoadFromResource(const char* name, const char* type)
+{
+    HINSTANCE module = AfxGetResourceHandle();
+    HRSRC resource = ::FindResourceA(module, name, type);
+    if (!resource)
+        return FALSE;
+    HGLOBAL loaded = ::LoadResource(module, resource);
+    if (!loaded)
+        return FALSE;
+    DWORD size = ::SizeofResource(module, resource);
+    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, size);
+    if (!block) {
+        ::FreeResource(loaded);
+        return FALSE;
+    }
+    void* target = ::GlobalLock(block);
+    const void* source = ::LockResource(loaded);
+    if (!target || !source) {
+        if (target)
+            ::GlobalUnlock(block);
+        ::GlobalFree(block);
+        ::FreeResource(loaded);
+        return FALSE;
+    }
+    memcpy(target, source, size);
+    ::FreeResource(loaded);
+    ::GlobalUnlock(block);
+    BOOL result = LoadFromMemory(block, static_cast<int>(size));
+    ::GlobalFree(block);
+    return result;
+}
+
+IPicture* CPictureEx::DecodePicture(HGLOBAL block, int size, BOOL deleteOnRelease)
+{
+    IStream* stream = nullptr;
+    if (FAILED(::CreateStreamOnHGlobal(block, deleteOnRelease, &stream))) {
+        if (deleteOnRelease)
+            ::GlobalFree(block);
+        return nullptr;
+    }
+    IPicture* picture = nullptr;
+    if (FAILED(::OleLoadPicture(stream, size, FALSE, IID_IPicture, reinterpret_cast<void**>(&picture))))
+        picture = nullptr;
+    stream->Release();
+    return picture;
+}
+
+BOOL CPictureEx::LoadFromMemory(HGLOBAL block, int size)
+{
+    Clear();
+    const BYTE* bytes = static_cast<const BYTE*>(::GlobalLock(block));
+    if (!bytes)
+        return FALSE;
+    m_data = bytes;
+    m_dataSize = size;
+
+    const bool gif = size >= 6 && memcmp(bytes, "GIF", 3) == 0 &&
+                     (memcmp(bytes + 3, "87a", 3) == 0 || memcmp(bytes + 3, "89a", 3) == 0);
+    if (!gif) {
+        m_data = nullptr;
+        ::GlobalUnlock(block);
+        m_stillPicture = DecodePicture(block, size, FALSE);
+        if (!m_stillPicture)
+            return FALSE;
+        OLE_XSIZE_HIMETRIC hmWidth = 0;
+        OLE_YSIZE_HIMETRIC hmHeight = 0;
+        m_stillPicture->get_Width(&hmWidth);
+        m_stillPicture->get_Height(&hmHeight);
+        HDC hdc = GetDC();
+        m_pictureSize.cx = ::MulDiv(hmWidth, ::GetDeviceCaps(hdc, LOGPIXELSX), kHimetricPerInch);
+        m_pictureSize.cy = ::MulDiv(hmHeight, ::GetDeviceCaps(hdc, LOGPIXELSY), kHimetricPerInch);
+        ReleaseDC(hdc);
+        return PrepareCanvas(m_pictureSize.cx, m_pictureSize.cy);
+    }
+
+    m_isGif = TRUE;
+    if (size < kHeaderAndScreenBytes) {
+        // Too short for a logical screen descriptor: nothing to read, nothing to show.
+        m_data = nullptr;
+        ::GlobalUnlock(block);
+        return FALSE;
+    }
+    m_globalColorTableSize = ColorTableBytes(bytes[10]);
+    m_pictureSize.cx = bytes[6] | (bytes[7] << 8);
+    m_pictureSize.cy = bytes[8] | (bytes[9] << 8);
+
+    RewindToFirstBlock();
+    int frameCount = 0;
+    while (SkipToNextFrame())
+        ++frameCount;
+
+    if (frameCount == 0) {
+        m_data = nullptr;
+        ::GlobalUnlock(block);
+        return FALSE;
+    }
+    if (frameCount == 1) {
+        m_data = nullptr;
+        ::GlobalUnlock(block);
+        m_stillPicture = DecodePicture(block, size, FALSE);
+        if (!m_stillPicture)
+            return FALSE;
+        return PrepareCanvas(m_pictureSize.cx, m_pictureSize.cy);
+    }
+
+    RewindToFirstBlock();
+    for (;;) {
+        int byteSize = 0;
+        AnimationFrame frame = {};
+        SIZE frameSize = m_pictureSize;
+        POINT framePosition = { 0, 0 };
+        HGLOBAL frameBlock = ExtractNextFrame(byteSize, frame.delay, frameSize, framePosition, frame.disposal);
+        if (!frameBlock)
+            break;
+        // The stream frees the frame's block when it is released.
+        frame.picture = DecodePicture(frameBlock, byteSize, TRUE);
+        if (!frame.picture)
+            continue;
+        frame.width = frameSize.cx;
+        frame.height = frameSize.cy;
+        frame.left = framePosition.x;
+        frame.top = framePosition.y;
+        m_frames.push_back(frame);
+    }
+    m_data = nullptr;
+    ::GlobalUnlock(block);
+    if (m_frames.empty())
+        return FALSE;
+    return PrepareCanvas(m_pictureSize.cx, m_pictureSize.cy);
+}
+
+// ---- GIF blocks -------------------------------------------------------------------------
+
+void CPictureEx::RewindToFirstBlock()
+{
+    m_parseOffset = kHeaderAndScreenBytes + m_globalColorTableSize;
+}
+
+GifBlockKind CPictureEx::ClassifyBlock() const
+{
+    if (!m_data || m_parseOffset < 0 || m_parseOffset >= m_dataSize)
+        return Unrecognized;
+    switch (m_data[m_parseOffset]) {
+    case 0x2C:
+        return ImageDescriptor;
+    case 0x3B:
+        return Trailer;
+    case 0x21:
+        if (m_parseOffset + 1 >= m_dataSize)
+            return Unrecognized;
+        switch (m_data[m_parseOffset + 1]) {
+        case 0xFF:
+            return ApplicationExtension;
+        case 0xFE:
+            return CommentExtension;
+        case 0xF9:
+            return GraphicControlExtension;
+        case 0x01:
+            return PlainTextExtension;
+        default:
+            return Unrecognized;
+        }
+    default:
+        return Unrecognized;
+    }
+}
+
+int CPictureEx::SubBlockChainLength(int offset) const
+{
+    long long total = 0;
+    long long position = offset;
+    for (;;) {
+        if (!m_data || position < 0 || position >= m_dataSize)
+            return 0;  // the chain does not end inside the data
+        BYTE length = m_data[position];
+        if (length == 0)
+            return static_cast<int>(total + 1);
+        total += length + 1;
+        position += length + 1;
+    }
+}
+
+int CPictureEx::BlockLength() const
+{
+    auto withChain = [this](int fixed, long long chainOffset) {
+        if (chainOffset > m_dataSize)
+            return 0;
+        int chain = SubBlockChainLength(static_cast<int>(chainOffset));
+        return chain <= 0 ? 0 : fixed + chain;
+    };
+    switch (ClassifyBlock()) {
+    case Trailer:
+        return 1;
+    case ApplicationExtension:
+        return withChain(14, m_parseOffset + 14LL);
+    case CommentExtension:
+        return withChain(2, m_parseOffset + 2LL);
+    case GraphicControlExtension:
+        return kGraphicControlBytes;
+    case PlainTextExtension:
+        return withChain(15, m_parseOffset + 15LL);
+    case ImageDescriptor: {
+        if (m_parseOffset + 9 >= m_dataSize)
+            return 0;
+        int localTable = ColorTableBytes(m_data[m_parseOffset + 9]);
+        return withChain(11 + localTable, m_parseOffset + 11LL + localTable);
+    }
+    default:
+        return -1;
+    }
+}
+
+BOOL CPictureEx::SkipBlock()
+{
+    if (!m_data)
+        return FALSE;
+    int length = BlockLength();
+    if (length <= 0 || static_cast<long long>(m_parseOffset) + length > m_dataSize)
+        return FALSE;
+    m_parseOffset += length;
+    return TRUE;
+}
+
+BOOL CPictureEx::SkipToNextFrame()
+{
+    if (!m_data)
+        return FALSE;
+    while (ClassifyBlock() == ApplicationExtension || ClassifyBlock() == CommentExtension)
+        if (!SkipBlock())
+            return FALSE;
+    GifBlockKind kind = ClassifyBlock();
+    if (kind == Unrecognized || kind == Trailer || BlockLength() <= 0)
+        return FALSE;
+    if (kind == GraphicControlExtension) {
+        if (!SkipBlock())
+            return FALSE;
+        for (;;) {
+            kind = ClassifyBlock();
+            if (kind == ImageDescriptor || kind == PlainTextExtension || kind == Unrecognized || kind == Trailer)
+                break;
+            if (!SkipBlock())
+                return FALSE;
+        }
+        if (kind == Unrecognized || kind == Trailer)
+            return FALSE;
+    }
+    return SkipBlock();
+}
+
+HGLOBAL CPictureEx::ExtractNextFrame(int& byteSize, DWORD& delay, SIZE& frameSize, POINT& framePosition,
+                                     int& disposal)
+{
+    if (!m_data)
+        return nullptr;
+    disposal = 0;
+    while (ClassifyBlock() == ApplicationExtension || ClassifyBlock() == CommentExtension)
+        if (!SkipBlock())
+            return nullptr;
+    GifBlockKind kind = ClassifyBlock();
+    if (kind == Unrecognized || kind == Trailer)
+        return nullptr;
+    const int start = m_parseOffset;
+    if (BlockLength() <= 0)
+        return nullptr;
+
+    if (kind == GraphicControlExtension) {
+        if (start + kGraphicControlBytes > m_dataSize)
+            return nullptr;
+        delay = static_cast<DWORD>(m_data[start + 4] | (m_data[start + 5] << 8));
+        disposal = (m_data[start + 3] >> 2) & 7;
+        if (!SkipBlock())
+            return nullptr;
+        for (;;) {
+            kind = ClassifyBlock();
+            if (kind == ImageDescriptor || kind == PlainTextExtension || kind == Unrecognized || kind == Trailer)
+                break;
+            if (!SkipBlock())
+                return nullptr;
+        }
+        if (kind == Unrecognized || kind == Trailer)
+            return nullptr;
+    } else {
+        delay = kNoDelay;
+    }
+
+    // A plain text frame carries no image descriptor: it keeps the caller's size and position.
+    if (kind == ImageDescriptor) {
+        if (m_parseOffset + 9 >= m_dataSize)
+            return nullptr;
+        const BYTE* d = m_data + m_parseOffset;
+        framePosition.x = d[1] | (d[2] << 8);
+        framePosition.y = d[3] | (d[4] << 8);
+        frameSize.cx = d[5] | (d[6] << 8);
+        frameSize.cy = d[7] | (d[8] << 8);
+    }
+    if (!SkipBlock())
+        return nullptr;
+
+    const int span = m_parseOffset - start;
+    const int header = kHeaderAndScreenBytes + m_globalColorTableSize;
+    if (header > m_dataSize)
+        return nullptr;
+    byteSize = header + span + 1;
+    HGLOBAL block = ::GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(byteSize));
+    if (!block)
+        return nullptr;
+    BYTE* out = static_cast<BYTE*>(block);  // a fixed block's handle is its address
+    memcpy(out, m_data, static_cast<size_t>(header));
+    memcpy(out + header, m_data + start, static_cast<size_t>(span));
+    out[header + span] = 0x3B;
+    return block;
+}
+
+BOOL CPictureEx::PrepareCanvas(int width, int height)
+{
+    SetWindowPos(nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+    HDC hdc = GetDC();
+    if (!hdc)
+        return FALSE;
+    m_canvasDC = ::CreateCompatibleDC(hdc);
+    if (!m_canvasDC) {
+        ReleaseDC(hdc);
+        return FALSE;
+    }
+    m_canvasBitmap = ::CreateCompatibleBitmap(hdc, width, height);
+    if (!m_canvasBitmap) {
+        ReleaseDC(hdc);
+        ::DeleteDC(m_canvasDC);
+        m_canvasDC = nullptr;
+        return FALSE;
+    }
+    m_canvasOldBitmap = ::SelectObject(m_canvasDC, m_canvasBitmap);
+    m_backgroundColor = ::GetSysColor(COLOR_BTNFACE);
+    RECT whole = { 0, 0, width, height };
+    ::FillRect(m_canvasDC, &whole, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_MENU + 1)));
+    ReleaseDC(hdc);
+    m_isReady = TRUE;
+    return TRUE;
+}
+
+void CPictureEx::Clear()
+{
+    StopAnimation();
+    if (m_stillPicture) {
+        m_stillPicture->Release();
+        m_stillPicture = nullptr;
+    }
+    for (AnimationFrame& frame : m_frames)
+        if (frame.picture)
+            frame.picture->Release();
+    m_frames.clear();
+    if (m_canvasDC) {
+        ::SelectObject(m_canvasDC, m_canvasOldBitmap);
+        ::DeleteDC(m_canvasDC);
+        ::DeleteObject(m_canvasBitmap);
+        m_canvasDC = nullptr;
+        m_canvasBitmap = nullptr;
+    }
+    if (m_saveDC) {
+        ::SelectObject(m_saveDC, m_saveOldBitmap);
+        ::DeleteDC(m_saveDC);
+        ::DeleteObject(m_saveBitmap);
+        m_saveDC = nullptr;
+        m_saveBitmap = nullptr;
+    }
+    m_paintRect = { 0, 0, 0, 0 };
+    m_data = nullptr;
+    m_thread = nullptr;
+    m_isReady = FALSE;
+    m_exitRequested = FALSE;
+    m_isGif = FALSE;
+    m_backgroundColor = RGB(255, 255, 255);
+    m_globalColorTableSize = 0;
+    m_parseOffset = 0;
+    m_currentFrame = 0;
+    m_dataSize = 0;
+}
+
+// ---- Showing and animation --------------------------------------------------------------
+
+BOOL CPictureEx::RenderPicture(IPicture* picture, int left, int top, int width, int height)
+{
+    OLE_XSIZE_HIMETRIC hmWidth = 0;
+    OLE_YSIZE_HIMETRIC hmHeight = 0;
+    picture->get_Width(&hmWidth);
+    picture->get_Height(&hmHeight);
+    EnterCriticalSection(&m_canvasLock);
+    HRESULT result = picture->Render(m_canvasDC, left, top, width, height, 0, hmHeight, hmWidth, -hmHeight, nullptr);
+    LeaveCriticalSection(&m_canvasLock);
+    return result == S_OK;
+}
+
+void CPictureEx::FillCanvas(const RECT& rect, COLORREF color)
+{
+    HBRUSH brush = ::CreateSolidBrush(color);
+    if (!brush)
+        return;
+    EnterCriticalSection(&m_canvasLock);
+    ::FillRect(m_canvasDC, &rect, brush);
+    LeaveCriticalSection(&m_canvasLock);
+    ::DeleteObject(brush);
+}
+
+BOOL CPictureEx::Show()
+{
+    if (!m_isReady)
+        return FALSE;
+    if (IsAnimated()) {
+        // One animation thread at a time: while it plays there is nothing to start.
+        if (m_thread)
+            return FALSE;
+        m_thread = reinterpret_cast<HANDLE>(
+            _beginthreadex(nullptr, 0, &CPictureEx::AnimationThreadProc, this, CREATE_SUSPENDED, nullptr));
+        if (!m_thread)
+            return FALSE;
+        ::ResumeThread(m_thread);
+        return FALSE;
+    }
+    if (m_stillPicture) {
+        if (RenderPicture(m_stillPicture, 0, 0, m_pictureSize.cx, m_pictureSize.cy)) {
+            InvalidateRect(nullptr, FALSE);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+unsigned __stdcall CPictureEx::AnimationThreadProc(void* control)
+{
+    CPictureEx* self = static_cast<CPictureEx*>(control);
+    self->m_isPlaying = TRUE;
+    self->RunAnimation();
+    self->m_isPlaying = FALSE;
+    return 0;
+}
+
+DWORD CPictureEx::FrameTime(DWORD delay)
+{
+    // A frame without a control extension would otherwise wait 49 days.
+    if (delay == kNoDelay)
+        return kDefaultFrameMs;
+    return delay >= 5 ? delay * 10 : kDefaultFrameMs;
+}
+
+void CPictureEx::DisposeFrame(int index)
+{
+    const AnimationFrame& frame = m_frames[static_cast<size_t>(index)];
+    if (frame.disposal == 2) {
+        RECT rect = { frame.left, frame.top, frame.left + frame.width, frame.top + frame.height };
+        FillCanvas(rect, m_backgroundColor);
+    } else if (frame.disposal == 3 && m_saveDC) {
+        EnterCriticalSection(&m_canvasLock);
+        ::BitBlt(m_canvasDC, frame.left, frame.top, frame.width, frame.height, m_saveDC, 0, 0, SRCCOPY);
+        LeaveCriticalSection(&m_canvasLock);
+        ::SelectObject(m_saveDC, m_saveOldBitmap);
+        ::DeleteDC(m_saveDC);
+        ::DeleteObject(m_saveBitmap);
+        m_saveDC = nullptr;
+        m_saveBitmap = nullptr;
+    }
+}
+
+void CPictureEx::RunAnimation()
+{
+    DisposeFrame(m_currentFrame);
+    while (!m_exitRequested) {
+        const AnimationFrame& frame = m_frames[static_cast<size_t>(m_currentFrame)];
+        if (frame.picture) {
+            if (frame.disposal == 3) {
+                m_saveDC = ::CreateCompatibleDC(m_canvasDC);
+                m_saveBitmap = ::CreateCompatibleBitmap(m_canvasDC, frame.width, frame.height);
+                if (m_saveDC && m_saveBitmap) {
+                    m_saveOldBitmap = ::SelectObject(m_saveDC, m_saveBitmap);
+                    EnterCriticalSection(&m_canvasLock);
+                    ::BitBlt(m_saveDC, 0, 0, frame.width, frame.height, m_canvasDC, frame.left, frame.top, SRCCOPY);
+                    LeaveCriticalSection(&m_canvasLock);
+                } else {
+                    if (m_saveDC)
+                        ::DeleteDC(m_saveDC);
+                    if (m_saveBitmap)
+                        ::DeleteObject(m_saveBitmap);
+                    m_saveDC = nullptr;
+                    m_saveBitmap = nullptr;
+                }
+            }
+            if (RenderPicture(frame.picture, frame.left, frame.top, frame.width, frame.height))
+                InvalidateRect(nullptr, FALSE);
+            if (m_exitRequested)
+                break;
+            DWORD wait = FrameTime(frame.delay);
+            if (m_exitEvent) {
+                ::WaitForSingleObject(m_exitEvent, wait);
+            } else {
+                // Without the stop event, wait in short slices so that a stop is still seen at once.
+                for (DWORD waited = 0; waited < wait && !m_exitRequested; waited += kPollMs)
+                    ::Sleep(kPollMs);
+            }
+            if (m_exitRequested)
+                break;
+            DisposeFrame(m_currentFrame);
+        }
+        if (++m_currentFrame == static_cast<int>(m_frames.size())) {
+            m_currentFrame = 0;
+            RECT whole = { 0, 0, m_pictureSize.cx, m_pictureSize.cy };
+            FillCanvas(whole, m_backgroundColor);
+        }
+    }
+}
+
+void CPictureEx::StopAnimation()
+{
+    m_isPlaying = FALSE;
+    m_exitRequested = TRUE;
+    if (m_exitEvent)
+        ::SetEvent(m_exitEvent);
+    if (m_thread) {
+        // The thread only renders and waits on the stop event, so it always ends; if it has
+        // not within the usual time, keep waiting: the frames and the canvas it draws with
+        // must not be released under it.
+        if (::WaitForSingleObject(m_thread, kStopWaitMs) == WAIT_TIMEOUT)
+            ::WaitForSingleObject(m_thread, INFINITE);
+        ::CloseHandle(m_thread);
+        m_thread = nullptr;
+    }
+    if (m_exitEvent)
+        ::ResetEvent(m_exitEvent);
+    m_exitRequested = FALSE;
+}
+
+void CPictureEx::SetBackgroundColor(COLORREF color)
+{
+    if (!m_isReady)
+        return;
+    m_backgroundColor = color;
+    RECT whole = { 0, 0, m_pictureSize.cx, m_pictureSize.cy };
+    FillCanvas(whole, color);
+}
+
+void CPictureEx::OnPaint()
+{
+    CPaintDC dc(this);
+    if (!m_isReady)
+        return;
+    EnterCriticalSection(&m_canvasLock);
+    if (m_paintRect.right - m_paintRect.left > 0)
+        ::BitBlt(dc, 0, 0, m_paintRect.right - m_paintRect.left, m_paintRect.bottom - m_paintRect.top, m_canvasDC,
+                 m_paintRect.left, m_paintRect.top, SRCCOPY);
+    else
+        ::BitBlt(dc, 0, 0, m_pictureSize.cx, m_pictureSize.cy, m_canvasDC, 0, 0, SRCCOPY);
+    LeaveCriticalSection(&m_canvasLock);
+}
+
+void CPictureEx::OnDestroy()
+{
+    StopAnimation();
+    Default();
+}

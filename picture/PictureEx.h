@@ -1,0 +1,106 @@
+// Picture control: a static control that shows a picture and plays a multi-frame GIF on a
+// thread of its own. Each frame is cut out of the GIF data at load time, re-packed as a
+// standalone GIF and decoded once by the OLE picture loader.
+#pragma once
+#include "../framework/Controls.h"
+#include <ocidl.h>
+#include <olectl.h>
+#include <atomic>
+#include <vector>
+
+enum GifBlockKind
+{
+    Unrecognized = 0,
+    ApplicationExtension = 1,
+    CommentExtension = 2,
+    GraphicControlExtension = 3,
+    PlainTextExtension = 4,
+    ImageDescriptor = 5,
+    Trailer = 6,
+};
+
+struct AnimationFrame
+{
+    IPicture* picture;
+    int width, height;
+    int left, top;
+    DWORD delay;    // hundredths of a second; all bits set when the frame has no control extension
+    int disposal;   // 0 to 7
+};
+
+class CPictureEx : public CStatic
+{
+public:
+    CPictureEx();
+    ~CPictureEx() override;
+
+    BOOL LoadFromFile(const char* path);
+    BOOL LoadFromResource(const char* name, const char* type);
+    // The caller keeps the block and may free it when the call returns.
+    BOOL LoadFromMemory(HGLOBAL block, int size);
+    void Clear();
+
+    BOOL IsGifData() const { return m_isGif; }
+    BOOL IsAnimated() const { return m_isGif && m_frames.size() > 1; }
+    int GetFrameCount() const { return IsAnimated() ? static_cast<int>(m_frames.size()) : 0; }
+    SIZE GetPictureSize() const { return m_pictureSize; }
+
+    // Draws a still picture (TRUE) or starts the animation thread (FALSE). While the
+    // animation plays, Show does nothing and returns FALSE.
+    BOOL Show();
+    void StopAnimation();
+    void SetBackgroundColor(COLORREF color);
+    COLORREF GetBackgroundColor() const { return m_backgroundColor; }
+    BOOL IsRunning() const { return m_isPlaying; }
+    void SetVisibleRect(const RECT& rect) { m_paintRect = rect; }
+    void GetVisibleRect(RECT& rect) const { rect = m_paintRect; }
+
+protected:
+    GifBlockKind ClassifyBlock() const;
+    int BlockLength() const;
+    int SubBlockChainLength(int offset) const;
+    BOOL SkipBlock();
+    void RewindToFirstBlock();
+    BOOL SkipToNextFrame();
+    HGLOBAL ExtractNextFrame(int& byteSize, DWORD& delay, SIZE& frameSize, POINT& framePosition, int& disposal);
+    BOOL PrepareCanvas(int width, int height);
+    // Decodes a whole image block with the OLE picture loader.
+    IPicture* DecodePicture(HGLOBAL block, int size, BOOL deleteOnRelease);
+    // Frame time in milliseconds.
+    static DWORD FrameTime(DWORD delay);
+
+    void OnPaint();
+    void OnDestroy();
+    static unsigned __stdcall AnimationThreadProc(void* control);
+    void RunAnimation();
+    void DisposeFrame(int index);
+    void FillCanvas(const RECT& rect, COLORREF color);
+    BOOL RenderPicture(IPicture* picture, int left, int top, int width, int height);
+
+    RECT m_paintRect = { 0, 0, 0, 0 };
+    SIZE m_pictureSize = { 0, 0 };
+    COLORREF m_backgroundColor = RGB(255, 255, 255);
+    int m_currentFrame = 0;
+    int m_dataSize = 0;
+    int m_parseOffset = 0;
+    int m_globalColorTableSize = 0;
+    BOOL m_isGif = FALSE;
+    std::atomic<BOOL> m_isPlaying{ FALSE };
+    std::atomic<BOOL> m_exitRequested{ FALSE };
+    BOOL m_isReady = FALSE;
+    HDC m_canvasDC = nullptr;
+    HDC m_saveDC = nullptr;
+    HBITMAP m_saveBitmap = nullptr;
+    HGDIOBJ m_saveOldBitmap = nullptr;
+    HBITMAP m_canvasBitmap = nullptr;
+    HGDIOBJ m_canvasOldBitmap = nullptr;
+    HANDLE m_thread = nullptr;
+    HANDLE m_exitEvent = nullptr;
+    IPicture* m_stillPicture = nullptr;
+    const BYTE* m_data = nullptr;
+    std::vector<AnimationFrame> m_frames;
+    // The animation thread draws into the canvas while painting copies from it.
+    CRITICAL_SECTION m_canvasLock;
+
+    DECLARE_MESSAGE_MAP()
+};

@@ -1,0 +1,629 @@
+// The picture control: GIF parsing on bytes built here, robustness against mutated data
+// read from memory that faults past its end, and rendering and animation on a real
+// control on the Xvfb display.
+#include <gtest/gtest.h>
+#include "GifBuilder.h"
+#include "TestSupport.h"
+#include "../picture/PictureEx.h"
+#include "../resources/resource.h"
+#include <random>
+
+namespace {
+
+using kt::GifBuilder;
+using kt::Rgb;
+
+const Rgb kRed{ 255, 0, 0 }, kGreen{ 0, 255, 0 }, kBlue{ 0, 0, 255 }, kYellow{ 255, 255, 0 };
+const COLORREF kRedRef = RGB(255, 0, 0), kGreenRef = RGB(0, 255, 0), kBlueRef = RGB(0, 0, 255),
+               kYellowRef = RGB(255, 255, 0);
+
+class PictureProbe : public CPictureEx
+{
+public:
+    using CPictureEx::BlockLength;
+    using CPictureEx::ClassifyBlock;
+    using CPictureEx::ExtractNextFrame;
+    using CPictureEx::RewindToFirstBlock;
+    using CPictureEx::SkipBlock;
+    using CPictureEx::SkipToNextFrame;
+    using CPictureEx::SubBlockChainLength;
+    using CPictureEx::m_currentFrame;
+    using CPictureEx::m_exitEvent;
+    using CPictureEx::m_frames;
+    using CPictureEx::m_globalColorTableSize;
+    using CPictureEx::m_parseOffset;
+    using CPictureEx::m_stillPicture;
+    using CPictureEx::m_thread;
+
+    // Parses `size` bytes at `data` the way a load does, without copying them.
+    void Attach(const BYTE* data, int size)
+    {
+        m_data = data;
+        m_dataSize = size;
+        m_globalColorTableSize = (size >= 13 && (data[10] & 0x80)) ? 3 * (1 << ((data[10] & 7) + 1)) : 0;
+        RewindToFirstBlock();
+    }
+    void Detach() { m_data = nullptr; }
+    int CountFrames()
+    {
+        RewindToFirstBlock();
+        int count = 0;
+        while (SkipToNextFrame())
+            ++count;
+        return count;
+    }
+    COLORREF Pixel(int x, int y)
+    {
+        EnterCriticalSection(&m_canvasLock);
+        COLORREF color = ::GetPixel(m_canvasDC, x, y);
+        LeaveCriticalSection(&m_canvasLock);
+        return color;
+    }
+};
+
+BOOL LoadBytes(CPictureEx& picture, const std::string& bytes)
+{
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+    memcpy(GlobalLock(block), bytes.data(), bytes.size());
+    GlobalUnlock(block);
+    BOOL result = picture.LoadFromMemory(block, static_cast<int>(bytes.size()));
+    GlobalFree(block);
+    return result;
+}
+
+// ---- Parser ---------------------------------------------------------------------------
+
+class ParserTest : public ::testing::Test
+{
+protected:
+    void Attach(const std::string& bytes)
+    {
+        data = bytes;
+        probe.Attach(reinterpret_cast<const BYTE*>(data.data()), static_cast<int>(data.size()));
+    }
+    void TearDown() override { probe.Detach(); }
+    PictureProbe probe;
+    std::string data;
+};
+
+TEST_F(ParserTest, ColourTableSizeFieldSevenGives768BytesAndTheFirstBlockAt781)
+{
+    Attach(GifBuilder::Header(10, 10, 7, true) + ";");
+    EXPECT_EQ(probe.m_globalColorTableSize, 768);
+    EXPECT_EQ(probe.m_parseOffset, 781);
+    EXPECT_EQ(probe.ClassifyBlock(), Trailer);
+    Attach(GifBuilder::Header(10, 10, 7, false) + ";");
+    EXPECT_EQ(probe.m_parseOffset, 13);
+}
+
+TEST_F(ParserTest, BlockKindsAndLengths)
+{
+    std::string header = GifBuilder::Header(4, 4, 0, false);
+    auto lengthOf = [&](const std::string& block, GifBlockKind expected) {
+        Attach(header + block + ";");
+        EXPECT_EQ(probe.ClassifyBlock(), expected);
+        return probe.BlockLength();
+    };
+    EXPECT_EQ(lengthOf(";", Trailer), 1);
+    EXPECT_EQ(lengthOf(GifBuilder::ControlBlock(10, 2), GraphicControlExtension), 8);
+    EXPECT_EQ(lengthOf("\x21\xFE" + GifBuilder::SubBlocks("hello"), CommentExtension), 2 + 1 + 5 + 1);
+    EXPECT_EQ(lengthOf("\x21\xFF\x0BNETSCAPE2.0" + GifBuilder::SubBlocks(std::string("\x01\x00\x00", 3)),
+                       ApplicationExtension), 14 + 1 + 3 + 1);
+    EXPECT_EQ(lengthOf(std::string("\x21\x01\x0C", 3) + std::string(12, 'p') + GifBuilder::SubBlocks("text"),
+                       PlainTextExtension), 15 + 1 + 4 + 1);
+    std::string image = GifBuilder::ImageBlock(0, 0, 2, 2, { 1, 1, 1, 1 });
+    EXPECT_EQ(lengthOf(image, ImageDescriptor), static_cast<int>(image.size()));
+    // A local colour table (size field 1: 12 bytes) lies between the descriptor and the code size.
+    std::string local = image;
+    local[9] = static_cast<char>(0x81);
+    local.insert(10, std::string(12, 'c'));
+    EXPECT_EQ(lengthOf(local, ImageDescriptor), static_cast<int>(local.size()));
+    EXPECT_EQ(lengthOf(std::string("\x21\x99\x00", 3), Unrecognized), -1);
+    EXPECT_EQ(lengthOf("X", Unrecognized), -1);
+}
+
+TEST_F(ParserTest, SubBlockChainCutOffByTheEndOfTheData)
+{
+    std::string header = GifBuilder::Header(4, 4, 0, false);
+    Attach(header + "\x21\xFE\x05" + "abc");
+    EXPECT_EQ(probe.SubBlockChainLength(15), 0);
+    EXPECT_EQ(probe.BlockLength(), 0);
+    EXPECT_FALSE(probe.SkipBlock());
+    EXPECT_EQ(probe.CountFrames(), 0);
+    // An extension byte at the very end classifies as nothing.
+    Attach(header + "\x21");
+    EXPECT_EQ(probe.ClassifyBlock(), Unrecognized);
+    // A block that ends exactly at the end of the data may be skipped.
+    Attach(header + GifBuilder::ControlBlock(1, 0));
+    EXPECT_TRUE(probe.SkipBlock());
+    EXPECT_EQ(probe.m_parseOffset, static_cast<int>(data.size()));
+}
+
+TEST_F(ParserTest, ApplicationAndCommentExtensionsAreSkippedAndFramesCounted)
+{
+    GifBuilder gif(8, 8, { kRed, kGreen });
+    gif.Application("NETSCAPE2.0", std::string("\x01\x00\x00", 3)).Comment("made in a test");
+    gif.Control(10, 1).Image(0, 0, 8, 8, 0);
+    gif.Comment("between").Image(0, 0, 4, 4, 1);
+    gif.Control(20, 2).Comment("inside").Image(2, 2, 4, 4, 1);
+    Attach(gif.Finish());
+    EXPECT_EQ(probe.CountFrames(), 3);
+}
+
+TEST_F(ParserTest, FrameIsRepackedWithItsExtensionsInOrder)
+{
+    GifBuilder gif(8, 8, { kRed, kGreen });
+    std::string header = gif.Unfinished();
+    std::string control = GifBuilder::ControlBlock(0x1234, 3);
+    std::string comment = "\x21\xFE" + GifBuilder::SubBlocks("note");
+    std::string image = GifBuilder::ImageBlock(1, 2, 3, 4, std::vector<int>(12, 1));
+    gif.Raw(control + comment + image).Image(0, 0, 8, 8, 0);
+    Attach(gif.Finish());
+    int size = 0, disposal = -1;
+    DWORD delay = 0;
+    SIZE frameSize = { 0, 0 };
+    POINT position = { 0, 0 };
+    HGLOBAL block = probe.ExtractNextFrame(size, delay, frameSize, position, disposal);
+    ASSERT_NE(block, nullptr);
+    std::string packed(static_cast<const char*>(GlobalLock(block)), static_cast<size_t>(size));
+    GlobalUnlock(block);
+    GlobalFree(block);
+    EXPECT_EQ(packed, header + control + comment + image + ";");
+    EXPECT_EQ(delay, 0x1234u);
+    EXPECT_EQ(disposal, 3);
+    EXPECT_EQ(frameSize.cx, 3);
+    EXPECT_EQ(frameSize.cy, 4);
+    EXPECT_EQ(position.x, 1);
+    EXPECT_EQ(position.y, 2);
+
+    // The second frame has no control extension: delay all bits set, disposal 0.
+    block = probe.ExtractNextFrame(size, delay, frameSize, position, disposal);
+    ASSERT_NE(block, nullptr);
+    GlobalFree(block);
+    EXPECT_EQ(delay, 0xFFFFFFFFu);
+    EXPECT_EQ(disposal, 0);
+    EXPECT_EQ(probe.ExtractNextFrame(size, delay, frameSize, position, disposal), nullptr);
+}
+
+TEST(PictureLoad, VersionsAndFrameCounts)
+{
+    PictureProbe picture;
+    GifBuilder one(6, 5, { kRed });
+    one.Image(0, 0, 6, 5, 0);
+    ASSERT_TRUE(LoadBytes(picture, one.Finish()));
+    EXPECT_TRUE(picture.IsGifData());
+    EXPECT_FALSE(picture.IsAnimated());
+    EXPECT_EQ(picture.GetFrameCount(), 0);
+    EXPECT_TRUE(picture.m_frames.empty());
+    EXPECT_NE(picture.m_stillPicture, nullptr);
+    EXPECT_EQ(picture.GetPictureSize().cx, 6);
+    EXPECT_EQ(picture.GetPictureSize().cy, 5);
+
+    GifBuilder older(6, 5, { kRed }, "GIF87a");
+    older.Image(0, 0, 6, 5, 0);
+    EXPECT_TRUE(LoadBytes(picture, older.Finish()));
+    EXPECT_TRUE(picture.IsGifData());
+
+    GifBuilder other(6, 5, { kRed }, "GIF90a");
+    other.Image(0, 0, 6, 5, 0);
+    LoadBytes(picture, other.Finish());
+    EXPECT_FALSE(picture.IsGifData()) << "another version goes to the general loader";
+
+    GifBuilder none(6, 5, { kRed });
+    none.Comment("no image at all");
+    EXPECT_FALSE(LoadBytes(picture, none.Finish()));
+
+    GifBuilder three(6, 5, { kRed, kGreen, kBlue });
+    three.Control(10, 0).Image(0, 0, 6, 5, 0).Control(10, 0).Image(0, 0, 6, 5, 1).Control(10, 0).Image(0, 0, 6, 5, 2);
+    ASSERT_TRUE(LoadBytes(picture, three.Finish()));
+    EXPECT_TRUE(picture.IsAnimated());
+    EXPECT_EQ(picture.GetFrameCount(), 3);
+    EXPECT_EQ(picture.m_stillPicture, nullptr);
+}
+
+TEST(PictureLoad, BitmapIsSizedFromItsHimetricExtent)
+{
+    // A 96 x 48 bitmap at the screen's 96 pixels per inch keeps its size.
+    const int w = 96, h = 48;
+    BITMAPFILEHEADER file = {};
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = w;
+    info.biHeight = h;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biXPelsPerMeter = info.biYPelsPerMeter = 3780;
+    std::string pixels(static_cast<size_t>(w * 3 * h), '\x40');
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
+    std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
+    bytes += std::string(reinterpret_cast<const char*>(&info), sizeof info) + pixels;
+    CPictureEx picture;
+    ASSERT_TRUE(LoadBytes(picture, bytes));
+    EXPECT_FALSE(picture.IsGifData());
+    HDC screen = GetDC(nullptr);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(picture.GetPictureSize().cx, MulDiv(MulDiv(w, 2540, 96), dpi, 2540));
+}
+
+TEST(PictureLoad, ProgramsOwnPicturesLoadFromTheLanguageLibrary)
+{
+    kt::UseLanguage("en-us");
+    CPictureEx picture;
+    ASSERT_TRUE(picture.LoadFromResource(MAKEINTRESOURCEA(IDR_GIF_SEARCHING), "GIF"));
+    EXPECT_TRUE(picture.IsAnimated());
+    EXPECT_GE(picture.GetFrameCount(), 8);
+    ASSERT_TRUE(picture.LoadFromResource(MAKEINTRESOURCEA(IDR_GIF_IDLE), "GIF"));
+    EXPECT_FALSE(picture.IsAnimated());
+    EXPECT_FALSE(picture.LoadFromResource(MAKEINTRESOURCEA(999), "GIF"));
+}
+
+TEST(PictureLoad, FromAFile)
+{
+    std::string path = kt::ScratchDir("gif") + "still.gif";
+    GifBuilder gif(7, 3, { kBlue });
+    gif.Image(0, 0, 7, 3, 0);
+    kt::WriteFileBytes(path, gif.Finish());
+    CPictureEx picture;
+    EXPECT_TRUE(picture.LoadFromFile(path.c_str()));
+    EXPECT_EQ(picture.GetPictureSize().cx, 7);
+    EXPECT_FALSE(picture.LoadFromFile((path + ".missing").c_str()));
+}
+
+// ---- Robustness -----------------------------------------------------------------------
+
+// Data placed at the very end of a committed region, followed by a page that may not be
+// touched: any read past the data faults.
+class GuardedBytes
+{
+public:
+    GuardedBytes()
+    {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        m_page = info.dwPageSize;
+        m_base = static_cast<BYTE*>(VirtualAlloc(nullptr, m_capacity + m_page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        DWORD old = 0;
+        VirtualProtect(m_base + m_capacity, m_page, PAGE_NOACCESS, &old);
+    }
+    ~GuardedBytes() { VirtualFree(m_base, 0, MEM_RELEASE); }
+    const BYTE* Place(const std::string& bytes)
+    {
+        BYTE* at = m_base + m_capacity - bytes.size();
+        memcpy(at, bytes.data(), bytes.size());
+        return at;
+    }
+
+private:
+    const size_t m_capacity = 64 * 1024;
+    size_t m_page = 4096;
+    BYTE* m_base = nullptr;
+};
+
+std::string SampleAnimation()
+{
+    GifBuilder gif(16, 12, { kRed, kGreen, kBlue, kYellow });
+    gif.Application("NETSCAPE2.0", std::string("\x01\x00\x00", 3)).Comment("sample");
+    gif.Control(5, 2, 3).Image(0, 0, 16, 12, 0);
+    gif.Control(7, 3).Comment("x").Image(3, 2, 5, 4, 1);
+    gif.Image(8, 6, 4, 4, 2);
+    return gif.Finish();
+}
+
+TEST(PictureRobustness, MutatedDataIsNeverReadPastItsEnd)
+{
+    GuardedBytes guarded;
+    std::mt19937 random(20261207);
+    std::vector<std::string> seeds = { SampleAnimation() };
+    std::string local = SampleAnimation();
+    std::string program;
+    {
+        kt::UseLanguage("en-us");
+        HRSRC found = FindResourceA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_GIF_SEARCHING), "GIF");
+        ASSERT_NE(found, nullptr);
+        program.assign(static_cast<const char*>(LockResource(LoadResource(AfxGetResourceHandle(), found))),
+                       SizeofResource(AfxGetResourceHandle(), found));
+        seeds.push_back(program);
+    }
+    int parsed = 0;
+    for (int round = 0; round < 6000; ++round) {
+        std::string bytes = seeds[static_cast<size_t>(round) % seeds.size()];
+        switch (round % 4) {
+        case 0:  // bit flips
+            for (int i = 0; i < 1 + round % 7; ++i)
+                bytes[random() % bytes.size()] ^= static_cast<char>(1 << (random() % 8));
+            break;
+        case 1:  // truncation
+            bytes.resize(random() % bytes.size());
+            break;
+        case 2:  // lengths at the edges
+            for (int i = 0; i < 3; ++i)
+                bytes[13 + random() % (bytes.size() - 13)] = (random() % 2) ? '\xFF' : '\0';
+            break;
+        default:  // both
+            bytes[random() % bytes.size()] = static_cast<char>(random());
+            bytes.resize(bytes.size() - random() % (bytes.size() / 2));
+            break;
+        }
+        PictureProbe probe;
+        probe.Attach(guarded.Place(bytes), static_cast<int>(bytes.size()));
+        int frames = probe.CountFrames();
+        probe.RewindToFirstBlock();
+        int size = 0, disposal = 0;
+        DWORD delay = 0;
+        SIZE frameSize = { 0, 0 };
+        POINT position = { 0, 0 };
+        int extracted = 0;
+        while (HGLOBAL block = probe.ExtractNextFrame(size, delay, frameSize, position, disposal)) {
+            ASSERT_GT(size, 0);
+            GlobalFree(block);
+            ++extracted;
+        }
+        EXPECT_LE(extracted, frames + 1);
+        probe.Detach();
+        parsed += frames;
+    }
+    EXPECT_GT(parsed, 0);
+}
+
+TEST(PictureRobustness, MutatedDataThroughTheWholeLoader)
+{
+    std::mt19937 random(7);
+    std::string seed = SampleAnimation();
+    for (int round = 0; round < 400; ++round) {
+        std::string bytes = seed;
+        if (round % 2)
+            bytes.resize(random() % bytes.size());
+        else
+            bytes[6 + random() % (bytes.size() - 6)] ^= static_cast<char>(1 << (random() % 8));
+        CPictureEx picture;
+        LoadBytes(picture, bytes);
+        if (picture.IsAnimated()) {
+            EXPECT_GE(picture.GetFrameCount(), 2);
+        }
+    }
+}
+
+// ---- Rendering on a real control ------------------------------------------------------
+
+class RenderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // Shown only where a test reads the screen: mapping a window costs Wine seconds.
+        host = CreateWindowExA(0, "STATIC", "picture host", WS_POPUP, 50, 50, 200, 200, nullptr, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+        HWND control = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 100, 100, host, nullptr,
+                                       GetModuleHandleA(nullptr), nullptr);
+        ASSERT_TRUE(picture.SubclassWindow(control));
+    }
+    void TearDown() override
+    {
+        picture.Clear();
+        DestroyWindow(host);
+    }
+    void Pump(DWORD ms)
+    {
+        DWORD start = GetTickCount();
+        do {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+            Sleep(5);
+        } while (GetTickCount() - start < ms);
+    }
+    bool WaitForPixel(int x, int y, COLORREF color, DWORD timeoutMs)
+    {
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < timeoutMs) {
+            if (picture.Pixel(x, y) == color)
+                return true;
+            Sleep(5);
+        }
+        return false;
+    }
+    HWND host = nullptr;
+    PictureProbe picture;
+};
+
+TEST_F(RenderTest, StillPictureIsDrawnIntoTheCanvasAndTheControlTakesItsSize)
+{
+    GifBuilder gif(20, 10, { kRed, kGreen });
+    std::vector<int> pixels(200, 0);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 10; x < 20; ++x)
+            pixels[static_cast<size_t>(y * 20 + x)] = 1;
+    gif.Image(0, 0, 20, 10, pixels);
+    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    RECT rect;
+    GetClientRect(picture.m_hWnd, &rect);
+    EXPECT_EQ(rect.right, 20);
+    EXPECT_EQ(rect.bottom, 10);
+    EXPECT_TRUE(picture.Show());
+    EXPECT_EQ(picture.Pixel(2, 2), kRedRef);
+    EXPECT_EQ(picture.Pixel(15, 8), kGreenRef);
+    EXPECT_FALSE(picture.IsRunning());
+    EXPECT_EQ(picture.m_thread, nullptr) << "a still picture starts no thread";
+}
+
+TEST_F(RenderTest, AnimationAdvancesFramesAtTheirPositions)
+{
+    GifBuilder gif(20, 20, { kRed, kGreen, kBlue });
+    gif.Control(5, 1).Image(0, 0, 20, 20, 0);
+    gif.Control(5, 1).Image(10, 10, 10, 10, 2);
+    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    EXPECT_FALSE(picture.Show()) << "a started animation reports FALSE";
+    EXPECT_TRUE(WaitForPixel(15, 15, kBlueRef, 3000));
+    EXPECT_EQ(picture.Pixel(5, 5), kRedRef) << "the second frame covers only its own rectangle";
+    EXPECT_TRUE(picture.IsRunning());
+    picture.StopAnimation();
+    EXPECT_FALSE(picture.IsRunning());
+    EXPECT_EQ(picture.m_thread, nullptr);
+}
+
+TEST_F(RenderTest, DisposalTwoRestoresTheBackgroundColour)
+{
+    GifBuilder gif(20, 20, { kRed, kGreen, kBlue });
+    gif.Control(20, 2).Image(0, 0, 10, 10, 1);
+    gif.Control(65535, 1).Image(10, 10, 10, 10, 2);
+    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    const COLORREF background = RGB(200, 0, 200);
+    picture.SetBackgroundColor(background);
+    EXPECT_EQ(picture.Pixel(0, 0), background);
+    picture.Show();
+    ASSERT_TRUE(WaitForPixel(15, 15, kBlueRef, 3000));
+    EXPECT_EQ(picture.Pixel(5, 5), background);
+}
+
+TEST_F(RenderTest, DisposalThreeRestoresWhatWasThereBefore)
+{
+    GifBuilder gif(20, 20, { kYellow, kGreen, kBlue });
+    gif.Control(5, 1).Image(0, 0, 20, 20, 0);
+    gif.Control(20, 3).Image(0, 0, 10, 10, 1);
+    gif.Control(65535, 1).Image(10, 10, 10, 10, 2);
+    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    picture.Show();
+    ASSERT_TRUE(WaitForPixel(5, 5, kGreenRef, 3000));
+    ASSERT_TRUE(WaitForPixel(15, 15, kBlueRef, 3000));
+    EXPECT_EQ(picture.Pixel(5, 5), kYellowRef);
+}
+
+TEST_F(RenderTest, BackgroundColourBeforeALoadHasNoEffect)
+{
+    picture.SetBackgroundColor(RGB(1, 2, 3));
+    EXPECT_EQ(picture.GetBackgroundColor(), RGB(255, 255, 255));
+    GifBuilder gif(8, 8, { kRed });
+    gif.Image(0, 0, 8, 8, 0);
+    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    picture.Show();
+    picture.SetBackgroundColor(RGB(10, 20, 30));
+    EXPECT_EQ(picture.GetBackgroundColor(), RGB(10, 20, 30));
+    EXPECT_EQ(picture.Pixel(4, 4), RGB(10, 20, 30)) << "the fill covers the picture until it is shown again";
+    picture.Show();
+    EXPECT_EQ(picture.Pixel(4, 4), kRedRef);
+}
+
+TEST_F(RenderTest, VisibleRectangleIsPaintedAtTheTopLeftCorner)
+{
+    std::vector<int> pixels(40 * 40, 0);
+    for (int y = 10; y < 30; ++y)
+        for (int x = 10; x < 20; ++x)
+            pixels[static_cast<size_t>(y * 40 + x)] = 1;
+    GifBuilder gif(40, 40, { kRed, kGreen });
+    gif.Image(0, 0, 40, 40, pixels);
+    ShowWindow(host, SW_SHOWNOACTIVATE);
+    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    picture.Show();
+    RECT visible = { 10, 10, 20, 30 };
+    picture.SetVisibleRect(visible);
+    RECT back;
+    picture.GetVisibleRect(back);
+    EXPECT_TRUE(EqualRect(&visible, &back));
+    InvalidateRect(picture.m_hWnd, nullptr, TRUE);
+    UpdateWindow(picture.m_hWnd);
+    Pump(200);
+    HDC dc = GetDC(picture.m_hWnd);
+    EXPECT_EQ(GetPixel(dc, 0, 0), kGreenRef);
+    EXPECT_EQ(GetPixel(dc, 9, 19), kGreenRef);
+    ReleaseDC(picture.m_hWnd, dc);
+
+    picture.SetVisibleRect(RECT{ 0, 0, 0, 0 });
+    InvalidateRect(picture.m_hWnd, nullptr, TRUE);
+    UpdateWindow(picture.m_hWnd);
+    Pump(200);
+    dc = GetDC(picture.m_hWnd);
+    EXPECT_EQ(GetPixel(dc, 0, 0), kRedRef) << "an empty rectangle paints the whole picture";
+    EXPECT_EQ(GetPixel(dc, 15, 15), kGreenRef);
+    ReleaseDC(picture.m_hWnd, dc);
+}
+
+TEST_F(RenderTest, StopDuringALongFrameReturnsPromptly)
+{
+    GifBuilder gif(8, 8, { kRed, kGreen });
+    gif.Control(65535, 1).Image(0, 0, 8, 8, 0).Control(65535, 1).Image(0, 0, 8, 8, 1);
+    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    picture.Show();
+    ASSERT_TRUE(WaitForPixel(4, 4, kRedRef, 3000));
+    DWORD start = GetTickCount();
+    picture.StopAnimation();
+    // The frame would last 655 seconds; the stop must not wait it out.
+    EXPECT_LT(GetTickCount() - start, 4000u);
+}
+
+TEST_F(RenderTest, StopThenShowResumesAtTheSameFrame)
+{
+    GifBuilder gif(8, 8, { kRed, kGreen, kBlue });
+    gif.Control(20, 1).Image(0, 0, 8, 8, 0).Control(65535, 1).Image(0, 0, 8, 8, 1).Control(20, 1).Image(0, 0, 8, 8, 2);
+    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    picture.Show();
+    ASSERT_TRUE(WaitForPixel(4, 4, kGreenRef, 3000));
+    picture.StopAnimation();
+    EXPECT_EQ(picture.m_currentFrame, 1);
+    picture.Show();
+    Sleep(100);
+    EXPECT_EQ(picture.Pixel(4, 4), kGreenRef);
+    EXPECT_EQ(picture.m_currentFrame, 1);
+}
+
+TEST_F(RenderTest, ShowWhilePlayingKeepsTheOneThread)
+{
+    GifBuilder gif(8, 8, { kRed, kGreen });
+    gif.Control(10, 1).Image(0, 0, 8, 8, 0).Control(10, 1).Image(0, 0, 8, 8, 1);
+    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    picture.Show();
+    HANDLE thread = picture.m_thread;
+    ASSERT_NE(thread, nullptr);
+    EXPECT_FALSE(picture.Show());
+    EXPECT_EQ(picture.m_thread, thread);
+}
+
+TEST_F(RenderTest, LoadWhilePlayingStopsTheThreadFirst)
+{
+    GifBuilder gif(8, 8, { kRed, kGreen });
+    gif.Control(5, 1).Image(0, 0, 8, 8, 0).Control(5, 1).Image(0, 0, 8, 8, 1);
+    std::string bytes = gif.Finish();
+    ASSERT_TRUE(LoadBytes(picture, bytes));
+    picture.Show();
+    ASSERT_TRUE(WaitForPixel(4, 4, kGreenRef, 3000));
+    ASSERT_TRUE(LoadBytes(picture, bytes));
+    EXPECT_FALSE(picture.IsRunning());
+    EXPECT_EQ(picture.m_thread, nullptr);
+    EXPECT_EQ(picture.m_currentFrame, 0);
+    picture.Show();
+    EXPECT_TRUE(WaitForPixel(4, 4, kRedRef, 3000));
+}
+
+TEST_F(RenderTest, StopStillWorksWithoutTheStopEvent)
+{
+    GifBuilder gif(8, 8, { kRed, kGreen });
+    gif.Control(65535, 1).Image(0, 0, 8, 8, 0).Control(65535, 1).Image(0, 0, 8, 8, 1);
+    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    CloseHandle(picture.m_exitEvent);
+    picture.m_exitEvent = nullptr;  // as when creating it failed
+    picture.Show();
+    ASSERT_TRUE(WaitForPixel(4, 4, kRedRef, 3000));
+    DWORD start = GetTickCount();
+    picture.StopAnimation();
+    EXPECT_LT(GetTickCount() - start, 4000u);
+    EXPECT_EQ(picture.m_thread, nullptr);
+}
+
+TEST_F(RenderTest, DestroyingTheWindowStopsTheAnimation)
+{
+    GifBuilder gif(8, 8, { kRed, kGreen });
+    gif.Control(5, 1).Image(0, 0, 8, 8, 0).Control(5, 1).Image(0, 0, 8, 8, 1);
+    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    picture.Show();
+    ASSERT_TRUE(WaitForPixel(4, 4, kGreenRef, 3000));
+    DestroyWindow(host);
+    host = nullptr;
+    EXPECT_FALSE(picture.IsRunning());
+    EXPECT_EQ(picture.m_thread, nullptr);
+}
+
+}  // namespace
