@@ -4,6 +4,7 @@
 #include "../engine/Constants.h"
 #include "../engine/RootKeys.h"
 #include "../resources/resource.h"
+#include "../ui/KlarnerDlg.h"
 #include <commctrl.h>
 #include <cstdio>
 #include <cstring>
@@ -134,7 +135,11 @@ BOOL CKlarnerApp::InitInstance()
     InitCommonControls();
     CWinApp::InitInstance();
     AfxEnableControlContainer();
-    // The main window is not built yet: the windowed start shows nothing.
+    CKlarnerDlg* dlg = new CKlarnerDlg();
+    m_pMainWnd = dlg;
+    dlg->DoModal();
+    m_pMainWnd = nullptr;
+    delete dlg;
     return FALSE;
 }
 

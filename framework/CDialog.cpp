@@ -21,7 +21,11 @@ END_MESSAGE_MAP()
 
 INT_PTR CDialog::DoModal()
 {
+    // Without a parent the main window owns the dialog, so that it is modal to it.
     HWND parent = m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : nullptr;
+    CWinApp* app = AfxGetApp();
+    if (!parent && app && app->m_pMainWnd && app->m_pMainWnd != this)
+        parent = app->m_pMainWnd->GetSafeHwnd();
     return ::DialogBoxParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), parent,
                              &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }

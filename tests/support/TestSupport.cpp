@@ -156,7 +156,9 @@ bool DenyRead(HKEY root, const std::string& path)
 
 bool DenyWrite(HKEY root, const std::string& path)
 {
-    return SetKeyDacl(root, path, "D:(D;;KW;;;WD)(A;;KA;;;WD)");
+    // Setting values and creating subkeys only: KEY_WRITE would also deny READ_CONTROL,
+    // which reading needs too.
+    return SetKeyDacl(root, path, "D:(D;;0x6;;;WD)(A;;KA;;;WD)");
 }
 
 bool AllowAll(HKEY root, const std::string& path)

@@ -47,7 +47,16 @@ struct Process
 {
     Process() {}
     Process(Process&& other) noexcept : handle(other.handle), id(other.id) { other.handle = nullptr; }
-    Process& operator=(Process&&) = delete;
+    Process& operator=(Process&& other) noexcept
+    {
+        if (this != &other) {
+            Close();
+            handle = other.handle;
+            id = other.id;
+            other.handle = nullptr;
+        }
+        return *this;
+    }
     ~Process() { Close(); }
     HANDLE handle = nullptr;
     DWORD id = 0;

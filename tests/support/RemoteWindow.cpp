@@ -1,0 +1,86 @@
+// Reading and changing another process's list views.
+#include "RemoteWindow.h"
+
+namespace kt {
+
+namespace {
+const SIZE_T kRemoteBytes = 8192;
+const SIZE_T kTextOffset = 256;
+}
+
+RemoteList::RemoteList(HWND list)
+    : m_list(list)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(list, &processId);
+    m_process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (m_process)
+        m_remote = static_cast<char*>(VirtualAllocEx(m_process, nullptr, kRemoteBytes, MEM_COMMIT, PAGE_READWRITE));
+}
+
+RemoteList::~RemoteList()
+{
+    if (m_remote)
+        VirtualFreeEx(m_process, m_remote, 0, MEM_RELEASE);
+    if (m_process)
+        CloseHandle(m_process);
+}
+
+int RemoteList::Count() const
+{
+    return static_cast<int>(SendMessageA(m_list, LVM_GETITEMCOUNT, 0, 0));
+}
+
+std::string RemoteList::Text(int item, int subItem) const
+{
+    LVITEMA lvi = {};
+    lvi.iSubItem = subItem;
+    lvi.pszText = m_remote + kTextOffset;
+    lvi.cchTextMax = static_cast<int>(kRemoteBytes - kTextOffset);
+    WriteProcessMemory(m_process, m_remote, &lvi, sizeof lvi, nullptr);
+    SendMessageA(m_list, LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(m_remote));
+    char text[kRemoteBytes - kTextOffset] = "";
+    ReadProcessMemory(m_process, m_remote + kTextOffset, text, sizeof text - 1, nullptr);
+    return text;
+}
+
+bool RemoteList::Checked(int item) const
+{
+    UINT state = static_cast<UINT>(SendMessageA(m_list, LVM_GETITEMSTATE, static_cast<WPARAM>(item), LVIS_STATEIMAGEMASK));
+    return (state >> 12) == 2;
+}
+
+void RemoteList::SetChecked(int item, bool checked) const
+{
+    LVITEMA lvi = {};
+    lvi.stateMask = LVIS_STATEIMAGEMASK;
+    lvi.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
+    WriteProcessMemory(m_process, m_remote, &lvi, sizeof lvi, nullptr);
+    SendMessageA(m_list, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(m_remote));
+}
+
+std::string RemoteList::ColumnHeading(int column) const
+{
+    LVCOLUMNA lvc = {};
+    lvc.mask = LVCF_TEXT;
+    lvc.pszText = m_remote + kTextOffset;
+    lvc.cchTextMax = static_cast<int>(kRemoteBytes - kTextOffset);
+    WriteProcessMemory(m_process, m_remote, &lvc, sizeof lvc, nullptr);
+    if (!SendMessageA(m_list, LVM_GETCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(m_remote)))
+        return "<no column>";
+    char text[256] = "";
+    ReadProcessMemory(m_process, m_remote + kTextOffset, text, sizeof text - 1, nullptr);
+    return text;
+}
+
+int RemoteList::ColumnWidth(int column) const
+{
+    return static_cast<int>(SendMessageA(m_list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+}
+
+DWORD RemoteList::ExtendedStyle() const
+{
+    return static_cast<DWORD>(SendMessageA(m_list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+}
+
+}  // namespace kt

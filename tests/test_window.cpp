@@ -1,0 +1,538 @@
+// The main window driven as a person would: klarner.exe on the Xvfb display, its dialogs
+// found by control id, buttons pressed, list items ticked, message boxes read and
+// answered, the registry and the report checked, screenshots saved.
+#include <gtest/gtest.h>
+#include "RemoteWindow.h"
+#include "TestSupport.h"
+#include "../engine/Constants.h"
+#include "../framework/CString.h"
+#include "../resources/resource.h"
+#include <algorithm>
+#include <regex>
+
+namespace {
+
+std::string Str(UINT id)
+{
+    CString text;
+    text.LoadString(id);
+    return text.GetString();
+}
+
+std::string Fmt(UINT id, int value)
+{
+    CString format, text;
+    format.LoadString(id);
+    text.Format(format, value);
+    return text.GetString();
+}
+
+std::string StagedProgram(const char* language)
+{
+    std::string dir = kt::ScratchDir(std::string("window-") + language);
+    kt::StageProgram(dir, { language });
+    return dir + "klarner.exe";
+}
+
+class WindowTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { english = StagedProgram("en-us"); }
+    void SetUp() override
+    {
+        kt::UseLanguage("en-us");
+        base = "Software\\" + kt::UniqueName("kltwin");
+        keyword = kt::UniqueName("kw");
+        report = kt::ScratchDir("window") + "report.txt";
+        ASSERT_TRUE(kt::CreateKey(HKEY_CURRENT_USER, base));
+    }
+    void TearDown() override
+    {
+        if (process.Running() && dlg && IsWindow(dlg)) {
+            PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+            PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+            process.Wait(5000);
+        }
+        process.Close();
+        kt::DeleteTree(HKEY_CURRENT_USER, base);
+    }
+
+    void Start(const std::string& program)
+    {
+        process = kt::Start("\"" + program + "\"");
+        ASSERT_TRUE(process.handle);
+        dlg = kt::WaitForDialogWithControl(process.id, IDC_RESULT_LIST, 30000);
+        ASSERT_TRUE(dlg);
+        list.reset(new kt::RemoteList(GetDlgItem(dlg, IDC_RESULT_LIST)));
+    }
+    HWND Item(int id) { return GetDlgItem(dlg, id); }
+    bool Enabled(int id) { return IsWindowEnabled(Item(id)) != FALSE; }
+    std::string Text(int id) { return kt::ItemText(dlg, id); }
+    void Command(int id) { PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+    kt::MessageBoxInfo Box() { return kt::WaitForMessageBox(process.id, 60000); }
+    void Answer(const kt::MessageBoxInfo& box, int button = IDOK)
+    {
+        kt::PressButton(box.hwnd, button);
+        kt::WaitUntilGone(box.hwnd, 10000);
+    }
+    HWND Settings()
+    {
+        kt::PressButton(dlg, IDC_SETTINGS);
+        return kt::WaitForDialogWithControl(process.id, IDC_CFG_DEFAULT_KEYWORDS, 20000);
+    }
+    // Settings for a search of HKEY_CURRENT_USER only, with our keyword and report.
+    void Configure(const std::string& keywords, bool machineToo = false)
+    {
+        HWND settings = Settings();
+        ASSERT_TRUE(settings);
+        kt::RemoteList roots(GetDlgItem(settings, IDC_CFG_ROOT_LIST));
+        roots.SetChecked(2, machineToo);
+        kt::PressButton(settings, IDC_CFG_DEFAULT_KEYWORDS);
+        kt::MessageBoxInfo warning = Box();
+        ASSERT_TRUE(warning.hwnd);
+        Answer(warning);
+        SetWindowTextA(GetDlgItem(settings, IDC_CFG_KEYWORDS), keywords.c_str());
+        SetWindowTextA(GetDlgItem(settings, IDC_CFG_PATH), report.c_str());
+        kt::PressButton(settings, IDOK);
+        ASSERT_TRUE(kt::WaitUntilGone(settings, 10000));
+    }
+    // Starts a search and returns the closing message's text, answered.
+    std::string Search()
+    {
+        kt::PressButton(dlg, IDOK);
+        kt::MessageBoxInfo done = Box();
+        if (!done.hwnd)
+            return "<no closing message>";
+        Answer(done);
+        return done.text;
+    }
+    // The report can be read only once the program has closed it.
+    std::string ReportAfterClosing()
+    {
+        if (process.Running()) {
+            kt::PressButton(dlg, IDCANCEL);
+            process.Wait(10000);
+        }
+        return kt::ReadFileBytes(report);
+    }
+    std::string Full(const std::string& below) { return "HKEY_CURRENT_USER\\" + base + "\\" + below; }
+    std::string Below(const std::string& below) { return base + "\\" + below; }
+    void Make(const std::string& below) { ASSERT_TRUE(kt::CreateKey(HKEY_CURRENT_USER, Below(below))); }
+    std::vector<std::string> ListPaths()
+    {
+        std::vector<std::string> paths;
+        for (int i = 0; i < list->Count(); ++i)
+            paths.push_back(list->Text(i, 1));
+        return paths;
+    }
+
+    static std::string english;
+    kt::Process process;
+    HWND dlg = nullptr;
+    std::unique_ptr<kt::RemoteList> list;
+    std::string base, keyword, report;
+};
+
+std::string WindowTest::english;
+
+TEST_F(WindowTest, OpensIdleAndCancelClosesAtOnce)
+{
+    Start(english);
+    EXPECT_EQ(list->ColumnHeading(0), "");
+    EXPECT_EQ(list->ColumnHeading(1), "Key");
+    EXPECT_EQ(list->ColumnHeading(2), "Typ");
+    EXPECT_EQ(list->ColumnWidth(0), 23);
+    EXPECT_EQ(list->ColumnWidth(1), 609);
+    EXPECT_EQ(list->ColumnWidth(2), 0);
+    EXPECT_EQ(list->ExtendedStyle() & 0x25u, 0x25u);
+    EXPECT_EQ(list->Count(), 0);
+    EXPECT_FALSE(Enabled(IDC_SELECT_ALL));
+    EXPECT_TRUE(Enabled(IDOK));
+    RECT picture;
+    GetClientRect(Item(IDC_PICTURE), &picture);
+    EXPECT_EQ(picture.right, 64) << "the control takes the idle picture's size";
+    EXPECT_EQ(picture.bottom, 48);
+    kt::SaveScreenshot(dlg, "main-idle-en");
+    kt::PressButton(dlg, IDCANCEL);
+    EXPECT_EQ(process.Wait(5000), 0u);
+}
+
+TEST_F(WindowTest, ExitClosesAfterAboutASecond)
+{
+    Start(english);
+    Command(ID_FILE_EXIT);
+    Sleep(300);
+    EXPECT_TRUE(IsWindow(dlg)) << "Exit waits a second for a running search to stop";
+    EXPECT_TRUE(kt::WaitUntilGone(dlg, 10000));
+    EXPECT_EQ(process.Wait(10000), 0u);
+}
+
+TEST_F(WindowTest, SettingsShowTheStartValuesWarnAndInsistOnARootKey)
+{
+    Start(english);
+    HWND settings = Settings();
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(kt::WindowText(settings), Str(IDS_CONFIG_CAPTION));
+    kt::RemoteList roots(GetDlgItem(settings, IDC_CFG_ROOT_LIST));
+    ASSERT_EQ(roots.Count(), 5);
+    const char* names[] = { "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS",
+                            "HKEY_CURRENT_CONFIG" };
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(roots.Text(i, 0), names[i]);
+        EXPECT_EQ(roots.Checked(i), i == 1 || i == 2) << names[i];
+    }
+    EXPECT_EQ(roots.ColumnHeading(0), "HKey");
+    EXPECT_EQ(SendMessageA(GetDlgItem(settings, IDC_CFG_DEFAULT_KEYWORDS), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(settings, IDC_CFG_KEYWORDS)));
+    EXPECT_EQ(kt::ItemText(settings, IDC_CFG_KEYWORDS), kDefaultKeywords);
+    EXPECT_EQ(kt::ItemText(settings, IDC_CFG_PATH), Str(IDS_DEFAULT_REPORT));
+    EXPECT_EQ(kt::ItemText(settings, IDC_CFG_LABEL_1030), Str(IDS_LABEL_ROOTKEYS));
+    kt::SaveScreenshot(settings, "settings-en");
+
+    kt::PressButton(settings, IDC_CFG_DEFAULT_KEYWORDS);
+    kt::MessageBoxInfo warning = Box();
+    ASSERT_TRUE(warning.hwnd);
+    EXPECT_EQ(warning.text, Str(IDS_DEFAULT_OFF_WARNING));
+    EXPECT_EQ(warning.caption, Str(IDS_ADMIN_CAPTION));
+    Answer(warning);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(settings, IDC_CFG_KEYWORDS)));
+    EXPECT_EQ(kt::ItemText(settings, IDC_CFG_KEYWORDS), kDefaultKeywords) << "the text stays for editing";
+
+    roots.SetChecked(1, false);
+    roots.SetChecked(2, false);
+    kt::PressButton(settings, IDOK);
+    kt::MessageBoxInfo error = Box();
+    ASSERT_TRUE(error.hwnd);
+    EXPECT_EQ(error.text, Str(IDS_NO_ROOTKEY));
+    EXPECT_EQ(error.caption, Str(IDS_ERROR_CAPTION));
+    Answer(error);
+    EXPECT_TRUE(IsWindowVisible(settings)) << "the settings stay open";
+
+    // Ticking the box again restores the default list and disables the edit box.
+    SetWindowTextA(GetDlgItem(settings, IDC_CFG_KEYWORDS), "edited");
+    kt::PressButton(settings, IDC_CFG_DEFAULT_KEYWORDS);
+    Sleep(300);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(settings, IDC_CFG_KEYWORDS)));
+    EXPECT_EQ(kt::ItemText(settings, IDC_CFG_KEYWORDS), kDefaultKeywords);
+    kt::PressButton(settings, IDCANCEL);
+    EXPECT_TRUE(kt::WaitUntilGone(settings, 10000));
+}
+
+TEST_F(WindowTest, SearchTickRemoveSelectAllAndBackToIdle)
+{
+    Make(keyword + "A\\Sub");
+    Make(keyword + "B");
+    Make("X\\Pre" + keyword + "C");
+    Make("Keep");
+    Start(english);
+    Configure(keyword);
+
+    EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 3));
+    ASSERT_EQ(list->Count(), 3);
+    std::vector<std::string> paths = ListPaths();
+    std::vector<std::string> sorted = paths, expected = { Full(keyword + "A"), Full(keyword + "B"), Full("X\\Pre" + keyword + "C") };
+    std::sort(sorted.begin(), sorted.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(sorted, expected);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(list->Checked(i));
+        EXPECT_EQ(list->Text(i, 2), "K");
+    }
+    EXPECT_EQ(Text(IDOK), Str(IDS_OK_REMOVE));
+    EXPECT_EQ(Text(IDCANCEL), Str(IDS_CANCEL_DONE));
+    EXPECT_EQ(Text(IDC_STATUS), Str(IDS_STATUS_DONE));
+    EXPECT_TRUE(Enabled(IDC_SELECT_ALL));
+    EXPECT_TRUE(Enabled(IDC_CLEAR));
+
+    // Items 0 and 1 in one pass.
+    list->SetChecked(0, true);
+    list->SetChecked(1, true);
+    kt::SaveScreenshot(dlg, "main-results-en");
+    kt::PressButton(dlg, IDOK);
+    kt::MessageBoxInfo confirm = Box();
+    ASSERT_TRUE(confirm.hwnd);
+    EXPECT_EQ(confirm.text, Str(IDS_REMOVE_QUESTION));
+    EXPECT_EQ(confirm.caption, Str(IDS_REMOVE_CAPTION));
+    kt::SaveScreenshot(confirm.hwnd, "confirm-en");
+    Answer(confirm);
+    Sleep(300);
+    ASSERT_EQ(list->Count(), 1);
+    EXPECT_EQ(list->Text(0, 1), paths[2]);
+    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, paths[0].substr(18)));
+    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, paths[1].substr(18)));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, paths[2].substr(18)));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below("Keep")));
+    EXPECT_EQ(Text(IDOK), Str(IDS_OK_REMOVE));
+
+    // Nothing ticked: a message, nothing removed.
+    kt::PressButton(dlg, IDOK);
+    kt::MessageBoxInfo none = Box();
+    EXPECT_EQ(none.text, Str(IDS_NOTHING_TICKED));
+    Answer(none);
+
+    // Select all ticks everything; unticking one clears the box.
+    kt::PressButton(dlg, IDC_SELECT_ALL);
+    Sleep(300);
+    EXPECT_TRUE(list->Checked(0));
+    list->SetChecked(0, false);
+    Sleep(200);
+    EXPECT_EQ(SendMessageA(Item(IDC_SELECT_ALL), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+
+    // Removing the last item goes back to the idle state.
+    list->SetChecked(0, true);
+    kt::PressButton(dlg, IDOK);
+    Answer(Box());
+    Sleep(300);
+    EXPECT_EQ(list->Count(), 0);
+    EXPECT_EQ(Text(IDOK), Str(IDS_OK_SEARCH));
+    EXPECT_EQ(Text(IDC_STATUS), "");
+    EXPECT_FALSE(Enabled(IDC_SELECT_ALL));
+    EXPECT_FALSE(Enabled(IDC_CLEAR));
+    EXPECT_EQ(SendMessageA(Item(IDC_SELECT_ALL), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+
+    // Nothing left to find: the message without findings, and the next press searches again.
+    EXPECT_EQ(Search(), Str(IDS_FOUND_NONE));
+    EXPECT_EQ(Text(IDOK), Str(IDS_OK_SEARCH));
+    EXPECT_EQ(Search(), Str(IDS_FOUND_NONE));
+
+    // The report: three sections, each a banner and a search; the first with its removals.
+    std::string text = ReportAfterClosing();
+    std::regex banner("\r\n#{38}\r\n\r\n\tVelmora Klarner\r\n\t\\d\\d\\.\\d\\d\\.\\d{4}\t\\d\\d:\\d\\d:\\d\\d\r\n\r\n#{38}\r\n\r\n\r\n");
+    std::vector<std::string> sections;
+    std::sregex_token_iterator it(text.begin(), text.end(), banner, -1), endIt;
+    for (; it != endIt; ++it)
+        sections.push_back(*it);
+    ASSERT_EQ(sections.size(), 4u) << text;
+    EXPECT_EQ(sections[0], "") << "the file starts with a banner";
+    std::string first = "Search terms:\r\n" + keyword + "\r\n\r\n\r\n\r\n\r\n";
+    for (const std::string& p : paths)
+        first += p + "\r\n";
+    first += "\r\n" + Fmt(IDS_REPORT_COUNT_FMT, 3) + "\r\n\r\n\r\nResults:\r\n\r\n";
+    first += paths[0] + "\r\n" + paths[1] + "\r\n" + paths[2] + "\r\n";
+    EXPECT_EQ(sections[1], first);
+    std::string empty = "Search terms:\r\n" + keyword + "\r\n\r\n\r\n\r\n\r\n\r\n" + Fmt(IDS_REPORT_COUNT_FMT, 0) +
+                        "\r\n\r\n\r\nResults:\r\n\r\n";
+    EXPECT_EQ(sections[2], empty);
+    EXPECT_EQ(sections[3], empty);
+}
+
+TEST_F(WindowTest, SettingsCancelledChangeNothing)
+{
+    Make(keyword + "Only");
+    Start(english);
+    Configure(keyword);
+    HWND settings = Settings();
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(kt::ItemText(settings, IDC_CFG_KEYWORDS), keyword);
+    EXPECT_EQ(kt::ItemText(settings, IDC_CFG_PATH), report);
+    EXPECT_EQ(SendMessageA(GetDlgItem(settings, IDC_CFG_DEFAULT_KEYWORDS), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(settings, IDC_CFG_KEYWORDS)));
+    SetWindowTextA(GetDlgItem(settings, IDC_CFG_KEYWORDS), "zzqother");
+    SetWindowTextA(GetDlgItem(settings, IDC_CFG_PATH), (report + ".other").c_str());
+    kt::PressButton(settings, IDCANCEL);
+    ASSERT_TRUE(kt::WaitUntilGone(settings, 10000));
+    EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 1));
+    EXPECT_NE(ReportAfterClosing().find("Search terms:\r\n" + keyword + "\r\n"), std::string::npos);
+    EXPECT_FALSE(kt::FileExists(report + ".other"));
+}
+
+TEST_F(WindowTest, EmptyPathBecomesTheExpandedDefault)
+{
+    Start(english);
+    HWND settings = Settings();
+    ASSERT_TRUE(settings);
+    kt::RemoteList(GetDlgItem(settings, IDC_CFG_ROOT_LIST)).SetChecked(2, false);
+    SetWindowTextA(GetDlgItem(settings, IDC_CFG_PATH), "");
+    kt::PressButton(settings, IDOK);
+    ASSERT_TRUE(kt::WaitUntilGone(settings, 10000));
+    settings = Settings();
+    ASSERT_TRUE(settings);
+    std::string path = kt::ItemText(settings, IDC_CFG_PATH);
+    kt::PressButton(settings, IDCANCEL);
+    kt::WaitUntilGone(settings, 10000);
+    EXPECT_TRUE(std::regex_match(path, std::regex("C:\\\\Klarner-Report-\\d\\d\\.\\d\\d\\.\\d{4}\\.txt"))) << path;
+}
+
+TEST_F(WindowTest, FailedRemovalsStayTickedAndAreReported)
+{
+    Make(keyword + "Lock\\Mid\\Denied");
+    ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, Below(keyword + "Lock\\Mid\\Denied")));
+    const std::string run = kRunKeyPath;
+    // The Run key is shared by the whole prefix: whatever happens, it is opened up again
+    // and the value goes.
+    struct RunKeyCleanup
+    {
+        std::string run;
+        ~RunKeyCleanup()
+        {
+            kt::AllowAll(HKEY_LOCAL_MACHINE, run);
+            HKEY key = nullptr;
+            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, run.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+                RegDeleteValueA(key, "vmtray");
+                RegCloseKey(key);
+            }
+        }
+    } cleanup{ run };
+    kt::AllowAll(HKEY_LOCAL_MACHINE, run);
+    ASSERT_TRUE(kt::SetStringValue(HKEY_LOCAL_MACHINE, run, "vmtray", "C:\\vm\\vmtray.exe"));
+    ASSERT_TRUE(kt::DenyWrite(HKEY_LOCAL_MACHINE, run));
+    Start(english);
+    Configure(keyword + ",vmtray", true);
+    EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 2));
+    ASSERT_EQ(list->Count(), 2);
+    EXPECT_EQ(list->Text(0, 1), Full(keyword + "Lock"));
+    EXPECT_EQ(list->Text(1, 1), kTrayValueFinding);
+    EXPECT_EQ(list->Text(1, 2), "V");
+    list->SetChecked(0, true);
+    list->SetChecked(1, true);
+    kt::PressButton(dlg, IDOK);
+    Answer(Box());
+    kt::MessageBoxInfo failed = Box();
+    ASSERT_TRUE(failed.hwnd);
+    EXPECT_EQ(failed.text, Str(IDS_REMOVE_FAILED));
+    EXPECT_EQ(failed.caption, Str(IDS_ERROR_CAPTION));
+    Answer(failed);
+    Sleep(300);
+    EXPECT_TRUE(kt::WaitForMessageBox(process.id, 500).hwnd == nullptr) << "one message per pass";
+    ASSERT_EQ(list->Count(), 2);
+    EXPECT_TRUE(list->Checked(0));
+    EXPECT_TRUE(list->Checked(1));
+    std::string text = ReportAfterClosing();
+    std::string suffix = Str(IDS_REMOVE_FAILED_SUFFIX);
+    EXPECT_NE(text.find(Full(keyword + "Lock") + suffix + "\r\n"), std::string::npos);
+    EXPECT_NE(text.find(std::string(kTrayValueFinding) + suffix + "\r\n"), std::string::npos);
+    EXPECT_TRUE(kt::ValueExists(HKEY_LOCAL_MACHINE, run, "vmtray"));
+}
+
+TEST_F(WindowTest, ClearEmptiesTheListAndClosesTheReport)
+{
+    Make(keyword + "One");
+    Start(english);
+    Configure(keyword);
+    EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 1));
+    HANDLE reader = CreateFileA(report.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(reader, INVALID_HANDLE_VALUE) << "the report is open while results are shown";
+    if (reader != INVALID_HANDLE_VALUE)
+        CloseHandle(reader);
+    kt::PressButton(dlg, IDC_CLEAR);
+    Sleep(300);
+    EXPECT_EQ(list->Count(), 0);
+    EXPECT_EQ(Text(IDOK), Str(IDS_OK_SEARCH));
+    EXPECT_FALSE(Enabled(IDC_CLEAR));
+    reader = CreateFileA(report.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "the clear button closed the report";
+    if (reader != INVALID_HANDLE_VALUE)
+        CloseHandle(reader);
+    EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 1));
+    std::string text = ReportAfterClosing();
+    EXPECT_NE(text.find("\tVelmora Klarner\r\n"), text.rfind("\tVelmora Klarner\r\n")) << "a second section";
+}
+
+// A tree large enough that a search of it takes seconds.
+void SeedLargeTree(const std::string& root, const std::string& keyword, int groups)
+{
+    HKEY top = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, root.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &top, nullptr);
+    for (int g = 0; g < groups; ++g) {
+        HKEY group = nullptr;
+        std::string name = (g % 10 == 0 ? keyword : std::string("group")) + std::to_string(g);
+        RegCreateKeyExA(top, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &group, nullptr);
+        for (int i = 0; i < 100; ++i) {
+            HKEY leaf = nullptr;
+            RegCreateKeyExA(group, ("leaf" + std::to_string(i)).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &leaf, nullptr);
+            RegCloseKey(leaf);
+        }
+        RegCloseKey(group);
+    }
+    RegCloseKey(top);
+}
+
+TEST_F(WindowTest, CancelDuringASearchShowsWhatWasFoundThenASecondCancelCloses)
+{
+    SeedLargeTree(Below("Big"), keyword, 600);
+    Start(english);
+    Configure(keyword);
+    kt::PressButton(dlg, IDOK);
+    Sleep(400);
+    EXPECT_EQ(Text(IDCANCEL), Str(IDS_CANCEL_SEARCHING));
+    EXPECT_EQ(Text(IDC_STATUS), Str(IDS_STATUS_SEARCHING));
+    EXPECT_FALSE(Enabled(IDOK));
+    kt::SaveScreenshot(dlg, "main-searching-en");
+    kt::PressButton(dlg, IDCANCEL);
+    kt::MessageBoxInfo done = Box();
+    ASSERT_TRUE(done.hwnd);
+    int found = list->Count();
+    EXPECT_LT(found, 60) << "the search ended early";
+    EXPECT_EQ(done.text, found ? Fmt(IDS_FOUND_FMT, found) : Str(IDS_FOUND_NONE));
+    Answer(done);
+    EXPECT_TRUE(IsWindow(dlg)) << "the first Cancel only stops the search";
+
+    kt::PressButton(dlg, IDC_CLEAR);
+    Sleep(300);
+    kt::PressButton(dlg, IDOK);
+    Sleep(400);
+    kt::PressButton(dlg, IDCANCEL);
+    kt::PressButton(dlg, IDCANCEL);
+    EXPECT_EQ(process.Wait(15000), 0u) << "a second Cancel closes the window and the process ends";
+}
+
+TEST_F(WindowTest, AboutFromTheSystemMenuAndFromTheCommand)
+{
+    Start(english);
+    PostMessageA(dlg, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    HWND about = kt::WaitForWindow(process.id, "#32770", 20000, dlg);
+    ASSERT_TRUE(about);
+    EXPECT_EQ(kt::WindowText(about), "About Velmora Klarner");
+    EXPECT_FALSE(IsWindowEnabled(dlg)) << "modal to the main window";
+    kt::SaveScreenshot(about, "about-en");
+    kt::PressButton(about, IDOK);
+    ASSERT_TRUE(kt::WaitUntilGone(about, 10000));
+    Command(ID_HELP_ABOUT);
+    about = kt::WaitForWindow(process.id, "#32770", 20000, dlg);
+    ASSERT_TRUE(about);
+    EXPECT_EQ(kt::WindowText(about), "About Velmora Klarner");
+    kt::PressButton(about, IDOK);
+    EXPECT_TRUE(kt::WaitUntilGone(about, 10000));
+}
+
+TEST_F(WindowTest, GermanWindowsForTheEye)
+{
+    kt::UseLanguage("de-de");
+    Make(keyword + "Eins");
+    Make(keyword + "Zwei");
+    Start(StagedProgram("de-de"));
+    kt::SaveScreenshot(dlg, "main-idle-de");
+    HWND settings = Settings();
+    ASSERT_TRUE(settings);
+    kt::SaveScreenshot(settings, "settings-de");
+    kt::PressButton(settings, IDCANCEL);
+    kt::WaitUntilGone(settings, 10000);
+    Command(ID_HELP_ABOUT);
+    HWND about = kt::WaitForWindow(process.id, "#32770", 20000, dlg);
+    ASSERT_TRUE(about);
+    kt::SaveScreenshot(about, "about-de");
+    kt::PressButton(about, IDOK);
+    kt::WaitUntilGone(about, 10000);
+
+    SeedLargeTree(Below("Gross"), keyword + "x", 300);
+    Configure(keyword);
+    kt::PressButton(dlg, IDOK);
+    Sleep(400);
+    kt::SaveScreenshot(dlg, "main-searching-de");
+    kt::MessageBoxInfo done = Box();
+    ASSERT_TRUE(done.hwnd);
+    EXPECT_EQ(done.text, Fmt(IDS_FOUND_FMT, 32));
+    Answer(done);
+    list->SetChecked(0, true);
+    list->SetChecked(2, true);
+    kt::SaveScreenshot(dlg, "main-results-de");
+    kt::PressButton(dlg, IDOK);
+    kt::MessageBoxInfo confirm = Box();
+    ASSERT_TRUE(confirm.hwnd);
+    EXPECT_EQ(confirm.caption, Str(IDS_REMOVE_CAPTION));
+    kt::SaveScreenshot(confirm.hwnd, "confirm-de");
+    Answer(confirm, IDCANCEL);
+    EXPECT_EQ(list->Count(), 32) << "cancelled: nothing removed";
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+// The main window: construction, initialisation, its states' common commands (close,
+// exit, settings, about) and painting when minimised.
+#include "KlarnerDlg.h"
+#include "AboutDlg.h"
+#include "Config.h"
+#include "../engine/Constants.h"
+#include "../report/ReportLog.h"
+#include "../resources/resource.h"
+
+CKlarnerDlg::CKlarnerDlg(CWnd* parent)
+    : CDialog(IDD_KLARNER_DIALOG, parent)
+{
+    if (CWinApp* app = AfxGetApp())
+        m_hIcon = app->LoadIcon(IDR_MAINFRAME);
+}
+
+CKlarnerDlg::~CKlarnerDlg()
+{
+    // Closed during a search: stop the worker and let it finish before the stop flag, the
+    // report handle and the window's members go away. It stops at its next key.
+    if (m_hWorker) {
+        __atomic_store_n(&m_stopRequested, 1, __ATOMIC_RELEASE);
+        ::WaitForSingleObject(m_hWorker, INFINITE);
+        ::CloseHandle(m_hWorker);
+        m_hWorker = nullptr;
+    }
+    m_pictureCtrl.Clear();
+    if (m_hReport != nullptr && m_reportOpen == 1)
+        CloseReport(m_hReport);
+    CmdListFree(&m_findings);
+    if (m_workerRecord) {
+        if (m_workerRecord->startedEvent)
+            ::CloseHandle(m_workerRecord->startedEvent);
+        free(m_workerRecord);
+        m_workerRecord = nullptr;
+    }
+}
+
+BEGIN_MESSAGE_MAP(CKlarnerDlg, CDialog)
+    ON_WM_SYSCOMMAND()
+    ON_WM_PAINT()
+    ON_WM_TIMER()
+    ON_WM_QUERYDRAGICON()
+    ON_BN_CLICKED(IDOK, &CKlarnerDlg::OnBnClickedOk)
+    ON_COMMAND(ID_HELP_ABOUT, &CKlarnerDlg::OnAbout)
+    ON_BN_CLICKED(IDCANCEL, &CKlarnerDlg::OnBnClickedCancel)
+    ON_BN_CLICKED(IDC_SELECT_ALL, &CKlarnerDlg::OnBnClickedSelectAll)
+    ON_NOTIFY(LVN_ITEMCHANGED, IDC_RESULT_LIST, &CKlarnerDlg::OnItemChangedResultList)
+    ON_COMMAND(ID_FILE_SETTINGS, &CKlarnerDlg::OnSettings)
+    ON_BN_CLICKED(IDC_SETTINGS, &CKlarnerDlg::OnSettings)
+    ON_MESSAGE(WM_WORKER_DONE, &CKlarnerDlg::OnWorkerDone)
+    ON_BN_CLICKED(IDC_CLEAR, &CKlarnerDlg::OnBnClickedClear)
+    ON_COMMAND(ID_FILE_EXIT, &CKlarnerDlg::OnExit)
+END_MESSAGE_MAP()
+
+void CKlarnerDlg::DoDataExchange(CDataExchange* pDX)
+{
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_RESULT_LIST, m_resultList);
+    DDX_Control(pDX, IDC_SELECT_ALL, m_selectAll);
+    DDX_Control(pDX, IDC_PICTURE, m_pictureCtrl);
+    DDX_Control(pDX, IDOK, m_actionButton);
+    DDX_Control(pDX, IDC_CLEAR, m_clearButton);
+}
+
+BOOL CKlarnerDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    m_caption.LoadString(IDS_ERROR_CAPTION);
+
+    m_hReport = nullptr;
+    m_removeMode = 0;
+    m_reportOpen = 0;
+    const RootKeySlot startSlots[kRootKeyCount] = { 0, 0x80000001, 0x80000002, 0, 0 };
+    memcpy(m_rootKeys, startSlots, sizeof m_rootKeys);
+    m_findings = nullptr;
+    m_workerRecord = nullptr;
+
+    if (HMENU systemMenu = GetSystemMenu(FALSE)) {
+        CString aboutItem;
+        aboutItem.LoadString(IDS_ABOUTBOX);
+        if (!aboutItem.IsEmpty()) {
+            ::AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, aboutItem);
+        }
+    }
+
+    m_selectAll.EnableWindow(FALSE);
+    m_resultList.SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+                             LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+    m_resultList.InsertColumn(0, "", LVCFMT_LEFT, 23);
+    m_resultList.InsertColumn(1, kColumnKey, LVCFMT_LEFT, 609);
+    m_resultList.InsertColumn(2, kColumnType, LVCFMT_LEFT, 0);
+
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    if (m_pictureCtrl.LoadFromResource(MAKEINTRESOURCEA(IDR_GIF_IDLE), "GIF"))
+        m_pictureCtrl.Show();
+    return TRUE;
+}
+
+void CKlarnerDlg::OnBnClickedCancel()
+{
+    if (m_closeAllowed) {
+        CDialog::OnCancel();
+        return;
+    }
+    // A search runs: the first Cancel only asks it to stop; the next one closes.
+    __atomic_store_n(&m_stopRequested, 1, __ATOMIC_RELEASE);
+    m_closeAllowed = 1;
+}
+
+void CKlarnerDlg::OnExit()
+{
+    __atomic_store_n(&m_stopRequested, 1, __ATOMIC_RELEASE);
+    ::Sleep(1000);
+    CDialog::OnCancel();
+}
+
+void CKlarnerDlg::OnSettings()
+{
+    CConfig dlg(this, m_keywords, m_reportPath, m_rootKeys);
+    if (dlg.DoModal() != IDOK)
+        return;
+    m_reportPath = dlg.GetReportPath();
+    ExpandReportPath(m_reportPath);
+    m_keywords = dlg.GetKeywords();
+    if (m_keywords.IsEmpty())
+        m_keywords = kDefaultKeywords;
+    memcpy(m_rootKeys, dlg.GetRootKeys(), sizeof m_rootKeys);
+}
+
+void CKlarnerDlg::OnSysCommand(UINT nID, LPARAM)
+{
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg dlgAbout;
+        dlgAbout.DoModal();
+    } else {
+        Default();
+    }
+}
+
+void CKlarnerDlg::OnAbout()
+{
+    CAboutDlg dlgAbout;
+    dlgAbout.DoModal();
+}
+
+void CKlarnerDlg::OnPaint()
+{
+    if (!IsIconic()) {
+        CDialog::OnPaint();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    int cxIcon = ::GetSystemMetrics(SM_CXICON);
+    int cyIcon = ::GetSystemMetrics(SM_CYICON);
+    RECT rect;
+    GetClientRect(&rect);
+    int x = (rect.right - rect.left - cxIcon + 1) / 2;
+    int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
+    ::DrawIcon(dc, x, y, m_hIcon);
+}
+
+HCURSOR CKlarnerDlg::OnQueryDragIcon()
+{
+    return static_cast<HCURSOR>(m_hIcon);
+}
+
+void CKlarnerDlg::OnTimer(UINT_PTR)
+{
+    Default();
+}
+
+void CKlarnerDlg::SetActionCaption(UINT id)
+{
+    m_text.LoadString(id);
+    m_actionButton.SetWindowText(m_text);
+}

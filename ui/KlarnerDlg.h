@@ -1,0 +1,82 @@
+// The main window: a modal dialog with the check-box list of findings, the search/remove
+// button, the animated picture and the settings, about and exit commands.
+#pragma once
+#include "../framework/afxwin.h"
+#include "../engine/CmdList.h"
+#include "../engine/RootKeys.h"
+#include "../picture/PictureEx.h"
+
+// Ends a windowed search: posted by the worker with the findings list in lParam.
+const UINT WM_WORKER_DONE = WM_APP + 1;
+
+// Everything a search needs, copied for the worker thread, which owns it once it has
+// taken it over.
+struct WorkerRecord
+{
+    char keywords[kWorkerKeywordBytes];
+    LONG* stopFlag;
+    HANDLE startedEvent;
+    HANDLE hReport;
+    HWND hWnd;
+    CmdListEntry* findings;
+    RootKeySlot rootKeys[kRootKeyCount];
+};
+
+class CKlarnerDlg : public CDialog
+{
+public:
+    explicit CKlarnerDlg(CWnd* parent = nullptr);
+    ~CKlarnerDlg() override;
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnPaint();
+    void OnTimer(UINT_PTR nIDEvent);
+    HCURSOR OnQueryDragIcon();
+    void OnBnClickedOk();
+    void OnAbout();
+    void OnBnClickedCancel();
+    void OnBnClickedSelectAll();
+    void OnItemChangedResultList(NMHDR* pNMHDR, LRESULT* pResult);
+    void OnSettings();
+    LRESULT OnWorkerDone(WPARAM wParam, LPARAM lParam);
+    void OnBnClickedClear();
+    void OnExit();
+
+    // Starts the search thread; its handle, or -1 when it could not start (a message was shown).
+    HANDLE StartWorker();
+    static DWORD WINAPI WorkerThreadProc(LPVOID parameter);
+    void ResetResults();
+    void StartSearch();
+    void RemoveTickedFindings();
+    // Whether a finding whose removal failed is gone from the registry all the same.
+    static BOOL FindingIsGone(char kind, HKEY root, const CString& path);
+    void SetActionCaption(UINT id);
+
+    HICON m_hIcon = nullptr;
+    CString m_keywords;
+    CString m_caption;
+    CString m_text;
+    CListCtrl m_resultList;
+    CPictureEx m_pictureCtrl;
+    CButton m_selectAll;
+    CButton m_actionButton;
+    CButton m_clearButton;
+    CString m_reportPath;
+    HANDLE m_hReport = nullptr;
+    CmdListEntry* m_findings = nullptr;
+    LONG m_stopRequested = 0;
+    int m_closeAllowed = 1;
+    int m_removeMode = 0;
+    int m_reportOpen = 0;
+    RootKeySlot m_rootKeys[kRootKeyCount] = { 0, 0x80000001, 0x80000002, 0, 0 };
+    WorkerRecord* m_workerRecord = nullptr;
+    // The running or last search thread: the window may close during a search, and the
+    // dialog must outlive the thread that uses its stop flag and report handle.
+    HANDLE m_hWorker = nullptr;
+
+    DECLARE_MESSAGE_MAP()
+};

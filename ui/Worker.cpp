@@ -1,0 +1,125 @@
+// The search worker thread of the main window and the message that ends a search.
+#include "KlarnerDlg.h"
+#include "../engine/Constants.h"
+#include "../engine/KlarnEngine.h"
+#include "../report/ReportLog.h"
+#include "../resources/resource.h"
+#include <cstdlib>
+
+HANDLE CKlarnerDlg::StartWorker()
+{
+    const HANDLE failed = reinterpret_cast<HANDLE>(-1);
+    m_workerRecord = static_cast<WorkerRecord*>(calloc(1, sizeof(WorkerRecord)));
+    if (!m_workerRecord)
+        return failed;
+    WorkerRecord* record = m_workerRecord;
+    record->findings = m_findings;
+    record->hWnd = m_hWnd;
+    record->hReport = m_hReport;
+    record->stopFlag = &m_stopRequested;
+    memcpy(record->rootKeys, m_rootKeys, sizeof record->rootKeys);
+    memset(record->keywords, 0, sizeof record->keywords);
+    strncpy(record->keywords, m_keywords, sizeof record->keywords - 1);
+
+    HANDLE startedEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!startedEvent) {
+        AfxMessageBox(kTextEventFailed, MB_OK);
+        return failed;
+    }
+    ::ResetEvent(startedEvent);
+    record->startedEvent = startedEvent;
+
+    DWORD threadId = 0;
+    HANDLE thread = ::CreateThread(nullptr, 0, &CKlarnerDlg::WorkerThreadProc, &m_workerRecord, 0, &threadId);
+    if (!thread) {
+        m_text.LoadString(IDS_THREAD_FAILED);
+        m_caption.LoadString(IDS_ERROR_CAPTION);
+        MessageBox(m_text, m_caption, MB_ICONERROR);
+        return failed;
+    }
+    ::WaitForSingleObject(startedEvent, INFINITE);
+    ::ResetEvent(startedEvent);
+    // The hand-over is over: the event is not used again.
+    ::CloseHandle(startedEvent);
+    if (m_hWorker)
+        ::CloseHandle(m_hWorker);
+    m_hWorker = thread;
+    return thread;
+}
+
+DWORD WINAPI CKlarnerDlg::WorkerThreadProc(LPVOID parameter)
+{
+    WorkerRecord** slot = static_cast<WorkerRecord**>(parameter);
+    WorkerRecord* record = *slot;
+    // Taken over: cleared before the dialog goes on, so that it never sees this record again
+    // (a later search stores its own record there).
+    *slot = nullptr;
+    ::SetEvent(record->startedEvent);
+    ::Sleep(10);
+    {
+        CKlarnEngine engine;
+        record->findings =
+            engine.ScanRegistry(record->keywords, record->findings, record->rootKeys, record->hReport, record->stopFlag);
+    }
+    // A window closed meanwhile takes no message: the list would be lost, so free it here.
+    if (!::PostMessageA(record->hWnd, WM_WORKER_DONE, 0, reinterpret_cast<LPARAM>(record->findings)))
+        CmdListFree(&record->findings);
+    free(record);
+    return 0;
+}
+
+LRESULT CKlarnerDlg::OnWorkerDone(WPARAM, LPARAM lParam)
+{
+    m_findings = reinterpret_cast<CmdListEntry*>(lParam);
+    for (int i = 0;; ++i) {
+        CmdListEntry* node = CmdListGetAt(m_findings, i);
+        if (!node)
+            break;
+        int idx = m_resultList.InsertItem(i, "");
+        m_resultList.SetItemText(idx, 1, node->path);
+        const char kind[2] = { node->kind, '\0' };
+        m_resultList.SetItemText(idx, 2, kind);
+    }
+
+    m_actionButton.EnableWindow(TRUE);
+    const int count = m_resultList.GetItemCount();
+    CString message;
+    if (count > 0) {
+        m_selectAll.EnableWindow(TRUE);
+        m_clearButton.EnableWindow(TRUE);
+        SetActionCaption(IDS_OK_REMOVE);
+        CString format;
+        format.LoadString(IDS_FOUND_FMT);
+        message.Format(format, count);
+    } else {
+        CString format;
+        format.LoadString(IDS_FOUND_NONE);
+        message.Format(format);
+        m_removeMode = 0;
+    }
+
+    CString line;
+    line.LoadString(IDS_REPORT_COUNT_FMT);
+    CString countLine;
+    countLine.Format(line, count);
+    CString results;
+    results.LoadString(IDS_REPORT_RESULTS);
+    WriteReportLine("", m_hReport);
+    WriteReportLine(countLine, m_hReport);
+    WriteReportLine("", m_hReport);
+    WriteReportLine("", m_hReport);
+    WriteReportLine(results, m_hReport);
+    WriteReportLine("", m_hReport);
+
+    if (m_pictureCtrl.LoadFromResource(MAKEINTRESOURCEA(IDR_GIF_IDLE), "GIF"))
+        m_pictureCtrl.Show();
+    m_text.LoadString(IDS_STATUS_DONE);
+    SetDlgItemText(IDC_STATUS, m_text);
+    m_text.LoadString(IDS_CANCEL_DONE);
+    SetDlgItemText(IDCANCEL, m_text);
+    m_closeAllowed = 1;
+
+    MessageBox(message, nullptr, MB_OK);
+    CmdListFree(&m_findings);
+    return 0;
+}
