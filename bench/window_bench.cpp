@@ -50,6 +50,10 @@ HWND StartConfigured(kt::Process& process, const std::string& program, const std
 {
     process = kt::Start("\"" + program + "\"");
     HWND dlg = kt::WaitForDialogWithControl(process.id, IDC_RESULT_LIST, 30000);
+    if (!dlg) {
+        printf("the program's window did not open\n");
+        exit(1);
+    }
     kt::PressButton(dlg, IDC_SETTINGS);
     HWND settings = kt::WaitForDialogWithControl(process.id, IDC_CFG_DEFAULT_KEYWORDS, 20000);
     kt::RemoteList(GetDlgItem(settings, IDC_CFG_ROOT_LIST)).SetChecked(2, false);
@@ -85,6 +89,10 @@ void Responsiveness(const std::string& program, const std::string& report)
     kt::PressButton(dlg, IDOK);
     HWND done = nullptr;
     while (!(done = ClosingMessage(process))) {
+        if (Now() - start > 600000 || !process.Running()) {
+            printf("no closing message\n");
+            exit(1);
+        }
         double t = Now();
         DWORD_PTR result = 0;
         SendMessageTimeoutA(dlg, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
@@ -113,8 +121,13 @@ void CancelLatency(const std::string& program, const std::string& report)
         double t = Now();
         PostMessageA(dlg, WM_COMMAND, IDCANCEL, 0);
         HWND done = nullptr;
-        while (!(done = ClosingMessage(process)))
+        while (!(done = ClosingMessage(process))) {
+            if (Now() - t > 60000 || !process.Running()) {
+                printf("no closing message after Cancel\n");
+                exit(1);
+            }
             Sleep(1);
+        }
         latencies.push_back(Now() - t);
         kt::PressButton(done, IDOK);
         kt::WaitUntilGone(done, 5000);
@@ -161,7 +174,12 @@ int main(int argc, char** argv)
         printf("usage: window_bench.exe STAGED_KLARNER_EXE ENGLISH_LIBRARY\n");
         return 2;
     }
+    setvbuf(stdout, nullptr, _IONBF, 0);
     std::string program = argv[1];
+    if (argc > 3 && strcmp(argv[3], "--fill-only") == 0) {
+        FillTime(argv[2]);
+        return 0;
+    }
     std::string report = kt::ScratchDir("window-bench") + "report.txt";
     double t = Now();
     int keys = SeedTree(1000);

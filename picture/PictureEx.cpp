@@ -293,29 +293,36 @@ BOOL CPictureEx::SkipBlock()
     return TRUE;
 }
 
-BOOL CPictureEx::SkipToNextFrame()
+BOOL CPictureEx::SkipNonFrameExtensions()
 {
-    if (!m_data)
-        return FALSE;
     while (ClassifyBlock() == ApplicationExtension || ClassifyBlock() == CommentExtension)
         if (!SkipBlock())
             return FALSE;
+    return TRUE;
+}
+
+GifBlockKind CPictureEx::SkipControlToFrame()
+{
+    if (!SkipBlock())
+        return Unrecognized;
+    for (;;) {
+        GifBlockKind kind = ClassifyBlock();
+        if (kind == ImageDescriptor || kind == PlainTextExtension)
+            return kind;
+        if (kind == Unrecognized || kind == Trailer || !SkipBlock())
+            return Unrecognized;
+    }
+}
+
+BOOL CPictureEx::SkipToNextFrame()
+{
+    if (!m_data || !SkipNonFrameExtensions())
+        return FALSE;
     GifBlockKind kind = ClassifyBlock();
     if (kind == Unrecognized || kind == Trailer || BlockLength() <= 0)
         return FALSE;
-    if (kind == GraphicControlExtension) {
-        if (!SkipBlock())
-            return FALSE;
-        for (;;) {
-            kind = ClassifyBlock();
-            if (kind == ImageDescriptor || kind == PlainTextExtension || kind == Unrecognized || kind == Trailer)
-                break;
-            if (!SkipBlock())
-                return FALSE;
-        }
-        if (kind == Unrecognized || kind == Trailer)
-            return FALSE;
-    }
+    if (kind == GraphicControlExtension && SkipControlToFrame() == Unrecognized)
+        return FALSE;
     return SkipBlock();
 }
 
@@ -325,9 +332,8 @@ HGLOBAL CPictureEx::ExtractNextFrame(int& byteSize, DWORD& delay, SIZE& frameSiz
     if (!m_data)
         return nullptr;
     disposal = 0;
-    while (ClassifyBlock() == ApplicationExtension || ClassifyBlock() == CommentExtension)
-        if (!SkipBlock())
-            return nullptr;
+    if (!SkipNonFrameExtensions())
+        return nullptr;
     GifBlockKind kind = ClassifyBlock();
     if (kind == Unrecognized || kind == Trailer)
         return nullptr;
@@ -340,16 +346,8 @@ HGLOBAL CPictureEx::ExtractNextFrame(int& byteSize, DWORD& delay, SIZE& frameSiz
             return nullptr;
         delay = static_cast<DWORD>(m_data[start + 4] | (m_data[start + 5] << 8));
         disposal = (m_data[start + 3] >> 2) & 7;
-        if (!SkipBlock())
-            return nullptr;
-        for (;;) {
-            kind = ClassifyBlock();
-            if (kind == ImageDescriptor || kind == PlainTextExtension || kind == Unrecognized || kind == Trailer)
-                break;
-            if (!SkipBlock())
-                return nullptr;
-        }
-        if (kind == Unrecognized || kind == Trailer)
+        kind = SkipControlToFrame();
+        if (kind == Unrecognized)
             return nullptr;
     } else {
         delay = kNoDelay;

@@ -62,6 +62,11 @@ protected:
     BOOL SkipBlock();
     void RewindToFirstBlock();
     BOOL SkipToNextFrame();
+    // Skips application and comment extensions; FALSE when one of them is malformed.
+    BOOL SkipNonFrameExtensions();
+    // From a graphic control extension to its frame's image or plain text block, which is
+    // returned; Unrecognized when the data ends or breaks first.
+    GifBlockKind SkipControlToFrame();
     HGLOBAL ExtractNextFrame(int& byteSize, DWORD& delay, SIZE& frameSize, POINT& framePosition, int& disposal);
     BOOL PrepareCanvas(int width, int height);
     // Decodes a whole image block with the OLE picture loader.

@@ -155,7 +155,10 @@ void CKlarnerDlg::OnBnClickedSelectAll()
 void CKlarnerDlg::OnItemChangedResultList(NMHDR* pNMHDR, LRESULT* pResult)
 {
     const NMLISTVIEW* change = reinterpret_cast<const NMLISTVIEW*>(pNMHDR);
-    if ((change->uChanged & LVIF_STATE) && m_resultList.GetCheck(change->iItem) == 0)
+    // Clearing a box that is clear already would only repaint it, once per item while the
+    // list fills.
+    if ((change->uChanged & LVIF_STATE) && m_resultList.GetCheck(change->iItem) == 0 &&
+        m_selectAll.GetCheck() != BST_UNCHECKED)
         m_selectAll.SetCheck(BST_UNCHECKED);
     *pResult = 0;
 }

@@ -71,6 +71,8 @@ DWORD WINAPI CKlarnerDlg::WorkerThreadProc(LPVOID parameter)
 LRESULT CKlarnerDlg::OnWorkerDone(WPARAM, LPARAM lParam)
 {
     m_findings = reinterpret_cast<CmdListEntry*>(lParam);
+    // One repaint for the whole list rather than one per item.
+    m_resultList.SendMessage(WM_SETREDRAW, FALSE);
     for (int i = 0;; ++i) {
         CmdListEntry* node = CmdListGetAt(m_findings, i);
         if (!node)
@@ -80,6 +82,8 @@ LRESULT CKlarnerDlg::OnWorkerDone(WPARAM, LPARAM lParam)
         const char kind[2] = { node->kind, '\0' };
         m_resultList.SetItemText(idx, 2, kind);
     }
+    m_resultList.SendMessage(WM_SETREDRAW, TRUE);
+    m_resultList.InvalidateRect(nullptr, TRUE);
 
     m_actionButton.EnableWindow(TRUE);
     const int count = m_resultList.GetItemCount();
