@@ -426,13 +426,7 @@ void CPictureEx::Clear()
         m_canvasDC = nullptr;
         m_canvasBitmap = nullptr;
     }
-    if (m_saveDC) {
-        ::SelectObject(m_saveDC, m_saveOldBitmap);
-        ::DeleteDC(m_saveDC);
-        ::DeleteObject(m_saveBitmap);
-        m_saveDC = nullptr;
-        m_saveBitmap = nullptr;
-    }
+    ReleaseSaveArea();
     m_paintRect = { 0, 0, 0, 0 };
     m_data = nullptr;
     m_thread = nullptr;
@@ -522,12 +516,19 @@ void CPictureEx::DisposeFrame(int index)
         EnterCriticalSection(&m_canvasLock);
         ::BitBlt(m_canvasDC, frame.left, frame.top, frame.width, frame.height, m_saveDC, 0, 0, SRCCOPY);
         LeaveCriticalSection(&m_canvasLock);
-        ::SelectObject(m_saveDC, m_saveOldBitmap);
-        ::DeleteDC(m_saveDC);
-        ::DeleteObject(m_saveBitmap);
-        m_saveDC = nullptr;
-        m_saveBitmap = nullptr;
+        ReleaseSaveArea();
     }
+}
+
+void CPictureEx::ReleaseSaveArea()
+{
+    if (!m_saveDC)
+        return;
+    ::SelectObject(m_saveDC, m_saveOldBitmap);
+    ::DeleteDC(m_saveDC);
+    ::DeleteObject(m_saveBitmap);
+    m_saveDC = nullptr;
+    m_saveBitmap = nullptr;
 }
 
 void CPictureEx::RunAnimation()

@@ -79,6 +79,8 @@ protected:
     static unsigned __stdcall AnimationThreadProc(void* control);
     void RunAnimation();
     void DisposeFrame(int index);
+    // Drops the area saved for disposal method 3, if any.
+    void ReleaseSaveArea();
     void FillCanvas(const RECT& rect, COLORREF color);
     BOOL RenderPicture(IPicture* picture, int left, int top, int width, int height);
 
