@@ -2,6 +2,7 @@
 // how long a stop takes while a frame is being waited out, and the CPU time the animation
 // thread uses per second of playing. Prints numbers; never fails on time.
 // Usage: picture_bench.exe PATH_TO_LANGUAGE_LIBRARY
+#include "../framework/AfxResource.h"
 #include "../picture/PictureEx.h"
 #include "../resources/resource.h"
 #include <algorithm>

@@ -13,8 +13,6 @@ const int kKeywordChars = 32;
 const int kKeywordTextChars = 256;
 // The worker thread's copy of the keyword list.
 const int kWorkerKeywordBytes = 512;
-// Date and time texts.
-const int kStampChars = 32;
 
 // Default keyword list: our company's present and former names, the product line and its
 // components (file-system and network drivers, services, tray program, shell extension).
@@ -39,5 +37,3 @@ const char kColumnKey[] = "Key";
 const char kColumnType[] = "Typ";
 const char kColumnRootKey[] = "HKey";
 const char kMutexName[] = "VelmoraKlarner";
-const char kReportTitleLine[] = "\tVelmora Klarner";
-const char kReportRuleLine[] = "######################################";

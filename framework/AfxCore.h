@@ -1,24 +1,17 @@
-// Application object, resource module and message boxes of the framework layer.
+// Application object and message boxes of the framework layer.
 #pragma once
+#include "AfxResource.h"
 #include "CmdTarget.h"
 #include "CString.h"
 
 class CWnd;
 
-// Current resource module: where strings, dialog templates, icons and pictures are looked up.
-HINSTANCE AfxGetResourceHandle();
-void AfxSetResourceHandle(HINSTANCE hResource);
-HINSTANCE AfxGetInstanceHandle();
-
-// The application's title: string AFX_IDS_APP_TITLE of the resource module, else the program's file name.
-const char* AfxGetAppName();
 int AfxMessageBox(const char* text, UINT type = MB_OK, UINT helpId = 0);
 
 // The program hosts no ActiveX controls; kept for the start-up sequence's sake.
 inline void AfxEnableControlContainer() {}
 
 const UINT ID_HELP = 0xE146;         // 57670
-const UINT AFX_IDS_APP_TITLE = 0xE000;
 
 class CWinApp : public CCmdTarget
 {

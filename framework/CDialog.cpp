@@ -2,6 +2,7 @@
 // window is subclassed at WM_INITDIALOG so that the message maps see everything, and
 // what they leave goes back to the dialog manager's default processing.
 #include "CDialog.h"
+#include "AfxCore.h"
 
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control)
 {

@@ -1,6 +1,6 @@
 // 8-bit string of the framework layer.
 #include "CString.h"
-#include "AfxCore.h"
+#include "AfxResource.h"
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>

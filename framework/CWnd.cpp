@@ -1,5 +1,6 @@
 // Window object of the framework layer.
 #include "CWnd.h"
+#include "AfxResource.h"
 #include <map>
 #include <memory>
 

@@ -1,7 +1,8 @@
 // Window object of the framework layer: wraps one window handle, subclasses it so that
 // its class's message map sees the window's messages first, and hands on the rest.
 #pragma once
-#include "AfxCore.h"
+#include "CmdTarget.h"
+#include "CString.h"
 
 class CWnd : public CCmdTarget
 {

@@ -1,5 +1,6 @@
 // Picture control: loading and GIF frames, then showing, the animation thread and painting.
 #include "PictureEx.h"
+#include "../framework/AfxResource.h"
 #include "../framework/CFile.h"
 #include <process.h>
 

@@ -1,6 +1,6 @@
 // Report file operations. The handle belongs to whoever opened it.
 #include "ReportLog.h"
-#include "../engine/Constants.h"
+#include "ReportConstants.h"
 #include "../resources/resource.h"
 #include <ctime>
 #include <cstdio>

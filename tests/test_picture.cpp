@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include "GifBuilder.h"
 #include "TestSupport.h"
+#include "../framework/AfxResource.h"
 #include "../picture/PictureEx.h"
 #include "../resources/resource.h"
 #include <random>

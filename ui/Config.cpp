@@ -77,7 +77,8 @@ BOOL CConfig::OnInitDialog()
 
 void CConfig::OnBrowseClicked()
 {
-    CFileDialog dialog(TRUE, nullptr, nullptr, kBrowseFlags, nullptr, nullptr, 0, TRUE);
+    // Owned by this dialog, so that the settings cannot be confirmed or closed under it.
+    CFileDialog dialog(TRUE, nullptr, nullptr, kBrowseFlags, nullptr, this, 0, TRUE);
     dialog.DoModal();
     m_reportPath = dialog.GetPathName();
     SetDlgItemText(IDC_CFG_PATH, m_reportPath);
