@@ -46,6 +46,38 @@ BOOL SplitModulePath(const char* path, char* drive, char* dir, char* name)
            CopyWhole(dir, kModuleDirChars, rest, static_cast<size_t>(base - rest)) &&
            CopyWhole(name, kModuleNameChars, base, nameLength);
 }
+
+// Plain case-sensitive substring search, first spelling before the second.
+const char* FindSwitch(const char* argument, const char* first, const char* second)
+{
+    const char* place = strstr(argument, first);
+    return place ? place : strstr(argument, second);
+}
+
+BOOL AnyArgumentHolds(int argc, char* argv[], const char* first, const char* second)
+{
+    for (int i = 1; i < argc; ++i)
+        if (FindSwitch(argv[i], first, second))
+            return TRUE;
+    return FALSE;
+}
+
+BOOL AsksForUsage(int argc, char* argv[])
+{
+    return AnyArgumentHolds(argc, argv, "/?", "/?") || AnyArgumentHolds(argc, argv, "/help", "/HELP");
+}
+
+// A GUI program has a standard error only when its starter gave it one (a redirection, or a
+// tool that captures the output); then the text goes there, else nowhere.
+void WriteStandardError(const char* text)
+{
+    HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (error == nullptr || error == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    ::WriteFile(error, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
+    ::WriteFile(error, "\r\n", 2, &written, nullptr);
+}
 }
 
 CKlarnerApp::CKlarnerApp() {}
@@ -56,11 +88,38 @@ BEGIN_MESSAGE_MAP(CKlarnerApp, CWinApp)
     ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
 END_MESSAGE_MAP()
 
+void CKlarnerApp::Tell(const char* text, const char* caption, UINT type)
+{
+    if (m_unattended)
+        WriteStandardError(text);
+    else
+        ::MessageBoxA(nullptr, text, caption, type);
+}
+
 void CKlarnerApp::ShowMessage(UINT textId, UINT captionId)
 {
     m_text.LoadString(textId);
     m_caption.LoadString(captionId);
-    ::MessageBoxA(nullptr, m_text, m_caption, MB_OK | MB_ICONERROR);
+    Tell(m_text, m_caption, MB_OK | MB_ICONERROR);
+}
+
+int CKlarnerApp::DoMessageBox(const char* prompt, UINT type, UINT helpId)
+{
+    if (!m_unattended)
+        return CWinApp::DoMessageBox(prompt, type, helpId);
+    WriteStandardError(prompt);
+    return IDOK;
+}
+
+int CKlarnerApp::ExitInstance()
+{
+    return m_unattended ? m_exitCode : 0;
+}
+
+void CKlarnerApp::ShowUsage()
+{
+    m_text.LoadString(IDS_USAGE);
+    Tell(m_text, AfxGetAppName(), MB_OK | MB_ICONINFORMATION);
 }
 
 BOOL CKlarnerApp::LoadLanguageLibrary(const char* szFullModuleFileName, BOOL pathComplete)
@@ -91,7 +150,8 @@ BOOL CKlarnerApp::LoadLanguageLibrary(const char* szFullModuleFileName, BOOL pat
     }
     if (!m_hResourceLib) {
         CString strErrMessage = CString(kTextCouldNotFindFile) + candidate;
-        ::MessageBoxA(nullptr, strErrMessage, kTextErrorCaption, MB_OK | MB_ICONERROR);
+        Tell(strErrMessage, kTextErrorCaption, MB_OK | MB_ICONERROR);
+        m_exitCode = kExitNoLanguageLibrary;
         return FALSE;
     }
     AfxSetResourceHandle(m_hResourceLib);
@@ -100,27 +160,40 @@ BOOL CKlarnerApp::LoadLanguageLibrary(const char* szFullModuleFileName, BOOL pat
 
 BOOL CKlarnerApp::InitInstance()
 {
+    // Known before anything can fail: an unattended run shows no window at all, not even for
+    // the failures of start-up.
+    m_unattended = AnyArgumentHolds(__argc, __argv, "/SILENT", "/silent");
+
     char szFullModuleFileName[MAX_PATH] = "";
     DWORD length = ::GetModuleFileNameA(nullptr, szFullModuleFileName, MAX_PATH);
     if (length == 0) {
         CString strErrMessage = CString(kTextCouldNotFindFile) + szFullModuleFileName;
-        ::MessageBoxA(nullptr, strErrMessage, kTextErrorCaption, MB_OK | MB_ICONERROR);
+        Tell(strErrMessage, kTextErrorCaption, MB_OK | MB_ICONERROR);
+        m_exitCode = kExitNoLanguageLibrary;
         return FALSE;
     }
     // A path that filled the buffer was cut short; it names no library of ours.
     if (!LoadLanguageLibrary(szFullModuleFileName, length < MAX_PATH))
         return FALSE;
 
+    // The usage needs no rights and takes no turn: it only needs the texts.
+    if (AsksForUsage(__argc, __argv)) {
+        ShowUsage();
+        return FALSE;
+    }
+
     ::CreateMutexA(nullptr, TRUE, kMutexName);
     DWORD mutexError = ::GetLastError();
     m_delete = 0;
     if (mutexError == ERROR_ALREADY_EXISTS) {
         ShowMessage(IDS_ALREADY_RUNNING, IDS_ERROR_CAPTION);
+        m_exitCode = kExitAlreadyRunning;
         return FALSE;
     }
 
     if (!IsAdministrator()) {
         ShowMessage(IDS_ADMIN_REQUIRED, IDS_ADMIN_CAPTION);
+        m_exitCode = kExitNotAdministrator;
         return FALSE;
     }
 
@@ -128,6 +201,14 @@ BOOL CKlarnerApp::InitInstance()
     ReadCommandLine(__argc, __argv, values);
 
     if (values.silent) {
+        if (!values.badArgument.IsEmpty()) {
+            // A mistyped switch must not quietly run with defaults on many machines.
+            m_text.LoadString(IDS_UNKNOWN_ARGUMENT);
+            WriteStandardError(m_text + values.badArgument);
+            ShowUsage();
+            m_exitCode = kExitBadUsage;
+            return FALSE;
+        }
         RunUnattended(values.strFileName, values.strKeyWords, values.strHkeyName);
         return FALSE;
     }
@@ -158,26 +239,29 @@ CString CKlarnerApp::GetSwitchValue(const char* place)
 
 void CKlarnerApp::ReadCommandLine(int argc, char* argv[], CommandLineValues& values)
 {
-    // Plain case-sensitive substring search, first spelling before the second.
-    auto find = [](const char* argument, const char* first, const char* second) -> const char* {
-        const char* place = strstr(argument, first);
-        return place ? place : strstr(argument, second);
-    };
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
-        if (find(argument, "/del", "/DEL"))
+        BOOL holdsSwitch = FALSE;
+        if (FindSwitch(argument, "/del", "/DEL")) {
             m_delete = 1;
-        if (const char* place = find(argument, "/SILENT", "/silent")) {
+            holdsSwitch = TRUE;
+        }
+        if (const char* place = FindSwitch(argument, "/SILENT", "/silent")) {
             values.strFileName = GetSwitchValue(place);
             values.silent = 1;
+            holdsSwitch = TRUE;
         }
-        if (const char* place = find(argument, "/KEYWORDS", "/keywords"))
+        if (const char* place = FindSwitch(argument, "/KEYWORDS", "/keywords")) {
             values.strKeyWords = GetSwitchValue(place);
-        if (const char* place = find(argument, "/HKEY", "/hkey")) {
-            values.strHkeyName = GetSwitchValue(place);
-            if (!IsRootKeyName(values.strHkeyName))
-                values.strHkeyName.Empty();
+            holdsSwitch = TRUE;
         }
+        if (const char* place = FindSwitch(argument, "/HKEY", "/hkey")) {
+            // Abbreviations and any letter case name the root key too; anything else is empty.
+            values.strHkeyName = CanonicalRootKeyName(GetSwitchValue(place));
+            holdsSwitch = TRUE;
+        }
+        if (!holdsSwitch && values.badArgument.IsEmpty())
+            values.badArgument = argument;
     }
 }
 

@@ -1,7 +1,10 @@
-// The unattended run: one root key, the given or default keywords, every finding
-// removed with /del, everything recorded in the report; no window.
+// The unattended run: one root key, the given or default keywords, every finding backed up
+// and removed with /del, everything recorded in the report; no window, and an exit code that
+// says how it ended.
 #include "KlarnerApp.h"
+#include "../engine/KeyNames.h"
 #include "../engine/KlarnEngine.h"
+#include "../engine/RegBackup.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
 #include <vector>
@@ -36,20 +39,42 @@ void CKlarnerApp::RunUnattended(CString strFileName, CString strKeyWords, CStrin
     WriteReportLine(m_text, hReport);
     WriteReportLine("", hReport);
 
+    // Without a report there is no record of a removal, and no folder known to take the
+    // backup: nothing is removed then.
+    const BOOL remove = m_delete == 1 && hReport != INVALID_HANDLE_VALUE;
+    CRegBackup backup(strFileName);
+    engine.SetBackup(&backup);
+    BOOL anyFinding = FALSE, anyFailed = FALSE;
     for (int index = 0;; ++index) {
         CmdListEntry* entry = CmdListGetAt(ptrCmdListBase, index);
         if (!entry)
             break;
-        if (m_delete != 1)
+        anyFinding = TRUE;
+        if (!remove)
             continue;
-        CString strKey(entry->path);
-        CString strSubKey = strKey.Mid(strHkeyName.GetLength() + 1);
-        if (!engine.RemoveEntry(kKindKey, hKey, strSubKey)) {
+        // Each finding names its own root key: everything up to its first backslash.
+        const std::wstring path(entry->path);
+        const size_t backslash = path.find(L'\\');
+        BOOL removed = FALSE;
+        if (backslash != std::wstring::npos) {
+            HKEY root = HkeyFromName(CString(ReportSpelling(path.substr(0, backslash)).c_str()));
+            removed = engine.RemoveEntry(kKindKey, root, path.substr(backslash + 1).c_str());
+        }
+        CString strKey(ReportSpelling(path).c_str());
+        if (!removed) {
             m_text.LoadString(IDS_REMOVE_FAILED_SUFFIX);
             strKey += m_text;
+            anyFailed = TRUE;
         }
         WriteReportLine(strKey, hReport);
     }
+
+    if (hReport == INVALID_HANDLE_VALUE)
+        m_exitCode = kExitReportNotOpened;
+    else if (!anyFinding)
+        m_exitCode = kExitClean;
+    else
+        m_exitCode = (m_delete == 1 && !anyFailed) ? kExitClean : kExitFindingsRemain;
 
     CmdListFree(&ptrCmdListBase);
     CloseReport(hReport);

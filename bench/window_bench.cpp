@@ -150,7 +150,7 @@ void FillTime(const std::string& library)
         CmdListEntry* list = nullptr;
         for (int i = 0; i < 5000; ++i) {
             CmdListEntry* entry = CmdListAppend(&list);
-            snprintf(entry->path, sizeof entry->path, "HKEY_CURRENT_USER\\Software\\Bench\\finding%05d", i);
+            swprintf(entry->path, kPathChars, L"HKEY_CURRENT_USER\\Software\\Bench\\finding%05d", i);
             entry->kind = 'K';
         }
         double t = Now();

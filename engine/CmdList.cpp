@@ -10,7 +10,7 @@ CmdListEntry* CmdListAppend(CmdListEntry** head)
         printf("ERROR: malloc()\n");
         fflush(stdout);
         // A search that cannot record its findings must not look like a clean run.
-        exit(EXIT_FAILURE);
+        exit(kExitOutOfMemory);
     }
     if (!*head) {
         *head = entry;

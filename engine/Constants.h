@@ -1,18 +1,20 @@
 // Fixed buffer sizes and fixed texts of the program, in one place.
 #pragma once
+#include <windows.h>
 
-// Registry paths and report lines: 512 characters including the terminating zero.
+// Registry paths (in UTF-16 characters) and report lines: 512 including the terminating zero.
 const int kPathChars = 512;
-// Key name offered to RegEnumKeyExA during the search.
+// Key name offered to RegEnumKeyExW during the search: a registry key name has at most 255.
 const int kSearchNameChars = 256;
-// Working path and subkey name buffers of a key tree removal.
+// Working path of a key tree removal (UTF-16 characters below the root key).
 const int kDeletePathChars = 520;
-const int kDeleteNameChars = 260;
 // One keyword, and the keyword text window that is split.
 const int kKeywordChars = 32;
 const int kKeywordTextChars = 256;
 // The worker thread's copy of the keyword list.
 const int kWorkerKeywordBytes = 512;
+// Search threads: one per core, never more than this.
+const int kMaxSearchThreads = 8;
 
 // Default keyword list: our company's present and former names, the product line and its
 // components (file-system and network drivers, services, tray program, shell extension).
@@ -21,13 +23,14 @@ const char kDefaultKeywords[] =
     "vm-shellext,vigilo context scan";
 
 // Protected areas: keys whose lowercased full path contains one of these are never recorded.
-const char kProtectedMonitoring[] = "security center\\monitoring";
-const char kProtectedLegacy[] = "legacy";
+const wchar_t kProtectedMonitoring[] = L"security center\\monitoring";
+const wchar_t kProtectedLegacy[] = L"legacy";
 
 // The tray program's start-up value in the machine-wide Run key.
-const char kRunKeyPath[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char kTrayValueName[] = "vmtray";
-const char kTrayValueFinding[] = "HKEY_LOCAL_MACHINE\\software\\microsoft\\windows\\currentversion\\run\\vmtray";
+const wchar_t kRunKeyPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kTrayKeyword[] = "vmtray";
+const wchar_t kTrayValueName[] = L"vmtray";
+const wchar_t kTrayValueFinding[] = L"HKEY_LOCAL_MACHINE\\software\\microsoft\\windows\\currentversion\\run\\vmtray";
 
 // Texts the program holds itself; everything else comes from the language library.
 const char kTextCouldNotFindFile[] = "Couldn't find file: ";
@@ -37,3 +40,14 @@ const char kColumnKey[] = "Key";
 const char kColumnType[] = "Typ";
 const char kColumnRootKey[] = "HKey";
 const char kMutexName[] = "VelmoraKlarner";
+
+// Exit codes of an unattended run; the windowed mode always ends with 0. Where Windows
+// has a code for the situation, it is that one, so that deployment tools read it right.
+const int kExitClean = 0;               // nothing found, or every finding removed
+const int kExitFindingsRemain = 1;      // findings only listed (no /del), or a removal failed
+const int kExitOutOfMemory = 8;         // ERROR_NOT_ENOUGH_MEMORY: a finding could not be recorded
+const int kExitBadUsage = 87;           // ERROR_INVALID_PARAMETER: an argument that is no switch
+const int kExitReportNotOpened = 110;   // ERROR_OPEN_FAILED: no report, so nothing was removed
+const int kExitNoLanguageLibrary = 126; // ERROR_MOD_NOT_FOUND: no language library beside the program
+const int kExitNotAdministrator = 740;  // ERROR_ELEVATION_REQUIRED
+const int kExitAlreadyRunning = 1618;   // ERROR_INSTALL_ALREADY_RUNNING: another instance, try later

@@ -1,26 +1,29 @@
 // The cleaning engine: keyword list, registry search and removal.
 #include "KlarnEngine.h"
+#include "FloorKeys.h"
+#include "KeyNames.h"
+#include "RegBackup.h"
+#include "RegKey.h"
+#include "SearchWalk.h"
 #include "../framework/AfxCore.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
-#include <cstdio>
 #include <cstring>
 
 CKlarnEngine::CKlarnEngine() {}
 
 CKlarnEngine::~CKlarnEngine() {}
 
-BOOL CKlarnEngine::StopRequested() const
-{
-    // The main window writes the flag from its own thread; read it afresh every time.
-    return m_stopFlag && __atomic_load_n(m_stopFlag, __ATOMIC_ACQUIRE) != 0;
-}
-
 void CKlarnEngine::SplitSearchTerms(const char* text, CStringArray& terms)
 {
     char work[kKeywordTextChars] = "";
     strncpy(work, text, kKeywordTextChars - 1);
     work[kKeywordTextChars - 1] = '\0';
+    // Where the window ends inside an entry, that entry is cut short: searching for its first
+    // letters would match keys that are no leftovers. The list ends before it.
+    const size_t textLength = strlen(text);
+    const bool windowCutsAnEntry =
+        textLength > static_cast<size_t>(kKeywordTextChars - 1) && text[kKeywordTextChars - 1] != ',';
 
     const char* run = work;
     for (;;) {
@@ -28,6 +31,11 @@ void CKlarnEngine::SplitSearchTerms(const char* text, CStringArray& terms)
         size_t length = comma ? static_cast<size_t>(comma - run) : strlen(run);
         // An empty run (end of text, leading or doubled comma) and an over-long entry end the list.
         if (length == 0 || length >= kKeywordChars - 1)
+            break;
+        if (!comma && windowCutsAnEntry)
+            break;
+        // So does an entry of spaces only: it would match every name with a space in it.
+        if (strspn(run, " ") >= length)
             break;
         char entry[kKeywordChars] = "";
         memcpy(entry, run, length);
@@ -54,6 +62,13 @@ CmdListEntry* CKlarnEngine::ScanRegistry(char* keywords, CmdListEntry* cmdList, 
 
     _strlwr(keywords);
     SplitSearchTerms(keywords, m_searchTerms);
+    // Names are matched as Unicode text, so the keywords are too, lowercased the same way.
+    std::vector<std::wstring> lowerKeywords;
+    for (int i = 0; i < m_searchTerms.GetSize(); ++i) {
+        std::wstring keyword = WidenAnsi(m_searchTerms[i]);
+        LowerInPlace(keyword);
+        lowerKeywords.push_back(keyword);
+    }
 
     text.LoadString(IDS_REPORT_KEYWORDS);
     WriteReportLine(text, m_hReport);
@@ -61,22 +76,31 @@ CmdListEntry* CKlarnEngine::ScanRegistry(char* keywords, CmdListEntry* cmdList, 
     WriteReportLine("", m_hReport);
     WriteReportLine("", m_hReport);
 
+    CString leadIn;
+    leadIn.LoadString(IDS_OPEN_FAILED);
+    CSearchWalk walk(lowerKeywords, leadIn.GetString(), m_stopFlag, m_keysSearched);
+    const int threads = m_searchThreads > 0 ? m_searchThreads : CSearchWalk::DefaultThreadCount();
+    WalkResult result;
     for (int slot = 0; slot < kRootKeyCount; ++slot) {
         if (rootKeys[slot] == 0)
             continue;
         HKEY root = HkeyFromSlot(rootKeys[slot]);
         m_hkeyName = HkeyName(root);
-        SearchKey(root, m_hkeyName, nullptr, FALSE);
+        walk.WalkRoot(root, WidenAnsi(m_hkeyName), threads, result);
     }
+    for (const std::string& line : result.lines)
+        WriteReportLine(line.c_str(), m_hReport);
 
     WriteReportLine("", m_hReport);
     WriteReportLine("", m_hReport);
 
+    for (const std::wstring& path : result.findings)
+        RecordFinding(path.c_str(), kKindKey);
     if (rootKeys[2] != 0)
         CheckTrayStartupValue();
 
     for (CmdListEntry* entry = m_cmdList; entry; entry = entry->next)
-        WriteReportLine(entry->path, m_hReport);
+        WriteReportLine(ReportSpelling(entry->path, wcslen(entry->path)).c_str(), m_hReport);
 
     m_searchTerms.RemoveAll();
     m_hkeyName.Empty();
@@ -87,175 +111,186 @@ void CKlarnEngine::CheckTrayStartupValue()
 {
     // Deliberately ignores the stop flag: the value check is one open and one query.
     for (int i = 0; i < m_searchTerms.GetSize(); ++i) {
-        if (m_searchTerms[i] != kTrayValueName)
+        if (m_searchTerms[i] != kTrayKeyword)
             continue;
-        HKEY hScanKey = nullptr;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_READ, &hScanKey) != ERROR_SUCCESS)
+        CRegKeyOwner hScanKey;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_READ, hScanKey.Receive()) != ERROR_SUCCESS)
             return;
-        if (::RegQueryValueExA(hScanKey, kTrayValueName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            ::RegCloseKey(hScanKey);
+        if (::RegQueryValueExW(hScanKey, kTrayValueName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             return;
-        }
         RecordFinding(kTrayValueFinding, kKindValue);
-        ::RegCloseKey(hScanKey);
     }
 }
 
-void CKlarnEngine::RecordFinding(const char* path, char kind)
+void CKlarnEngine::RecordFinding(const wchar_t* path, char kind)
 {
     CmdListEntry* entry = CmdListAppend(&m_cmdList);
-    strncpy(entry->path, path, kPathChars - 1);
-    entry->path[kPathChars - 1] = '\0';
+    wcsncpy(entry->path, path, kPathChars - 1);
+    entry->path[kPathChars - 1] = L'\0';
     entry->kind = kind;
 }
 
-void CKlarnEngine::ReportUnopenedKey(const char* name)
-{
-    char szErr[kPathChars];
-    memset(szErr, 0, sizeof szErr);
-    CString leadIn;
-    leadIn.LoadString(IDS_OPEN_FAILED);
-    snprintf(szErr, sizeof szErr, "%s%s", leadIn.GetString(), name ? name : "");
-    WriteReportLine(szErr, m_hReport);
-}
-
-int CKlarnEngine::SearchKey(HKEY hParent, CString fullPath, const char* name, BOOL inherited)
-{
-    if (StopRequested())
-        return -1;
-
-    CString lowerName(name ? name : "");
-    lowerName.MakeLower();
-    BOOL match = inherited;
-    for (int i = 0; !match && i < m_searchTerms.GetSize(); ++i)
-        if (lowerName.Find(m_searchTerms[i]) >= 0)
-            match = TRUE;
-
-    BOOL subkeysOpened = TRUE;
-    HKEY hKey = nullptr;
-    LONG result = ::RegOpenKeyExA(hParent, name, 0, KEY_READ, &hKey);
-    if (result == ERROR_FILE_NOT_FOUND)
-        return -1;
-    if (result != ERROR_SUCCESS) {
-        ReportUnopenedKey(name);
-        return -1;
-    }
-
-    char subKeyName[kPathChars];
-    char fullSubKeyName[kPathChars];
-    DWORD index = 0;
-    LONG enumResult;
-    do {
-        DWORD cbName = kSearchNameChars;
-        enumResult = ::RegEnumKeyExA(hKey, index, subKeyName, &cbName, nullptr, nullptr, nullptr, nullptr);
-        if (enumResult == ERROR_SUCCESS) {
-            int length = snprintf(fullSubKeyName, sizeof fullSubKeyName, "%s\\%s", fullPath.GetString(), subKeyName);
-            if (length < 0 || length >= kPathChars) {
-                // A path that does not fit could only be recorded cut short, naming another
-                // key; such a subkey counts as not walked, like one that failed to open.
-                ReportUnopenedKey(subKeyName);
-                subkeysOpened = FALSE;
-            } else if (SearchKey(hKey, CString(fullSubKeyName), subKeyName, match) != 0) {
-                subkeysOpened = FALSE;
-            }
-        }
-        ++index;
-    } while (enumResult == ERROR_SUCCESS && !StopRequested());
-    ::RegCloseKey(hKey);
-
-    if (match && !inherited && subkeysOpened) {
-        CString lowerPath(fullPath);
-        lowerPath.MakeLower();
-        if (lowerPath.Find(kProtectedMonitoring) < 0 && lowerPath.Find(kProtectedLegacy) < 0)
-            RecordFinding(fullPath, kKindKey);
-    }
-    return 0;
-}
-
-BOOL CKlarnEngine::RemoveEntry(char kind, HKEY root, const char* path)
+BOOL CKlarnEngine::RemoveEntry(char kind, HKEY root, const wchar_t* path)
 {
     // An empty path would name the root key itself; the search never records one, and
     // removal must never be pointed at a whole root.
-    if (!path || path[0] == '\0' || path[0] == '\\')
+    if (!path || path[0] == L'\0' || path[0] == L'\\')
         return FALSE;
 
     if (kind == kKindKey) {
-        char szDelKey[kDeletePathChars] = "";
-        if (strlen(path) >= static_cast<size_t>(kDeletePathChars))
+        if (wcslen(path) >= static_cast<size_t>(kDeletePathChars))
             return FALSE;
-        strncpy(szDelKey, path, kDeletePathChars - 1);
+        // The floor is never removed, nor any key that holds part of it.
+        if (IsFloorKey((WidenAnsi(HkeyName(root)) + L"\\" + path).c_str()))
+            return FALSE;
+        wchar_t szDelKey[kDeletePathChars] = L"";
+        wcsncpy(szDelKey, path, kDeletePathChars - 1);
         return DeleteKeyTree(root, szDelKey);
     }
     if (kind == kKindValue) {
-        CStringArray parts;
+        std::vector<std::wstring> parts;
         SplitPathWithValue(path, parts);
-        if (parts.GetSize() != 2)
+        if (parts.size() != 2)
             return FALSE;
-        return DeleteRegValue(root, parts[0], parts[1]);
+        return DeleteRegValue(root, parts[0].c_str(), parts[1].c_str());
     }
     return FALSE;
 }
 
-BOOL CKlarnEngine::DeleteKeyTree(HKEY root, char* path)
+namespace {
+// One finding's key tree, read whole before anything of it is deleted: its export text for
+// the backup, and every key open (as itself) for deleting, parents before children.
+struct KeyTree
 {
-    HKEY hKey = nullptr;
-    if (::RegOpenKeyExA(root, path, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+    std::wstring rootPrefix;          // the root key's name and a backslash
+    std::wstring text;
+    std::vector<CRegKeyOwner> keys;
+};
+
+const REGSAM kTreeAccess = KEY_READ | DELETE;
+
+BOOL ReadValues(HKEY key, std::wstring& text)
+{
+    DWORD values = 0, nameChars = 0, dataBytes = 0;
+    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, &nameChars, &dataBytes,
+                           nullptr, nullptr) != ERROR_SUCCESS)
         return FALSE;
-    ::RegCloseKey(hKey);
-
-    if (::RegDeleteKeyA(root, path) == ERROR_SUCCESS)
-        return TRUE;
-
-    LONG result = ::RegOpenKeyExA(root, path, 0, KEY_READ, &hKey);
-    if (result != ERROR_SUCCESS)
-        return result == ERROR_FILE_NOT_FOUND;
-
-    size_t length = strlen(path);
-    if (length == 0 || path[length - 1] != '\\') {
-        if (length + 1 >= static_cast<size_t>(kDeletePathChars)) {
-            ::RegCloseKey(hKey);
+    std::vector<wchar_t> name(nameChars + 1);
+    std::vector<BYTE> data(dataBytes + 1);
+    for (DWORD i = 0; i < values; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD size = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        if (::RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+            return FALSE;  // a value that changed or cannot be read: the backup would be incomplete
+        if (!AppendRegValue(text, name.data(), nameLength, type, data.data(), size))
             return FALSE;
-        }
-        path[length++] = '\\';
-        path[length] = '\0';
     }
-    const size_t childStart = length;
-
-    for (;;) {
-        char szName[kDeleteNameChars];
-        DWORD cbName = kDeleteNameChars;
-        FILETIME lastWrite;
-        if (::RegEnumKeyExA(hKey, 0, szName, &cbName, nullptr, nullptr, nullptr, &lastWrite) != ERROR_SUCCESS)
-            break;
-        // A subkey path that does not fit the working buffer cannot be removed; the key
-        // that holds it then stays, and the removal fails.
-        if (childStart + cbName >= static_cast<size_t>(kDeletePathChars))
-            break;
-        memcpy(path + childStart, szName, cbName + 1);
-        if (!DeleteKeyTree(root, path))
-            break;
-    }
-
-    path[childStart - 1] = '\0';
-    ::RegCloseKey(hKey);
-    return ::RegDeleteKeyA(root, path) == ERROR_SUCCESS;
+    return TRUE;
 }
 
-BOOL CKlarnEngine::DeleteRegValue(HKEY root, const char* keyPath, const char* valueName)
+// `path` is the working path below the root (kDeletePathChars), `length` its length.
+BOOL ReadTree(CRegKeyOwner key, wchar_t* path, size_t length, KeyTree& tree)
 {
-    HKEY hKey = nullptr;
-    if (::RegOpenKeyExA(root, keyPath, 0, KEY_SET_VALUE, &hKey) != ERROR_SUCCESS)
+    const std::wstring fullPath = tree.rootPrefix + std::wstring(path, length);
+    std::wstring target;
+    DWORD subkeys = 0, values = 0;
+    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                           nullptr, nullptr) != ERROR_SUCCESS)
         return FALSE;
-    LONG result = ::RegDeleteValueA(hKey, valueName);
-    ::RegCloseKey(hKey);
-    return result == ERROR_SUCCESS;
+    if (IsRegistryLink(key, &target)) {
+        // A link holds nothing of its own but the target; anything more could not be restored.
+        if (subkeys != 0 || values != 1)
+            return FALSE;
+        AppendRegLinkComment(tree.text, fullPath, target);
+        tree.keys.push_back(std::move(key));
+        return TRUE;
+    }
+    AppendRegSection(tree.text, fullPath);
+    if (!ReadValues(key, tree.text))
+        return FALSE;
+    tree.text += L"\r\n";
+    HKEY parent = key;
+    tree.keys.push_back(std::move(key));
+
+    wchar_t name[kSearchNameChars];
+    for (DWORD i = 0; i < subkeys; ++i) {
+        DWORD nameLength = kSearchNameChars;
+        if (::RegEnumKeyExW(parent, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return FALSE;
+        // A name that does not open as itself (empty, or with a NUL in it) cannot be backed up.
+        if (nameLength == 0 || wcslen(name) != nameLength)
+            return FALSE;
+        // A subkey path that does not fit the working buffer cannot be removed.
+        if (length + 1 + nameLength >= static_cast<size_t>(kDeletePathChars))
+            return FALSE;
+        CRegKeyOwner child;
+        if (OpenSubKey(parent, name, kTreeAccess, child) != ERROR_SUCCESS)
+            return FALSE;
+        path[length] = L'\\';
+        memcpy(path + length + 1, name, (nameLength + 1) * sizeof(wchar_t));
+        BOOL read = ReadTree(std::move(child), path, length + 1 + nameLength, tree);
+        path[length] = L'\0';
+        if (!read)
+            return FALSE;
+    }
+    return TRUE;
+}
 }
 
-void CKlarnEngine::SplitPathWithValue(const char* path, CStringArray& parts)
+BOOL CKlarnEngine::DeleteKeyTree(HKEY root, wchar_t* path)
 {
-    const char* lastBackslash = strrchr(path, '\\');
+    size_t length = wcslen(path);
+    if (length > 0 && path[length - 1] == L'\\')
+        path[--length] = L'\0';
+    if (!m_backup || length == 0)
+        return FALSE;
+    // Opened name by name as itself: a link on the way is never followed, and a finding that is
+    // a link is removed as the link.
+    CRegKeyOwner top;
+    if (OpenKeyExact(root, path, kTreeAccess, top) != ERROR_SUCCESS)
+        return FALSE;
+    KeyTree tree;
+    tree.rootPrefix = WidenAnsi(HkeyName(root)) + L"\\";
+    // Nothing is removed unless all of it could be read and is safely in the backup.
+    if (!ReadTree(std::move(top), path, length, tree) || !m_backup->Append(tree.text))
+        return FALSE;
+    // Children before their parents. Only keys that were read go: a subkey added meanwhile
+    // makes its parent's deletion fail, and the removal with it.
+    for (auto key = tree.keys.rbegin(); key != tree.keys.rend(); ++key)
+        if (DeleteOpenedKey(*key) != ERROR_SUCCESS)
+            return FALSE;
+    return TRUE;
+}
+
+BOOL CKlarnEngine::DeleteRegValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName)
+{
+    if (!m_backup)
+        return FALSE;
+    CRegKeyOwner hKey;
+    if (OpenKeyExact(root, keyPath, KEY_QUERY_VALUE | KEY_SET_VALUE, hKey) != ERROR_SUCCESS)
+        return FALSE;
+    DWORD type = 0, size = 0;
+    if (::RegQueryValueExW(hKey, valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return FALSE;
+    std::vector<BYTE> data(size + 1);
+    if (::RegQueryValueExW(hKey, valueName, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+        return FALSE;
+    std::wstring text;
+    AppendRegSection(text, WidenAnsi(HkeyName(root)) + L"\\" + keyPath);
+    if (!AppendRegValue(text, valueName, wcslen(valueName), type, data.data(), size))
+        return FALSE;
+    text += L"\r\n";
+    if (!m_backup->Append(text))
+        return FALSE;
+    return ::RegDeleteValueW(hKey, valueName) == ERROR_SUCCESS;
+}
+
+void CKlarnEngine::SplitPathWithValue(const wchar_t* path, std::vector<std::wstring>& parts)
+{
+    const wchar_t* lastBackslash = wcsrchr(path, L'\\');
     if (!lastBackslash)
         return;
-    parts.Add(CString(path, static_cast<int>(lastBackslash - path)));
-    parts.Add(CString(lastBackslash + 1));
+    parts.emplace_back(path, static_cast<size_t>(lastBackslash - path));
+    parts.emplace_back(lastBackslash + 1);
 }

@@ -1,11 +1,15 @@
 // The cleaning engine: splits the keyword text, searches the selected root keys for keys
-// named after the product, and removes single findings.
+// named after the product, and removes single findings after backing them up.
 #pragma once
 #include <windows.h>
 #include "../framework/CString.h"
 #include "../framework/CStringArray.h"
 #include "CmdList.h"
 #include "RootKeys.h"
+#include <string>
+#include <vector>
+
+class CRegBackup;
 
 class CKlarnEngine
 {
@@ -18,17 +22,24 @@ public:
     // (ownership passes to the caller). `stopFlag` nonzero ends the walk early.
     CmdListEntry* ScanRegistry(char* keywords, CmdListEntry* cmdList, const RootKeySlot* rootKeys, HANDLE hReport,
                                LONG* stopFlag);
-    // Deletes a 'K' finding with its subtree or a 'V' finding's value; TRUE when it is gone.
-    BOOL RemoveEntry(char kind, HKEY root, const char* path);
+    // Deletes a 'K' finding with its subtree or a 'V' finding's value, once what it holds is
+    // in the backup; TRUE when it is gone. Without a backup nothing is removed.
+    BOOL RemoveEntry(char kind, HKEY root, const wchar_t* path);
+
+    // Where removals are backed up first (the caller keeps it); null: nothing can be removed.
+    void SetBackup(CRegBackup* backup) { m_backup = backup; }
+    // Threads of the search; 0 (the default) means one per core.
+    void SetSearchThreads(int threads) { m_searchThreads = threads; }
+    // Counted up once per key the search opens, for a progress display; may be null.
+    void SetProgressCounter(LONG* keysSearched) { m_keysSearched = keysSearched; }
 
 protected:
-    // 0 when the key was opened and walked, -1 when it was not.
-    int SearchKey(HKEY hParent, CString fullPath, const char* name, BOOL inherited);
     void SplitSearchTerms(const char* text, CStringArray& terms);
-    // `path` is a writable buffer of kDeletePathChars characters used as the working path.
-    BOOL DeleteKeyTree(HKEY root, char* path);
-    BOOL DeleteRegValue(HKEY root, const char* keyPath, const char* valueName);
-    void SplitPathWithValue(const char* path, CStringArray& parts);
+    // `path` is a writable buffer of kDeletePathChars characters; it holds the same path again
+    // when the call returns.
+    BOOL DeleteKeyTree(HKEY root, wchar_t* path);
+    BOOL DeleteRegValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName);
+    void SplitPathWithValue(const wchar_t* path, std::vector<std::wstring>& parts);
 
     CStringArray m_searchTerms;
     HANDLE m_hReport = INVALID_HANDLE_VALUE;
@@ -37,8 +48,10 @@ protected:
     LONG* m_stopFlag = nullptr;
 
 private:
-    BOOL StopRequested() const;
-    void RecordFinding(const char* path, char kind);
-    void ReportUnopenedKey(const char* name);
+    void RecordFinding(const wchar_t* path, char kind);
     void CheckTrayStartupValue();
+
+    CRegBackup* m_backup = nullptr;
+    int m_searchThreads = 0;
+    LONG* m_keysSearched = nullptr;
 };

@@ -6,15 +6,16 @@ namespace {
 struct RootKey
 {
     const char* name;
+    const char* abbreviation;
     HKEY handle;
 };
 
 const RootKey kRootKeys[kRootKeyCount] = {
-    { "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT },
-    { "HKEY_CURRENT_USER", HKEY_CURRENT_USER },
-    { "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE },
-    { "HKEY_USERS", HKEY_USERS },
-    { "HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG },
+    { "HKEY_CLASSES_ROOT", "HKCR", HKEY_CLASSES_ROOT },
+    { "HKEY_CURRENT_USER", "HKCU", HKEY_CURRENT_USER },
+    { "HKEY_LOCAL_MACHINE", "HKLM", HKEY_LOCAL_MACHINE },
+    { "HKEY_USERS", "HKU", HKEY_USERS },
+    { "HKEY_CURRENT_CONFIG", "HKCC", HKEY_CURRENT_CONFIG },
 };
 }
 
@@ -50,4 +51,12 @@ BOOL IsRootKeyName(const char* name)
         if (strcmp(name, root.name) == 0)
             return TRUE;
     return FALSE;
+}
+
+CString CanonicalRootKeyName(const char* text)
+{
+    for (const RootKey& root : kRootKeys)
+        if (_stricmp(text, root.name) == 0 || _stricmp(text, root.abbreviation) == 0)
+            return CString(root.name);
+    return CString();
 }

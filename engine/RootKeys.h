@@ -14,6 +14,9 @@ const char* RootKeyNameAt(int slot);
 HKEY RootKeyAt(int slot);
 // TRUE when the text is exactly one of the five names.
 BOOL IsRootKeyName(const char* name);
+// The full name for a root key name in any letter case or its usual abbreviation (HKCR, HKCU,
+// HKLM, HKU, HKCC); empty for any other text.
+CString CanonicalRootKeyName(const char* text);
 
 // A root-key slot holds the predefined handle's 32-bit value (0x80000000 and up) or 0.
 // Predefined handles are sign-extended on 64-bit Windows, so the conversions go through LONG.

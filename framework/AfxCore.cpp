@@ -6,12 +6,11 @@ namespace {
 CWinApp* g_app = nullptr;
 }
 
-int AfxMessageBox(const char* text, UINT type, UINT /*helpId*/)
+int AfxMessageBox(const char* text, UINT type, UINT helpId)
 {
-    HWND owner = nullptr;
-    if (g_app && g_app->m_pMainWnd && ::IsWindow(g_app->m_pMainWnd->GetSafeHwnd()))
-        owner = g_app->m_pMainWnd->GetSafeHwnd();
-    return ::MessageBoxA(owner, text, AfxGetAppName(), type);
+    if (g_app)
+        return g_app->DoMessageBox(text, type, helpId);
+    return ::MessageBoxA(nullptr, text, AfxGetAppName(), type);
 }
 
 CWinApp* AfxGetApp()
@@ -36,6 +35,19 @@ CWinApp::~CWinApp()
 BOOL CWinApp::InitInstance()
 {
     return TRUE;
+}
+
+int CWinApp::ExitInstance()
+{
+    return 0;
+}
+
+int CWinApp::DoMessageBox(const char* prompt, UINT type, UINT /*helpId*/)
+{
+    HWND owner = nullptr;
+    if (m_pMainWnd && ::IsWindow(m_pMainWnd->GetSafeHwnd()))
+        owner = m_pMainWnd->GetSafeHwnd();
+    return ::MessageBoxA(owner, prompt, AfxGetAppName(), type);
 }
 
 HICON CWinApp::LoadIcon(UINT id) const

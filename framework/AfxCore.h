@@ -21,6 +21,10 @@ public:
 
     // Start-up; the process ends when it returns FALSE.
     virtual BOOL InitInstance();
+    // The process's exit code, asked for when the application ends.
+    virtual int ExitInstance();
+    // Every AfxMessageBox goes through here; the result is the button pressed.
+    virtual int DoMessageBox(const char* prompt, UINT type, UINT helpId);
     HICON LoadIcon(UINT id) const;
     void OnHelp() {}
 

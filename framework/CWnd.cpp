@@ -125,6 +125,16 @@ void CWnd::SetIcon(HICON icon, BOOL big)
     SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 }
 
+UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapseMs)
+{
+    return ::SetTimer(m_hWnd, id, elapseMs, nullptr);
+}
+
+BOOL CWnd::KillTimer(UINT_PTR id)
+{
+    return ::KillTimer(m_hWnd, id);
+}
+
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (m_pfnSuper)

@@ -40,6 +40,8 @@ public:
     void GetClientRect(RECT* rect) const;
     HMENU GetSystemMenu(BOOL revert) const;
     void SetIcon(HICON icon, BOOL big);
+    UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs);
+    BOOL KillTimer(UINT_PTR id);
 
     HWND m_hWnd = nullptr;
 

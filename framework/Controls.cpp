@@ -41,6 +41,29 @@ BOOL CListCtrl::SetItemText(int item, int subItem, const char* text)
     return static_cast<BOOL>(SendMessage(LVM_SETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lvi)));
 }
 
+BOOL CListCtrl::SetItemText(int item, int subItem, const wchar_t* text)
+{
+    LVITEMW lvi = {};
+    lvi.iSubItem = subItem;
+    lvi.pszText = const_cast<wchar_t*>(text);
+    return static_cast<BOOL>(SendMessage(LVM_SETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lvi)));
+}
+
+std::wstring CListCtrl::GetItemTextW(int item, int subItem) const
+{
+    for (int capacity = 256;; capacity *= 2) {
+        std::vector<wchar_t> buffer(static_cast<size_t>(capacity), L'\0');
+        LVITEMW lvi = {};
+        lvi.iSubItem = subItem;
+        lvi.pszText = buffer.data();
+        lvi.cchTextMax = capacity;
+        int length = static_cast<int>(
+            SendMessage(LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lvi)));
+        if (length < capacity - 1 || capacity >= 65536)
+            return std::wstring(buffer.data());
+    }
+}
+
 CString CListCtrl::GetItemText(int item, int subItem) const
 {
     // Grow the buffer until the text fits: the list view reports the length it copied.

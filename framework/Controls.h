@@ -4,6 +4,7 @@
 #include "CWnd.h"
 #include <commctrl.h>
 #include <commdlg.h>
+#include <string>
 
 class CStatic : public CWnd
 {
@@ -27,7 +28,10 @@ public:
     int InsertColumn(int column, const char* heading, int format = LVCFMT_LEFT, int width = -1, int subItem = -1);
     int InsertItem(int item, const char* text);
     BOOL SetItemText(int item, int subItem, const char* text);
+    // Unicode texts, for registry names that the ANSI code page cannot hold.
+    BOOL SetItemText(int item, int subItem, const wchar_t* text);
     CString GetItemText(int item, int subItem) const;
+    std::wstring GetItemTextW(int item, int subItem) const;
     int GetItemCount() const;
     BOOL GetCheck(int item) const;
     BOOL SetCheck(int item, BOOL check = TRUE);

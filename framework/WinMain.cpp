@@ -1,11 +1,12 @@
 // Program entry: hands control to the one application object; the process ends when
-// its start-up returns.
+// its start-up returns, with the exit code the application gives.
 #include "AfxCore.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     CWinApp* app = AfxGetApp();
-    if (app)
-        app->InitInstance();
-    return 0;
+    if (!app)
+        return 0;
+    app->InitInstance();
+    return app->ExitInstance();
 }

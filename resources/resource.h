@@ -48,6 +48,9 @@
 #define IDS_REMOVE_QUESTION     189
 #define IDS_REMOVE_CAPTION      190
 #define IDS_REMOVE_FAILED_SUFFIX 191
+#define IDS_USAGE               192
+#define IDS_UNKNOWN_ARGUMENT    193
+#define IDS_STATUS_PROGRESS_FMT 194
 #define IDS_APP_TITLE           0xE000
 
 // Main dialog controls and commands.

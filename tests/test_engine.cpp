@@ -1,9 +1,11 @@
-// The cleaning engine on the real registry of the test prefix: keyword splitting, the
-// search with its protected areas and failures, and removal of keys and values.
+// The cleaning engine's search on the real registry of the test prefix: keyword splitting,
+// the search with its protected areas, the floor, failures, links, hidden and Unicode names,
+// and the same results on any number of threads.
 #include <gtest/gtest.h>
 #include "EngineProbe.h"
 #include "TestSupport.h"
 #include "../engine/Constants.h"
+#include "../engine/FloorKeys.h"
 #include "../report/ReportLog.h"
 #include <algorithm>
 #include <string>
@@ -46,16 +48,38 @@ TEST(KeywordSplitting, ThirtyCharactersFitThirtyOneEndTheList)
     EXPECT_EQ(Split(("c," + thirtyOne + ",d").c_str()), (Terms{ "c" }));
 }
 
-TEST(KeywordSplitting, OnlyTheFirst255CharactersCount)
+TEST(KeywordSplitting, AnEntryCutByThe255CharacterWindowIsNoKeyword)
 {
-    // 25 entries of "abcdefghi," fill 250 characters; the 26th is cut after 5 characters.
+    // 25 entries of "abcdefghi," fill 250 characters; the 26th would be cut after 5.
     std::string text;
     for (int i = 0; i < 30; ++i)
         text += "abcdefghi,";
     Terms terms = Split(text.c_str());
-    ASSERT_EQ(terms.size(), 26u);
+    ASSERT_EQ(terms.size(), 25u);
     EXPECT_EQ(terms[24], "abcdefghi");
-    EXPECT_EQ(terms[25], "abcde");
+    // Eight entries of 29 and one of 13 put the "s" of "software" at character 255.
+    std::string cut;
+    for (int i = 0; i < 8; ++i)
+        cut += std::string(29, 'q') + ",";
+    cut += std::string(13, 'q') + ",software";
+    ASSERT_EQ(cut[254], 's');
+    EXPECT_EQ(Split(cut.c_str()).size(), 9u);
+    // An entry that ends exactly at the window's end, or at a comma there, is whole.
+    std::string whole;
+    for (int i = 0; i < 8; ++i)
+        whole += std::string(29, 'a') + ",";
+    whole += std::string(14, 'b');
+    ASSERT_EQ(whole.size(), 254u);
+    EXPECT_EQ(Split((whole + "c").c_str()).back(), std::string(14, 'b') + "c");
+    EXPECT_EQ(Split((whole + "c,d").c_str()).back(), std::string(14, 'b') + "c");
+}
+
+TEST(KeywordSplitting, AnEntryOfSpacesOnlyEndsTheList)
+{
+    EXPECT_EQ(Split("velmora, "), (Terms{ "velmora" }));
+    EXPECT_EQ(Split("velmora,   ,vmtray"), (Terms{ "velmora" }));
+    EXPECT_EQ(Split(" "), Terms{});
+    EXPECT_EQ(Split(" a , b"), (Terms{ " a ", " b" }));
 }
 
 TEST(KeywordSplitting, DefaultListHasElevenLowercaseEntriesWithTheTrayProgram)
@@ -81,16 +105,19 @@ TEST(KeywordSplitting, DefaultListHasElevenLowercaseEntriesWithTheTrayProgram)
 // A search with its own report file, so that its lines can be read back.
 struct SearchResult
 {
-    std::vector<std::string> paths;
+    std::vector<std::wstring> paths;
     std::vector<char> kinds;
     std::string report;
 };
 
-SearchResult Search(const std::string& keywords, const std::vector<RootKeySlot>& slots, LONG stop = 0)
+SearchResult Search(const std::string& keywords, const std::vector<RootKeySlot>& slots, LONG stop = 0, int threads = 0,
+                    LONG* keysSearched = nullptr)
 {
     std::string reportPath = kt::ScratchDir("search") + "report.txt";
     HANDLE report = OpenReport(reportPath.c_str());
     EngineProbe engine;
+    engine.SetSearchThreads(threads);
+    engine.SetProgressCounter(keysSearched);
     std::vector<char> text(keywords.begin(), keywords.end());
     text.push_back('\0');
     RootKeySlot rootKeys[kRootKeyCount];
@@ -128,8 +155,12 @@ protected:
     }
     void TearDown() override { kt::DeleteTree(HKEY_CURRENT_USER, base); }
 
-    std::string Full(const std::string& below) { return "HKEY_CURRENT_USER\\" + base + "\\" + below; }
+    std::string FullA(const std::string& below) { return "HKEY_CURRENT_USER\\" + base + "\\" + below; }
+    std::wstring Full(const std::string& below) { return kt::Widen(FullA(below)); }
+    std::wstring Full(const std::wstring& below) { return kt::Widen(FullA("")) + below; }
+    std::wstring Below(const std::wstring& below) { return kt::Widen(base) + L"\\" + below; }
     void Make(const std::string& below) { ASSERT_TRUE(kt::CreateKey(HKEY_CURRENT_USER, base + "\\" + below)); }
+    void Make(const std::wstring& below) { ASSERT_TRUE(kt::CreateKeyW(HKEY_CURRENT_USER, Below(below))); }
 
     std::string base, keyword, upper;
     CString openFailed;
@@ -142,8 +173,8 @@ TEST_F(SearchTest, TopMostMatchesInTheRegistrysLetterCase)
     Make("X\\" + keyword + "\\Deeper" + keyword);
     Make("Unrelated\\Child");
     SearchResult r = Search(keyword, kUserOnly);
-    std::vector<std::string> expected = { Full("Pre" + upper), Full(upper + "Bar"), Full("X\\" + keyword) };
-    std::vector<std::string> sorted = r.paths;
+    std::vector<std::wstring> expected = { Full("Pre" + upper), Full(upper + "Bar"), Full("X\\" + keyword) };
+    std::vector<std::wstring> sorted = r.paths;
     std::sort(sorted.begin(), sorted.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(sorted, expected);
@@ -155,7 +186,7 @@ TEST_F(SearchTest, ReportLinesOfASearch)
 {
     Make("Pre" + upper);
     SearchResult r = Search(upper + ",zzqnothing", kUserOnly);
-    std::string expected = "Search terms:\r\n" + keyword + ",zzqnothing\r\n\r\n\r\n\r\n\r\n" + Full("Pre" + upper) + "\r\n";
+    std::string expected = "Search terms:\r\n" + keyword + ",zzqnothing\r\n\r\n\r\n\r\n\r\n" + FullA("Pre" + upper) + "\r\n";
     EXPECT_EQ(r.report, expected);
 }
 
@@ -174,7 +205,7 @@ TEST_F(SearchTest, ProtectedPathsInAnyLetterCase)
     Make("SECURITY CENTER\\MONITORING\\Deep\\" + keyword);
     Make("Security Center\\Other\\" + keyword);
     SearchResult r = Search(keyword, kUserOnly);
-    ASSERT_EQ(r.paths.size(), 1u) << (r.paths.empty() ? "" : r.paths[0]);
+    ASSERT_EQ(r.paths.size(), 1u) << (r.paths.empty() ? "" : kt::Utf8(r.paths[0]));
     EXPECT_EQ(r.paths[0], Full("Security Center\\Other\\" + keyword));
 }
 
@@ -197,8 +228,8 @@ TEST_F(SearchTest, PathThatWouldNotFitIsNeverRecordedCutShort)
     // Two long levels: the second ends at 505 characters, so the matching key's path below
     // it would need more than 511.
     std::string a(240, 'a');
-    std::string b(505 - Full(a).size() - 1, 'b');
-    ASSERT_GT(Full(a + "\\" + b + "\\" + keyword).size(), 511u);
+    std::string b(505 - FullA(a).size() - 1, 'b');
+    ASSERT_GT(FullA(a + "\\" + b + "\\" + keyword).size(), 511u);
     HKEY level = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, base.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &level, nullptr), 0);
     for (const std::string& name : { a, b, keyword }) {
@@ -217,13 +248,13 @@ TEST_F(SearchTest, PathThatWouldNotFitIsNeverRecordedCutShort)
 
 TEST_F(SearchTest, StopBeforeTheSearchStillChecksTheStartupValue)
 {
-    const std::string run = kRunKeyPath;
+    const std::string run = kt::Utf8(kRunKeyPath);
     ASSERT_TRUE(kt::SetStringValue(HKEY_LOCAL_MACHINE, run, "vmtray", "C:\\vm\\vmtray.exe"));
     Make(keyword);
     // Stopped: no key findings, no walk of HKEY_LOCAL_MACHINE, but the value is found.
     SearchResult stopped = Search(keyword + ",vmtray", { 0, 0x80000001, 0x80000002, 0, 0 }, 1);
     ASSERT_EQ(stopped.paths.size(), 1u);
-    EXPECT_EQ(stopped.paths[0], kTrayValueFinding);
+    EXPECT_EQ(stopped.paths[0], std::wstring(kTrayValueFinding));
     EXPECT_EQ(stopped.kinds[0], 'V');
     EXPECT_EQ(stopped.report.rfind("Search terms:\r\n", 0), 0u);
 
@@ -234,7 +265,7 @@ TEST_F(SearchTest, StopBeforeTheSearchStillChecksTheStartupValue)
     EXPECT_TRUE(Search(",vmtray", { 0, 0, 0x80000002, 0, 0 }, 1).paths.empty());
     // Without the machine slot there is no check, whatever the keywords.
     SearchResult user = Search("vmtray", kUserOnly);
-    for (const std::string& p : user.paths)
+    for (const std::wstring& p : user.paths)
         EXPECT_NE(p, kTrayValueFinding);
 
     HKEY key = nullptr;
@@ -274,141 +305,209 @@ TEST_F(SearchTest, SecondSearchOnTheSameEngineUsesOnlyItsOwnKeywords)
     list = engine.ScanRegistry(text2.data(), nullptr, slots, report, &stop);
     CloseReport(report);
     ASSERT_NE(list, nullptr);
-    EXPECT_EQ(std::string(list->path), Full("Two" + keyword));
+    EXPECT_EQ(std::wstring(list->path), Full("Two" + keyword));
     EXPECT_EQ(list->next, nullptr);
     CmdListFree(&list);
 }
 
-class RemovalTest : public SearchTest
-{
-protected:
-    std::string Below(const std::string& below) { return base + "\\" + below; }
-    bool Exists(const std::string& below) { return kt::KeyExists(HKEY_CURRENT_USER, Below(below)); }
-};
 
-TEST_F(RemovalTest, KeyWithoutSubkeys)
+TEST_F(SearchTest, ALinkIsNeverWalkedButAMatchingLinkIsAFinding)
 {
-    Make("Leaf");
-    EngineProbe engine;
-    EXPECT_TRUE(engine.RemoveEntry('K', HKEY_CURRENT_USER, Below("Leaf").c_str()));
-    EXPECT_FALSE(Exists("Leaf"));
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, base));
+    Make("Target\\" + keyword + "Inside");
+    ASSERT_TRUE(kt::CreateLink(HKEY_CURRENT_USER, Below(L"Pointer"), Below(L"Target")));
+    ASSERT_TRUE(kt::CreateLink(HKEY_CURRENT_USER, Below(kt::Widen(upper) + L"Link"), Below(L"Target")));
+    SearchResult r = Search(keyword, kUserOnly);
+    std::vector<std::wstring> sorted = r.paths;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<std::wstring> expected = { Full(upper + "Link"), Full("Target\\" + keyword + "Inside") };
+    EXPECT_EQ(sorted, expected) << "nothing found through Pointer, and the link's own name counts";
 }
 
-TEST_F(RemovalTest, ThreeLevelTreeAndTheBufferIsRestored)
+TEST_F(SearchTest, ANameWithANulIsAKeyThatCouldNotBeOpened)
 {
-    Make("T\\A\\B\\C");
-    Make("T\\A\\B2");
-    Make("T\\D");
-    Make("TSibling");
-    kt::SetStringValue(HKEY_CURRENT_USER, Below("T\\A"), "v", "x");
-    EngineProbe engine;
-    char buffer[kDeletePathChars] = "";
-    strcpy(buffer, Below("T").c_str());
-    EXPECT_TRUE(engine.DeleteKeyTree(HKEY_CURRENT_USER, buffer));
-    EXPECT_EQ(std::string(buffer), Below("T"));
-    EXPECT_FALSE(Exists("T"));
-    EXPECT_TRUE(Exists("TSibling"));
+    Make(keyword + "Hidden\\Fine");
+    Make(keyword + "Open");
+    ASSERT_TRUE(kt::CreateNulNamedKey(HKEY_CURRENT_USER, Below(kt::Widen(keyword) + L"Hidden"), L"stealth"));
+    LONG keys = 0;
+    SearchResult r = Search(keyword, kUserOnly, 0, 0, &keys);
+    ASSERT_EQ(r.paths.size(), 1u);
+    EXPECT_EQ(r.paths[0], Full(keyword + "Open")) << "the parent of the hidden key is not recorded";
+    EXPECT_NE(r.report.find("\r\n" + std::string(openFailed) + "<U+0000>stealth\r\n"), std::string::npos) << r.report;
+    EXPECT_GT(keys, 10) << "every key opened is counted";
 }
 
-TEST_F(RemovalTest, TrailingBackslash)
+TEST(FloorKeys, TheTableAndEveryKeyOnTheWayToIt)
 {
-    Make("T2\\Sub\\Deeper");
-    EngineProbe engine;
-    char buffer[kDeletePathChars] = "";
-    strcpy(buffer, (Below("T2") + "\\").c_str());
-    EXPECT_TRUE(engine.DeleteKeyTree(HKEY_CURRENT_USER, buffer));
-    EXPECT_EQ(std::string(buffer), Below("T2"));
-    EXPECT_FALSE(Exists("T2"));
+    const wchar_t* floor[] = {
+        L"HKEY_LOCAL_MACHINE\\SOFTWARE", L"hkey_current_user\\software", L"HKEY_CURRENT_USER\\Control Panel",
+        L"HKEY_USERS\\S-1-5-18", L"HKEY_USERS\\S-1-5-21-1-2-3-1001\\Software\\Microsoft",
+        L"HKEY_USERS\\S-1-5-21-1-2-3-1001_Classes\\CLSID", L"HKEY_CURRENT_CONFIG\\System",
+        L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+        L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows", L"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion",
+        L"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+        L"HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services", L"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum",
+        L"HKEY_CLASSES_ROOT\\CLSID", L"HKEY_CLASSES_ROOT\\*", L"HKEY_CLASSES_ROOT\\Wow6432Node\\Interface",
+        L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\AllFilesystemObjects", L"HKEY_CURRENT_USER\\Software\\Policies",
+    };
+    for (const wchar_t* path : floor)
+        EXPECT_TRUE(IsFloorKey(path)) << kt::Utf8(path);
+    const wchar_t* ordinary[] = {
+        L"HKEY_CLASSES_ROOT\\VM-ShellExt.ContextMenu", L"HKEY_CLASSES_ROOT\\CLSID\\{0BADF00D-0000-0000-0000-000000000000}",
+        L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora", L"HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\vmfilter",
+        L"HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet01\\Services", L"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT",
+        L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\vmtray",
+        L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vigilo+",
+    };
+    for (const wchar_t* path : ordinary)
+        EXPECT_FALSE(IsFloorKey(path)) << kt::Utf8(path);
 }
 
-TEST_F(RemovalTest, KeyAlreadyGoneIsAFailure)
+TEST_F(SearchTest, AFloorKeyNeverCountsButKeysBelowItAreJudgedByTheirNames)
 {
-    EngineProbe engine;
-    EXPECT_FALSE(engine.RemoveEntry('K', HKEY_CURRENT_USER, Below("NeverThere").c_str()));
-}
-
-TEST_F(RemovalTest, SubkeyThatCannotBeRemovedLeavesAPartialTree)
-{
-    Make("T3\\a\\inner");
-    Make("T3\\b");
-    Make("T3\\c");
-    ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, Below("T3\\b")));
-    EngineProbe engine;
-    EXPECT_FALSE(engine.RemoveEntry('K', HKEY_CURRENT_USER, Below("T3").c_str()));
-    EXPECT_FALSE(Exists("T3\\a"));
-    EXPECT_TRUE(Exists("T3\\b"));
-    EXPECT_TRUE(Exists("T3\\c"));
-    EXPECT_TRUE(Exists("T3"));
-}
-
-TEST_F(RemovalTest, Values)
-{
-    Make("V");
-    kt::SetStringValue(HKEY_CURRENT_USER, Below("V"), "vmtray", "x");
-    kt::SetStringValue(HKEY_CURRENT_USER, Below("V"), "other", "y");
-    kt::SetStringValue(HKEY_CURRENT_USER, Below("V"), "", "default");
-    EngineProbe engine;
-    EXPECT_TRUE(engine.RemoveEntry('V', HKEY_CURRENT_USER, Below("V\\vmtray").c_str()));
-    EXPECT_FALSE(kt::ValueExists(HKEY_CURRENT_USER, Below("V"), "vmtray"));
-    EXPECT_TRUE(kt::ValueExists(HKEY_CURRENT_USER, Below("V"), "other"));
-    EXPECT_FALSE(engine.RemoveEntry('V', HKEY_CURRENT_USER, Below("V\\vmtray").c_str()));
-    // An empty last component names the default value.
-    EXPECT_TRUE(engine.RemoveEntry('V', HKEY_CURRENT_USER, (Below("V") + "\\").c_str()));
-    EXPECT_FALSE(kt::ValueExists(HKEY_CURRENT_USER, Below("V"), ""));
-    EXPECT_TRUE(Exists("V"));
-}
-
-TEST_F(RemovalTest, ValueInAKeyThatDeniesWriting)
-{
-    Make("W");
-    kt::SetStringValue(HKEY_CURRENT_USER, Below("W"), "vmtray", "x");
-    ASSERT_TRUE(kt::DenyWrite(HKEY_CURRENT_USER, Below("W")));
-    EngineProbe engine;
-    EXPECT_FALSE(engine.RemoveEntry('V', HKEY_CURRENT_USER, Below("W\\vmtray").c_str()));
-    EXPECT_TRUE(kt::ValueExists(HKEY_CURRENT_USER, Below("W"), "vmtray"));
-}
-
-TEST_F(RemovalTest, NothingIsRemovedForOtherKindsOrPathsThatNameNoEntry)
-{
-    Make("X");
-    EngineProbe engine;
-    EXPECT_FALSE(engine.RemoveEntry('X', HKEY_CURRENT_USER, Below("X").c_str()));
-    EXPECT_FALSE(engine.RemoveEntry('V', HKEY_CURRENT_USER, "novaluehere"));
-    EXPECT_TRUE(Exists("X"));
-    // An empty path would name the whole root key.
-    EXPECT_FALSE(engine.RemoveEntry('K', HKEY_CURRENT_USER, ""));
-    EXPECT_FALSE(engine.RemoveEntry('K', HKEY_CURRENT_USER, "\\"));
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, "Software"));
-    // A path longer than the working buffer is refused whole.
-    std::string tooLong = Below("X") + "\\" + std::string(600, 'z');
-    EXPECT_FALSE(engine.RemoveEntry('K', HKEY_CURRENT_USER, tooLong.c_str()));
-    EXPECT_TRUE(Exists("X"));
-}
-
-TEST_F(RemovalTest, SubkeyPathBeyondTheWorkingBufferFailsWithoutOverrun)
-{
-    // Levels of 250 characters: the second level's path no longer fits 519 characters.
-    std::string a(250, 'a'), b(250, 'b');
-    HKEY level = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Below("T4").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &level,
-                              nullptr), 0);
-    for (const std::string& name : { a, b }) {
-        HKEY next = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(level, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &next, nullptr), 0);
-        RegCloseKey(level);
-        level = next;
+    // "oftwar" matches HKEY_CURRENT_USER\Software, a top-level container, and a key of ours.
+    Make("Xoftwar" + keyword);
+    SearchResult r = Search("oftwar", kUserOnly);
+    std::vector<std::wstring> ours;
+    for (const std::wstring& p : r.paths) {
+        EXPECT_NE(p, L"HKEY_CURRENT_USER\\Software");
+        if (p.find(kt::Widen(base)) != std::wstring::npos)
+            ours.push_back(p);
     }
-    RegCloseKey(level);
+    EXPECT_EQ(ours, std::vector<std::wstring>{ Full("Xoftwar" + keyword) });
+}
+
+// Names in several scripts and symbols: Cyrillic, Greek, Chinese, an emoji (a surrogate pair),
+// and Western letters the ANSI code page holds.
+const std::wstring kZhe = L"\x0416";
+const std::wstring kOmega = L"\x03A9";
+const std::wstring kChinese = L"\x4E2D\x6587";
+const std::wstring kEmoji = L"\xD83D\xDE00";
+
+TEST_F(SearchTest, EveryNameIsWalkedAndMatchedAsUnicodeText)
+{
+    const std::wstring kw = kt::Widen(keyword);
+    // Matches at several depths, below non-matching names in other scripts.
+    Make(kZhe + L"Key\\" + kw + kChinese);
+    Make(kOmega + L"\\" + kChinese + L"\\Deep" + kw + L"\\" + kEmoji + L"Child");
+    Make(L"Quarant\x00e4ne\\" + kw + L"\x00df");
+    Make(kw + kOmega + L"Top\\" + kZhe);
+    Make(kEmoji + L"\\Plain");
+    SearchResult r = Search(keyword, kUserOnly, 0, 1);
+    std::vector<std::wstring> sorted = r.paths;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<std::wstring> expected = { Full(kZhe + L"Key\\" + kw + kChinese),
+                                           Full(kOmega + L"\\" + kChinese + L"\\Deep" + kw),
+                                           Full(L"Quarant\x00e4ne\\" + kw + L"\x00df"), Full(kw + kOmega + L"Top") };
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(sorted, expected);
+    // Letters of the ANSI code page as it writes them, the others as <U+XXXX>.
+    ASSERT_EQ(GetACP(), 1252u) << "the test prefix's ANSI code page";
+    EXPECT_NE(r.report.find("\\Quarant\xe4ne\\" + keyword + "\xdf\r\n"), std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("\\<U+03A9>\\<U+4E2D><U+6587>\\Deep" + keyword + "\r\n"), std::string::npos) << r.report;
+    EXPECT_EQ(r.report.find("?"), std::string::npos);
+}
+
+TEST_F(SearchTest, KeywordsOutsideAsciiAreLowercasedAsUnicodeToo)
+{
+    // The keyword text is ANSI: "ÄRGER" lowercases to "ärger" and matches "xÄrgerx".
+    Make(L"x\x00c4rger" + kt::Widen(keyword));
+    SearchResult r = Search("\xc4RGER" + upper, kUserOnly);
+    ASSERT_EQ(r.paths.size(), 1u);
+    EXPECT_EQ(r.paths[0], Full(L"x\x00c4rger" + kt::Widen(keyword)));
+}
+
+// A tree with every kind of case the walk has: matches at several depths, unreadable keys
+// directly and deeper below matches, a link, a hidden name, a path over the length limit,
+// protected areas and many plain keys for the threads to share.
+void SeedMixedTree(HKEY root, const std::string& base, const std::string& kw)
+{
+    auto make = [&](const std::string& below) { kt::CreateKey(root, base + "\\" + below); };
+    for (int g = 0; g < 40; ++g) {
+        std::string group = "Group" + std::to_string(g);
+        for (int i = 0; i < 12; ++i)
+            make(group + "\\Branch" + std::to_string(i) + "\\Leaf");
+        if (g % 3 == 0)
+            make(group + "\\Branch" + std::to_string(g % 12) + "\\" + kw + std::to_string(g) + "\\Sub");
+        if (g % 5 == 0) {
+            make(group + "\\" + kw + "Locked" + std::to_string(g) + "\\Denied");
+            kt::DenyRead(root, base + "\\" + group + "\\" + kw + "Locked" + std::to_string(g) + "\\Denied");
+            make(group + "\\" + kw + "Deep" + std::to_string(g) + "\\Mid\\Denied");
+            kt::DenyRead(root, base + "\\" + group + "\\" + kw + "Deep" + std::to_string(g) + "\\Mid\\Denied");
+        }
+        if (g % 7 == 0)
+            make(group + "\\Legacy\\" + kw + std::to_string(g));
+    }
+    kt::CreateLink(root, kt::Widen(base + "\\Group1\\" + kw + "Link"), kt::Widen(base + "\\Group2"));
+    make("Group4\\" + kw + "WithHidden");
+    kt::CreateNulNamedKey(root, kt::Widen(base + "\\Group4\\" + kw + "WithHidden"), L"x");
+    std::string longName(200, 'l');
+    make("Group5\\" + longName + "\\" + longName + "\\" + kw + "TooDeep");
+}
+
+TEST_F(SearchTest, AnyNumberOfThreadsGivesTheSameReportAndFindings)
+{
+    SeedMixedTree(HKEY_CURRENT_USER, base, keyword);
+    SearchResult one = Search(keyword, kUserOnly, 0, 1);
+    ASSERT_GE(one.paths.size(), 20u);
+    ASSERT_NE(one.report.find(std::string(openFailed) + "Denied"), std::string::npos);
+    ASSERT_NE(one.report.find(std::string(openFailed) + "<U+0000>x"), std::string::npos);
+    for (int threads : { 2, 3, 8 }) {
+        for (int round = 0; round < 3; ++round) {
+            SearchResult many = Search(keyword, kUserOnly, 0, threads);
+            EXPECT_EQ(many.paths, one.paths) << threads << " threads";
+            EXPECT_EQ(many.report, one.report) << threads << " threads";
+        }
+    }
+}
+
+TEST_F(SearchTest, AStopEndsEveryThreadAndKeepsWhatWasFoundInOrder)
+{
+    SeedMixedTree(HKEY_CURRENT_USER, base, keyword);
+    SearchResult whole = Search(keyword, kUserOnly, 0, 1);
+    // Stop from another thread once part of the tree is searched.
+    struct Flags
+    {
+        LONG stop = 0, keys = 0;
+    } flags;
+    LONG& stop = flags.stop;
+    LONG& keys = flags.keys;
+    std::string reportPath = kt::ScratchDir("stopped") + "report.txt";
+    HANDLE report = OpenReport(reportPath.c_str());
     EngineProbe engine;
-    char buffer[kDeletePathChars + 16];
-    memset(buffer, 0x5A, sizeof buffer);
-    strcpy(buffer, Below("T4").c_str());
-    EXPECT_FALSE(engine.DeleteKeyTree(HKEY_CURRENT_USER, buffer));
-    EXPECT_EQ(std::string(buffer), Below("T4"));
-    for (size_t i = kDeletePathChars; i < sizeof buffer; ++i)
-        ASSERT_EQ(buffer[i], 0x5A) << "written past the working buffer";
-    EXPECT_TRUE(Exists("T4"));
+    engine.SetSearchThreads(4);
+    engine.SetProgressCounter(&keys);
+    HANDLE stopper = CreateThread(
+        nullptr, 0,
+        [](LPVOID p) -> DWORD {
+            Flags* shared = static_cast<Flags*>(p);
+            while (__atomic_load_n(&shared->keys, __ATOMIC_ACQUIRE) < 300)
+                SwitchToThread();
+            __atomic_store_n(&shared->stop, 1, __ATOMIC_RELEASE);
+            return 0;
+        },
+        &flags, 0, nullptr);
+    std::vector<char> text(keyword.begin(), keyword.end());
+    text.push_back('\0');
+    RootKeySlot slots[kRootKeyCount] = { 0, 0x80000001, 0, 0, 0 };
+    CmdListEntry* list = engine.ScanRegistry(text.data(), nullptr, slots, report, &stop);
+    WaitForSingleObject(stopper, INFINITE);
+    CloseHandle(stopper);
+    CloseReport(report);
+    std::vector<std::wstring> found;
+    for (CmdListEntry* e = list; e; e = e->next)
+        found.push_back(e->path);
+    CmdListFree(&list);
+    EXPECT_LT(keys, 1500) << "the threads stopped soon after the request";
+    // What was found is part of the whole result, in its order.
+    size_t at = 0;
+    for (const std::wstring& p : found) {
+        while (at < whole.paths.size() && whole.paths[at] != p)
+            ++at;
+        EXPECT_LT(at, whole.paths.size()) << kt::Utf8(p) << " is no finding of the whole search, or out of order";
+    }
+    std::string reportText = kt::ReadFileBytes(reportPath);
+    for (const std::wstring& p : found)
+        EXPECT_NE(reportText.find(kt::Utf8(p) + "\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -6,10 +6,10 @@
 
 namespace {
 
-CmdListEntry* AppendPath(CmdListEntry** head, const char* path, char kind)
+CmdListEntry* AppendPath(CmdListEntry** head, const wchar_t* path, char kind)
 {
     CmdListEntry* entry = CmdListAppend(head);
-    strncpy(entry->path, path, kPathChars - 1);
+    wcsncpy(entry->path, path, kPathChars - 1);
     entry->kind = kind;
     return entry;
 }
@@ -22,7 +22,7 @@ TEST(FindingsList, FirstAppendBecomesTheHeadAndIsAllZero)
     EXPECT_EQ(head, entry);
     EXPECT_EQ(entry->next, nullptr);
     EXPECT_EQ(entry->kind, 0);
-    for (char c : entry->path)
+    for (wchar_t c : entry->path)
         ASSERT_EQ(c, 0);
     CmdListFree(&head);
     EXPECT_EQ(head, nullptr);
@@ -31,14 +31,14 @@ TEST(FindingsList, FirstAppendBecomesTheHeadAndIsAllZero)
 TEST(FindingsList, EntriesKeepTheirOrderAndIndexPastTheEndIsNull)
 {
     CmdListEntry* head = nullptr;
-    AppendPath(&head, "A", kKindKey);
-    AppendPath(&head, "B", kKindKey);
-    AppendPath(&head, "C", kKindValue);
-    CmdListEntry* fourth = AppendPath(&head, "D", kKindKey);
+    AppendPath(&head, L"A", kKindKey);
+    AppendPath(&head, L"B", kKindKey);
+    AppendPath(&head, L"C", kKindValue);
+    CmdListEntry* fourth = AppendPath(&head, L"D", kKindKey);
     EXPECT_EQ(CmdListGetAt(head, 3), fourth);
     EXPECT_EQ(CmdListGetAt(head, 4), nullptr);
-    EXPECT_STREQ(CmdListGetAt(head, 0)->path, "A");
-    EXPECT_STREQ(CmdListGetAt(head, 2)->path, "C");
+    EXPECT_STREQ(CmdListGetAt(head, 0)->path, L"A");
+    EXPECT_STREQ(CmdListGetAt(head, 2)->path, L"C");
     EXPECT_EQ(CmdListGetAt(head, 2)->kind, 'V');
     EXPECT_EQ(fourth->next, nullptr);
     // Index 0 or less yields the head itself.
@@ -64,6 +64,20 @@ TEST(RootKeyNames, ExactNamesOnly)
     EXPECT_EQ(HkeyFromName("HKCU"), HKEY_LOCAL_MACHINE);
     EXPECT_EQ(HkeyFromName(""), HKEY_LOCAL_MACHINE);
     EXPECT_EQ(HkeyFromName("HKEY_USERS "), HKEY_LOCAL_MACHINE);
+}
+
+TEST(RootKeyNames, CommandLineNamesInAnyCaseAndTheirAbbreviations)
+{
+    EXPECT_STREQ(CanonicalRootKeyName("HKLM"), "HKEY_LOCAL_MACHINE");
+    EXPECT_STREQ(CanonicalRootKeyName("hkcu"), "HKEY_CURRENT_USER");
+    EXPECT_STREQ(CanonicalRootKeyName("HKCR"), "HKEY_CLASSES_ROOT");
+    EXPECT_STREQ(CanonicalRootKeyName("Hku"), "HKEY_USERS");
+    EXPECT_STREQ(CanonicalRootKeyName("HKCC"), "HKEY_CURRENT_CONFIG");
+    EXPECT_STREQ(CanonicalRootKeyName("hkey_users"), "HKEY_USERS");
+    EXPECT_STREQ(CanonicalRootKeyName("HKEY_LOCAL_MACHINE"), "HKEY_LOCAL_MACHINE");
+    EXPECT_STREQ(CanonicalRootKeyName("HKLM "), "");
+    EXPECT_STREQ(CanonicalRootKeyName("HKPD"), "");
+    EXPECT_STREQ(CanonicalRootKeyName(""), "");
 }
 
 TEST(RootKeyNames, HandlesOutsideTheTableHaveNoName)

@@ -20,7 +20,7 @@ void* __wrap_calloc(size_t count, size_t size)
 
 namespace {
 
-TEST(FindingsListDeathTest, AllocationFailureEndsTheProcessWithAFailureCode)
+TEST(FindingsListDeathTest, AllocationFailureEndsTheProcessWithTheOutOfMemoryCode)
 {
     ::testing::FLAGS_gtest_death_test_style = "threadsafe";
     EXPECT_EXIT(
@@ -33,7 +33,7 @@ TEST(FindingsListDeathTest, AllocationFailureEndsTheProcessWithAFailureCode)
             fprintf(stderr, "still running\n");
             exit(0);
         },
-        ::testing::ExitedWithCode(EXIT_FAILURE), "");
+        ::testing::ExitedWithCode(kExitOutOfMemory), "");
 }
 
 TEST(FindingsListDeathTest, AllocationFailureOnAnEmptyListEndsTheProcessToo)
@@ -47,7 +47,7 @@ TEST(FindingsListDeathTest, AllocationFailureOnAnEmptyListEndsTheProcessToo)
             g_failAllocations = false;
             exit(0);
         },
-        ::testing::ExitedWithCode(EXIT_FAILURE), "");
+        ::testing::ExitedWithCode(kExitOutOfMemory), "");
 }
 
 }  // namespace

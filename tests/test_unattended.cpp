@@ -1,5 +1,6 @@
 // The unattended run end to end: klarner.exe itself with /silent, /keywords, /hkey and
-// /del on a seeded registry; the report section byte for byte and the registry afterwards.
+// /del on a seeded registry; the report section byte for byte, the registry and the backup
+// afterwards, the exit code of every outcome, and never a window.
 #include <gtest/gtest.h>
 #include "TestSupport.h"
 #include "../engine/Constants.h"
@@ -77,9 +78,24 @@ protected:
     std::string Below(const std::string& below) { return base + "\\" + below; }
     std::string Full(const std::string& below) { return "HKEY_CURRENT_USER\\" + Below(below); }
     void Make(const std::string& below) { ASSERT_TRUE(kt::CreateKey(HKEY_CURRENT_USER, Below(below))); }
-    DWORD RunProgram(const std::string& arguments)
+    DWORD RunProgram(const std::string& arguments, std::string* errors = nullptr)
     {
-        return kt::Run("\"" + EnglishProgram() + "\" \"/silent=" + report + "\" " + arguments);
+        return kt::Run("\"" + EnglishProgram() + "\" \"/silent=" + report + "\" " + arguments, nullptr, 120000, errors);
+    }
+    // The backups written beside the report.
+    std::vector<std::string> Backups()
+    {
+        std::string folder = report.substr(0, report.rfind('\\') + 1);
+        std::vector<std::string> found;
+        WIN32_FIND_DATAA data;
+        HANDLE search = FindFirstFileA((folder + "report-backup-*.reg").c_str(), &data);
+        if (search != INVALID_HANDLE_VALUE) {
+            do
+                found.push_back(folder + data.cFileName);
+            while (FindNextFileA(search, &data));
+            FindClose(search);
+        }
+        return found;
     }
     // The three findings of Seed(), in the search's order (enumeration order of the registry).
     std::vector<std::string> Findings(const std::string& reportText)
@@ -101,7 +117,7 @@ protected:
 TEST_F(UnattendedTest, SearchListsFindingsAndRemovesNothing)
 {
     Seed();
-    EXPECT_EQ(RunProgram("/keywords=" + keyword + ",ZZQnone /hkey=HKEY_CURRENT_USER"), 0u);
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + ",ZZQnone /hkey=HKEY_CURRENT_USER"), 1u) << "findings remain";
     std::string text = AfterBanner(kt::ReadFileBytes(report));
     std::vector<std::string> findings = Findings(text);
     std::vector<std::string> sorted = findings;
@@ -116,6 +132,7 @@ TEST_F(UnattendedTest, SearchListsFindingsAndRemovesNothing)
     EXPECT_EQ(text, body);
     EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "One\\Sub\\Deeper")));
     EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below("Vendor\\" + keyword + "Two")));
+    DeleteFileA(report.c_str());
 }
 
 TEST_F(UnattendedTest, DelRemovesEveryFindingAndNothingElse)
@@ -123,8 +140,17 @@ TEST_F(UnattendedTest, DelRemovesEveryFindingAndNothingElse)
     Seed();
     std::vector<std::string> before = Snapshot("HKEY_CURRENT_USER");
     ASSERT_GT(before.size(), 10u);
-    EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKEY_CURRENT_USER /del"), 0u);
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKEY_CURRENT_USER /del"), 1u) << "one removal failed";
     std::vector<std::string> after = Snapshot("HKEY_CURRENT_USER");
+    // One backup beside the report holds the two removed trees, and not the one left.
+    std::vector<std::string> backups = Backups();
+    ASSERT_EQ(backups.size(), 1u);
+    std::string backup = kt::ReadFileBytes(backups[0]), backupText;
+    for (size_t i = 2; i + 1 < backup.size(); i += 2)
+        backupText += backup[i];
+    EXPECT_NE(backupText.find("[" + Full(keyword + "One\\Sub") + "]\r\n\"path\"=\"C:\\\\vm\"\r\n"), std::string::npos);
+    EXPECT_NE(backupText.find("[" + Full("Vendor\\" + keyword + "Two") + "]"), std::string::npos);
+    EXPECT_EQ(backupText.find(keyword + "Lock"), std::string::npos);
 
     std::string text = AfterBanner(kt::ReadFileBytes(report));
     size_t results = text.find("\r\nResults:\r\n\r\n");
@@ -160,27 +186,100 @@ TEST_F(UnattendedTest, DelRemovesEveryFindingAndNothingElse)
 TEST_F(UnattendedTest, NoFindingsEndsAfterTheResultsHeading)
 {
     EXPECT_EQ(RunProgram("/keywords=" + keyword + "nothing /hkey=HKEY_CURRENT_USER /del"), 0u);
+    EXPECT_TRUE(Backups().empty()) << "nothing removed, no backup";
     EXPECT_EQ(AfterBanner(kt::ReadFileBytes(report)),
               "Search terms:\r\n" + keyword + "nothing\r\n\r\n\r\n\r\n\r\n\r\nResults:\r\n\r\n");
 }
 
-TEST_F(UnattendedTest, UnopenableReportShowsOneMessageAndTheRunGoesOn)
+TEST_F(UnattendedTest, FailuresNeverShowAWindowAndEndWithTheirCodes)
 {
     Make(keyword + "Stays");
     kt::UseLanguage("en-us");
-    CString message;
-    message.LoadString(108);
+    CString reportMessage, alreadyRunning;
+    reportMessage.LoadString(108);
+    alreadyRunning.LoadString(107);
+    // A report that cannot be opened: the search runs, nothing is removed, no box.
     std::string missing = kt::ScratchDir("nofolder") + "absent\\r.txt";
-    kt::Process process = kt::Start("\"" + EnglishProgram() + "\" \"/silent=" + missing + "\" /keywords=" + keyword +
-                                    " /hkey=HKEY_CURRENT_USER /del");
-    kt::MessageBoxInfo box = kt::WaitForMessageBox(process.id, 20000);
-    ASSERT_TRUE(box.hwnd);
-    EXPECT_EQ(box.text, std::string(message));
-    kt::PressButton(box.hwnd, IDOK);
-    EXPECT_EQ(process.Wait(30000), 0u);
-    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Stays"))) << "the run goes on without a report";
-    EXPECT_FALSE(kt::FileExists(missing));
-    process.Close();
+    std::string command = "\"" + EnglishProgram() + "\" \"/silent=" + missing + "\" /keywords=" + keyword +
+                          " /hkey=HKEY_CURRENT_USER /del";
+    kt::Process process = kt::Start(command);
+    EXPECT_FALSE(kt::WaitForMessageBox(process.id, 3000).hwnd) << "no message box in an unattended run";
+    EXPECT_EQ(process.Wait(60000), 110u);
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Stays"))) << "no report, no removal";
+    std::string errors;
+    EXPECT_EQ(kt::Run(command, nullptr, 60000, &errors), 110u);
+    EXPECT_EQ(errors, std::string(reportMessage) + "\r\n") << "the message goes to standard error";
+
+    // Another instance holds the mutex: try again later.
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
+    ASSERT_NE(mutex, nullptr);
+    kt::Process second = kt::Start("\"" + EnglishProgram() + "\" /silent=" + report);
+    EXPECT_FALSE(kt::WaitForMessageBox(second.id, 3000).hwnd);
+    EXPECT_EQ(second.Wait(60000), 1618u);
+    errors.clear();
+    EXPECT_EQ(kt::Run("\"" + EnglishProgram() + "\" /silent=" + report, nullptr, 60000, &errors), 1618u);
+    EXPECT_EQ(errors, std::string(alreadyRunning) + "\r\n");
+    CloseHandle(mutex);
+    EXPECT_FALSE(kt::FileExists(report));
+}
+
+TEST_F(UnattendedTest, ExitCodesOfStartUp)
+{
+    // Not an administrator.
+    EXPECT_EQ(kt::RunWithoutAdministrators("\"" + EnglishProgram() + "\" \"/silent=" + report + "\""), 740u);
+    // An argument that holds no switch: nothing runs.
+    std::string errors;
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + " C:\\My Reports\\r.txt", &errors), 87u);
+    EXPECT_EQ(errors.rfind("Unknown argument: C:\\My\r\n", 0), 0u) << errors;
+    EXPECT_FALSE(kt::FileExists(report));
+    // No language library.
+    std::string bare = kt::ScratchDir("bare");
+    kt::StageProgram(bare, {});
+    kt::Process process = kt::Start("\"" + bare + "klarner.exe\" /silent");
+    EXPECT_FALSE(kt::WaitForMessageBox(process.id, 3000).hwnd);
+    EXPECT_EQ(process.Wait(60000), 126u);
+}
+
+TEST_F(UnattendedTest, UsageGoesToStandardErrorInAnUnattendedRun)
+{
+    kt::UseLanguage("en-us");
+    CString usage;
+    usage.LoadString(192);
+    ASSERT_NE(std::string(usage).find("1618"), std::string::npos);
+    std::string errors;
+    EXPECT_EQ(kt::Run("\"" + EnglishProgram() + "\" /silent /?", nullptr, 60000, &errors), 0u);
+    EXPECT_EQ(errors, std::string(usage) + "\r\n");
+    EXPECT_FALSE(kt::FileExists("C:\\Klarner-Report-" + std::string(FormatReportDate()) + ".txt"));
+}
+
+TEST_F(UnattendedTest, ABackupThatCannotBeWrittenLeavesEveryFindingInPlace)
+{
+    Seed();
+    // The report opens, but its name leaves no room for the backup's: a name holds 255 characters.
+    std::string stem = kt::UniqueName("r");
+    stem.resize(240, 'r');
+    report = "C:\\" + stem + ".txt";
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU /del"), 1u);
+    std::string text = kt::ReadFileBytes(report);
+    size_t results = text.find("\r\nResults:\r\n\r\n");
+    ASSERT_NE(results, std::string::npos);
+    EXPECT_NE(text.substr(results).find("\r\n" + Full(keyword + "One") + " - could not be removed\r\n"),
+              std::string::npos)
+        << text.substr(results);
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "One\\Sub\\Deeper")));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below("Vendor\\" + keyword + "Two")));
+}
+
+TEST_F(UnattendedTest, AbbreviatedRootKeyRemovesItsFindings)
+{
+    std::string machine = "Software\\" + kt::UniqueName("kltmachine");
+    ASSERT_TRUE(kt::CreateKey(HKEY_LOCAL_MACHINE, machine + "\\" + keyword + "Gone\\Sub"));
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKLM /del"), 0u) << "everything found was removed";
+    EXPECT_FALSE(kt::KeyExists(HKEY_LOCAL_MACHINE, machine + "\\" + keyword + "Gone"));
+    std::string text = kt::ReadFileBytes(report);
+    EXPECT_NE(text.find("\r\nResults:\r\n\r\nHKEY_LOCAL_MACHINE\\" + machine + "\\" + keyword + "Gone\r\n"),
+              std::string::npos);
+    kt::DeleteTree(HKEY_LOCAL_MACHINE, machine);
 }
 
 TEST(UnattendedDefaults, OnlySilentSearchesTheMachineWithTheDefaultsAndNeverTheRunValue)
@@ -189,22 +288,22 @@ TEST(UnattendedDefaults, OnlySilentSearchesTheMachineWithTheDefaultsAndNeverTheR
     std::string base = "Software\\" + kt::UniqueName("kltdefault");
     std::string product = base + "\\Velmora Vigilo+ Suite";
     ASSERT_TRUE(kt::CreateKey(HKEY_LOCAL_MACHINE, product));
-    ASSERT_TRUE(kt::SetStringValue(HKEY_LOCAL_MACHINE, kRunKeyPath, "vmtray", "C:\\vm\\vmtray.exe"));
+    ASSERT_TRUE(kt::SetStringValue(HKEY_LOCAL_MACHINE, kt::Utf8(kRunKeyPath), "vmtray", "C:\\vm\\vmtray.exe"));
     kt::UseLanguage("de-de");
     std::string reportPath = "C:\\Klarner-Bericht-" + std::string(FormatReportDate()) + ".txt";
     DeleteFileA(reportPath.c_str());
 
-    EXPECT_EQ(kt::Run("\"" + kt::KlarnerExe() + "\" /silent /hkey=HKLM", nullptr, 600000), 0u);
+    EXPECT_EQ(kt::Run("\"" + kt::KlarnerExe() + "\" /silent /hkey=NoSuchRoot", nullptr, 600000), 1u);
     std::string text = AfterBanner(kt::ReadFileBytes(reportPath));
     EXPECT_EQ(text.rfind("Suchbegriffe:\r\n" + std::string(kDefaultKeywords) + "\r\n\r\n\r\n", 0), 0u) << text;
     EXPECT_NE(text.find("\r\nHKEY_LOCAL_MACHINE\\" + product + "\r\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("currentversion\\run\\vmtray"), std::string::npos);
     EXPECT_EQ(text.substr(text.size() - 17), "\r\nErgebnisse:\r\n\r\n");
     EXPECT_TRUE(kt::KeyExists(HKEY_LOCAL_MACHINE, product)) << "nothing is removed without /del";
-    EXPECT_TRUE(kt::ValueExists(HKEY_LOCAL_MACHINE, kRunKeyPath, "vmtray"));
+    EXPECT_TRUE(kt::ValueExists(HKEY_LOCAL_MACHINE, kt::Utf8(kRunKeyPath), "vmtray"));
 
     HKEY run = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
         RegDeleteValueA(run, "vmtray");
         RegCloseKey(run);
     }

@@ -118,6 +118,27 @@ protected:
     std::string Full(const std::string& below) { return "HKEY_CURRENT_USER\\" + base + "\\" + below; }
     std::string Below(const std::string& below) { return base + "\\" + below; }
     void Make(const std::string& below) { ASSERT_TRUE(kt::CreateKey(HKEY_CURRENT_USER, Below(below))); }
+    // The backups beside the report, oldest name first, as text.
+    std::vector<std::wstring> Backups()
+    {
+        std::string folder = report.substr(0, report.rfind('\\') + 1);
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA data;
+        HANDLE search = FindFirstFileA((folder + "report-backup-*.reg").c_str(), &data);
+        if (search != INVALID_HANDLE_VALUE) {
+            do
+                names.push_back(folder + data.cFileName);
+            while (FindNextFileA(search, &data));
+            FindClose(search);
+        }
+        std::sort(names.begin(), names.end());
+        std::vector<std::wstring> texts;
+        for (const std::string& name : names) {
+            std::string bytes = kt::ReadFileBytes(name);
+            texts.emplace_back(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+        }
+        return texts;
+    }
     std::vector<std::string> ListPaths()
     {
         std::vector<std::string> paths;
@@ -160,10 +181,10 @@ TEST_F(WindowTest, OpensIdleAndCancelClosesAtOnce)
 TEST_F(WindowTest, ExitClosesAfterAboutASecond)
 {
     Start(english);
+    DWORD start = GetTickCount();
     Command(ID_FILE_EXIT);
-    Sleep(300);
-    EXPECT_TRUE(IsWindow(dlg)) << "Exit waits a second for a running search to stop";
     EXPECT_TRUE(kt::WaitUntilGone(dlg, 10000));
+    EXPECT_GE(GetTickCount() - start, 900u) << "Exit waits a second for a running search to stop";
     EXPECT_EQ(process.Wait(10000), 0u);
 }
 
@@ -211,8 +232,7 @@ TEST_F(WindowTest, SettingsShowTheStartValuesWarnAndInsistOnARootKey)
     // Ticking the box again restores the default list and disables the edit box.
     SetWindowTextA(GetDlgItem(settings, IDC_CFG_KEYWORDS), "edited");
     kt::PressButton(settings, IDC_CFG_DEFAULT_KEYWORDS);
-    Sleep(300);
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(settings, IDC_CFG_KEYWORDS)));
+    EXPECT_TRUE(kt::WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(settings, IDC_CFG_KEYWORDS)); }));
     EXPECT_EQ(kt::ItemText(settings, IDC_CFG_KEYWORDS), kDefaultKeywords);
     kt::PressButton(settings, IDCANCEL);
     EXPECT_TRUE(kt::WaitUntilGone(settings, 10000));
@@ -255,14 +275,18 @@ TEST_F(WindowTest, SearchTickRemoveSelectAllAndBackToIdle)
     EXPECT_EQ(confirm.caption, Str(IDS_REMOVE_CAPTION));
     kt::SaveScreenshot(confirm.hwnd, "confirm-en");
     Answer(confirm);
-    Sleep(300);
-    ASSERT_EQ(list->Count(), 1);
+    ASSERT_TRUE(kt::WaitUntil([&] { return list->Count() == 1; }));
     EXPECT_EQ(list->Text(0, 1), paths[2]);
     EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, paths[0].substr(18)));
     EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, paths[1].substr(18)));
     EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, paths[2].substr(18)));
     EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below("Keep")));
     EXPECT_EQ(Text(IDOK), Str(IDS_OK_REMOVE));
+    // That pass wrote one backup beside the report, with both removed keys.
+    std::vector<std::wstring> backups = Backups();
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_NE(backups[0].find(L"\r\n[" + kt::Widen(paths[0]) + L"]\r\n"), std::wstring::npos);
+    EXPECT_NE(backups[0].find(L"\r\n[" + kt::Widen(paths[1]) + L"]\r\n"), std::wstring::npos);
 
     // Nothing ticked: a message, nothing removed.
     kt::PressButton(dlg, IDOK);
@@ -272,23 +296,22 @@ TEST_F(WindowTest, SearchTickRemoveSelectAllAndBackToIdle)
 
     // Select all ticks everything; unticking one clears the box.
     kt::PressButton(dlg, IDC_SELECT_ALL);
-    Sleep(300);
-    EXPECT_TRUE(list->Checked(0));
+    EXPECT_TRUE(kt::WaitUntil([&] { return list->Checked(0); }));
     list->SetChecked(0, false);
-    Sleep(200);
-    EXPECT_EQ(SendMessageA(Item(IDC_SELECT_ALL), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_TRUE(kt::WaitUntil([&] { return SendMessageA(Item(IDC_SELECT_ALL), BM_GETCHECK, 0, 0) == BST_UNCHECKED; }));
 
     // Removing the last item goes back to the idle state.
     list->SetChecked(0, true);
     kt::PressButton(dlg, IDOK);
     Answer(Box());
-    Sleep(300);
-    EXPECT_EQ(list->Count(), 0);
+    EXPECT_TRUE(kt::WaitUntil([&] { return list->Count() == 0; }));
+    kt::Sync(dlg);
     EXPECT_EQ(Text(IDOK), Str(IDS_OK_SEARCH));
     EXPECT_EQ(Text(IDC_STATUS), "");
     EXPECT_FALSE(Enabled(IDC_SELECT_ALL));
     EXPECT_FALSE(Enabled(IDC_CLEAR));
     EXPECT_EQ(SendMessageA(Item(IDC_SELECT_ALL), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(Backups().size(), 2u) << "one backup per removal pass";
 
     // Nothing left to find: the message without findings, and the next press searches again.
     EXPECT_EQ(Search(), Str(IDS_FOUND_NONE));
@@ -357,7 +380,7 @@ TEST_F(WindowTest, FailedRemovalsStayTickedAndAreReported)
 {
     Make(keyword + "Lock\\Mid\\Denied");
     ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, Below(keyword + "Lock\\Mid\\Denied")));
-    const std::string run = kRunKeyPath;
+    const std::string run = kt::Utf8(kRunKeyPath);
     // The Run key is shared by the whole prefix: whatever happens, it is opened up again
     // and the value goes.
     struct RunKeyCleanup
@@ -381,7 +404,7 @@ TEST_F(WindowTest, FailedRemovalsStayTickedAndAreReported)
     EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 2));
     ASSERT_EQ(list->Count(), 2);
     EXPECT_EQ(list->Text(0, 1), Full(keyword + "Lock"));
-    EXPECT_EQ(list->Text(1, 1), kTrayValueFinding);
+    EXPECT_EQ(list->Text(1, 1), kt::Utf8(kTrayValueFinding));
     EXPECT_EQ(list->Text(1, 2), "V");
     list->SetChecked(0, true);
     list->SetChecked(1, true);
@@ -392,15 +415,15 @@ TEST_F(WindowTest, FailedRemovalsStayTickedAndAreReported)
     EXPECT_EQ(failed.text, Str(IDS_REMOVE_FAILED));
     EXPECT_EQ(failed.caption, Str(IDS_ERROR_CAPTION));
     Answer(failed);
-    Sleep(300);
-    EXPECT_TRUE(kt::WaitForMessageBox(process.id, 500).hwnd == nullptr) << "one message per pass";
+    kt::Sync(dlg);
+    EXPECT_TRUE(kt::WaitForMessageBox(process.id, 0).hwnd == nullptr) << "one message per pass";
     ASSERT_EQ(list->Count(), 2);
     EXPECT_TRUE(list->Checked(0));
     EXPECT_TRUE(list->Checked(1));
     std::string text = ReportAfterClosing();
     std::string suffix = Str(IDS_REMOVE_FAILED_SUFFIX);
     EXPECT_NE(text.find(Full(keyword + "Lock") + suffix + "\r\n"), std::string::npos);
-    EXPECT_NE(text.find(std::string(kTrayValueFinding) + suffix + "\r\n"), std::string::npos);
+    EXPECT_NE(text.find(kt::Utf8(kTrayValueFinding) + suffix + "\r\n"), std::string::npos);
     EXPECT_TRUE(kt::ValueExists(HKEY_LOCAL_MACHINE, run, "vmtray"));
 }
 
@@ -415,8 +438,8 @@ TEST_F(WindowTest, ClearEmptiesTheListAndClosesTheReport)
     if (reader != INVALID_HANDLE_VALUE)
         CloseHandle(reader);
     kt::PressButton(dlg, IDC_CLEAR);
-    Sleep(300);
-    EXPECT_EQ(list->Count(), 0);
+    EXPECT_TRUE(kt::WaitUntil([&] { return list->Count() == 0; }));
+    kt::Sync(dlg);
     EXPECT_EQ(Text(IDOK), Str(IDS_OK_SEARCH));
     EXPECT_FALSE(Enabled(IDC_CLEAR));
     reader = CreateFileA(report.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -453,8 +476,7 @@ TEST_F(WindowTest, CancelDuringASearchShowsWhatWasFoundThenASecondCancelCloses)
     Start(english);
     Configure(keyword);
     kt::PressButton(dlg, IDOK);
-    Sleep(400);
-    EXPECT_EQ(Text(IDCANCEL), Str(IDS_CANCEL_SEARCHING));
+    EXPECT_TRUE(kt::WaitUntil([&] { return Text(IDCANCEL) == Str(IDS_CANCEL_SEARCHING); }));
     EXPECT_EQ(Text(IDC_STATUS), Str(IDS_STATUS_SEARCHING));
     EXPECT_FALSE(Enabled(IDOK));
     kt::SaveScreenshot(dlg, "main-searching-en");
@@ -468,12 +490,122 @@ TEST_F(WindowTest, CancelDuringASearchShowsWhatWasFoundThenASecondCancelCloses)
     EXPECT_TRUE(IsWindow(dlg)) << "the first Cancel only stops the search";
 
     kt::PressButton(dlg, IDC_CLEAR);
-    Sleep(300);
+    kt::Sync(dlg);
     kt::PressButton(dlg, IDOK);
-    Sleep(400);
+    EXPECT_TRUE(kt::WaitUntil([&] { return Text(IDCANCEL) == Str(IDS_CANCEL_SEARCHING); }));
     kt::PressButton(dlg, IDCANCEL);
     kt::PressButton(dlg, IDCANCEL);
     EXPECT_EQ(process.Wait(15000), 0u) << "a second Cancel closes the window and the process ends";
+}
+
+
+TEST_F(WindowTest, TheStatusLineCountsTheKeysWhileASearchRuns)
+{
+    SeedLargeTree(Below("Progress"), keyword, 300);
+    Start(english);
+    Configure(keyword);
+    kt::PressButton(dlg, IDOK);
+    CString format;
+    format.LoadString(IDS_STATUS_PROGRESS_FMT);
+    const std::string lead = std::string(format).substr(0, std::string(format).find('%'));
+    auto count = [&]() -> long {
+        std::string status = Text(IDC_STATUS);
+        return status.rfind(lead, 0) == 0 ? atol(status.c_str() + lead.size()) : -1;
+    };
+    long first = 0;
+    ASSERT_TRUE(kt::WaitUntil([&] { return (first = count()) > 0; }, 30000)) << Text(IDC_STATUS);
+    EXPECT_TRUE(kt::WaitUntil([&] { return count() > first; }, 30000)) << "the count goes up";
+    kt::MessageBoxInfo done = Box();
+    ASSERT_TRUE(done.hwnd);
+    Answer(done);
+    kt::Sync(dlg);
+    EXPECT_EQ(Text(IDC_STATUS), Str(IDS_STATUS_DONE)) << "the final status is the usual one";
+}
+
+TEST_F(WindowTest, NamesBeyondTheCodePageAreListedAndRemovedExactly)
+{
+    const std::wstring kw = kt::Widen(keyword);
+    const std::wstring zhe = L"\x0416", chinese = L"\x4E2D\x6587";
+    ASSERT_TRUE(kt::CreateKeyW(HKEY_CURRENT_USER, kt::Widen(Below("")) + zhe + L"\\" + kw + chinese));
+    ASSERT_TRUE(kt::CreateKeyW(HKEY_CURRENT_USER, kt::Widen(Below("")) + L"?\\" + kw + chinese));
+    Start(english);
+    Configure(keyword);
+    EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 2));
+    ASSERT_EQ(list->Count(), 2);
+    std::vector<std::wstring> shown = { list->TextW(0, 1), list->TextW(1, 1) };
+    std::sort(shown.begin(), shown.end());
+    const std::wstring withZhe = kt::Widen(Full("")) + zhe + L"\\" + kw + chinese;
+    const std::wstring withMark = kt::Widen(Full("")) + L"?\\" + kw + chinese;
+    EXPECT_EQ(shown, (std::vector<std::wstring>{ withMark, withZhe }));
+    int zheItem = list->TextW(0, 1) == withZhe ? 0 : 1;
+    list->SetChecked(zheItem, true);
+    kt::PressButton(dlg, IDOK);
+    Answer(Box());
+    ASSERT_TRUE(kt::WaitUntil([&] { return list->Count() == 1; }));
+    EXPECT_EQ(list->TextW(0, 1), withMark);
+    EXPECT_FALSE(kt::KeyExistsW(HKEY_CURRENT_USER, withZhe.substr(18)));
+    EXPECT_TRUE(kt::KeyExistsW(HKEY_CURRENT_USER, withMark.substr(18)));
+    EXPECT_NE(ReportAfterClosing().find("\r\n" + Full("") + "<U+0416>\\" + keyword + "<U+4E2D><U+6587>\r\n"),
+              std::string::npos);
+}
+
+TEST_F(WindowTest, WithoutABackupNothingIsRemovedAndTheItemStaysTicked)
+{
+    Make(keyword + "Kept\\Sub");
+    // The report opens, but its name leaves no room for a backup's: a name holds 255 characters.
+    std::string stem = kt::UniqueName("w");
+    stem.resize(240, 'w');
+    report = "C:\\" + stem + ".txt";
+    Start(english);
+    Configure(keyword);
+    EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 1));
+    list->SetChecked(0, true);
+    kt::PressButton(dlg, IDOK);
+    Answer(Box());
+    kt::MessageBoxInfo failed = Box();
+    ASSERT_TRUE(failed.hwnd);
+    EXPECT_EQ(failed.text, Str(IDS_REMOVE_FAILED));
+    Answer(failed);
+    kt::Sync(dlg);
+    EXPECT_TRUE(kt::WaitForMessageBox(process.id, 0).hwnd == nullptr) << "one message per pass";
+    EXPECT_TRUE(list->Checked(0));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Kept\\Sub")));
+    EXPECT_NE(ReportAfterClosing().find(Full(keyword + "Kept") + Str(IDS_REMOVE_FAILED_SUFFIX) + "\r\n"),
+              std::string::npos);
+    DeleteFileA(report.c_str());
+}
+
+TEST_F(WindowTest, TheStartUpValueIsBackedUpAndComesBackFromTheBackup)
+{
+    const std::string run = kt::Utf8(kRunKeyPath);
+    ASSERT_TRUE(kt::SetStringValue(HKEY_LOCAL_MACHINE, run, "vmtray", "C:\\vm\\vmtray.exe --quiet"));
+    Start(english);
+    Configure(keyword + ",vmtray", true);
+    EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 1));
+    ASSERT_EQ(list->Text(0, 2), "V");
+    list->SetChecked(0, true);
+    kt::PressButton(dlg, IDOK);
+    Answer(Box());
+    ASSERT_TRUE(kt::WaitUntil([&] { return list->Count() == 0; }));
+    EXPECT_FALSE(kt::ValueExists(HKEY_LOCAL_MACHINE, run, "vmtray"));
+    std::vector<std::wstring> backups = Backups();
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_NE(backups[0].find(L"\r\n\"vmtray\"=\"C:\\\\vm\\\\vmtray.exe --quiet\"\r\n"), std::wstring::npos);
+    std::string folder = report.substr(0, report.rfind('\\') + 1);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "report-backup-*.reg").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    FindClose(search);
+    EXPECT_EQ(kt::Run("reg.exe import \"" + folder + found.cFileName + "\""), 0u);
+    char data[64] = "";
+    DWORD size = sizeof data;
+    EXPECT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, run.c_str(), "vmtray", RRF_RT_REG_SZ, nullptr, data, &size), 0);
+    EXPECT_STREQ(data, "C:\\vm\\vmtray.exe --quiet");
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, run.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, "vmtray");
+        RegCloseKey(key);
+    }
 }
 
 TEST_F(WindowTest, AboutFromTheSystemMenuAndFromTheCommand)
@@ -517,7 +649,7 @@ TEST_F(WindowTest, GermanWindowsForTheEye)
     SeedLargeTree(Below("Gross"), keyword + "x", 300);
     Configure(keyword);
     kt::PressButton(dlg, IDOK);
-    Sleep(400);
+    kt::WaitUntil([&] { return Text(IDCANCEL) == Str(IDS_CANCEL_SEARCHING); });
     kt::SaveScreenshot(dlg, "main-searching-de");
     kt::MessageBoxInfo done = Box();
     ASSERT_TRUE(done.hwnd);

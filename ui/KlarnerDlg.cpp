@@ -169,9 +169,23 @@ HCURSOR CKlarnerDlg::OnQueryDragIcon()
     return static_cast<HCURSOR>(m_hIcon);
 }
 
-void CKlarnerDlg::OnTimer(UINT_PTR)
+void CKlarnerDlg::OnTimer(UINT_PTR nIDEvent)
 {
-    Default();
+    if (nIDEvent != kProgressTimer) {
+        Default();
+        return;
+    }
+    // A tick already queued when the search ended must not cover the final status.
+    if (m_searching)
+        ShowProgress();
+}
+
+void CKlarnerDlg::ShowProgress()
+{
+    CString format, status;
+    format.LoadString(IDS_STATUS_PROGRESS_FMT);
+    status.Format(format, static_cast<int>(__atomic_load_n(&m_keysSearched, __ATOMIC_RELAXED)));
+    SetDlgItemText(IDC_STATUS, status);
 }
 
 void CKlarnerDlg::SetActionCaption(UINT id)

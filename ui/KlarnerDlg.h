@@ -8,6 +8,9 @@
 
 // Ends a windowed search: posted by the worker with the findings list in lParam.
 const UINT WM_WORKER_DONE = WM_APP + 1;
+// While a search runs, the status line shows the keys searched so far, about five times a second.
+const UINT_PTR kProgressTimer = 1;
+const UINT kProgressIntervalMs = 200;
 
 // Everything a search needs, copied for the worker thread, which owns it once it has
 // taken it over.
@@ -20,6 +23,7 @@ struct WorkerRecord
     HWND hWnd;
     CmdListEntry* findings;
     RootKeySlot rootKeys[kRootKeyCount];
+    LONG* keysSearched;  // the dialog's counter of keys searched, for the progress display
 };
 
 class CKlarnerDlg : public CDialog
@@ -53,7 +57,8 @@ protected:
     void StartSearch();
     void RemoveTickedFindings();
     // Whether a finding whose removal failed is gone from the registry all the same.
-    static BOOL FindingIsGone(char kind, HKEY root, const CString& path);
+    static BOOL FindingIsGone(char kind, HKEY root, const std::wstring& path);
+    void ShowProgress();
     void SetActionCaption(UINT id);
 
     HICON m_hIcon = nullptr;
@@ -77,6 +82,11 @@ protected:
     // The running or last search thread: the window may close during a search, and the
     // dialog must outlive the thread that uses its stop flag and report handle.
     HANDLE m_hWorker = nullptr;
+    // Keys searched by the running search (the worker counts, the timer shows it).
+    LONG m_keysSearched = 0;
+    BOOL m_searching = FALSE;
+    // The report the last search opened (or tried to): removals are backed up beside it.
+    CString m_searchReportPath;
 
     DECLARE_MESSAGE_MAP()
 };

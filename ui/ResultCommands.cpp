@@ -2,7 +2,10 @@
 // all, the list's check boxes, clear, and the return to the idle state.
 #include "KlarnerDlg.h"
 #include "../engine/Constants.h"
+#include "../engine/KeyNames.h"
 #include "../engine/KlarnEngine.h"
+#include "../engine/RegBackup.h"
+#include "../engine/RegKey.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
 
@@ -24,6 +27,7 @@ void CKlarnerDlg::StartSearch()
     SetDlgItemText(IDCANCEL, m_text);
 
     ExpandReportPath(m_reportPath);
+    m_searchReportPath = m_reportPath;
     // The file is opened afresh for every search; an earlier search's handle goes first.
     if (m_reportOpen == 1) {
         CloseReport(m_hReport);
@@ -41,42 +45,42 @@ void CKlarnerDlg::StartSearch()
         m_pictureCtrl.Show();
     m_actionButton.EnableWindow(FALSE);
 
+    __atomic_store_n(&m_keysSearched, 0, __ATOMIC_RELEASE);
     if (StartWorker() == reinterpret_cast<HANDLE>(-1))
         return;
     m_removeMode = 1;
+    m_searching = TRUE;
+    SetTimer(kProgressTimer, kProgressIntervalMs);
 }
 
-BOOL CKlarnerDlg::FindingIsGone(char kind, HKEY root, const CString& path)
+BOOL CKlarnerDlg::FindingIsGone(char kind, HKEY root, const std::wstring& path)
 {
+    // The very key of the finding, name by name: never another key through a link.
+    CRegKeyOwner hKey;
     if (kind == kKindValue) {
         // Gone when its key or the value itself no longer exists; a key that cannot be
         // opened for another reason may well still hold it.
-        int lastBackslash = -1;
-        for (int at = path.Find('\\'); at >= 0; at = path.Find('\\', at + 1))
-            lastBackslash = at;
-        if (lastBackslash < 0)
+        const size_t lastBackslash = path.rfind(L'\\');
+        if (lastBackslash == std::wstring::npos)
             return FALSE;
-        HKEY hKey = nullptr;
-        LONG result = ::RegOpenKeyExA(root, path.Left(lastBackslash), 0, KEY_QUERY_VALUE, &hKey);
+        LONG result = OpenKeyExact(root, path.substr(0, lastBackslash).c_str(), KEY_QUERY_VALUE, hKey);
         if (result == ERROR_FILE_NOT_FOUND)
             return TRUE;
         if (result != ERROR_SUCCESS)
             return FALSE;
-        result = ::RegQueryValueExA(hKey, path.Mid(lastBackslash + 1), nullptr, nullptr, nullptr, nullptr);
-        ::RegCloseKey(hKey);
+        result = ::RegQueryValueExW(hKey, path.substr(lastBackslash + 1).c_str(), nullptr, nullptr, nullptr, nullptr);
         return result == ERROR_FILE_NOT_FOUND;
     }
     // A key is gone only when it is not found; one that denies reading is still there.
-    HKEY hKey = nullptr;
-    LONG result = ::RegOpenKeyExA(root, path, 0, KEY_READ, &hKey);
-    if (result == ERROR_SUCCESS)
-        ::RegCloseKey(hKey);
-    return result == ERROR_FILE_NOT_FOUND;
+    return OpenKeyExact(root, path.c_str(), KEY_READ, hKey) == ERROR_FILE_NOT_FOUND;
 }
 
 void CKlarnerDlg::RemoveTickedFindings()
 {
     CKlarnEngine engine;
+    // One backup file for this pass, beside the report; nothing goes that is not in it.
+    CRegBackup backup(m_searchReportPath);
+    engine.SetBackup(&backup);
     const int n = m_resultList.GetItemCount();
     BOOL anyTicked = FALSE;
     for (int i = 0; i < n; ++i)
@@ -94,14 +98,15 @@ void CKlarnerDlg::RemoveTickedFindings()
             for (int i = 0; i < n; ++i) {
                 if (i >= m_resultList.GetItemCount() || m_resultList.GetCheck(i) != 1)
                     continue;
-                CString path = m_resultList.GetItemText(i, 1);
+                const std::wstring exactPath = m_resultList.GetItemTextW(i, 1);
                 CString kind = m_resultList.GetItemText(i, 2);
-                int p = path.Find('\\');
-                CString sub = p >= 0 ? path.Mid(p + 1) : CString();
-                CString rootName = p >= 0 ? path.Left(p) : path;
+                const size_t p = exactPath.find(L'\\');
+                std::wstring sub = p != std::wstring::npos ? exactPath.substr(p + 1) : std::wstring();
+                CString rootName(ReportSpelling(exactPath.substr(0, p)).c_str());
                 HKEY root = HkeyFromName(rootName);
                 const char kindLetter = kind.IsEmpty() ? '\0' : kind.GetAt(0);
-                if (engine.RemoveEntry(kindLetter, root, sub) || FindingIsGone(kindLetter, root, sub)) {
+                CString path(ReportSpelling(exactPath).c_str());
+                if (engine.RemoveEntry(kindLetter, root, sub.c_str()) || FindingIsGone(kindLetter, root, sub)) {
                     m_resultList.DeleteItem(i);
                     WriteReportLine(path, m_hReport);
                     --i;

@@ -17,6 +17,7 @@ HANDLE CKlarnerDlg::StartWorker()
     record->hWnd = m_hWnd;
     record->hReport = m_hReport;
     record->stopFlag = &m_stopRequested;
+    record->keysSearched = &m_keysSearched;
     memcpy(record->rootKeys, m_rootKeys, sizeof record->rootKeys);
     memset(record->keywords, 0, sizeof record->keywords);
     strncpy(record->keywords, m_keywords, sizeof record->keywords - 1);
@@ -58,6 +59,7 @@ DWORD WINAPI CKlarnerDlg::WorkerThreadProc(LPVOID parameter)
     ::Sleep(10);
     {
         CKlarnEngine engine;
+        engine.SetProgressCounter(record->keysSearched);
         record->findings =
             engine.ScanRegistry(record->keywords, record->findings, record->rootKeys, record->hReport, record->stopFlag);
     }
@@ -70,6 +72,8 @@ DWORD WINAPI CKlarnerDlg::WorkerThreadProc(LPVOID parameter)
 
 LRESULT CKlarnerDlg::OnWorkerDone(WPARAM, LPARAM lParam)
 {
+    m_searching = FALSE;
+    KillTimer(kProgressTimer);
     m_findings = reinterpret_cast<CmdListEntry*>(lParam);
     // One repaint for the whole list rather than one per item.
     m_resultList.SendMessage(WM_SETREDRAW, FALSE);
@@ -78,6 +82,7 @@ LRESULT CKlarnerDlg::OnWorkerDone(WPARAM, LPARAM lParam)
         if (!node)
             break;
         int idx = m_resultList.InsertItem(i, "");
+        // The exact path, in Unicode: removal later works from this text.
         m_resultList.SetItemText(idx, 1, node->path);
         const char kind[2] = { node->kind, '\0' };
         m_resultList.SetItemText(idx, 2, kind);

@@ -44,6 +44,19 @@ std::string RemoteList::Text(int item, int subItem) const
     return text;
 }
 
+std::wstring RemoteList::TextW(int item, int subItem) const
+{
+    LVITEMW lvi = {};
+    lvi.iSubItem = subItem;
+    lvi.pszText = reinterpret_cast<wchar_t*>(m_remote + kTextOffset);
+    lvi.cchTextMax = static_cast<int>((kRemoteBytes - kTextOffset) / sizeof(wchar_t));
+    WriteProcessMemory(m_process, m_remote, &lvi, sizeof lvi, nullptr);
+    SendMessageW(m_list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(m_remote));
+    wchar_t text[(kRemoteBytes - kTextOffset) / sizeof(wchar_t)] = L"";
+    ReadProcessMemory(m_process, m_remote + kTextOffset, text, sizeof text - sizeof(wchar_t), nullptr);
+    return text;
+}
+
 bool RemoteList::Checked(int item) const
 {
     UINT state = static_cast<UINT>(SendMessageA(m_list, LVM_GETITEMSTATE, static_cast<WPARAM>(item), LVIS_STATEIMAGEMASK));

@@ -17,6 +17,7 @@ public:
 
     int Count() const;
     std::string Text(int item, int subItem) const;
+    std::wstring TextW(int item, int subItem) const;
     bool Checked(int item) const;
     void SetChecked(int item, bool checked) const;
     std::string ColumnHeading(int column) const;

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "../../framework/AfxCore.h"
 #include <sddl.h>
+#include <winternl.h>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -103,35 +104,144 @@ PSECURITY_DESCRIPTOR Descriptor(const char* sddl)
     return descriptor;
 }
 
-// Relative to the parent's handle, so that paths of any length can be removed; keys that
-// deny access are opened up first so that nothing stays behind.
-bool DeleteTreeAt(HKEY parent, const char* name)
+typedef NTSTATUS(NTAPI* NtKeyProc)(HANDLE);
+typedef NTSTATUS(NTAPI* NtCreateKeyProc)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, ULONG, PUNICODE_STRING, ULONG,
+                                         PULONG);
+typedef NTSTATUS(NTAPI* NtOpenKeyProc)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES);
+typedef NTSTATUS(NTAPI* NtQueryKeyProc)(HANDLE, int, PVOID, ULONG, PULONG);
+
+template <class F> F Native(const char* name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name)));
+}
+
+// Each key opened as itself, relative to its parent's handle (paths of any length, links and
+// names that hold a NUL); keys that deny access are opened up first so that nothing stays.
+bool DeleteTreeAt(HANDLE key)
+{
+    PSECURITY_DESCRIPTOR open = Descriptor("D:(A;;KA;;;WD)");
+    for (;;) {
+        BYTE buffer[1024];
+        ULONG got = 0;
+        // KeyBasicInformation of subkey 0: its name with the exact length, NULs included.
+        if (Native<NTSTATUS(NTAPI*)(HANDLE, ULONG, int, PVOID, ULONG, PULONG)>("NtEnumerateKey")(
+                key, 0, 0, buffer, sizeof buffer, &got) != 0)
+            break;
+        ULONG nameLength = *reinterpret_cast<ULONG*>(buffer + 12);
+        UNICODE_STRING name = { static_cast<USHORT>(nameLength), static_cast<USHORT>(nameLength),
+                                reinterpret_cast<PWSTR>(buffer + 16) };
+        OBJECT_ATTRIBUTES attributes;
+        InitializeObjectAttributes(&attributes, &name, OBJ_OPENLINK, key, nullptr);
+        HANDLE child = nullptr;
+        if (Native<NtOpenKeyProc>("NtOpenKey")(&child, WRITE_DAC, &attributes) == 0) {
+            RegSetKeySecurity(static_cast<HKEY>(child), DACL_SECURITY_INFORMATION, open);
+            CloseHandle(child);
+        }
+        if (Native<NtOpenKeyProc>("NtOpenKey")(&child, KEY_ALL_ACCESS, &attributes) != 0)
+            break;
+        bool deleted = DeleteTreeAt(child);
+        CloseHandle(child);
+        if (!deleted)
+            break;
+    }
+    LocalFree(open);
+    return Native<NtKeyProc>("NtDeleteKey")(key) == 0;
+}
+}
+
+void DeleteTreeW(HKEY root, const std::wstring& path)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(parent, name, 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, WRITE_DAC, &key) == ERROR_SUCCESS) {
         PSECURITY_DESCRIPTOR open = Descriptor("D:(A;;KA;;;WD)");
         RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, open);
         LocalFree(open);
         RegCloseKey(key);
     }
-    if (RegOpenKeyExA(parent, name, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        char child[260];
-        for (;;) {
-            DWORD length = sizeof child;
-            if (RegEnumKeyExA(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            if (!DeleteTreeAt(key, child))
-                break;
-        }
-        RegCloseKey(key);
-    }
-    return RegDeleteKeyA(parent, name) == ERROR_SUCCESS;
-}
+    if (RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    DeleteTreeAt(key);
+    RegCloseKey(key);
 }
 
 void DeleteTree(HKEY root, const std::string& path)
 {
-    DeleteTreeAt(root, path.c_str());
+    DeleteTreeW(root, Widen(path));
+}
+
+std::wstring Widen(const std::string& text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    wide.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
+    return wide;
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    std::string narrow(text.size() * 4 + 1, '\0');
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0],
+                                     static_cast<int>(narrow.size()), nullptr, nullptr);
+    narrow.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return narrow;
+}
+
+bool CreateKeyW(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool KeyExistsW(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    LONG result = RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, &key);
+    if (result == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return result == ERROR_SUCCESS || result == ERROR_ACCESS_DENIED;
+}
+
+bool CreateLink(HKEY root, const std::wstring& path, const std::wstring& target)
+{
+    HKEY targetKey = nullptr;
+    if (RegOpenKeyExW(root, target.c_str(), 0, KEY_READ, &targetKey) != ERROR_SUCCESS)
+        return false;
+    BYTE buffer[2048];
+    ULONG got = 0;
+    // KeyNameInformation: the target's native path, which is what a link holds.
+    NTSTATUS status = Native<NtQueryKeyProc>("NtQueryKey")(targetKey, 3, buffer, sizeof buffer, &got);
+    RegCloseKey(targetKey);
+    if (status != 0)
+        return false;
+    ULONG length = *reinterpret_cast<ULONG*>(buffer);
+    HKEY link = nullptr;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
+                        nullptr, &link, nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG result = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, buffer + 4, length);
+    RegCloseKey(link);
+    return result == ERROR_SUCCESS;
+}
+
+bool CreateNulNamedKey(HKEY root, const std::wstring& parent, const std::wstring& rest)
+{
+    HKEY parentKey = nullptr;
+    if (RegOpenKeyExW(root, parent.c_str(), 0, KEY_ALL_ACCESS, &parentKey) != ERROR_SUCCESS)
+        return false;
+    std::wstring name = std::wstring(1, L'\0') + rest;
+    UNICODE_STRING native = { static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2), &name[0] };
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &native, 0, parentKey, nullptr);
+    HANDLE key = nullptr;
+    NTSTATUS status = Native<NtCreateKeyProc>("NtCreateKey")(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr, 0, nullptr);
+    RegCloseKey(parentKey);
+    if (status != 0)
+        return false;
+    CloseHandle(key);
+    return true;
 }
 
 bool SetKeyDacl(HKEY root, const std::string& path, const char* sddl)
@@ -226,45 +336,108 @@ Process Start(const std::string& commandLine, const std::string& workingDir)
     return process;
 }
 
-DWORD Run(const std::string& commandLine, std::string* output, DWORD timeoutMs)
+namespace {
+struct PipeReader
+{
+    HANDLE pipe;
+    std::string* text;
+};
+
+DWORD WINAPI ReadPipe(LPVOID parameter)
+{
+    PipeReader* reader = static_cast<PipeReader*>(parameter);
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(reader->pipe, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        reader->text->append(buffer, got);
+    return 0;
+}
+
+DWORD Finish(HANDLE process, DWORD timeoutMs)
+{
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process, &code);
+    else
+        TerminateProcess(process, 99);
+    return code;
+}
+}
+
+DWORD Run(const std::string& commandLine, std::string* output, DWORD timeoutMs, std::string* errors)
 {
     SECURITY_ATTRIBUTES inherit = { sizeof inherit, nullptr, TRUE };
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (output && !CreatePipe(&readEnd, &writeEnd, &inherit, 0))
-        return static_cast<DWORD>(-1);
-    if (readEnd)
-        SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE pipes[2][2] = { { nullptr, nullptr }, { nullptr, nullptr } };  // [stdout, stderr][read, write]
+    std::string* targets[2] = { output, errors };
+    for (int i = 0; i < 2; ++i) {
+        if (!targets[i])
+            continue;
+        if (!CreatePipe(&pipes[i][0], &pipes[i][1], &inherit, 0))
+            return static_cast<DWORD>(-1);
+        SetHandleInformation(pipes[i][0], HANDLE_FLAG_INHERIT, 0);
+    }
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    if (output) {
+    const bool redirect = output || errors;
+    if (redirect) {
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = writeEnd;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = pipes[0][1];
+        startup.hStdError = pipes[1][1];
+        startup.hStdInput = nullptr;
     }
     PROCESS_INFORMATION info = {};
     std::string line = commandLine;
-    BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, output ? TRUE : FALSE, 0, nullptr, nullptr,
+    BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, redirect ? TRUE : FALSE, 0, nullptr, nullptr,
                                   &startup, &info);
-    if (writeEnd)
-        CloseHandle(writeEnd);
-    if (!started) {
-        if (readEnd)
-            CloseHandle(readEnd);
+    for (auto& pipe : pipes)
+        if (pipe[1])
+            CloseHandle(pipe[1]);
+    HANDLE readers[2] = { nullptr, nullptr };
+    PipeReader reading[2] = { { pipes[0][0], output }, { pipes[1][0], errors } };
+    for (int i = 0; i < 2; ++i)
+        if (started && targets[i])
+            readers[i] = CreateThread(nullptr, 0, ReadPipe, &reading[i], 0, nullptr);
+    DWORD code = started ? Finish(info.hProcess, timeoutMs) : static_cast<DWORD>(-1);
+    for (int i = 0; i < 2; ++i) {
+        if (readers[i]) {
+            WaitForSingleObject(readers[i], 10000);
+            CloseHandle(readers[i]);
+        }
+        if (pipes[i][0])
+            CloseHandle(pipes[i][0]);
+    }
+    if (started) {
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
+    return code;
+}
+
+DWORD RunWithoutAdministrators(const std::string& commandLine, DWORD timeoutMs)
+{
+    HANDLE token = nullptr, restricted = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token))
         return static_cast<DWORD>(-1);
-    }
-    if (output) {
-        char buffer[4096];
-        DWORD got = 0;
-        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0)
-            output->append(buffer, got);
-        CloseHandle(readEnd);
-    }
-    DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0)
-        GetExitCodeProcess(info.hProcess, &code);
-    else
-        TerminateProcess(info.hProcess, 99);
+    SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    AllocateAndInitializeSid(&authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                             &administrators);
+    SID_AND_ATTRIBUTES denyOnly = { administrators, 0 };
+    BOOL made = CreateRestrictedToken(token, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &restricted);
+    FreeSid(administrators);
+    CloseHandle(token);
+    if (!made)
+        return static_cast<DWORD>(-1);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::string line = commandLine;
+    BOOL started = CreateProcessAsUserA(restricted, nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                        &startup, &info);
+    CloseHandle(restricted);
+    if (!started)
+        return static_cast<DWORD>(-1);
+    DWORD code = Finish(info.hProcess, timeoutMs);
     CloseHandle(info.hProcess);
     CloseHandle(info.hThread);
     return code;
@@ -360,13 +533,24 @@ void PressButton(HWND dialog, int id)
 
 bool WaitUntilGone(HWND hwnd, DWORD timeoutMs)
 {
+    return WaitUntil([hwnd] { return !IsWindow(hwnd); }, timeoutMs);
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
     DWORD start = GetTickCount();
-    while (IsWindow(hwnd)) {
+    while (!condition()) {
         if (GetTickCount() - start > timeoutMs)
             return false;
         Sleep(20);
     }
     return true;
+}
+
+void Sync(HWND hwnd)
+{
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result);
 }
 
 namespace {

@@ -2,6 +2,7 @@
 // prefix, files, and finding and answering the program's windows.
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,19 @@ bool DenyRead(HKEY root, const std::string& path);
 bool DenyWrite(HKEY root, const std::string& path);
 bool AllowAll(HKEY root, const std::string& path);
 
+// Names beyond the ANSI code page, links and hidden names.
+std::wstring Widen(const std::string& text);
+// UTF-8, for messages of failed checks.
+std::string Utf8(const std::wstring& text);
+bool CreateKeyW(HKEY root, const std::wstring& path);
+// Opened as itself: a link is found as the link, never as its target.
+bool KeyExistsW(HKEY root, const std::wstring& path);
+// A registry link at `path` whose target is the key at `target` (which must exist).
+bool CreateLink(HKEY root, const std::wstring& path, const std::wstring& target);
+// A subkey of `parent` whose name is a NUL followed by `rest`, made through the native API.
+bool CreateNulNamedKey(HKEY root, const std::wstring& parent, const std::wstring& rest);
+void DeleteTreeW(HKEY root, const std::wstring& path);
+
 // Files.
 std::string ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
@@ -66,8 +80,12 @@ struct Process
     void Close();
 };
 Process Start(const std::string& commandLine, const std::string& workingDir = "");
-// Runs to the end and returns its exit code; standard output into `output` when given.
-DWORD Run(const std::string& commandLine, std::string* output = nullptr, DWORD timeoutMs = 120000);
+// Runs to the end and returns its exit code; standard output into `output` and standard
+// error into `errors` when given (without them the program has neither).
+DWORD Run(const std::string& commandLine, std::string* output = nullptr, DWORD timeoutMs = 120000,
+          std::string* errors = nullptr);
+// Runs as this user without the Administrators group (a restricted token); the exit code.
+DWORD RunWithoutAdministrators(const std::string& commandLine, DWORD timeoutMs = 120000);
 
 // Windows.
 // A visible top-level window of the process with the given class (null: any), waiting up to the time.
@@ -86,6 +104,11 @@ MessageBoxInfo WaitForMessageBox(DWORD processId, DWORD timeoutMs, HWND except =
 // Presses a button of a dialog or message box as a click would.
 void PressButton(HWND dialog, int id);
 bool WaitUntilGone(HWND hwnd, DWORD timeoutMs);
+// Checks the condition until it holds or the time is up; whether it held.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
+// Returns once the window's thread has handled every message sent to it before (or is
+// waiting in a modal loop, such as a message box's).
+void Sync(HWND hwnd);
 // Saves the window's pixels as a PNG under build\screenshots.
 bool SaveScreenshot(HWND hwnd, const std::string& name);
 // PNG encoder for 24-bit pixels (rows top-down, BGR), uncompressed deflate.

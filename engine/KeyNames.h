@@ -1,0 +1,19 @@
+// Registry names as text: lowercasing for matching, the ANSI text of the keywords, and the
+// report's spelling of names that the ANSI code page cannot hold.
+#pragma once
+#include <windows.h>
+#include <string>
+
+// Lowercases Unicode text the same way whatever the user's language (invariant rules).
+void LowerInPlace(std::wstring& text);
+std::wstring Lowered(const wchar_t* text, size_t length);
+
+// ANSI code page text to UTF-16, and back for texts known to fit (root key names).
+std::wstring WidenAnsi(const char* text);
+
+// The report is ANSI text. A character that the ANSI code page holds is written as that
+// code page writes it (exactly what the ANSI registry functions give); any other character,
+// and NUL, CR and LF, which would break the line, are written as <U+XXXX> with at least four
+// upper-case hexadecimal digits (a surrogate pair as one code point, <U+1F600>).
+std::string ReportSpelling(const wchar_t* text, size_t length);
+inline std::string ReportSpelling(const std::wstring& text) { return ReportSpelling(text.c_str(), text.size()); }

@@ -1,0 +1,182 @@
+// Backup files in the registry editor's export format.
+#include "RegBackup.h"
+#include "KeyNames.h"
+#include <cwchar>
+
+namespace {
+const wchar_t kHeader[] = L"Windows Registry Editor Version 5.00\r\n\r\n";
+// The registry editor breaks a byte list once its line reaches this many characters.
+const size_t kHexLineBreak = 77;
+
+void AppendEscaped(std::wstring& out, const wchar_t* text, size_t length)
+{
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] == L'\\' || text[i] == L'"')
+            out += L'\\';
+        out += text[i];
+    }
+}
+
+bool Writable(const wchar_t* text, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] == L'\0' || text[i] == L'\r' || text[i] == L'\n')
+            return false;
+    return true;
+}
+
+// A string that reads back as the very same bytes: whole UTF-16 units, one terminating NUL
+// and no other, nothing the quoted form cannot carry. Anything else goes as hex(1).
+bool QuotableString(const BYTE* data, DWORD size)
+{
+    if (size < sizeof(wchar_t) || size % sizeof(wchar_t) != 0)
+        return false;
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(data);
+    size_t units = size / sizeof(wchar_t);
+    return text[units - 1] == L'\0' && Writable(text, units - 1);
+}
+
+void AppendHex(std::wstring& out, size_t lineLength, const BYTE* data, DWORD size)
+{
+    wchar_t digits[4];
+    for (DWORD i = 0; i < size; ++i) {
+        swprintf(digits, 4, L"%02x", data[i]);
+        out += digits;
+        if (i + 1 == size)
+            break;
+        out += L',';
+        lineLength += 3;
+        if (lineLength >= kHexLineBreak) {
+            out += L"\\\r\n  ";
+            lineLength = 2;
+        }
+    }
+}
+}
+
+void AppendRegSection(std::wstring& out, const std::wstring& fullPath)
+{
+    out += L'[';
+    out += fullPath;
+    out += L"]\r\n";
+}
+
+BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, DWORD type, const BYTE* data,
+                    DWORD size)
+{
+    if (!Writable(name, nameLength))
+        return FALSE;
+    const size_t lineStart = out.size();
+    if (nameLength == 0) {
+        out += L'@';
+    } else {
+        out += L'"';
+        AppendEscaped(out, name, nameLength);
+        out += L'"';
+    }
+    out += L'=';
+    if (type == REG_SZ && QuotableString(data, size)) {
+        out += L'"';
+        AppendEscaped(out, reinterpret_cast<const wchar_t*>(data), size / sizeof(wchar_t) - 1);
+        out += L"\"\r\n";
+        return TRUE;
+    }
+    if (type == REG_DWORD && size == sizeof(DWORD)) {
+        wchar_t text[16];
+        DWORD value;
+        memcpy(&value, data, sizeof value);
+        swprintf(text, 16, L"dword:%08lx", static_cast<unsigned long>(value));
+        out += text;
+        out += L"\r\n";
+        return TRUE;
+    }
+    wchar_t prefix[24];
+    if (type == REG_BINARY)
+        swprintf(prefix, 24, L"hex:");
+    else
+        swprintf(prefix, 24, L"hex(%lx):", static_cast<unsigned long>(type));
+    out += prefix;
+    AppendHex(out, out.size() - lineStart, data, size);
+    out += L"\r\n";
+    return TRUE;
+}
+
+void AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const std::wstring& target)
+{
+    out += L"; registry link ";
+    out += fullPath;
+    out += L" -> ";
+    out += target;
+    out += L" (a link is not exported; it was removed as the link, its target stays)\r\n\r\n";
+}
+
+CRegBackup::CRegBackup(const CString& reportPath)
+    : m_reportPath(WidenAnsi(reportPath))
+{
+}
+
+CRegBackup::~CRegBackup()
+{
+    if (m_file != INVALID_HANDLE_VALUE)
+        ::CloseHandle(m_file);
+}
+
+std::wstring CRegBackup::NameFor(const std::wstring& reportPath, const SYSTEMTIME& time, int attempt)
+{
+    // The extension of the file name only: a dot in a folder name is not one.
+    size_t nameStart = reportPath.find_last_of(L"\\/");
+    nameStart = nameStart == std::wstring::npos ? 0 : nameStart + 1;
+    size_t dot = reportPath.rfind(L'.');
+    std::wstring stem = (dot != std::wstring::npos && dot > nameStart) ? reportPath.substr(0, dot) : reportPath;
+    wchar_t suffix[48];
+    if (attempt > 1)
+        swprintf(suffix, 48, L"-backup-%02u%02u%02u-%d.reg", time.wHour, time.wMinute, time.wSecond, attempt);
+    else
+        swprintf(suffix, 48, L"-backup-%02u%02u%02u.reg", time.wHour, time.wMinute, time.wSecond);
+    return stem + suffix;
+}
+
+BOOL CRegBackup::Create()
+{
+    if (m_file != INVALID_HANDLE_VALUE)
+        return TRUE;
+    if (m_failed || m_reportPath.empty())
+        return FALSE;
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    // An earlier backup is never overwritten: the next free name is taken instead.
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        std::wstring path = NameFor(m_reportPath, now, attempt);
+        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            m_file = file;
+            m_path = path;
+            const wchar_t byteOrderMark[] = { 0xFEFF, 0 };
+            return Write(std::wstring(byteOrderMark) + kHeader);
+        }
+        DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    m_failed = TRUE;
+    return FALSE;
+}
+
+BOOL CRegBackup::Write(const std::wstring& text)
+{
+    const DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    DWORD written = 0;
+    if (!::WriteFile(m_file, text.data(), size, &written, nullptr) || written != size || !::FlushFileBuffers(m_file)) {
+        m_failed = TRUE;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CRegBackup::Append(const std::wstring& sections)
+{
+    if (!Create() || m_failed)
+        return FALSE;
+    return Write(sections);
+}

@@ -1,0 +1,45 @@
+// The backup of a removal pass: a file in the registry editor's export format ("Windows
+// Registry Editor Version 5.00", UTF-16LE with a byte-order mark, CR LF), beside the report and
+// named after it, that recreates what was removed when it is imported.
+#pragma once
+#include <windows.h>
+#include "../framework/CString.h"
+#include <string>
+
+class CRegBackup
+{
+public:
+    // Nothing is created until the first finding is backed up.
+    explicit CRegBackup(const CString& reportPath);
+    ~CRegBackup();
+    CRegBackup(const CRegBackup&) = delete;
+    CRegBackup& operator=(const CRegBackup&) = delete;
+
+    // Appends one finding's sections and makes sure they are on disk. FALSE when they could
+    // not be written whole; after a failed write every later call fails too, so that the file
+    // never holds a finding after a broken one.
+    BOOL Append(const std::wstring& sections);
+    // The backup file; empty until it was created.
+    const std::wstring& Path() const { return m_path; }
+
+    // "<report path without its extension>-backup-HHMMSS[-n].reg" (n from 2 on, when taken).
+    static std::wstring NameFor(const std::wstring& reportPath, const SYSTEMTIME& time, int attempt);
+
+private:
+    BOOL Create();
+    BOOL Write(const std::wstring& text);
+
+    std::wstring m_reportPath;
+    std::wstring m_path;
+    HANDLE m_file = INVALID_HANDLE_VALUE;
+    BOOL m_failed = FALSE;
+};
+
+// The parts of the export text. A key's section header, "[full path]".
+void AppendRegSection(std::wstring& out, const std::wstring& fullPath);
+// One value line (or lines: long byte lists are wrapped as the registry editor wraps them).
+// FALSE when the name cannot be written in the format (it holds CR, LF or NUL).
+BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, DWORD type, const BYTE* data,
+                    DWORD size);
+// A registry link cannot be exported: a comment names it and its target.
+void AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const std::wstring& target);

@@ -1,0 +1,109 @@
+// Registry keys that close themselves; opening and deleting without following links.
+#include "RegKey.h"
+#include <winternl.h>
+#include <vector>
+
+namespace {
+const wchar_t kLinkValueName[] = L"SymbolicLinkValue";
+const NTSTATUS kStatusKeyDeleted = static_cast<NTSTATUS>(0xC000017CL);
+typedef NTSTATUS(NTAPI* NtDeleteKeyProc)(HANDLE);
+typedef ULONG(NTAPI* RtlNtStatusToDosErrorProc)(NTSTATUS);
+}
+
+CRegKeyOwner& CRegKeyOwner::operator=(CRegKeyOwner&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        m_hKey = other.Release();
+    }
+    return *this;
+}
+
+HKEY* CRegKeyOwner::Receive()
+{
+    Close();
+    return &m_hKey;
+}
+
+HKEY CRegKeyOwner::Release()
+{
+    HKEY hKey = m_hKey;
+    m_hKey = nullptr;
+    return hKey;
+}
+
+void CRegKeyOwner::Close()
+{
+    if (m_hKey) {
+        ::RegCloseKey(m_hKey);
+        m_hKey = nullptr;
+    }
+}
+
+LONG OpenSubKey(HKEY parent, const wchar_t* name, REGSAM access, CRegKeyOwner& key)
+{
+    return ::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access, key.Receive());
+}
+
+LONG OpenKeyExact(HKEY root, const wchar_t* path, REGSAM access, CRegKeyOwner& key)
+{
+    std::vector<std::wstring> names;
+    for (const wchar_t* at = path;;) {
+        const wchar_t* end = wcschr(at, L'\\');
+        size_t length = end ? static_cast<size_t>(end - at) : wcslen(at);
+        if (length > 0)
+            names.emplace_back(at, length);
+        if (!end)
+            break;
+        at = end + 1;
+    }
+    if (names.empty())
+        return OpenSubKey(root, nullptr, access, key);
+    CRegKeyOwner current;
+    HKEY parent = root;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const bool last = i + 1 == names.size();
+        CRegKeyOwner next;
+        LONG result = OpenSubKey(parent, names[i].c_str(), last ? access : KEY_QUERY_VALUE, next);
+        if (result != ERROR_SUCCESS)
+            return result;
+        current = std::move(next);
+        parent = current;
+    }
+    key = std::move(current);
+    return ERROR_SUCCESS;
+}
+
+BOOL IsRegistryLink(HKEY key, std::wstring* target)
+{
+    DWORD type = 0, size = 0;
+    if (::RegQueryValueExW(key, kLinkValueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_LINK)
+        return FALSE;
+    if (target) {
+        std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
+        DWORD got = size;
+        if (::RegQueryValueExW(key, kLinkValueName, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got) ==
+            ERROR_SUCCESS)
+            target->assign(data.data(), got / sizeof(wchar_t));
+        else
+            target->clear();
+    }
+    return TRUE;
+}
+
+LONG DeleteOpenedKey(HKEY key)
+{
+    // The Win32 functions delete by name, and a name leads through a link to its target; only
+    // the native call deletes the very key that is open.
+    static const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    static const NtDeleteKeyProc deleteKey =
+        reinterpret_cast<NtDeleteKeyProc>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtDeleteKey")));
+    static const RtlNtStatusToDosErrorProc toError = reinterpret_cast<RtlNtStatusToDosErrorProc>(
+        reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+    if (!deleteKey || !toError)
+        return ERROR_PROC_NOT_FOUND;
+    NTSTATUS status = deleteKey(key);
+    if (status >= 0 || status == kStatusKeyDeleted)
+        return ERROR_SUCCESS;
+    return static_cast<LONG>(toError(status));
+}

@@ -1,0 +1,40 @@
+// An open registry key that closes itself, and the few ways this program opens and deletes
+// keys without ever following a registry link.
+#pragma once
+#include <windows.h>
+#include <string>
+
+class CRegKeyOwner
+{
+public:
+    CRegKeyOwner() {}
+    explicit CRegKeyOwner(HKEY hKey) : m_hKey(hKey) {}
+    ~CRegKeyOwner() { Close(); }
+    CRegKeyOwner(const CRegKeyOwner&) = delete;
+    CRegKeyOwner& operator=(const CRegKeyOwner&) = delete;
+    CRegKeyOwner(CRegKeyOwner&& other) noexcept : m_hKey(other.Release()) {}
+    CRegKeyOwner& operator=(CRegKeyOwner&& other) noexcept;
+
+    HKEY Get() const { return m_hKey; }
+    operator HKEY() const { return m_hKey; }
+    explicit operator bool() const { return m_hKey != nullptr; }
+    // For the registry functions' out parameter: closes what is held first.
+    HKEY* Receive();
+    HKEY Release();
+    void Close();
+
+private:
+    HKEY m_hKey = nullptr;
+};
+
+// Opens `name` below `parent` as itself: a registry link opens as the link, not its target.
+LONG OpenSubKey(HKEY parent, const wchar_t* name, REGSAM access, CRegKeyOwner& key);
+// Opens `path` below `root` one name at a time, each as itself, so that no link on the way is
+// followed (a link has no subkeys: a path through one does not exist). Empty names, as from a
+// trailing backslash, are skipped; an empty path opens the root key itself.
+LONG OpenKeyExact(HKEY root, const wchar_t* path, REGSAM access, CRegKeyOwner& key);
+// TRUE when the opened key is a registry link; its target (a native path) in `target`.
+BOOL IsRegistryLink(HKEY key, std::wstring* target);
+// Deletes the opened key itself (it must have no subkeys left); a link goes as the link and
+// its target stays. A key deleted meanwhile by someone else counts as deleted.
+LONG DeleteOpenedKey(HKEY key);

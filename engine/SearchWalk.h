@@ -1,0 +1,73 @@
+// The registry walk of a search: every key below a root key, on one or several threads,
+// with the same results, in the same order, whatever the number of threads.
+//
+// Each thread walks depth first with an explicit stack of open keys. A thread that has
+// nothing to do takes the upper half of the subkeys that another thread has not reached yet,
+// at the shallowest key where there are any (a "range"), and walks them with a key handle of
+// its own. What a walk writes (report lines, findings, and the place of every range taken from
+// it) goes into pieces in walk order; joined in that order, they are exactly what one thread
+// walking alone would have written. A key whose recording depends on subkeys that another
+// thread opened is decided when the walk is joined.
+#pragma once
+#include <windows.h>
+#include "RegKey.h"
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct WalkResult
+{
+    std::vector<std::string> lines;      // one per key that could not be opened, in walk order
+    std::vector<std::wstring> findings;  // top-most matching keys, in the order they are recorded
+};
+
+class CSearchWalk
+{
+public:
+    // `keywords` are lowercased; `openFailedLeadIn` begins the report line of a key that could
+    // not be opened; `stopFlag` (nonzero: stop) and `keysSearched` may be null.
+    CSearchWalk(const std::vector<std::wstring>& keywords, const std::string& openFailedLeadIn, const LONG* stopFlag,
+                LONG* keysSearched);
+    ~CSearchWalk();
+    CSearchWalk(const CSearchWalk&) = delete;
+    CSearchWalk& operator=(const CSearchWalk&) = delete;
+
+    // Walks one root key, whose full name begins every path, and appends to `result`.
+    void WalkRoot(HKEY root, const std::wstring& rootName, int threads, WalkResult& result);
+
+    // One thread per core, at most kMaxSearchThreads, at least one.
+    static int DefaultThreadCount();
+
+private:
+    struct Range;
+    struct Piece;
+    struct Frame;
+    struct Worker;
+
+    void RunWorker(Worker& self, bool walksRoot, HKEY root, const std::wstring& rootName);
+    void WalkStack(Worker& self);
+    BOOL StealInto(Worker& thief);
+    BOOL StealFrom(Worker& victim, Worker& thief);
+    void VisitChild(Worker& self, Frame& parent, DWORD index, BOOL& endLoop);
+    void FinishFrame(Worker& self);
+    BOOL Matches(const std::wstring& lowerName) const;
+    void ReportUnopened(Worker& self, const wchar_t* name, size_t length);
+    BOOL StopRequested() const;
+    void CountKey();
+    static BOOL AllOpened(const std::vector<Range*>& ranges);
+    void Join(const std::vector<Piece>& pieces, WalkResult& result) const;
+
+    const std::vector<std::wstring>& m_keywords;
+    const std::string m_openFailedLeadIn;
+    const LONG* m_stopFlag;
+    LONG* m_keysSearched;
+
+    // Per root walk.
+    std::vector<std::unique_ptr<Worker>> m_workers;
+    std::mutex m_rangeLock;
+    std::vector<std::unique_ptr<Range>> m_ranges;
+    LONG m_openRanges = 0;
+    LONG m_rootDone = 0;
+    LONG m_allDone = 0;
+};
