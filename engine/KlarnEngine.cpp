@@ -168,24 +168,32 @@ struct KeyTree
 };
 
 const REGSAM kTreeAccess = KEY_READ | DELETE;
+const wchar_t kLinkValueName[] = L"SymbolicLinkValue";
 
-BOOL ReadValues(HKEY key, std::wstring& text)
+// Reads one key's values into `text`; FALSE when one of them cannot be read or written (the
+// backup would be incomplete). A registry link shows itself here: its only value is its
+// target, of type REG_LINK; then `isLink` is set, `target` receives it and `text` stays.
+BOOL ReadValues(HKEY key, DWORD values, DWORD nameChars, DWORD dataBytes, std::wstring& text, BOOL& isLink,
+                std::wstring& target)
 {
-    DWORD values = 0, nameChars = 0, dataBytes = 0;
-    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, &nameChars, &dataBytes,
-                           nullptr, nullptr) != ERROR_SUCCESS)
-        return FALSE;
     std::vector<wchar_t> name(nameChars + 1);
-    std::vector<BYTE> data(dataBytes + 1);
+    std::vector<BYTE> data(dataBytes + sizeof(wchar_t));
+    std::wstring lines;
     for (DWORD i = 0; i < values; ++i) {
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD size = static_cast<DWORD>(data.size());
         DWORD type = 0;
         if (::RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
-            return FALSE;  // a value that changed or cannot be read: the backup would be incomplete
-        if (!AppendRegValue(text, name.data(), nameLength, type, data.data(), size))
+            return FALSE;
+        if (values == 1 && type == REG_LINK && std::wstring(name.data(), nameLength) == kLinkValueName) {
+            target.assign(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
+            isLink = TRUE;
+            return TRUE;
+        }
+        if (!AppendRegValue(lines, name.data(), nameLength, type, data.data(), size))
             return FALSE;
     }
+    text += lines;
     return TRUE;
 }
 
@@ -193,22 +201,24 @@ BOOL ReadValues(HKEY key, std::wstring& text)
 BOOL ReadTree(CRegKeyOwner key, wchar_t* path, size_t length, KeyTree& tree)
 {
     const std::wstring fullPath = tree.rootPrefix + std::wstring(path, length);
-    std::wstring target;
-    DWORD subkeys = 0, values = 0;
-    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+    DWORD subkeys = 0, values = 0, nameChars = 0, dataBytes = 0;
+    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, &nameChars, &dataBytes,
                            nullptr, nullptr) != ERROR_SUCCESS)
         return FALSE;
-    if (IsRegistryLink(key, &target)) {
-        // A link holds nothing of its own but the target; anything more could not be restored.
-        if (subkeys != 0 || values != 1)
+    std::wstring section, target;
+    BOOL isLink = FALSE;
+    AppendRegSection(section, fullPath);
+    if (!ReadValues(key, values, nameChars, dataBytes, section, isLink, target))
+        return FALSE;
+    if (isLink) {
+        // A link holds nothing but its target; a link with subkeys could not be restored.
+        if (subkeys != 0)
             return FALSE;
         AppendRegLinkComment(tree.text, fullPath, target);
         tree.keys.push_back(std::move(key));
         return TRUE;
     }
-    AppendRegSection(tree.text, fullPath);
-    if (!ReadValues(key, tree.text))
-        return FALSE;
+    tree.text += section;
     tree.text += L"\r\n";
     HKEY parent = key;
     tree.keys.push_back(std::move(key));

@@ -4,7 +4,6 @@
 #include <vector>
 
 namespace {
-const wchar_t kLinkValueName[] = L"SymbolicLinkValue";
 const NTSTATUS kStatusKeyDeleted = static_cast<NTSTATUS>(0xC000017CL);
 typedef NTSTATUS(NTAPI* NtDeleteKeyProc)(HANDLE);
 typedef ULONG(NTAPI* RtlNtStatusToDosErrorProc)(NTSTATUS);
@@ -72,23 +71,6 @@ LONG OpenKeyExact(HKEY root, const wchar_t* path, REGSAM access, CRegKeyOwner& k
     }
     key = std::move(current);
     return ERROR_SUCCESS;
-}
-
-BOOL IsRegistryLink(HKEY key, std::wstring* target)
-{
-    DWORD type = 0, size = 0;
-    if (::RegQueryValueExW(key, kLinkValueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_LINK)
-        return FALSE;
-    if (target) {
-        std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
-        DWORD got = size;
-        if (::RegQueryValueExW(key, kLinkValueName, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got) ==
-            ERROR_SUCCESS)
-            target->assign(data.data(), got / sizeof(wchar_t));
-        else
-            target->clear();
-    }
-    return TRUE;
 }
 
 LONG DeleteOpenedKey(HKEY key)

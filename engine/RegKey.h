@@ -33,8 +33,6 @@ LONG OpenSubKey(HKEY parent, const wchar_t* name, REGSAM access, CRegKeyOwner& k
 // followed (a link has no subkeys: a path through one does not exist). Empty names, as from a
 // trailing backslash, are skipped; an empty path opens the root key itself.
 LONG OpenKeyExact(HKEY root, const wchar_t* path, REGSAM access, CRegKeyOwner& key);
-// TRUE when the opened key is a registry link; its target (a native path) in `target`.
-BOOL IsRegistryLink(HKEY key, std::wstring* target);
 // Deletes the opened key itself (it must have no subkeys left); a link goes as the link and
 // its target stays. A key deleted meanwhile by someone else counts as deleted.
 LONG DeleteOpenedKey(HKEY key);

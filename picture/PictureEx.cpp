@@ -1,22 +1,22 @@
-// Picture control: loading and GIF frames, then showing, the animation thread and painting.
+// Picture control: loading and decoding the frames, then showing, the animation thread and painting.
 #include "PictureEx.h"
 #include "../framework/AfxResource.h"
 #include "../framework/CFile.h"
 #include <process.h>
 
 namespace {
-const int kHeaderAndScreenBytes = 13;     // "GIF89a" and the logical screen descriptor
-const int kGraphicControlBytes = 8;
-const DWORD kNoDelay = 0xFFFFFFFF;        // a frame without a graphic control extension
 const DWORD kDefaultFrameMs = 100;
 const DWORD kStopWaitMs = 5000;
 const DWORD kPollMs = 10;
 const int kHimetricPerInch = 2540;
 
-// 3 x 2^(N+1) bytes when bit 7 of a packed field says a colour table follows.
-int ColorTableBytes(BYTE packed)
+// A block the OLE stream frees when it is released.
+HGLOBAL FixedCopy(const std::vector<BYTE>& bytes)
 {
-    return (packed & 0x80) ? 3 * (1 << ((packed & 0x07) + 1)) : 0;
+    HGLOBAL block = ::GlobalAlloc(GMEM_FIXED, bytes.size());
+    if (block)
+        memcpy(block, bytes.data(), bytes.size());  // a fixed block's handle is its address
+    return block;
 }
 }
 
@@ -124,13 +124,8 @@ BOOL CPictureEx::LoadFromMemory(HGLOBAL block, int size)
     const BYTE* bytes = static_cast<const BYTE*>(::GlobalLock(block));
     if (!bytes)
         return FALSE;
-    m_data = bytes;
-    m_dataSize = size;
 
-    const bool gif = size >= 6 && memcmp(bytes, "GIF", 3) == 0 &&
-                     (memcmp(bytes + 3, "87a", 3) == 0 || memcmp(bytes + 3, "89a", 3) == 0);
-    if (!gif) {
-        m_data = nullptr;
+    if (!CGifReader::IsGif(bytes, size)) {
         ::GlobalUnlock(block);
         m_stillPicture = DecodePicture(block, size, FALSE);
         if (!m_stillPicture)
@@ -147,239 +142,43 @@ BOOL CPictureEx::LoadFromMemory(HGLOBAL block, int size)
     }
 
     m_isGif = TRUE;
-    if (size < kHeaderAndScreenBytes) {
-        // Too short for a logical screen descriptor: nothing to read, nothing to show.
-        m_data = nullptr;
+    CGifReader reader(bytes, size);
+    // Too short for a logical screen descriptor: nothing to read, nothing to show.
+    const int frameCount = reader.HasScreen() ? reader.CountFrames() : 0;
+    m_pictureSize = reader.ScreenSize();
+    if (frameCount <= 1) {
         ::GlobalUnlock(block);
-        return FALSE;
-    }
-    m_globalColorTableSize = ColorTableBytes(bytes[10]);
-    m_pictureSize.cx = bytes[6] | (bytes[7] << 8);
-    m_pictureSize.cy = bytes[8] | (bytes[9] << 8);
-
-    RewindToFirstBlock();
-    int frameCount = 0;
-    while (SkipToNextFrame())
-        ++frameCount;
-
-    if (frameCount == 0) {
-        m_data = nullptr;
-        ::GlobalUnlock(block);
-        return FALSE;
-    }
-    if (frameCount == 1) {
-        m_data = nullptr;
-        ::GlobalUnlock(block);
+        if (frameCount == 0)
+            return FALSE;
         m_stillPicture = DecodePicture(block, size, FALSE);
         if (!m_stillPicture)
             return FALSE;
         return PrepareCanvas(m_pictureSize.cx, m_pictureSize.cy);
     }
 
-    RewindToFirstBlock();
-    for (;;) {
-        int byteSize = 0;
-        AnimationFrame frame = {};
-        SIZE frameSize = m_pictureSize;
-        POINT framePosition = { 0, 0 };
-        HGLOBAL frameBlock = ExtractNextFrame(byteSize, frame.delay, frameSize, framePosition, frame.disposal);
+    reader.RewindToFirstBlock();
+    GifFrame cut;
+    while (reader.ExtractNextFrame(cut)) {
+        HGLOBAL frameBlock = FixedCopy(cut.bytes);
         if (!frameBlock)
             break;
+        AnimationFrame frame = {};
         // The stream frees the frame's block when it is released.
-        frame.picture = DecodePicture(frameBlock, byteSize, TRUE);
+        frame.picture = DecodePicture(frameBlock, static_cast<int>(cut.bytes.size()), TRUE);
         if (!frame.picture)
             continue;
-        frame.width = frameSize.cx;
-        frame.height = frameSize.cy;
-        frame.left = framePosition.x;
-        frame.top = framePosition.y;
+        frame.delay = cut.delay;
+        frame.disposal = cut.disposal;
+        frame.width = cut.size.cx;
+        frame.height = cut.size.cy;
+        frame.left = cut.position.x;
+        frame.top = cut.position.y;
         m_frames.push_back(frame);
     }
-    m_data = nullptr;
     ::GlobalUnlock(block);
     if (m_frames.empty())
         return FALSE;
     return PrepareCanvas(m_pictureSize.cx, m_pictureSize.cy);
-}
-
-// ---- GIF blocks -------------------------------------------------------------------------
-
-void CPictureEx::RewindToFirstBlock()
-{
-    m_parseOffset = kHeaderAndScreenBytes + m_globalColorTableSize;
-}
-
-GifBlockKind CPictureEx::ClassifyBlock() const
-{
-    if (!m_data || m_parseOffset < 0 || m_parseOffset >= m_dataSize)
-        return Unrecognized;
-    switch (m_data[m_parseOffset]) {
-    case 0x2C:
-        return ImageDescriptor;
-    case 0x3B:
-        return Trailer;
-    case 0x21:
-        if (m_parseOffset + 1 >= m_dataSize)
-            return Unrecognized;
-        switch (m_data[m_parseOffset + 1]) {
-        case 0xFF:
-            return ApplicationExtension;
-        case 0xFE:
-            return CommentExtension;
-        case 0xF9:
-            return GraphicControlExtension;
-        case 0x01:
-            return PlainTextExtension;
-        default:
-            return Unrecognized;
-        }
-    default:
-        return Unrecognized;
-    }
-}
-
-int CPictureEx::SubBlockChainLength(int offset) const
-{
-    long long total = 0;
-    long long position = offset;
-    for (;;) {
-        if (!m_data || position < 0 || position >= m_dataSize)
-            return 0;  // the chain does not end inside the data
-        BYTE length = m_data[position];
-        if (length == 0)
-            return static_cast<int>(total + 1);
-        total += length + 1;
-        position += length + 1;
-    }
-}
-
-int CPictureEx::BlockLength() const
-{
-    auto withChain = [this](int fixed, long long chainOffset) {
-        if (chainOffset > m_dataSize)
-            return 0;
-        int chain = SubBlockChainLength(static_cast<int>(chainOffset));
-        return chain <= 0 ? 0 : fixed + chain;
-    };
-    switch (ClassifyBlock()) {
-    case Trailer:
-        return 1;
-    case ApplicationExtension:
-        return withChain(14, m_parseOffset + 14LL);
-    case CommentExtension:
-        return withChain(2, m_parseOffset + 2LL);
-    case GraphicControlExtension:
-        return kGraphicControlBytes;
-    case PlainTextExtension:
-        return withChain(15, m_parseOffset + 15LL);
-    case ImageDescriptor: {
-        if (m_parseOffset + 9 >= m_dataSize)
-            return 0;
-        int localTable = ColorTableBytes(m_data[m_parseOffset + 9]);
-        return withChain(11 + localTable, m_parseOffset + 11LL + localTable);
-    }
-    default:
-        return -1;
-    }
-}
-
-BOOL CPictureEx::SkipBlock()
-{
-    if (!m_data)
-        return FALSE;
-    int length = BlockLength();
-    if (length <= 0 || static_cast<long long>(m_parseOffset) + length > m_dataSize)
-        return FALSE;
-    m_parseOffset += length;
-    return TRUE;
-}
-
-BOOL CPictureEx::SkipNonFrameExtensions()
-{
-    while (ClassifyBlock() == ApplicationExtension || ClassifyBlock() == CommentExtension)
-        if (!SkipBlock())
-            return FALSE;
-    return TRUE;
-}
-
-GifBlockKind CPictureEx::SkipControlToFrame()
-{
-    if (!SkipBlock())
-        return Unrecognized;
-    for (;;) {
-        GifBlockKind kind = ClassifyBlock();
-        if (kind == ImageDescriptor || kind == PlainTextExtension)
-            return kind;
-        if (kind == Unrecognized || kind == Trailer || !SkipBlock())
-            return Unrecognized;
-    }
-}
-
-BOOL CPictureEx::SkipToNextFrame()
-{
-    if (!m_data || !SkipNonFrameExtensions())
-        return FALSE;
-    GifBlockKind kind = ClassifyBlock();
-    if (kind == Unrecognized || kind == Trailer || BlockLength() <= 0)
-        return FALSE;
-    if (kind == GraphicControlExtension && SkipControlToFrame() == Unrecognized)
-        return FALSE;
-    return SkipBlock();
-}
-
-HGLOBAL CPictureEx::ExtractNextFrame(int& byteSize, DWORD& delay, SIZE& frameSize, POINT& framePosition,
-                                     int& disposal)
-{
-    if (!m_data)
-        return nullptr;
-    disposal = 0;
-    if (!SkipNonFrameExtensions())
-        return nullptr;
-    GifBlockKind kind = ClassifyBlock();
-    if (kind == Unrecognized || kind == Trailer)
-        return nullptr;
-    const int start = m_parseOffset;
-    if (BlockLength() <= 0)
-        return nullptr;
-
-    if (kind == GraphicControlExtension) {
-        if (start + kGraphicControlBytes > m_dataSize)
-            return nullptr;
-        delay = static_cast<DWORD>(m_data[start + 4] | (m_data[start + 5] << 8));
-        disposal = (m_data[start + 3] >> 2) & 7;
-        kind = SkipControlToFrame();
-        if (kind == Unrecognized)
-            return nullptr;
-    } else {
-        delay = kNoDelay;
-    }
-
-    // A plain text frame carries no image descriptor: it keeps the caller's size and position.
-    if (kind == ImageDescriptor) {
-        if (m_parseOffset + 9 >= m_dataSize)
-            return nullptr;
-        const BYTE* d = m_data + m_parseOffset;
-        framePosition.x = d[1] | (d[2] << 8);
-        framePosition.y = d[3] | (d[4] << 8);
-        frameSize.cx = d[5] | (d[6] << 8);
-        frameSize.cy = d[7] | (d[8] << 8);
-    }
-    if (!SkipBlock())
-        return nullptr;
-
-    const int span = m_parseOffset - start;
-    const int header = kHeaderAndScreenBytes + m_globalColorTableSize;
-    if (header > m_dataSize)
-        return nullptr;
-    byteSize = header + span + 1;
-    HGLOBAL block = ::GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(byteSize));
-    if (!block)
-        return nullptr;
-    BYTE* out = static_cast<BYTE*>(block);  // a fixed block's handle is its address
-    memcpy(out, m_data, static_cast<size_t>(header));
-    memcpy(out + header, m_data + start, static_cast<size_t>(span));
-    out[header + span] = 0x3B;
-    return block;
 }
 
 BOOL CPictureEx::PrepareCanvas(int width, int height)
@@ -429,16 +228,12 @@ void CPictureEx::Clear()
     }
     ReleaseSaveArea();
     m_paintRect = { 0, 0, 0, 0 };
-    m_data = nullptr;
     m_thread = nullptr;
     m_isReady = FALSE;
     m_exitRequested = FALSE;
     m_isGif = FALSE;
     m_backgroundColor = RGB(255, 255, 255);
-    m_globalColorTableSize = 0;
-    m_parseOffset = 0;
     m_currentFrame = 0;
-    m_dataSize = 0;
 }
 
 // ---- Showing and animation --------------------------------------------------------------
@@ -502,7 +297,7 @@ unsigned __stdcall CPictureEx::AnimationThreadProc(void* control)
 DWORD CPictureEx::FrameTime(DWORD delay)
 {
     // A frame without a control extension would otherwise wait 49 days.
-    if (delay == kNoDelay)
+    if (delay == kGifNoDelay)
         return kDefaultFrameMs;
     return delay >= 5 ? delay * 10 : kDefaultFrameMs;
 }

@@ -1,23 +1,13 @@
 // Picture control: a static control that shows a picture and plays a multi-frame GIF on a
-// thread of its own. Each frame is cut out of the GIF data at load time, re-packed as a
-// standalone GIF and decoded once by the OLE picture loader.
+// thread of its own. The GIF reader cuts each frame out at load time as a standalone GIF;
+// the OLE picture loader decodes it once; the control only plays the frames.
 #pragma once
 #include "../framework/Controls.h"
+#include "GifReader.h"
 #include <ocidl.h>
 #include <olectl.h>
 #include <atomic>
 #include <vector>
-
-enum GifBlockKind
-{
-    Unrecognized = 0,
-    ApplicationExtension = 1,
-    CommentExtension = 2,
-    GraphicControlExtension = 3,
-    PlainTextExtension = 4,
-    ImageDescriptor = 5,
-    Trailer = 6,
-};
 
 struct AnimationFrame
 {
@@ -56,18 +46,6 @@ public:
     void GetVisibleRect(RECT& rect) const { rect = m_paintRect; }
 
 protected:
-    GifBlockKind ClassifyBlock() const;
-    int BlockLength() const;
-    int SubBlockChainLength(int offset) const;
-    BOOL SkipBlock();
-    void RewindToFirstBlock();
-    BOOL SkipToNextFrame();
-    // Skips application and comment extensions; FALSE when one of them is malformed.
-    BOOL SkipNonFrameExtensions();
-    // From a graphic control extension to its frame's image or plain text block, which is
-    // returned; Unrecognized when the data ends or breaks first.
-    GifBlockKind SkipControlToFrame();
-    HGLOBAL ExtractNextFrame(int& byteSize, DWORD& delay, SIZE& frameSize, POINT& framePosition, int& disposal);
     BOOL PrepareCanvas(int width, int height);
     // Decodes a whole image block with the OLE picture loader.
     IPicture* DecodePicture(HGLOBAL block, int size, BOOL deleteOnRelease);
@@ -88,9 +66,6 @@ protected:
     SIZE m_pictureSize = { 0, 0 };
     COLORREF m_backgroundColor = RGB(255, 255, 255);
     int m_currentFrame = 0;
-    int m_dataSize = 0;
-    int m_parseOffset = 0;
-    int m_globalColorTableSize = 0;
     BOOL m_isGif = FALSE;
     std::atomic<BOOL> m_isPlaying{ FALSE };
     std::atomic<BOOL> m_exitRequested{ FALSE };
@@ -104,7 +79,6 @@ protected:
     HANDLE m_thread = nullptr;
     HANDLE m_exitEvent = nullptr;
     IPicture* m_stillPicture = nullptr;
-    const BYTE* m_data = nullptr;
     std::vector<AnimationFrame> m_frames;
     // The animation thread draws into the canvas while painting copies from it.
     CRITICAL_SECTION m_canvasLock;

@@ -1,10 +1,11 @@
-// The picture control: GIF parsing on bytes built here, robustness against mutated data
-// read from memory that faults past its end, and rendering and animation on a real
+// The GIF reader on bytes built here, robustness against mutated data read from memory that
+// faults past its end, and the picture control's loading, rendering and animation on a real
 // control on the Xvfb display.
 #include <gtest/gtest.h>
 #include "GifBuilder.h"
 #include "TestSupport.h"
 #include "../framework/AfxResource.h"
+#include "../picture/GifReader.h"
 #include "../picture/PictureEx.h"
 #include "../resources/resource.h"
 #include <random>
@@ -21,38 +22,12 @@ const COLORREF kRedRef = RGB(255, 0, 0), kGreenRef = RGB(0, 255, 0), kBlueRef = 
 class PictureProbe : public CPictureEx
 {
 public:
-    using CPictureEx::BlockLength;
-    using CPictureEx::ClassifyBlock;
-    using CPictureEx::ExtractNextFrame;
-    using CPictureEx::RewindToFirstBlock;
-    using CPictureEx::SkipBlock;
-    using CPictureEx::SkipToNextFrame;
-    using CPictureEx::SubBlockChainLength;
     using CPictureEx::m_currentFrame;
     using CPictureEx::m_exitEvent;
     using CPictureEx::m_frames;
-    using CPictureEx::m_globalColorTableSize;
-    using CPictureEx::m_parseOffset;
     using CPictureEx::m_stillPicture;
     using CPictureEx::m_thread;
 
-    // Parses `size` bytes at `data` the way a load does, without copying them.
-    void Attach(const BYTE* data, int size)
-    {
-        m_data = data;
-        m_dataSize = size;
-        m_globalColorTableSize = (size >= 13 && (data[10] & 0x80)) ? 3 * (1 << ((data[10] & 7) + 1)) : 0;
-        RewindToFirstBlock();
-    }
-    void Detach() { m_data = nullptr; }
-    int CountFrames()
-    {
-        RewindToFirstBlock();
-        int count = 0;
-        while (SkipToNextFrame())
-            ++count;
-        return count;
-    }
     COLORREF Pixel(int x, int y)
     {
         EnterCriticalSection(&m_canvasLock);
@@ -72,7 +47,7 @@ BOOL LoadBytes(CPictureEx& picture, const std::string& bytes)
     return result;
 }
 
-// ---- Parser ---------------------------------------------------------------------------
+// ---- Reader ---------------------------------------------------------------------------
 
 class ParserTest : public ::testing::Test
 {
@@ -80,21 +55,20 @@ protected:
     void Attach(const std::string& bytes)
     {
         data = bytes;
-        probe.Attach(reinterpret_cast<const BYTE*>(data.data()), static_cast<int>(data.size()));
+        reader.reset(new CGifReader(reinterpret_cast<const BYTE*>(data.data()), static_cast<int>(data.size())));
     }
-    void TearDown() override { probe.Detach(); }
-    PictureProbe probe;
+    std::unique_ptr<CGifReader> reader;
     std::string data;
 };
 
 TEST_F(ParserTest, ColourTableSizeFieldSevenGives768BytesAndTheFirstBlockAt781)
 {
     Attach(GifBuilder::Header(10, 10, 7, true) + ";");
-    EXPECT_EQ(probe.m_globalColorTableSize, 768);
-    EXPECT_EQ(probe.m_parseOffset, 781);
-    EXPECT_EQ(probe.ClassifyBlock(), Trailer);
+    EXPECT_EQ(reader->GlobalColorTableSize(), 768);
+    EXPECT_EQ(reader->Offset(), 781);
+    EXPECT_EQ(reader->ClassifyBlock(), Trailer);
     Attach(GifBuilder::Header(10, 10, 7, false) + ";");
-    EXPECT_EQ(probe.m_parseOffset, 13);
+    EXPECT_EQ(reader->Offset(), 13);
 }
 
 TEST_F(ParserTest, BlockKindsAndLengths)
@@ -102,8 +76,8 @@ TEST_F(ParserTest, BlockKindsAndLengths)
     std::string header = GifBuilder::Header(4, 4, 0, false);
     auto lengthOf = [&](const std::string& block, GifBlockKind expected) {
         Attach(header + block + ";");
-        EXPECT_EQ(probe.ClassifyBlock(), expected);
-        return probe.BlockLength();
+        EXPECT_EQ(reader->ClassifyBlock(), expected);
+        return reader->BlockLength();
     };
     EXPECT_EQ(lengthOf(";", Trailer), 1);
     EXPECT_EQ(lengthOf(GifBuilder::ControlBlock(10, 2), GraphicControlExtension), 8);
@@ -127,17 +101,17 @@ TEST_F(ParserTest, SubBlockChainCutOffByTheEndOfTheData)
 {
     std::string header = GifBuilder::Header(4, 4, 0, false);
     Attach(header + "\x21\xFE\x05" + "abc");
-    EXPECT_EQ(probe.SubBlockChainLength(15), 0);
-    EXPECT_EQ(probe.BlockLength(), 0);
-    EXPECT_FALSE(probe.SkipBlock());
-    EXPECT_EQ(probe.CountFrames(), 0);
+    EXPECT_EQ(reader->SubBlockChainLength(15), 0);
+    EXPECT_EQ(reader->BlockLength(), 0);
+    EXPECT_FALSE(reader->SkipBlock());
+    EXPECT_EQ(reader->CountFrames(), 0);
     // An extension byte at the very end classifies as nothing.
     Attach(header + "\x21");
-    EXPECT_EQ(probe.ClassifyBlock(), Unrecognized);
+    EXPECT_EQ(reader->ClassifyBlock(), Unrecognized);
     // A block that ends exactly at the end of the data may be skipped.
     Attach(header + GifBuilder::ControlBlock(1, 0));
-    EXPECT_TRUE(probe.SkipBlock());
-    EXPECT_EQ(probe.m_parseOffset, static_cast<int>(data.size()));
+    EXPECT_TRUE(reader->SkipBlock());
+    EXPECT_EQ(reader->Offset(), static_cast<int>(data.size()));
 }
 
 TEST_F(ParserTest, ApplicationAndCommentExtensionsAreSkippedAndFramesCounted)
@@ -148,7 +122,7 @@ TEST_F(ParserTest, ApplicationAndCommentExtensionsAreSkippedAndFramesCounted)
     gif.Comment("between").Image(0, 0, 4, 4, 1);
     gif.Control(20, 2).Comment("inside").Image(2, 2, 4, 4, 1);
     Attach(gif.Finish());
-    EXPECT_EQ(probe.CountFrames(), 3);
+    EXPECT_EQ(reader->CountFrames(), 3);
 }
 
 TEST_F(ParserTest, FrameIsRepackedWithItsExtensionsInOrder)
@@ -160,30 +134,21 @@ TEST_F(ParserTest, FrameIsRepackedWithItsExtensionsInOrder)
     std::string image = GifBuilder::ImageBlock(1, 2, 3, 4, std::vector<int>(12, 1));
     gif.Raw(control + comment + image).Image(0, 0, 8, 8, 0);
     Attach(gif.Finish());
-    int size = 0, disposal = -1;
-    DWORD delay = 0;
-    SIZE frameSize = { 0, 0 };
-    POINT position = { 0, 0 };
-    HGLOBAL block = probe.ExtractNextFrame(size, delay, frameSize, position, disposal);
-    ASSERT_NE(block, nullptr);
-    std::string packed(static_cast<const char*>(GlobalLock(block)), static_cast<size_t>(size));
-    GlobalUnlock(block);
-    GlobalFree(block);
-    EXPECT_EQ(packed, header + control + comment + image + ";");
-    EXPECT_EQ(delay, 0x1234u);
-    EXPECT_EQ(disposal, 3);
-    EXPECT_EQ(frameSize.cx, 3);
-    EXPECT_EQ(frameSize.cy, 4);
-    EXPECT_EQ(position.x, 1);
-    EXPECT_EQ(position.y, 2);
+    GifFrame frame;
+    ASSERT_TRUE(reader->ExtractNextFrame(frame));
+    EXPECT_EQ(std::string(frame.bytes.begin(), frame.bytes.end()), header + control + comment + image + ";");
+    EXPECT_EQ(frame.delay, 0x1234u);
+    EXPECT_EQ(frame.disposal, 3);
+    EXPECT_EQ(frame.size.cx, 3);
+    EXPECT_EQ(frame.size.cy, 4);
+    EXPECT_EQ(frame.position.x, 1);
+    EXPECT_EQ(frame.position.y, 2);
 
     // The second frame has no control extension: delay all bits set, disposal 0.
-    block = probe.ExtractNextFrame(size, delay, frameSize, position, disposal);
-    ASSERT_NE(block, nullptr);
-    GlobalFree(block);
-    EXPECT_EQ(delay, 0xFFFFFFFFu);
-    EXPECT_EQ(disposal, 0);
-    EXPECT_EQ(probe.ExtractNextFrame(size, delay, frameSize, position, disposal), nullptr);
+    ASSERT_TRUE(reader->ExtractNextFrame(frame));
+    EXPECT_EQ(frame.delay, 0xFFFFFFFFu);
+    EXPECT_EQ(frame.disposal, 0);
+    EXPECT_FALSE(reader->ExtractNextFrame(frame));
 }
 
 TEST(PictureLoad, VersionsAndFrameCounts)
@@ -348,22 +313,16 @@ TEST(PictureRobustness, MutatedDataIsNeverReadPastItsEnd)
             bytes.resize(bytes.size() - random() % (bytes.size() / 2));
             break;
         }
-        PictureProbe probe;
-        probe.Attach(guarded.Place(bytes), static_cast<int>(bytes.size()));
-        int frames = probe.CountFrames();
-        probe.RewindToFirstBlock();
-        int size = 0, disposal = 0;
-        DWORD delay = 0;
-        SIZE frameSize = { 0, 0 };
-        POINT position = { 0, 0 };
+        CGifReader reader(guarded.Place(bytes), static_cast<int>(bytes.size()));
+        int frames = reader.HasScreen() ? reader.CountFrames() : 0;
+        reader.RewindToFirstBlock();
+        GifFrame frame;
         int extracted = 0;
-        while (HGLOBAL block = probe.ExtractNextFrame(size, delay, frameSize, position, disposal)) {
-            ASSERT_GT(size, 0);
-            GlobalFree(block);
+        while (reader.HasScreen() && reader.ExtractNextFrame(frame)) {
+            ASSERT_GT(frame.bytes.size(), 0u);
             ++extracted;
         }
         EXPECT_LE(extracted, frames + 1);
-        probe.Detach();
         parsed += frames;
     }
     EXPECT_GT(parsed, 0);
