@@ -311,6 +311,22 @@ TEST_F(SearchTest, SecondSearchOnTheSameEngineUsesOnlyItsOwnKeywords)
 }
 
 
+TEST_F(SearchTest, FindingsComeInTheWalksOrderAcrossTwoRootKeys)
+{
+    // Depth first, subkeys in the registry's order, the user's root before the machine's.
+    Make("A\\" + keyword + "Inner\\Sub");
+    Make("B" + keyword);
+    Make("C\\D\\" + keyword + "Deep");
+    std::string machine = "Software\\" + kt::UniqueName("kltorder");
+    ASSERT_TRUE(kt::CreateKey(HKEY_LOCAL_MACHINE, machine + "\\" + keyword + "Machine"));
+    SearchResult r = Search(keyword, { 0, 0x80000001, 0x80000002, 0, 0 });
+    kt::DeleteTree(HKEY_LOCAL_MACHINE, machine);
+    std::vector<std::wstring> expected = { Full("A\\" + keyword + "Inner"), Full("B" + keyword),
+                                           Full("C\\D\\" + keyword + "Deep"),
+                                           kt::Widen("HKEY_LOCAL_MACHINE\\" + machine + "\\" + keyword + "Machine") };
+    EXPECT_EQ(r.paths, expected);
+}
+
 TEST_F(SearchTest, ALinkIsNeverWalkedButAMatchingLinkIsAFinding)
 {
     Make("Target\\" + keyword + "Inside");
