@@ -57,8 +57,7 @@ std::vector<std::wstring> Export(const char* root, const std::wstring& below)
 {
     std::string file = kt::ScratchDir("export") + "export.reg";
     kt::Run("regedit.exe /E \"" + file + "\" " + root);
-    std::string bytes = kt::ReadFileBytes(file);
-    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+    std::wstring text = kt::ReadUtf16(file);
     std::vector<std::wstring> sections;
     for (size_t at = 0; (at = text.find(L"\r\n[", at)) != std::wstring::npos; at += 2) {
         size_t end = text.find(L"\r\n\r\n", at + 2);
@@ -96,11 +95,7 @@ protected:
         Set(below, name, type, std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2));
     }
     BOOL Remove(char kind, const std::wstring& below) { return engine.RemoveEntry(kind, HKEY_CURRENT_USER, Below(below).c_str()); }
-    std::wstring BackupText()
-    {
-        std::string bytes = kt::ReadFileBytes(kt::Utf8(backup->Path()));
-        return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
-    }
+    std::wstring BackupText() { return kt::ReadUtf16(kt::Utf8(backup->Path())); }
 
     std::wstring base;
     std::string folder, report;

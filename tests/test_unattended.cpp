@@ -82,21 +82,7 @@ protected:
     {
         return kt::Run("\"" + EnglishProgram() + "\" \"/silent=" + report + "\" " + arguments, nullptr, 120000, errors);
     }
-    // The backups written beside the report.
-    std::vector<std::string> Backups()
-    {
-        std::string folder = report.substr(0, report.rfind('\\') + 1);
-        std::vector<std::string> found;
-        WIN32_FIND_DATAA data;
-        HANDLE search = FindFirstFileA((folder + "report-backup-*.reg").c_str(), &data);
-        if (search != INVALID_HANDLE_VALUE) {
-            do
-                found.push_back(folder + data.cFileName);
-            while (FindNextFileA(search, &data));
-            FindClose(search);
-        }
-        return found;
-    }
+    std::vector<std::string> Backups() { return kt::BackupsOf(report); }
     // The three findings of Seed(), in the search's order (enumeration order of the registry).
     std::vector<std::string> Findings(const std::string& reportText)
     {
@@ -145,12 +131,11 @@ TEST_F(UnattendedTest, DelRemovesEveryFindingAndNothingElse)
     // One backup beside the report holds the two removed trees, and not the one left.
     std::vector<std::string> backups = Backups();
     ASSERT_EQ(backups.size(), 1u);
-    std::string backup = kt::ReadFileBytes(backups[0]), backupText;
-    for (size_t i = 2; i + 1 < backup.size(); i += 2)
-        backupText += backup[i];
-    EXPECT_NE(backupText.find("[" + Full(keyword + "One\\Sub") + "]\r\n\"path\"=\"C:\\\\vm\"\r\n"), std::string::npos);
-    EXPECT_NE(backupText.find("[" + Full("Vendor\\" + keyword + "Two") + "]"), std::string::npos);
-    EXPECT_EQ(backupText.find(keyword + "Lock"), std::string::npos);
+    std::wstring backupText = kt::ReadUtf16(backups[0]);
+    EXPECT_NE(backupText.find(kt::Widen("[" + Full(keyword + "One\\Sub") + "]\r\n\"path\"=\"C:\\\\vm\"\r\n")),
+              std::wstring::npos);
+    EXPECT_NE(backupText.find(kt::Widen("[" + Full("Vendor\\" + keyword + "Two") + "]")), std::wstring::npos);
+    EXPECT_EQ(backupText.find(kt::Widen(keyword + "Lock")), std::wstring::npos);
 
     std::string text = AfterBanner(kt::ReadFileBytes(report));
     size_t results = text.find("\r\nResults:\r\n\r\n");

@@ -118,25 +118,12 @@ protected:
     std::string Full(const std::string& below) { return "HKEY_CURRENT_USER\\" + base + "\\" + below; }
     std::string Below(const std::string& below) { return base + "\\" + below; }
     void Make(const std::string& below) { ASSERT_TRUE(kt::CreateKey(HKEY_CURRENT_USER, Below(below))); }
-    // The backups beside the report, oldest name first, as text.
+    // The backups beside the report, by name, as text.
     std::vector<std::wstring> Backups()
     {
-        std::string folder = report.substr(0, report.rfind('\\') + 1);
-        std::vector<std::string> names;
-        WIN32_FIND_DATAA data;
-        HANDLE search = FindFirstFileA((folder + "report-backup-*.reg").c_str(), &data);
-        if (search != INVALID_HANDLE_VALUE) {
-            do
-                names.push_back(folder + data.cFileName);
-            while (FindNextFileA(search, &data));
-            FindClose(search);
-        }
-        std::sort(names.begin(), names.end());
         std::vector<std::wstring> texts;
-        for (const std::string& name : names) {
-            std::string bytes = kt::ReadFileBytes(name);
-            texts.emplace_back(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
-        }
+        for (const std::string& name : kt::BackupsOf(report))
+            texts.push_back(kt::ReadUtf16(name));
         return texts;
     }
     std::vector<std::string> ListPaths()
@@ -591,12 +578,7 @@ TEST_F(WindowTest, TheStartUpValueIsBackedUpAndComesBackFromTheBackup)
     std::vector<std::wstring> backups = Backups();
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_NE(backups[0].find(L"\r\n\"vmtray\"=\"C:\\\\vm\\\\vmtray.exe --quiet\"\r\n"), std::wstring::npos);
-    std::string folder = report.substr(0, report.rfind('\\') + 1);
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "report-backup-*.reg").c_str(), &found);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    FindClose(search);
-    EXPECT_EQ(kt::Run("reg.exe import \"" + folder + found.cFileName + "\""), 0u);
+    EXPECT_EQ(kt::Run("reg.exe import \"" + kt::BackupsOf(report)[0] + "\""), 0u);
     char data[64] = "";
     DWORD size = sizeof data;
     EXPECT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, run.c_str(), "vmtray", RRF_RT_REG_SZ, nullptr, data, &size), 0);

@@ -3,6 +3,7 @@
 #include "../../framework/AfxCore.h"
 #include <sddl.h>
 #include <winternl.h>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -294,6 +295,29 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes)
 bool FileExists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring ReadUtf16(const std::string& path)
+{
+    std::string bytes = ReadFileBytes(path);
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+}
+
+std::vector<std::string> BackupsOf(const std::string& reportPath)
+{
+    const std::string folder = reportPath.substr(0, reportPath.rfind('\\') + 1);
+    const std::string stem = reportPath.substr(0, reportPath.rfind('.'));
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA((stem + "-backup-*.reg").c_str(), &data);
+    if (search != INVALID_HANDLE_VALUE) {
+        do
+            found.push_back(folder + data.cFileName);
+        while (FindNextFileA(search, &data));
+        FindClose(search);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 bool Process::Running() const

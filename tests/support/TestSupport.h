@@ -53,6 +53,10 @@ void DeleteTreeW(HKEY root, const std::wstring& path);
 std::string ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+// A UTF-16LE text file as it is, byte-order mark included.
+std::wstring ReadUtf16(const std::string& path);
+// The backups written beside a report ("<report without extension>-backup-*.reg"), by name.
+std::vector<std::string> BackupsOf(const std::string& reportPath);
 
 // Processes.
 // Ends the process (if it still runs) when it goes out of scope, so that a failed
