@@ -272,13 +272,13 @@ void CSearchWalk::WalkStack(Worker& self)
         }
         frame->visitedOne = TRUE;
         BOOL endLoop = FALSE;
-        VisitChild(self, *frame, static_cast<DWORD>(index), endLoop);
+        SearchKey(self, *frame, static_cast<DWORD>(index), endLoop);
         if (endLoop)
             FinishFrame(self);
     }
 }
 
-void CSearchWalk::VisitChild(Worker& self, Frame& parent, DWORD index, BOOL& endLoop)
+void CSearchWalk::SearchKey(Worker& self, Frame& parent, DWORD index, BOOL& endLoop)
 {
     DWORD length = kSearchNameChars;
     if (::RegEnumKeyExW(parent.key, index, self.name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {

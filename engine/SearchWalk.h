@@ -49,7 +49,9 @@ private:
     void WalkStack(Worker& self);
     BOOL StealInto(Worker& thief);
     BOOL StealFrom(Worker& victim, Worker& thief);
-    void VisitChild(Worker& self, Frame& parent, DWORD index, BOOL& endLoop);
+    // Searches subkey `index` of the key `parent` holds: judges its name, opens it as itself
+    // and puts it on the stack to be walked; `endLoop` when the parent's loop is over.
+    void SearchKey(Worker& self, Frame& parent, DWORD index, BOOL& endLoop);
     void FinishFrame(Worker& self);
     BOOL Matches(const std::wstring& lowerName) const;
     void ReportUnopened(Worker& self, const wchar_t* name, size_t length);
