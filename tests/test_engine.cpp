@@ -402,24 +402,22 @@ const std::wstring kEmoji = L"\xD83D\xDE00";
 TEST_F(SearchTest, EveryNameIsWalkedAndMatchedAsUnicodeText)
 {
     const std::wstring kw = kt::Widen(keyword);
-    // Matches at several depths, below non-matching names in other scripts.
-    Make(kZhe + L"Key\\" + kw + kChinese);
-    Make(kOmega + L"\\" + kChinese + L"\\Deep" + kw + L"\\" + kEmoji + L"Child");
-    Make(L"Quarant\x00e4ne\\" + kw + L"\x00df");
-    Make(kw + kOmega + L"Top\\" + kZhe);
-    Make(kEmoji + L"\\Plain");
+    // Matches at several depths, below non-matching names in other scripts; the leading digits
+    // fix the registry's order.
+    Make(L"1" + kZhe + L"Key\\" + kw + kChinese);
+    Make(L"2" + kOmega + L"\\" + kChinese + L"\\Deep" + kw + L"\\" + kEmoji + L"Child");
+    Make(L"3Quarant\x00e4ne\\" + kw + L"\x00df");
+    Make(L"4" + kw + kOmega + L"Top\\" + kZhe);
+    Make(L"5" + kEmoji + L"\\Plain");
     SearchResult r = Search(keyword, kUserOnly, 0, 1);
-    std::vector<std::wstring> sorted = r.paths;
-    std::sort(sorted.begin(), sorted.end());
-    std::vector<std::wstring> expected = { Full(kZhe + L"Key\\" + kw + kChinese),
-                                           Full(kOmega + L"\\" + kChinese + L"\\Deep" + kw),
-                                           Full(L"Quarant\x00e4ne\\" + kw + L"\x00df"), Full(kw + kOmega + L"Top") };
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(sorted, expected);
+    std::vector<std::wstring> expected = { Full(L"1" + kZhe + L"Key\\" + kw + kChinese),
+                                           Full(L"2" + kOmega + L"\\" + kChinese + L"\\Deep" + kw),
+                                           Full(L"3Quarant\x00e4ne\\" + kw + L"\x00df"), Full(L"4" + kw + kOmega + L"Top") };
+    EXPECT_EQ(r.paths, expected);
     // Letters of the ANSI code page as it writes them, the others as <U+XXXX>.
     ASSERT_EQ(GetACP(), 1252u) << "the test prefix's ANSI code page";
-    EXPECT_NE(r.report.find("\\Quarant\xe4ne\\" + keyword + "\xdf\r\n"), std::string::npos) << r.report;
-    EXPECT_NE(r.report.find("\\<U+03A9>\\<U+4E2D><U+6587>\\Deep" + keyword + "\r\n"), std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("\\3Quarant\xe4ne\\" + keyword + "\xdf\r\n"), std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("\\2<U+03A9>\\<U+4E2D><U+6587>\\Deep" + keyword + "\r\n"), std::string::npos) << r.report;
     EXPECT_EQ(r.report.find("?"), std::string::npos);
 }
 

@@ -255,6 +255,23 @@ TEST_F(UnattendedTest, ABackupThatCannotBeWrittenLeavesEveryFindingInPlace)
     EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below("Vendor\\" + keyword + "Two")));
 }
 
+TEST_F(UnattendedTest, AHiddenNameInOneFindingFailsItAndTheRunGoesOn)
+{
+    Make(keyword + "Hidden\\Mid");
+    ASSERT_TRUE(kt::CreateNulNamedKey(HKEY_CURRENT_USER, kt::Widen(Below(keyword + "Hidden\\Mid")), L"x"));
+    Make(keyword + "Plain\\Sub");
+    Make(keyword + "Zlast");
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU /del"), 1u);
+    std::string text = kt::ReadFileBytes(report);
+    EXPECT_NE(text.find("\r\nResults:\r\n\r\n" + Full(keyword + "Hidden") + " - could not be removed\r\n" +
+                        Full(keyword + "Plain") + "\r\n" + Full(keyword + "Zlast") + "\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Hidden\\Mid")));
+    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Plain")));
+    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Zlast")));
+}
+
 TEST_F(UnattendedTest, AbbreviatedRootKeyRemovesItsFindings)
 {
     std::string machine = "Software\\" + kt::UniqueName("kltmachine");

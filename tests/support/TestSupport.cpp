@@ -34,7 +34,11 @@ std::string ScratchDir(const std::string& name)
     static std::atomic<int> counter{ 0 };
     std::string root = TestDir() + "..\\scratch\\";
     CreateDirectoryA(root.c_str(), nullptr);
-    std::string dir = root + name + "_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter) + "\\";
+    // Process ids come back in a later run; the clock makes the folder new all the same.
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    std::string dir = root + name + "_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter) + "_" +
+                      std::to_string(now.QuadPart % 100000000) + "\\";
     CreateDirectoryA(dir.c_str(), nullptr);
     return dir;
 }
