@@ -54,12 +54,9 @@ void CKlarnerApp::RunUnattended(CString strFileName, CString strKeyWords, CStrin
             continue;
         // Each finding names its own root key: everything up to its first backslash.
         const std::wstring path(entry->path);
-        const size_t backslash = path.find(L'\\');
-        BOOL removed = FALSE;
-        if (backslash != std::wstring::npos) {
-            HKEY root = HkeyFromName(CString(ReportSpelling(path.substr(0, backslash)).c_str()));
-            removed = engine.RemoveEntry(kKindKey, root, path.substr(backslash + 1).c_str());
-        }
+        std::wstring below;
+        HKEY root = SplitFullPath(path, below);
+        BOOL removed = engine.RemoveEntry(kKindKey, root, below.c_str());
         CString strKey(ReportSpelling(path).c_str());
         if (!removed) {
             m_text.LoadString(IDS_REMOVE_FAILED_SUFFIX);

@@ -141,7 +141,7 @@ BOOL CKlarnEngine::RemoveEntry(char kind, HKEY root, const wchar_t* path)
         if (wcslen(path) >= static_cast<size_t>(kDeletePathChars))
             return FALSE;
         // The floor is never removed, nor any key that holds part of it.
-        if (IsFloorKey((WidenAnsi(HkeyName(root)) + L"\\" + path).c_str()))
+        if (IsFloorKey(FullPath(root, path).c_str()))
             return FALSE;
         wchar_t szDelKey[kDeletePathChars] = L"";
         wcsncpy(szDelKey, path, kDeletePathChars - 1);
@@ -261,7 +261,7 @@ BOOL CKlarnEngine::DeleteKeyTree(HKEY root, wchar_t* path)
     if (OpenKeyExact(root, path, kTreeAccess, top) != ERROR_SUCCESS)
         return FALSE;
     KeyTree tree;
-    tree.rootPrefix = WidenAnsi(HkeyName(root)) + L"\\";
+    tree.rootPrefix = FullPath(root, std::wstring());
     // Nothing is removed unless all of it could be read and is safely in the backup.
     if (!ReadTree(std::move(top), path, length, tree) || !m_backup->Append(tree.text))
         return FALSE;
@@ -287,7 +287,7 @@ BOOL CKlarnEngine::DeleteRegValue(HKEY root, const wchar_t* keyPath, const wchar
     if (::RegQueryValueExW(hKey, valueName, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
         return FALSE;
     std::wstring text;
-    AppendRegSection(text, WidenAnsi(HkeyName(root)) + L"\\" + keyPath);
+    AppendRegSection(text, FullPath(root, keyPath));
     if (!AppendRegValue(text, valueName, wcslen(valueName), type, data.data(), size))
         return FALSE;
     text += L"\r\n";

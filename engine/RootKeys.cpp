@@ -45,12 +45,21 @@ HKEY RootKeyAt(int slot)
     return slot >= 0 && slot < kRootKeyCount ? kRootKeys[slot].handle : nullptr;
 }
 
-BOOL IsRootKeyName(const char* name)
+HKEY SplitFullPath(const std::wstring& fullPath, std::wstring& below)
 {
-    for (const RootKey& root : kRootKeys)
-        if (strcmp(name, root.name) == 0)
-            return TRUE;
-    return FALSE;
+    const size_t backslash = fullPath.find(L'\\');
+    below = backslash == std::wstring::npos ? std::wstring() : fullPath.substr(backslash + 1);
+    // Root key names are ASCII: a name with any other character names none of them.
+    std::string name;
+    for (wchar_t c : fullPath.substr(0, backslash))
+        name += c < 0x80 ? static_cast<char>(c) : '?';
+    return HkeyFromName(CString(name.c_str()));
+}
+
+std::wstring FullPath(HKEY root, const std::wstring& below)
+{
+    CString name = HkeyName(root);
+    return std::wstring(name.GetString(), name.GetString() + name.GetLength()) + L"\\" + below;
 }
 
 CString CanonicalRootKeyName(const char* text)

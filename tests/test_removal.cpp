@@ -55,16 +55,10 @@ std::vector<std::wstring> Dump(HKEY root, const std::wstring& path)
 // The registry editor's export of a whole root key, as sections, those below `below` only.
 std::vector<std::wstring> Export(const char* root, const std::wstring& below)
 {
-    std::string file = kt::ScratchDir("export") + "export.reg";
-    kt::Run("regedit.exe /E \"" + file + "\" " + root);
-    std::wstring text = kt::ReadUtf16(file);
     std::vector<std::wstring> sections;
-    for (size_t at = 0; (at = text.find(L"\r\n[", at)) != std::wstring::npos; at += 2) {
-        size_t end = text.find(L"\r\n\r\n", at + 2);
-        std::wstring section = text.substr(at + 2, end == std::wstring::npos ? std::wstring::npos : end - at - 2);
+    for (const std::wstring& section : kt::ExportSections(root))
         if (section.find(below) != std::wstring::npos)
             sections.push_back(section);
-    }
     return sections;
 }
 

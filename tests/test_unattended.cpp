@@ -35,23 +35,6 @@ std::string AfterBanner(const std::string& report)
     return m.suffix().str();
 }
 
-// Registry export as sections "[key]" + values, ASCII only (the export is UTF-16LE).
-std::vector<std::string> Snapshot(const char* root)
-{
-    std::string file = kt::ScratchDir("snapshot") + "export.reg";
-    kt::Run("regedit.exe /E \"" + file + "\" " + root);
-    std::string wide = kt::ReadFileBytes(file), text;
-    for (size_t i = 2; i + 1 < wide.size(); i += 2)
-        text += wide[i];
-    std::vector<std::string> sections;
-    size_t at = 0;
-    while ((at = text.find("\r\n[", at)) != std::string::npos) {
-        size_t end = text.find("\r\n\r\n", at + 2);
-        sections.push_back(text.substr(at + 2, end == std::string::npos ? std::string::npos : end - at - 2));
-        at += 2;
-    }
-    return sections;
-}
 
 class UnattendedTest : public ::testing::Test
 {
@@ -124,10 +107,10 @@ TEST_F(UnattendedTest, SearchListsFindingsAndRemovesNothing)
 TEST_F(UnattendedTest, DelRemovesEveryFindingAndNothingElse)
 {
     Seed();
-    std::vector<std::string> before = Snapshot("HKEY_CURRENT_USER");
+    std::vector<std::wstring> before = kt::ExportSections("HKEY_CURRENT_USER");
     ASSERT_GT(before.size(), 10u);
     EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKEY_CURRENT_USER /del"), 1u) << "one removal failed";
-    std::vector<std::string> after = Snapshot("HKEY_CURRENT_USER");
+    std::vector<std::wstring> after = kt::ExportSections("HKEY_CURRENT_USER");
     // One backup beside the report holds the two removed trees, and not the one left.
     std::vector<std::string> backups = Backups();
     ASSERT_EQ(backups.size(), 1u);
@@ -154,12 +137,12 @@ TEST_F(UnattendedTest, DelRemovesEveryFindingAndNothingElse)
     EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below("Legacy\\" + keyword + "Old")));
 
     // Everything else is exactly as before: the snapshot less the two removed trees.
-    std::vector<std::string> expected;
-    for (const std::string& section : before) {
+    std::vector<std::wstring> expected;
+    for (const std::wstring& section : before) {
         bool removed = false;
-        for (const std::string& gone : { Full(keyword + "One"), Full("Vendor\\" + keyword + "Two") })
-            if (section.compare(0, gone.size() + 2, "[" + gone + "]") == 0 ||
-                section.compare(0, gone.size() + 2, "[" + gone + "\\") == 0)
+        for (const std::wstring& gone : { kt::Widen(Full(keyword + "One")), kt::Widen(Full("Vendor\\" + keyword + "Two")) })
+            if (section.compare(0, gone.size() + 2, L"[" + gone + L"]") == 0 ||
+                section.compare(0, gone.size() + 2, L"[" + gone + L"\\") == 0)
                 removed = true;
         if (!removed)
             expected.push_back(section);

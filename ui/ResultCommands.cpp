@@ -100,10 +100,8 @@ void CKlarnerDlg::RemoveTickedFindings()
                     continue;
                 const std::wstring exactPath = m_resultList.GetItemTextW(i, 1);
                 CString kind = m_resultList.GetItemText(i, 2);
-                const size_t p = exactPath.find(L'\\');
-                std::wstring sub = p != std::wstring::npos ? exactPath.substr(p + 1) : std::wstring();
-                CString rootName(ReportSpelling(exactPath.substr(0, p)).c_str());
-                HKEY root = HkeyFromName(rootName);
+                std::wstring sub;
+                HKEY root = SplitFullPath(exactPath, sub);
                 const char kindLetter = kind.IsEmpty() ? '\0' : kind.GetAt(0);
                 CString path(ReportSpelling(exactPath).c_str());
                 if (engine.RemoveEntry(kindLetter, root, sub.c_str()) || FindingIsGone(kindLetter, root, sub)) {

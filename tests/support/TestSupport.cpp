@@ -68,11 +68,7 @@ std::string UniqueName(const char* prefix)
 
 bool CreateKey(HKEY root, const std::string& path)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    return CreateKeyW(root, Widen(path));
 }
 
 bool KeyExists(HKEY root, const std::string& path)
@@ -305,6 +301,19 @@ std::wstring ReadUtf16(const std::string& path)
 {
     std::string bytes = ReadFileBytes(path);
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+}
+
+std::vector<std::wstring> ExportSections(const char* root)
+{
+    std::string file = ScratchDir("export") + "export.reg";
+    Run("regedit.exe /E \"" + file + "\" " + root);
+    std::wstring text = ReadUtf16(file);
+    std::vector<std::wstring> sections;
+    for (size_t at = 0; (at = text.find(L"\r\n[", at)) != std::wstring::npos; at += 2) {
+        size_t end = text.find(L"\r\n\r\n", at + 2);
+        sections.push_back(text.substr(at + 2, end == std::wstring::npos ? std::wstring::npos : end - at - 2));
+    }
+    return sections;
 }
 
 std::vector<std::string> BackupsOf(const std::string& reportPath)

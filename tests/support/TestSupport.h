@@ -55,6 +55,8 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 // A UTF-16LE text file as it is, byte-order mark included.
 std::wstring ReadUtf16(const std::string& path);
+// The registry editor's export of a whole root key (regedit /E), as its "[key]" sections.
+std::vector<std::wstring> ExportSections(const char* root);
 // The backups written beside a report ("<report without extension>-backup-*.reg"), by name.
 std::vector<std::string> BackupsOf(const std::string& reportPath);
 
