@@ -7,7 +7,9 @@
 #include "../ui/KlarnerDlg.h"
 #include <commctrl.h>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
 
 namespace {
 const char* const kLanguages[] = { "de-de", "en-us" };
@@ -46,29 +48,8 @@ BOOL SplitModulePath(const char* path, char* drive, char* dir, char* name)
            CopyWhole(dir, kModuleDirChars, rest, static_cast<size_t>(base - rest)) &&
            CopyWhole(name, kModuleNameChars, base, nameLength);
 }
-
-// Plain case-sensitive substring search, first spelling before the second.
-const char* FindSwitch(const char* argument, const char* first, const char* second)
-{
-    const char* place = strstr(argument, first);
-    return place ? place : strstr(argument, second);
 }
 
-BOOL AnyArgumentHolds(int argc, char* argv[], const char* first, const char* second)
-{
-    for (int i = 1; i < argc; ++i)
-        if (FindSwitch(argv[i], first, second))
-            return TRUE;
-    return FALSE;
-}
-
-BOOL AsksForUsage(int argc, char* argv[])
-{
-    return AnyArgumentHolds(argc, argv, "/?", "/?") || AnyArgumentHolds(argc, argv, "/help", "/HELP");
-}
-
-// A GUI program has a standard error only when its starter gave it one (a redirection, or a
-// tool that captures the output); then the text goes there, else nowhere.
 void WriteStandardError(const char* text)
 {
     HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
@@ -78,6 +59,15 @@ void WriteStandardError(const char* text)
     ::WriteFile(error, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
     ::WriteFile(error, "\r\n", 2, &written, nullptr);
 }
+
+void EnterUnattendedMode()
+{
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    _set_error_mode(_OUT_TO_STDERR);
+    std::set_terminate([] {
+        WriteStandardError("Velmora Klarner: internal error");
+        ::ExitProcess(kExitInternalError);
+    });
 }
 
 CKlarnerApp::CKlarnerApp() {}
@@ -122,6 +112,15 @@ void CKlarnerApp::ShowUsage()
     Tell(m_text, AfxGetAppName(), MB_OK | MB_ICONINFORMATION);
 }
 
+void CKlarnerApp::RefuseUsage(UINT reasonId, const char* what)
+{
+    // A mistyped command line must not quietly run with defaults on many machines.
+    m_text.LoadString(reasonId);
+    WriteStandardError(m_text + what);
+    ShowUsage();
+    m_exitCode = kExitBadUsage;
+}
+
 BOOL CKlarnerApp::LoadLanguageLibrary(const char* szFullModuleFileName, BOOL pathComplete)
 {
     char szModDrive[kModuleDriveChars] = "";
@@ -162,7 +161,11 @@ BOOL CKlarnerApp::InitInstance()
 {
     // Known before anything can fail: an unattended run shows no window at all, not even for
     // the failures of start-up.
-    m_unattended = AnyArgumentHolds(__argc, __argv, "/SILENT", "/silent");
+    CommandLineValues early;
+    ParseCommandLine(__argc, __argv, early);
+    m_unattended = early.silent;
+    if (m_unattended)
+        EnterUnattendedMode();
 
     char szFullModuleFileName[MAX_PATH] = "";
     DWORD length = ::GetModuleFileNameA(nullptr, szFullModuleFileName, MAX_PATH);
@@ -177,7 +180,7 @@ BOOL CKlarnerApp::InitInstance()
         return FALSE;
 
     // The usage needs no rights and takes no turn: it only needs the texts.
-    if (AsksForUsage(__argc, __argv)) {
+    if (early.usage) {
         ShowUsage();
         return FALSE;
     }
@@ -201,15 +204,12 @@ BOOL CKlarnerApp::InitInstance()
     ReadCommandLine(__argc, __argv, values);
 
     if (values.silent) {
-        if (!values.badArgument.IsEmpty()) {
-            // A mistyped switch must not quietly run with defaults on many machines.
-            m_text.LoadString(IDS_UNKNOWN_ARGUMENT);
-            WriteStandardError(m_text + values.badArgument);
-            ShowUsage();
-            m_exitCode = kExitBadUsage;
-            return FALSE;
-        }
-        RunUnattended(values.strFileName, values.strKeyWords, values.strHkeyName);
+        if (!values.badArgument.IsEmpty())
+            RefuseUsage(IDS_UNKNOWN_ARGUMENT, values.badArgument);
+        else if (!values.conflictingSwitch.IsEmpty())
+            RefuseUsage(IDS_CONFLICTING_SWITCH, values.conflictingSwitch);
+        else
+            RunUnattended(values.strFileName, values.strKeyWords, values.strHkeyName);
         return FALSE;
     }
 
@@ -226,43 +226,14 @@ BOOL CKlarnerApp::InitInstance()
 
 CString CKlarnerApp::GetSwitchValue(const char* place)
 {
-    CString strParam;
-    const char* equals = strchr(place, '=');
-    if (!equals)
-        return strParam;
-    const char* value = equals + 1;
-    strParam = CString(value, static_cast<int>(strcspn(value, "/")));
-    if (!strParam.IsEmpty() && strParam.GetAt(strParam.GetLength() - 1) == ' ')
-        strParam = strParam.Left(strParam.GetLength() - 1);
-    return strParam;
+    return SwitchValue(place);
 }
 
 void CKlarnerApp::ReadCommandLine(int argc, char* argv[], CommandLineValues& values)
 {
-    for (int i = 1; i < argc; ++i) {
-        const char* argument = argv[i];
-        BOOL holdsSwitch = FALSE;
-        if (FindSwitch(argument, "/del", "/DEL")) {
-            m_delete = 1;
-            holdsSwitch = TRUE;
-        }
-        if (const char* place = FindSwitch(argument, "/SILENT", "/silent")) {
-            values.strFileName = GetSwitchValue(place);
-            values.silent = 1;
-            holdsSwitch = TRUE;
-        }
-        if (const char* place = FindSwitch(argument, "/KEYWORDS", "/keywords")) {
-            values.strKeyWords = GetSwitchValue(place);
-            holdsSwitch = TRUE;
-        }
-        if (const char* place = FindSwitch(argument, "/HKEY", "/hkey")) {
-            // Abbreviations and any letter case name the root key too; anything else is empty.
-            values.strHkeyName = CanonicalRootKeyName(GetSwitchValue(place));
-            holdsSwitch = TRUE;
-        }
-        if (!holdsSwitch && values.badArgument.IsEmpty())
-            values.badArgument = argument;
-    }
+    ParseCommandLine(argc, argv, values);
+    if (values.remove)
+        m_delete = 1;
 }
 
 BOOL CKlarnerApp::IsWin9x()

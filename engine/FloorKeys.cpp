@@ -2,7 +2,8 @@
 //   {software}    a hive's software root: HKLM\SOFTWARE, its 32-bit view, HKCU\Software and
 //                 the Software key of every loaded user hive
 //   {classes}     a place where classes are registered: HKEY_CLASSES_ROOT, its 32-bit view,
-//                 the Classes keys of the machine and of the users
+//                 the Classes keys of the machine and of the users, and the 32-bit
+//                 class container inside each
 //   {controlset}  CurrentControlSet and ControlSet001 to ControlSet999
 //   {any}         any one name (within a name: any run of characters)
 #include "FloorKeys.h"
@@ -26,6 +27,7 @@ const wchar_t* const kFloorKeys[] = {
     L"{software}\\Microsoft\\Windows\\CurrentVersion\\Run",
     L"{software}\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
     L"{software}\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+    L"{software}\\Microsoft\\Windows NT\\CurrentVersion",
     // Classes.
     L"{classes}\\CLSID",
     L"{classes}\\Interface",
@@ -42,6 +44,11 @@ const wchar_t* const kFloorKeys[] = {
     L"HKEY_LOCAL_MACHINE\\SYSTEM\\{controlset}\\Services",
     L"HKEY_LOCAL_MACHINE\\SYSTEM\\{controlset}\\Control",
     L"HKEY_LOCAL_MACHINE\\SYSTEM\\{controlset}\\Enum",
+    L"HKEY_LOCAL_MACHINE\\SYSTEM\\{controlset}\\Hardware Profiles",
+    L"HKEY_LOCAL_MACHINE\\SYSTEM\\Select",
+    L"HKEY_LOCAL_MACHINE\\SYSTEM\\Setup",
+    L"HKEY_LOCAL_MACHINE\\SYSTEM\\MountedDevices",
+    L"HKEY_LOCAL_MACHINE\\SYSTEM\\WPA",
 };
 
 const struct
@@ -55,19 +62,26 @@ const struct
     { L"{classes}",
       { L"HKEY_CLASSES_ROOT", L"HKEY_CLASSES_ROOT\\Wow6432Node", L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes",
         L"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Classes", L"HKEY_CURRENT_USER\\Software\\Classes",
-        L"HKEY_USERS\\{any}\\Software\\Classes", L"HKEY_USERS\\{any}_Classes" } },
+        L"HKEY_USERS\\{any}\\Software\\Classes", L"HKEY_USERS\\{any}_Classes",
+        // The 32-bit class containers inside each of those.
+        L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Wow6432Node", L"HKEY_CURRENT_USER\\Software\\Classes\\Wow6432Node",
+        L"HKEY_USERS\\{any}\\Software\\Classes\\Wow6432Node", L"HKEY_USERS\\{any}_Classes\\Wow6432Node" } },
     { L"{controlset}", { L"CurrentControlSet", L"ControlSet{nnn}" } },
 };
 
 typedef std::vector<std::wstring> Names;
 
+// Empty names (a trailing backslash, or two in a row) name no key: the registry skips them
+// when it opens a path, so the floor does too, or "Environment\\" would slip past it.
 Names SplitLowered(const std::wstring& path)
 {
     Names names;
     size_t start = 0;
     for (;;) {
         size_t end = path.find(L'\\', start);
-        names.push_back(Lowered(path.c_str() + start, (end == std::wstring::npos ? path.size() : end) - start));
+        const size_t length = (end == std::wstring::npos ? path.size() : end) - start;
+        if (length > 0)
+            names.push_back(Lowered(path.c_str() + start, length));
         if (end == std::wstring::npos)
             return names;
         start = end + 1;

@@ -47,6 +47,21 @@ void CKlarnEngine::SplitSearchTerms(const char* text, CStringArray& terms)
     }
 }
 
+int CKlarnEngine::CountSearchTerms(const char* keywords)
+{
+    CStringArray terms;
+    SplitSearchTerms(keywords, terms);
+    return terms.GetSize();
+}
+
+BOOL CKlarnEngine::UnreadableInMatch() const
+{
+    for (const UnreadableKey& key : m_unreadable)
+        if (key.inMatch)
+            return TRUE;
+    return FALSE;
+}
+
 CmdListEntry* CKlarnEngine::ScanRegistry(char* keywords, CmdListEntry* cmdList, const RootKeySlot* rootKeys,
                                          HANDLE hReport, LONG* stopFlag)
 {
@@ -90,6 +105,7 @@ CmdListEntry* CKlarnEngine::ScanRegistry(char* keywords, CmdListEntry* cmdList, 
     }
     for (const std::string& line : result.lines)
         WriteReportLine(line.c_str(), m_hReport);
+    m_unreadable = std::move(result.unreadable);
 
     WriteReportLine("", m_hReport);
     WriteReportLine("", m_hReport);
@@ -171,75 +187,78 @@ const REGSAM kTreeAccess = KEY_READ | DELETE;
 const wchar_t kLinkValueName[] = L"SymbolicLinkValue";
 
 // Reads one key's values into `text`; FALSE when one of them cannot be read or written (the
-// backup would be incomplete). A registry link shows itself here: its only value is its
-// target, of type REG_LINK; then `isLink` is set, `target` receives it and `text` stays.
-BOOL ReadValues(HKEY key, DWORD values, DWORD nameChars, DWORD dataBytes, std::wstring& text, BOOL& isLink,
-                std::wstring& target)
+// backup would be incomplete).
+BOOL ReadValues(HKEY key, DWORD values, DWORD nameChars, DWORD dataBytes, std::wstring& text)
 {
     std::vector<wchar_t> name(nameChars + 1);
     std::vector<BYTE> data(dataBytes + sizeof(wchar_t));
-    std::wstring lines;
     for (DWORD i = 0; i < values; ++i) {
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD size = static_cast<DWORD>(data.size());
         DWORD type = 0;
         if (::RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
             return FALSE;
-        if (values == 1 && type == REG_LINK && std::wstring(name.data(), nameLength) == kLinkValueName) {
-            target.assign(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
-            isLink = TRUE;
-            return TRUE;
-        }
-        if (!AppendRegValue(lines, name.data(), nameLength, type, data.data(), size))
+        if (!AppendRegValue(text, name.data(), nameLength, type, data.data(), size))
             return FALSE;
     }
-    text += lines;
     return TRUE;
 }
 
-// `path` is the working path below the root (kDeletePathChars), `length` its length.
-BOOL ReadTree(CRegKeyOwner key, wchar_t* path, size_t length, KeyTree& tree)
+// A registry link's target, as its target value holds it.
+std::wstring LinkTarget(HKEY key)
+{
+    DWORD type = 0, size = 0;
+    if (::RegQueryValueExW(key, kLinkValueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return std::wstring();
+    std::vector<BYTE> data(size + sizeof(wchar_t));
+    if (::RegQueryValueExW(key, kLinkValueName, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+        return std::wstring();
+    return std::wstring(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
+}
+
+// `key` was opened as itself from `base` and `name`; `path` is the working path below the
+// root (kDeletePathChars), `length` its length.
+BOOL ReadTree(CRegKeyOwner key, HKEY base, const wchar_t* name, wchar_t* path, size_t length, KeyTree& tree)
 {
     const std::wstring fullPath = tree.rootPrefix + std::wstring(path, length);
     DWORD subkeys = 0, values = 0, nameChars = 0, dataBytes = 0;
     if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, &nameChars, &dataBytes,
                            nullptr, nullptr) != ERROR_SUCCESS)
         return FALSE;
-    std::wstring section, target;
-    BOOL isLink = FALSE;
-    AppendRegSection(section, fullPath);
-    if (!ReadValues(key, values, nameChars, dataBytes, section, isLink, target))
-        return FALSE;
-    if (isLink) {
+    if (IsRegistryLink(base, name, key)) {
         // A link holds nothing but its target; a link with subkeys could not be restored.
         if (subkeys != 0)
             return FALSE;
-        AppendRegLinkComment(tree.text, fullPath, target);
+        AppendRegLinkComment(tree.text, fullPath, LinkTarget(key));
         tree.keys.push_back(std::move(key));
         return TRUE;
     }
+    std::wstring section;
+    // A name that the export format cannot carry (a line break in it) could not be restored.
+    if (!AppendRegSection(section, fullPath) || !ReadValues(key, values, nameChars, dataBytes, section))
+        return FALSE;
     tree.text += section;
     tree.text += L"\r\n";
     HKEY parent = key;
     tree.keys.push_back(std::move(key));
 
-    wchar_t name[kSearchNameChars];
+    wchar_t childName[kSearchNameChars];
     for (DWORD i = 0; i < subkeys; ++i) {
         DWORD nameLength = kSearchNameChars;
-        if (::RegEnumKeyExW(parent, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (::RegEnumKeyExW(parent, i, childName, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             return FALSE;
         // A name that does not open as itself (empty, or with a NUL in it) cannot be backed up.
-        if (nameLength == 0 || wcslen(name) != nameLength)
+        if (nameLength == 0 || wcslen(childName) != nameLength)
             return FALSE;
         // A subkey path that does not fit the working buffer cannot be removed.
         if (length + 1 + nameLength >= static_cast<size_t>(kDeletePathChars))
             return FALSE;
         CRegKeyOwner child;
-        if (OpenSubKey(parent, name, kTreeAccess, child) != ERROR_SUCCESS)
+        if (OpenSubKey(parent, childName, kTreeAccess, child) != ERROR_SUCCESS)
             return FALSE;
         path[length] = L'\\';
-        memcpy(path + length + 1, name, (nameLength + 1) * sizeof(wchar_t));
-        BOOL read = ReadTree(std::move(child), path, length + 1 + nameLength, tree);
+        memcpy(path + length + 1, childName, (nameLength + 1) * sizeof(wchar_t));
+        BOOL read = ReadTree(std::move(child), parent, childName, path, length + 1 + nameLength, tree);
         path[length] = L'\0';
         if (!read)
             return FALSE;
@@ -263,7 +282,7 @@ BOOL CKlarnEngine::DeleteKeyTree(HKEY root, wchar_t* path)
     KeyTree tree;
     tree.rootPrefix = FullPath(root, std::wstring());
     // Nothing is removed unless all of it could be read and is safely in the backup.
-    if (!ReadTree(std::move(top), path, length, tree) || !m_backup->Append(tree.text))
+    if (!ReadTree(std::move(top), root, path, path, length, tree) || !m_backup->Append(tree.text))
         return FALSE;
     // Children before their parents. Only keys that were read go: a subkey added meanwhile
     // makes its parent's deletion fail, and the removal with it.
@@ -287,8 +306,7 @@ BOOL CKlarnEngine::DeleteRegValue(HKEY root, const wchar_t* keyPath, const wchar
     if (::RegQueryValueExW(hKey, valueName, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
         return FALSE;
     std::wstring text;
-    AppendRegSection(text, FullPath(root, keyPath));
-    if (!AppendRegValue(text, valueName, wcslen(valueName), type, data.data(), size))
+    if (!AppendRegSection(text, FullPath(root, keyPath)) || !AppendRegValue(text, valueName, wcslen(valueName), type, data.data(), size))
         return FALSE;
     text += L"\r\n";
     if (!m_backup->Append(text))

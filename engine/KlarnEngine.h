@@ -6,6 +6,7 @@
 #include "../framework/CStringArray.h"
 #include "CmdList.h"
 #include "RootKeys.h"
+#include "SearchWalk.h"
 #include <string>
 #include <vector>
 
@@ -25,6 +26,13 @@ public:
     // Deletes a 'K' finding with its subtree or a 'V' finding's value, once what it holds is
     // in the backup; TRUE when it is gone. Without a backup nothing is removed.
     BOOL RemoveEntry(char kind, HKEY root, const wchar_t* path);
+
+    // The number of keywords that a keyword text yields (0: it would search for nothing).
+    int CountSearchTerms(const char* keywords);
+    // The keys the last search could not open, in walk order.
+    const std::vector<UnreadableKey>& UnreadableKeys() const { return m_unreadable; }
+    // Whether one of them lies at or below a key whose name matches: a leftover may hide there.
+    BOOL UnreadableInMatch() const;
 
     // Where removals are backed up first (the caller keeps it); null: nothing can be removed.
     void SetBackup(CRegBackup* backup) { m_backup = backup; }
@@ -54,4 +62,5 @@ private:
     CRegBackup* m_backup = nullptr;
     int m_searchThreads = 0;
     LONG* m_keysSearched = nullptr;
+    std::vector<UnreadableKey> m_unreadable;
 };

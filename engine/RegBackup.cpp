@@ -54,11 +54,14 @@ void AppendHex(std::wstring& out, size_t lineLength, const BYTE* data, DWORD siz
 }
 }
 
-void AppendRegSection(std::wstring& out, const std::wstring& fullPath)
+BOOL AppendRegSection(std::wstring& out, const std::wstring& fullPath)
 {
+    if (!Writable(fullPath.c_str(), fullPath.size()))
+        return FALSE;
     out += L'[';
     out += fullPath;
     out += L"]\r\n";
+    return TRUE;
 }
 
 BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, DWORD type, const BYTE* data,
@@ -123,17 +126,21 @@ CRegBackup::~CRegBackup()
 
 std::wstring CRegBackup::NameFor(const std::wstring& reportPath, const SYSTEMTIME& time, int attempt)
 {
-    // The extension of the file name only: a dot in a folder name is not one.
+    // The extension of the file name only: a dot in a folder name is not one, and neither is
+    // the last dot of a date ("report-07.12.2026").
     size_t nameStart = reportPath.find_last_of(L"\\/");
     nameStart = nameStart == std::wstring::npos ? 0 : nameStart + 1;
     size_t dot = reportPath.rfind(L'.');
-    std::wstring stem = (dot != std::wstring::npos && dot > nameStart) ? reportPath.substr(0, dot) : reportPath;
-    wchar_t suffix[48];
+    const bool isExtension = dot != std::wstring::npos && dot > nameStart && dot + 1 < reportPath.size() &&
+                             reportPath.find_first_not_of(L"0123456789", dot + 1) != std::wstring::npos;
+    std::wstring stem = isExtension ? reportPath.substr(0, dot) : reportPath;
+    wchar_t suffix[64];
+    swprintf(suffix, 64, L"-backup-%04u%02u%02u-%02u%02u%02u", time.wYear, time.wMonth, time.wDay, time.wHour,
+             time.wMinute, time.wSecond);
+    std::wstring name = stem + suffix;
     if (attempt > 1)
-        swprintf(suffix, 48, L"-backup-%02u%02u%02u-%d.reg", time.wHour, time.wMinute, time.wSecond, attempt);
-    else
-        swprintf(suffix, 48, L"-backup-%02u%02u%02u.reg", time.wHour, time.wMinute, time.wSecond);
-    return stem + suffix;
+        name += L"-" + std::to_wstring(attempt);
+    return name + L".reg";
 }
 
 BOOL CRegBackup::Create()

@@ -22,7 +22,8 @@ public:
     // The backup file; empty until it was created.
     const std::wstring& Path() const { return m_path; }
 
-    // "<report path without its extension>-backup-HHMMSS[-n].reg" (n from 2 on, when taken).
+    // "<report path without its extension>-backup-YYYYMMDD-HHMMSS[-n].reg" (n from 2 on, when
+    // taken). An "extension" of digits only is part of a date in the name, not an extension.
     static std::wstring NameFor(const std::wstring& reportPath, const SYSTEMTIME& time, int attempt);
 
 private:
@@ -35,8 +36,10 @@ private:
     BOOL m_failed = FALSE;
 };
 
-// The parts of the export text. A key's section header, "[full path]".
-void AppendRegSection(std::wstring& out, const std::wstring& fullPath);
+// The parts of the export text. A key's section header, "[full path]"; FALSE (and nothing
+// appended) when the path holds a character the format cannot carry in a key name: a line
+// break would end the header early, and the import would put the key's values elsewhere.
+BOOL AppendRegSection(std::wstring& out, const std::wstring& fullPath);
 // One value line (or lines: long byte lists are wrapped as the registry editor wraps them).
 // FALSE when the name cannot be written in the format (it holds CR, LF or NUL).
 BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, DWORD type, const BYTE* data,

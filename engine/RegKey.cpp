@@ -5,7 +5,12 @@
 
 namespace {
 const NTSTATUS kStatusKeyDeleted = static_cast<NTSTATUS>(0xC000017CL);
+const NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005L);
+const NTSTATUS kStatusBufferTooSmall = static_cast<NTSTATUS>(0xC0000023L);
+const int kKeyNameInformation = 3;
+const wchar_t kLinkValueName[] = L"SymbolicLinkValue";
 typedef NTSTATUS(NTAPI* NtDeleteKeyProc)(HANDLE);
+typedef NTSTATUS(NTAPI* NtQueryKeyProc)(HANDLE, int, PVOID, ULONG, PULONG);
 typedef ULONG(NTAPI* RtlNtStatusToDosErrorProc)(NTSTATUS);
 }
 
@@ -73,15 +78,59 @@ LONG OpenKeyExact(HKEY root, const wchar_t* path, REGSAM access, CRegKeyOwner& k
     return ERROR_SUCCESS;
 }
 
+namespace {
+FARPROC NativeFunction(const char* name)
+{
+    static const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll ? ::GetProcAddress(ntdll, name) : nullptr;
+}
+
+// The kernel's full name of an open key ("\\REGISTRY\\..."); empty when it cannot be had.
+std::wstring KernelName(HKEY key)
+{
+    static const NtQueryKeyProc queryKey =
+        reinterpret_cast<NtQueryKeyProc>(reinterpret_cast<void*>(NativeFunction("NtQueryKey")));
+    if (!queryKey)
+        return std::wstring();
+    std::vector<BYTE> buffer(512);
+    for (;;) {
+        ULONG needed = 0;
+        NTSTATUS status = queryKey(key, kKeyNameInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if ((status == kStatusBufferOverflow || status == kStatusBufferTooSmall) && needed > buffer.size()) {
+            buffer.resize(needed);
+            continue;
+        }
+        if (status < 0)
+            return std::wstring();
+        ULONG bytes = 0;
+        memcpy(&bytes, buffer.data(), sizeof bytes);
+        return std::wstring(reinterpret_cast<const wchar_t*>(buffer.data() + sizeof(ULONG)), bytes / sizeof(wchar_t));
+    }
+}
+}
+
+BOOL IsRegistryLink(HKEY base, const wchar_t* path, HKEY opened)
+{
+    CRegKeyOwner followed;
+    if (::RegOpenKeyExW(base, path, 0, KEY_QUERY_VALUE, followed.Receive()) == ERROR_SUCCESS) {
+        const std::wstring own = KernelName(opened), reached = KernelName(followed);
+        if (!own.empty() && !reached.empty())
+            return _wcsicmp(own.c_str(), reached.c_str()) != 0;
+    }
+    // Its target is gone (or cannot be told): a link still holds its target value.
+    DWORD type = 0;
+    return ::RegQueryValueExW(opened, kLinkValueName, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+           type == REG_LINK;
+}
+
 LONG DeleteOpenedKey(HKEY key)
 {
     // The Win32 functions delete by name, and a name leads through a link to its target; only
     // the native call deletes the very key that is open.
-    static const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     static const NtDeleteKeyProc deleteKey =
-        reinterpret_cast<NtDeleteKeyProc>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtDeleteKey")));
-    static const RtlNtStatusToDosErrorProc toError = reinterpret_cast<RtlNtStatusToDosErrorProc>(
-        reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+        reinterpret_cast<NtDeleteKeyProc>(reinterpret_cast<void*>(NativeFunction("NtDeleteKey")));
+    static const RtlNtStatusToDosErrorProc toError =
+        reinterpret_cast<RtlNtStatusToDosErrorProc>(reinterpret_cast<void*>(NativeFunction("RtlNtStatusToDosError")));
     if (!deleteKey || !toError)
         return ERROR_PROC_NOT_FOUND;
     NTSTATUS status = deleteKey(key);

@@ -33,6 +33,11 @@ LONG OpenSubKey(HKEY parent, const wchar_t* name, REGSAM access, CRegKeyOwner& k
 // followed (a link has no subkeys: a path through one does not exist). Empty names, as from a
 // trailing backslash, are skipped; an empty path opens the root key itself.
 LONG OpenKeyExact(HKEY root, const wchar_t* path, REGSAM access, CRegKeyOwner& key);
+// Whether `opened` (opened as itself, from `base` and `path`) is a registry link: told by the
+// key, never by a value that merely carries a link's value name. Opening the same path the
+// ordinary way then leads to another key; a link whose target is gone is told by its target
+// value of type REG_LINK.
+BOOL IsRegistryLink(HKEY base, const wchar_t* path, HKEY opened);
 // Deletes the opened key itself (it must have no subkeys left); a link goes as the link and
 // its target stays. A key deleted meanwhile by someone else counts as deleted.
 LONG DeleteOpenedKey(HKEY key);

@@ -9,7 +9,8 @@ struct CSearchWalk::Piece
 {
     enum Kind { Line, Finding, Taken } kind;
     std::string line;            // Line: a report line
-    std::wstring path;           // Finding: the key's full path
+    std::wstring path;           // Finding: the key's full path; Line: the unopened key's
+    BOOL inMatch = FALSE;        // Line: the unopened key is at or below a match
     std::vector<Range*> ranges;  // Finding: its subkeys that other threads walked; Taken: the range
 };
 
@@ -69,7 +70,7 @@ int CSearchWalk::DefaultThreadCount()
 BOOL CSearchWalk::StopRequested() const
 {
     // Written by the window's thread: read afresh every time.
-    return m_stopFlag && __atomic_load_n(m_stopFlag, __ATOMIC_ACQUIRE) != 0;
+    return m_failed.load() || (m_stopFlag && __atomic_load_n(m_stopFlag, __ATOMIC_ACQUIRE) != 0);
 }
 
 void CSearchWalk::CountKey()
@@ -86,12 +87,15 @@ BOOL CSearchWalk::Matches(const std::wstring& lowerName) const
     return FALSE;
 }
 
-void CSearchWalk::ReportUnopened(Worker& self, const wchar_t* name, size_t length)
+void CSearchWalk::ReportUnopened(Worker& self, const std::wstring& parentPath, const wchar_t* name, size_t length,
+                                 BOOL inMatch)
 {
-    std::string line = m_openFailedLeadIn + ReportSpelling(name, length);
+    std::string line = m_openFailedLeadIn + (name ? ReportSpelling(name, length) : std::string());
     if (line.size() > static_cast<size_t>(kPathChars - 1))
         line.resize(kPathChars - 1);
-    Piece piece = { Piece::Line, line, std::wstring(), {} };
+    Piece piece = { Piece::Line, line, parentPath, inMatch, {} };
+    if (name)
+        piece.path.append(1, L'\\').append(name, length);
     self.out->push_back(std::move(piece));
 }
 
@@ -126,22 +130,48 @@ void CSearchWalk::WalkRoot(HKEY root, const std::wstring& rootName, int threads,
         HANDLE thread = ::CreateThread(
             nullptr, 0,
             [](LPVOID parameter) -> DWORD {
+                // Nothing may be thrown across the thread's start.
                 Worker* worker = static_cast<Worker*>(parameter);
-                worker->walk->RunWorker(*worker, false, nullptr, std::wstring());
+                try {
+                    worker->walk->RunWorker(*worker, false, nullptr, std::wstring());
+                } catch (...) {
+                    worker->walk->Fail(std::current_exception());
+                }
                 return 0;
             },
             m_workers[i].get(), 0, nullptr);
         if (thread)
             helpers.push_back(thread);
     }
-    RunWorker(*m_workers[0], true, root, rootName);
+    try {
+        RunWorker(*m_workers[0], true, root, rootName);
+    } catch (...) {
+        Fail(std::current_exception());
+    }
+    // The helpers use this walk's state until they end, whatever happened.
     for (HANDLE thread : helpers) {
         ::WaitForSingleObject(thread, INFINITE);
         ::CloseHandle(thread);
     }
+    if (m_failed.load()) {
+        std::exception_ptr failure = m_failure;
+        m_failure = nullptr;
+        m_failed = false;
+        m_workers.clear();
+        m_ranges.clear();
+        std::rethrow_exception(failure);
+    }
     Join(rootPieces, result);
     m_workers.clear();
     m_ranges.clear();
+}
+
+void CSearchWalk::Fail(std::exception_ptr failure)
+{
+    std::lock_guard<std::mutex> hold(m_rangeLock);
+    if (!m_failure)
+        m_failure = failure;
+    m_failed = true;
 }
 
 void CSearchWalk::RunWorker(Worker& self, bool walksRoot, HKEY root, const std::wstring& rootName)
@@ -162,7 +192,7 @@ void CSearchWalk::RunWorker(Worker& self, bool walksRoot, HKEY root, const std::
                 }
                 WalkStack(self);
             } else if (result != ERROR_FILE_NOT_FOUND) {
-                ReportUnopened(self, L"", 0);
+                ReportUnopened(self, rootName, nullptr, 0, FALSE);
             }
         }
         __atomic_store_n(&m_rootDone, 1, __ATOMIC_SEQ_CST);
@@ -170,7 +200,7 @@ void CSearchWalk::RunWorker(Worker& self, bool walksRoot, HKEY root, const std::
     // Then help the others until every range taken from this root's walk is walked.
     int idle = 0;
     for (;;) {
-        if (__atomic_load_n(&m_allDone, __ATOMIC_SEQ_CST))
+        if (__atomic_load_n(&m_allDone, __ATOMIC_SEQ_CST) || m_failed.load())
             return;
         if (__atomic_load_n(&m_rootDone, __ATOMIC_SEQ_CST) && __atomic_load_n(&m_openRanges, __ATOMIC_SEQ_CST) == 0) {
             __atomic_store_n(&m_allDone, 1, __ATOMIC_SEQ_CST);
@@ -286,9 +316,16 @@ void CSearchWalk::SearchKey(Worker& self, Frame& parent, DWORD index, BOOL& endL
         return;
     }
     const wchar_t* name = self.name;
+    // Whether a key that cannot be walked may hold a leftover: it or a key above it matches.
+    auto inMatch = [&]() -> BOOL {
+        if (parent.match)
+            return TRUE;
+        std::wstring path = parent.path + L"\\" + std::wstring(name, length);
+        return Matches(Lowered(name, length)) && !IsFloorKey(path.c_str());
+    };
     // A path that does not fit could only be recorded cut short, naming another key.
     if (parent.path.size() + 1 + length > static_cast<size_t>(kPathChars - 1)) {
-        ReportUnopened(self, name, length);
+        ReportUnopened(self, parent.path, name, length, inMatch());
         parent.allOpened = FALSE;
         return;
     }
@@ -301,7 +338,7 @@ void CSearchWalk::SearchKey(Worker& self, Frame& parent, DWORD index, BOOL& endL
     // An empty name, or one with a NUL in it, would open another key (the parent itself, or
     // the name before the NUL): such a key cannot be opened by name.
     if (length == 0 || wcslen(name) != length) {
-        ReportUnopened(self, name, length);
+        ReportUnopened(self, parent.path, name, length, inMatch());
         parent.allOpened = FALSE;
         return;
     }
@@ -316,7 +353,7 @@ void CSearchWalk::SearchKey(Worker& self, Frame& parent, DWORD index, BOOL& endL
     LONG result = OpenSubKey(parent.key, name, KEY_READ, key);
     if (result != ERROR_SUCCESS) {
         if (result != ERROR_FILE_NOT_FOUND)
-            ReportUnopened(self, name, length);
+            ReportUnopened(self, parent.path, name, length, match);
         parent.allOpened = FALSE;
         return;
     }
@@ -342,7 +379,7 @@ void CSearchWalk::FinishFrame(Worker& self)
     }
     // The subkeys other threads walked come after the ones walked here, in key order.
     for (Range* range : taken) {
-        Piece piece = { Piece::Taken, std::string(), std::wstring(), { range } };
+        Piece piece = { Piece::Taken, std::string(), std::wstring(), FALSE, { range } };
         self.out->push_back(std::move(piece));
     }
     if (frame->range) {
@@ -358,7 +395,7 @@ void CSearchWalk::FinishFrame(Worker& self)
         lowerPath.find(kProtectedLegacy) != std::wstring::npos)
         return;
     // Recorded once the subkeys walked elsewhere are known to have opened too.
-    Piece piece = { Piece::Finding, std::string(), frame->path, taken };
+    Piece piece = { Piece::Finding, std::string(), frame->path, FALSE, taken };
     self.out->push_back(std::move(piece));
 }
 
@@ -376,6 +413,7 @@ void CSearchWalk::Join(const std::vector<Piece>& pieces, WalkResult& result) con
         switch (piece.kind) {
         case Piece::Line:
             result.lines.push_back(piece.line);
+            result.unreadable.push_back({ piece.path, piece.inMatch });
             break;
         case Piece::Finding:
             if (AllOpened(piece.ranges))

@@ -11,15 +11,25 @@
 #pragma once
 #include <windows.h>
 #include "RegKey.h"
+#include <atomic>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+// A key that could not be opened (or whose path is too long to be recorded).
+struct UnreadableKey
+{
+    std::wstring path;   // its full path
+    BOOL inMatch;        // it, or a key above it, matches: what it holds may be a leftover
+};
+
 struct WalkResult
 {
-    std::vector<std::string> lines;      // one per key that could not be opened, in walk order
-    std::vector<std::wstring> findings;  // top-most matching keys, in the order they are recorded
+    std::vector<std::string> lines;          // one per key that could not be opened, in walk order
+    std::vector<UnreadableKey> unreadable;   // the same keys
+    std::vector<std::wstring> findings;      // top-most matching keys, in the order they are recorded
 };
 
 class CSearchWalk
@@ -33,7 +43,9 @@ public:
     CSearchWalk(const CSearchWalk&) = delete;
     CSearchWalk& operator=(const CSearchWalk&) = delete;
 
-    // Walks one root key, whose full name begins every path, and appends to `result`.
+    // Walks one root key, whose full name begins every path, and appends to `result`. An
+    // exception on any of the walk's threads (out of memory) ends the walk on every thread and
+    // is thrown again here, on the caller's thread.
     void WalkRoot(HKEY root, const std::wstring& rootName, int threads, WalkResult& result);
 
     // One thread per core, at most kMaxSearchThreads, at least one.
@@ -46,6 +58,8 @@ private:
     struct Worker;
 
     void RunWorker(Worker& self, bool walksRoot, HKEY root, const std::wstring& rootName);
+    // Records the first failure of any thread; every thread then ends its walk.
+    void Fail(std::exception_ptr failure);
     void WalkStack(Worker& self);
     BOOL StealInto(Worker& thief);
     BOOL StealFrom(Worker& victim, Worker& thief);
@@ -54,7 +68,10 @@ private:
     void SearchKey(Worker& self, Frame& parent, DWORD index, BOOL& endLoop);
     void FinishFrame(Worker& self);
     BOOL Matches(const std::wstring& lowerName) const;
-    void ReportUnopened(Worker& self, const wchar_t* name, size_t length);
+    // A subkey `name` of the key at `parentPath` that could not be opened (null `name`: that
+    // key itself, a root); `inMatch` when it or a key above it matches.
+    void ReportUnopened(Worker& self, const std::wstring& parentPath, const wchar_t* name, size_t length,
+                        BOOL inMatch);
     BOOL StopRequested() const;
     void CountKey();
     static BOOL AllOpened(const std::vector<Range*>& ranges);
@@ -72,4 +89,6 @@ private:
     LONG m_openRanges = 0;
     LONG m_rootDone = 0;
     LONG m_allDone = 0;
+    std::atomic<bool> m_failed{ false };
+    std::exception_ptr m_failure;  // guarded by m_rangeLock
 };

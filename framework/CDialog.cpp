@@ -3,6 +3,7 @@
 // what they leave goes back to the dialog manager's default processing.
 #include "CDialog.h"
 #include "AfxCore.h"
+#include "AfxGuard.h"
 
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control)
 {
@@ -36,8 +37,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM, LPARAM lPa
     if (message != WM_INITDIALOG)
         return FALSE;
     CDialog* self = reinterpret_cast<CDialog*>(lParam);
-    self->SubclassWindow(hWnd);
-    return self->OnInitDialog();
+    return AfxCallGuarded<INT_PTR>(FALSE, [&]() -> INT_PTR {
+        self->SubclassWindow(hWnd);
+        return self->OnInitDialog();
+    });
 }
 
 void CDialog::EndDialog(int result)

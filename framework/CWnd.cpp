@@ -1,5 +1,6 @@
 // Window object of the framework layer.
 #include "CWnd.h"
+#include "AfxGuard.h"
 #include "AfxResource.h"
 #include <map>
 #include <memory>
@@ -204,17 +205,27 @@ LRESULT CALLBACK CWnd::AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM
         return ::DefWindowProcA(hWnd, message, wParam, lParam);
 
     // Handlers may pump messages (message boxes), so the current message is saved around
-    // each call for Default().
-    CurrentMessage saved = self->m_current;
+    // each call for Default(), and restored however the call ends.
+    struct CurrentMessageScope
+    {
+        CWnd* wnd;
+        CurrentMessage saved;
+        ~CurrentMessageScope()
+        {
+            if (wnd)
+                wnd->m_current = saved;
+        }
+    } scope = { self, self->m_current };
     self->m_current = { message, wParam, lParam };
-    LRESULT result;
-    if (message == WM_NCDESTROY) {
-        result = self->DefWindowProc(message, wParam, lParam);
+    return AfxCallGuarded<LRESULT>(0, [&]() -> LRESULT {
+        if (message != WM_NCDESTROY)
+            return self->WindowProc(message, wParam, lParam);
+        LRESULT result = self->DefWindowProc(message, wParam, lParam);
         self->UnsubclassWindow();
+        // The object may go with its window: nothing of it is touched after this.
+        self->m_current = scope.saved;
+        scope.wnd = nullptr;
         self->PostNcDestroy();
         return result;
-    }
-    result = self->WindowProc(message, wParam, lParam);
-    self->m_current = saved;
-    return result;
+    });
 }

@@ -1,5 +1,6 @@
 // Picture control: loading and decoding the frames, then showing, the animation thread and painting.
 #include "PictureEx.h"
+#include "../framework/AfxGuard.h"
 #include "../framework/AfxResource.h"
 #include "../framework/CFile.h"
 #include <process.h>
@@ -289,7 +290,10 @@ unsigned __stdcall CPictureEx::AnimationThreadProc(void* control)
 {
     CPictureEx* self = static_cast<CPictureEx*>(control);
     self->m_isPlaying = TRUE;
-    self->RunAnimation();
+    AfxCallGuarded(0, [self] {
+        self->RunAnimation();
+        return 0;
+    });
     self->m_isPlaying = FALSE;
     return 0;
 }

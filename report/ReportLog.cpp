@@ -5,6 +5,8 @@
 #include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 namespace {
 struct tm CurrentLocalTime()
@@ -18,6 +20,55 @@ struct tm CurrentLocalTime()
 unsigned Field(int value)
 {
     return static_cast<unsigned>(value);
+}
+
+// Reports with a line that could not be written whole; the window's search writes from its
+// worker thread, so the set is guarded.
+std::mutex g_failedLock;
+std::set<HANDLE> g_failedReports;
+
+bool IsDriveLetterPath(const char* p)
+{
+    return ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':' && p[2] == '\\';
+}
+
+// "server\share\rest": where rest begins, or null.
+const char* AfterShare(const char* server)
+{
+    if (*server == '\\' || *server == '.' || *server == '?')
+        return nullptr;
+    const char* share = strchr(server, '\\');
+    const char* rest = share ? strchr(share + 1, '\\') : nullptr;
+    return rest && rest > share + 1 ? rest + 1 : nullptr;
+}
+
+// Where the file's own part of a full path begins, for the forms that name a file on a disk
+// (C:\..., \\server\share\..., \\?\C:\..., \\?\UNC\server\share\...); null for any other form.
+// The full path already spells every device name (NUL, CON, COM1, aux.txt) as \\.\NAME.
+const char* FilePart(const char* full)
+{
+    if (strncmp(full, "\\\\?\\", 4) == 0) {
+        full += 4;
+        if (_strnicmp(full, "UNC\\", 4) == 0)
+            return AfterShare(full + 4);
+        return IsDriveLetterPath(full) ? full + 3 : nullptr;
+    }
+    if (IsDriveLetterPath(full))
+        return full + 3;
+    return full[0] == '\\' && full[1] == '\\' ? AfterShare(full + 2) : nullptr;
+}
+
+bool NamesAFileOnADisk(const char* full)
+{
+    const char* file = FilePart(full);
+    // A colon in the file's part opens an alternate data stream of some file.
+    return file && *file && !strchr(file, ':');
+}
+
+BOOL WriteWhole(HANDLE hReport, const char* bytes, DWORD size)
+{
+    DWORD written = 0;
+    return ::WriteFile(hReport, bytes, size, &written, nullptr) && written == size;
 }
 }
 
@@ -34,12 +85,34 @@ void ExpandReportPath(CString& path)
         path.Replace(strTimeVar, FormatReportTime());
 }
 
+CString ReportFullPath(const CString& path)
+{
+    char full[MAX_PATH * 2] = "";
+    DWORD length = ::GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full)
+        return path;
+    return CString(full);
+}
+
 HANDLE OpenReport(CString path)
 {
-    HANDLE hReport = ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+    const CString full = ReportFullPath(path);
+    if (path.IsEmpty() || !NamesAFileOnADisk(full)) {
+        ::SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE hReport = ::CreateFileA(full, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hReport == INVALID_HANDLE_VALUE)
         return hReport;
+    // What was opened decides, not only its name.
+    BY_HANDLE_FILE_INFORMATION information;
+    if (::GetFileType(hReport) != FILE_TYPE_DISK || !::GetFileInformationByHandle(hReport, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ::CloseHandle(hReport);
+        ::SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
     ::SetFilePointer(hReport, 0, nullptr, FILE_END);
     return hReport;
 }
@@ -60,17 +133,28 @@ BOOL WriteReportLine(const char* text, HANDLE hReport)
 {
     if (hReport == INVALID_HANDLE_VALUE || hReport == nullptr)
         return FALSE;
-    DWORD bytesWritten = 0;
-    if (!::WriteFile(hReport, text, static_cast<DWORD>(strlen(text)), &bytesWritten, nullptr))
-        return FALSE;
-    ::WriteFile(hReport, "\r\n", 2, &bytesWritten, nullptr);
-    return TRUE;
+    if (WriteWhole(hReport, text, static_cast<DWORD>(strlen(text))) && WriteWhole(hReport, "\r\n", 2))
+        return TRUE;
+    std::lock_guard<std::mutex> hold(g_failedLock);
+    g_failedReports.insert(hReport);
+    return FALSE;
+}
+
+BOOL ReportWriteFailed(HANDLE hReport)
+{
+    std::lock_guard<std::mutex> hold(g_failedLock);
+    return g_failedReports.count(hReport) != 0;
 }
 
 void CloseReport(HANDLE hReport)
 {
-    if (hReport != INVALID_HANDLE_VALUE && hReport != nullptr)
-        ::CloseHandle(hReport);
+    if (hReport == INVALID_HANDLE_VALUE || hReport == nullptr)
+        return;
+    {
+        std::lock_guard<std::mutex> hold(g_failedLock);
+        g_failedReports.erase(hReport);
+    }
+    ::CloseHandle(hReport);
 }
 
 CString FormatReportDate()

@@ -5,11 +5,17 @@
 
 // Empty path -> default path; date and time placeholders -> current date and time.
 void ExpandReportPath(CString& path);
-// Opens for appending (created when missing); INVALID_HANDLE_VALUE on failure.
+// Opens for appending (created when missing); INVALID_HANDLE_VALUE on failure. Only a file on
+// a disk is a report: a device (NUL, CON, COM1, \\.\...), a pipe or an alternate data stream
+// is refused like a path that cannot be opened.
 HANDLE OpenReport(CString path);
+// The report's full path (its folder is where the backups go); the path itself when it has none.
+CString ReportFullPath(const CString& path);
 void WriteReportBanner(HANDLE hReport);
-// Writes the text and CR LF; FALSE (and no CR LF) when the text could not be written.
+// Writes the text and CR LF; FALSE when either could not be written whole.
 BOOL WriteReportLine(const char* text, HANDLE hReport);
+// Whether a line written to this report since it was opened could not be written whole.
+BOOL ReportWriteFailed(HANDLE hReport);
 void CloseReport(HANDLE hReport);
 CString FormatReportDate();
 CString FormatReportTime();

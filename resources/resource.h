@@ -51,6 +51,10 @@
 #define IDS_USAGE               192
 #define IDS_UNKNOWN_ARGUMENT    193
 #define IDS_STATUS_PROGRESS_FMT 194
+#define IDS_CONFLICTING_SWITCH  195
+#define IDS_OUT_OF_MEMORY       196
+#define IDS_NO_KEYWORD          197
+#define IDS_INTERNAL_ERROR      198
 #define IDS_APP_TITLE           0xE000
 
 // Main dialog controls and commands.

@@ -364,13 +364,24 @@ TEST(FloorKeys, TheTableAndEveryKeyOnTheWayToIt)
         L"HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services", L"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum",
         L"HKEY_CLASSES_ROOT\\CLSID", L"HKEY_CLASSES_ROOT\\*", L"HKEY_CLASSES_ROOT\\Wow6432Node\\Interface",
         L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\AllFilesystemObjects", L"HKEY_CURRENT_USER\\Software\\Policies",
+        // The 32-bit class containers, the system's own version keys and set-up keys.
+        L"HKEY_LOCAL_MACHINE\\Software\\Classes\\Wow6432Node\\Interface",
+        L"HKEY_CURRENT_USER\\Software\\Classes\\Wow6432Node\\CLSID", L"HKEY_USERS\\S-1-5-21-1_Classes\\Wow6432Node\\TypeLib",
+        L"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT",
+        L"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows NT\\CurrentVersion",
+        L"HKEY_LOCAL_MACHINE\\SYSTEM\\Select", L"HKEY_LOCAL_MACHINE\\SYSTEM\\Setup", L"HKEY_LOCAL_MACHINE\\SYSTEM\\WPA",
+        L"HKEY_LOCAL_MACHINE\\SYSTEM\\MountedDevices", L"HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Hardware Profiles",
+        // Empty names are no names: a trailing backslash or a doubled one hides nothing.
+        L"HKEY_CURRENT_USER\\Environment\\", L"HKEY_LOCAL_MACHINE\\Software\\\\Classes",
     };
     for (const wchar_t* path : floor)
         EXPECT_TRUE(IsFloorKey(path)) << kt::Utf8(path);
     const wchar_t* ordinary[] = {
         L"HKEY_CLASSES_ROOT\\VM-ShellExt.ContextMenu", L"HKEY_CLASSES_ROOT\\CLSID\\{0BADF00D-0000-0000-0000-000000000000}",
         L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora", L"HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\vmfilter",
-        L"HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet01\\Services", L"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT",
+        L"HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet01\\Services",
+        L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
+        L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Wow6432Node\\CLSID\\{0BADF00D-0000-0000-0000-000000000000}",
         L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\vmtray",
         L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vigilo+",
     };

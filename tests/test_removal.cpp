@@ -192,6 +192,9 @@ TEST_F(RemovalTest, NothingIsRemovedForOtherKindsPathsThatNameNoEntryTheFloorOrW
     // The floor, and a key that holds part of it.
     EXPECT_FALSE(engine.RemoveEntry('K', HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows"));
     EXPECT_FALSE(engine.RemoveEntry('K', HKEY_CURRENT_USER, L"Control Panel"));
+    EXPECT_FALSE(engine.RemoveEntry('K', HKEY_CURRENT_USER, L"Environment\\"));
+    EXPECT_FALSE(engine.RemoveEntry('K', HKEY_CURRENT_USER, L"Software\\\\Microsoft"));
+    EXPECT_TRUE(kt::KeyExistsW(HKEY_CURRENT_USER, L"Environment"));
     EXPECT_TRUE(kt::KeyExistsW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion"));
     // A path longer than the working buffer is refused whole.
     EXPECT_FALSE(Remove('K', L"X\\" + std::wstring(600, L'z')));
@@ -243,6 +246,30 @@ TEST_F(RemovalTest, AHiddenNameInTheTreeFailsTheRemovalCleanly)
     ASSERT_TRUE(kt::CreateNulNamedKey(HKEY_CURRENT_USER, Below(L"Holder"), L"hidden"));
     EXPECT_FALSE(Remove('K', L"Holder"));
     EXPECT_TRUE(Exists(L"Holder\\Plain"));
+}
+
+TEST_F(RemovalTest, ANameTheBackupCannotCarryLeavesItsFindingUntouched)
+{
+    // A line break would end the section's header early: the key would never come back.
+    for (const wchar_t* name : { L"Broken\\a\nb", L"Broken2\\c\rd", L"Line\ntop" }) {
+        const std::wstring finding = std::wstring(name).substr(0, std::wstring(name).find(L'\\'));
+        Make(name);
+        EXPECT_FALSE(Remove('K', finding)) << kt::Utf8(name);
+        EXPECT_TRUE(Exists(name));
+    }
+    EXPECT_TRUE(backup->Path().empty()) << "nothing was backed up";
+}
+
+TEST_F(RemovalTest, AValueNamedLikeALinksTargetDoesNotMakeAKeyALink)
+{
+    SetText(L"Plain\\Sub", L"SymbolicLinkValue", REG_LINK, L"\\REGISTRY\\Machine\\Software");
+    SetText(L"Plain", L"other", REG_SZ, L"x");
+    const std::vector<std::wstring> before = Dump(HKEY_CURRENT_USER, Below(L"Plain"));
+    ASSERT_TRUE(Remove('K', L"Plain"));
+    EXPECT_EQ(BackupText().find(L"; registry link"), std::wstring::npos) << "an ordinary key, backed up as one";
+    std::string imported;
+    EXPECT_EQ(kt::Run("reg.exe import \"" + kt::Utf8(backup->Path()) + "\"", &imported), 0u) << imported;
+    EXPECT_EQ(Dump(HKEY_CURRENT_USER, Below(L"Plain")), before);
 }
 
 TEST_F(RemovalTest, NamesOutsideTheCodePageAddressExactlyTheirKey)
@@ -333,8 +360,14 @@ TEST_F(RemovalTest, AnEarlierBackupIsNeverOverwritten)
     noon.wHour = 12;
     noon.wMinute = 3;
     noon.wSecond = 9;
-    EXPECT_EQ(CRegBackup::NameFor(L"C:\\a.b\\report.txt", noon, 1), L"C:\\a.b\\report-backup-120309.reg");
-    EXPECT_EQ(CRegBackup::NameFor(L"C:\\a.b\\report", noon, 2), L"C:\\a.b\\report-backup-120309-2.reg");
+    noon.wYear = 2026;
+    noon.wMonth = 12;
+    noon.wDay = 7;
+    EXPECT_EQ(CRegBackup::NameFor(L"C:\\a.b\\report.txt", noon, 1), L"C:\\a.b\\report-backup-20261207-120309.reg");
+    EXPECT_EQ(CRegBackup::NameFor(L"C:\\a.b\\report", noon, 2), L"C:\\a.b\\report-backup-20261207-120309-2.reg");
+    // The last dot of a date is no extension.
+    EXPECT_EQ(CRegBackup::NameFor(L"C:\\logs\\e1-07.12.2026", noon, 1),
+              L"C:\\logs\\e1-07.12.2026-backup-20261207-120309.reg");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // build's version.
 #include <gtest/gtest.h>
 #include "TestSupport.h"
+#include "../framework/AfxResource.h"
+#include "../ui/WindowTexts.h"
 #include "version.h"
 #include "../resources/resource.h"
 #include <commctrl.h>
@@ -97,7 +99,7 @@ TEST(LanguageLibraries, CarryTheSameStringsDialogsControlsAndCommands)
     std::set<UINT> expected = { IDS_APP_TITLE };
     for (UINT id = IDS_ABOUTBOX; id <= IDS_NO_ROOTKEY; ++id)
         expected.insert(id);
-    for (UINT id = IDS_OK_SEARCH; id <= IDS_STATUS_PROGRESS_FMT; ++id)
+    for (UINT id = IDS_OK_SEARCH; id <= IDS_INTERNAL_ERROR; ++id)
         expected.insert(id);
     EXPECT_EQ(enIds, expected);
     for (UINT dialog : { IDD_ABOUTBOX, IDD_KLARNER_DIALOG, IDD_CONFIG }) {
@@ -123,6 +125,26 @@ TEST(LanguageLibraries, CountFormatsHoldOneIntegerConversionInBothLanguages)
     // The message without findings is formatted without an argument: it holds no conversion.
     EXPECT_TRUE(Conversions(Text(english, IDS_FOUND_NONE)).empty());
     EXPECT_TRUE(Conversions(Text(german, IDS_FOUND_NONE)).empty());
+}
+
+TEST(FormatTexts, AConversionThatDoesNotMatchFallsBackToTheBuiltInText)
+{
+    EXPECT_TRUE(FormatTakes("Found: %d", 1));
+    EXPECT_TRUE(FormatTakes("%5d of 100%% done", 1));
+    EXPECT_TRUE(FormatTakes("none", 0));
+    EXPECT_FALSE(FormatTakes("Found: %s", 1));
+    EXPECT_FALSE(FormatTakes("%d and %d", 1));
+    EXPECT_FALSE(FormatTakes("%*d", 1));
+    EXPECT_FALSE(FormatTakes("%ld", 1));
+    EXPECT_FALSE(FormatTakes("100%", 0));
+    EXPECT_FALSE(FormatTakes("none %n", 0));
+    AfxSetResourceHandle(LoadLibraryExA((kt::TestDir() + "noabout\\klarner.dll").c_str(), nullptr,
+                                        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    EXPECT_EQ(std::string(LoadFormatText(IDS_FOUND_FMT)), "Search complete. Entries found: %d");
+    kt::UseLanguage("de-de");
+    CString german;
+    german.LoadString(IDS_REPORT_COUNT_FMT);
+    EXPECT_EQ(std::string(LoadFormatText(IDS_REPORT_COUNT_FMT)), std::string(german)) << "a sound text is kept";
 }
 
 TEST(VersionResources, TheProgramAndBothLibrariesCarryTheBuildsVersion)

@@ -14,19 +14,45 @@ int PrintCommandLine()
 {
     CKlarnerApp app;
     CommandLineValues values;
-    app.ReadCommandLine(__argc, __argv, values);
-    printf("file=[%s]\nkeywords=[%s]\nhkey=[%s]\nsilent=%d\ndelete=%d\n", values.strFileName.GetString(),
-           values.strKeyWords.GetString(), values.strHkeyName.GetString(), values.silent, app.m_delete);
+    // Its own first argument ("--print-command-line") stands where the program's name would.
+    app.ReadCommandLine(__argc - 1, __argv + 1, values);
+    printf("file=[%s]\nkeywords=[%s]\nhkey=[%s]\nsilent=%d\ndelete=%d\nbad=[%s]\n", values.strFileName.GetString(),
+           values.strKeyWords.GetString(), values.strHkeyName.GetString(), values.silent, app.m_delete,
+           values.badArgument.GetString());
     return 0;
 }
 
 struct Parsed
 {
-    std::string file, keywords, hkey;
-    int silent = -1, del = -1;
+    std::string file, keywords, hkey, bad, conflict;
+    int silent = -1, del = -1, usage = -1;
 };
 
-// Starts this program with `arguments` as the rest of a real command line.
+Parsed FromValues(const CommandLineValues& values, int del)
+{
+    Parsed parsed;
+    parsed.file = values.strFileName.GetString();
+    parsed.keywords = values.strKeyWords.GetString();
+    parsed.hkey = values.strHkeyName.GetString();
+    parsed.bad = values.badArgument.GetString();
+    parsed.conflict = values.conflictingSwitch.GetString();
+    parsed.silent = values.silent;
+    parsed.del = del;
+    parsed.usage = values.usage;
+    return parsed;
+}
+
+// The arguments as the C runtime has split them already.
+Parsed Parse(std::vector<const char*> arguments)
+{
+    arguments.insert(arguments.begin(), "klarner.exe");
+    CKlarnerApp app;
+    CommandLineValues values;
+    app.ReadCommandLine(static_cast<int>(arguments.size()), const_cast<char**>(arguments.data()), values);
+    return FromValues(values, app.m_delete);
+}
+
+// Starts this program with `arguments` as the rest of a real command line, split by the runtime.
 Parsed ParseInChild(const std::string& arguments)
 {
     char self[MAX_PATH] = "";
@@ -34,108 +60,101 @@ Parsed ParseInChild(const std::string& arguments)
     std::string output;
     kt::Run("\"" + std::string(self) + "\" --print-command-line " + arguments, &output);
     output.erase(std::remove(output.begin(), output.end(), '\r'), output.end());
-    Parsed parsed;
     auto field = [&](const char* name) {
-        std::string start = std::string(name) + "=[";
+        std::string start = std::string(name) + "=";
         size_t at = output.find(start);
         if (at == std::string::npos)
             return std::string("<missing>");
         at += start.size();
-        return output.substr(at, output.find("]\n", at) - at);
+        std::string value = output.substr(at, output.find('\n', at) - at);
+        return value.size() >= 2 && value[0] == '[' ? value.substr(1, value.size() - 2) : value;
     };
+    Parsed parsed;
     parsed.file = field("file");
     parsed.keywords = field("keywords");
     parsed.hkey = field("hkey");
-    size_t s = output.find("silent="), d = output.find("delete=");
-    if (s != std::string::npos)
-        parsed.silent = atoi(output.c_str() + s + 7);
-    if (d != std::string::npos)
-        parsed.del = atoi(output.c_str() + d + 7);
+    parsed.bad = field("bad");
+    parsed.silent = atoi(field("silent").c_str());
+    parsed.del = atoi(field("delete").c_str());
     return parsed;
 }
 
-TEST(CommandLine, NoArgumentsMeansWindowed)
+TEST(CommandLine, RealArgumentSplittingKeepsQuotedSpacesAndForwardSlashes)
 {
-    Parsed p = ParseInChild("");
-    EXPECT_EQ(p.silent, 0);
-    EXPECT_EQ(p.del, 0);
-    EXPECT_EQ(p.file, "");
-}
-
-TEST(CommandLine, DelAndKeywordsWithoutSilentStayWindowed)
-{
-    Parsed p = ParseInChild("/del /keywords=x");
-    EXPECT_EQ(p.silent, 0);
-    EXPECT_EQ(p.del, 1);
-    EXPECT_EQ(p.keywords, "x");
-}
-
-TEST(CommandLine, SilentWithoutValue)
-{
-    Parsed p = ParseInChild("/silent");
+    Parsed p = ParseInChild("\"/silent=C:\\My Reports\\r.txt /del /hkey=HKEY_USERS\" /keywords=a,b");
     EXPECT_EQ(p.silent, 1);
-    EXPECT_EQ(p.file, "");
-}
-
-TEST(CommandLine, SilentWithPath)
-{
-    Parsed p = ParseInChild("/silent=C:\\logs\\run.txt");
-    EXPECT_EQ(p.silent, 1);
-    EXPECT_EQ(p.file, "C:\\logs\\run.txt");
-}
-
-TEST(CommandLine, OneQuotedArgumentHoldsSeveralSwitches)
-{
-    Parsed p = ParseInChild("\"/silent=C:\\r.txt /del /hkey=HKEY_USERS\"");
-    EXPECT_EQ(p.silent, 1);
-    EXPECT_EQ(p.file, "C:\\r.txt");
+    EXPECT_EQ(p.file, "C:\\My Reports\\r.txt");
     EXPECT_EQ(p.del, 1);
     EXPECT_EQ(p.hkey, "HKEY_USERS");
-}
-
-TEST(CommandLine, ForwardSlashEndsAValue)
-{
-    Parsed p = ParseInChild("/silent=C:/r.txt");
-    EXPECT_EQ(p.file, "C:");
-}
-
-TEST(CommandLine, EqualsSignOfALaterSwitchIsTaken)
-{
-    Parsed p = ParseInChild("\"/silent /keywords=a,b\"");
-    EXPECT_EQ(p.silent, 1);
-    EXPECT_EQ(p.file, "a,b");
     EXPECT_EQ(p.keywords, "a,b");
+    EXPECT_EQ(p.bad, "");
+    Parsed slashes = ParseInChild("/silent=//fileserver/deltalogs/klarner.txt /keywords=qqslash");
+    EXPECT_EQ(slashes.file, "//fileserver/deltalogs/klarner.txt");
+    EXPECT_EQ(slashes.del, 0) << "a path that holds /del asks for no removal";
 }
 
-TEST(CommandLine, RootKeyNamesInAnyCaseAndTheirAbbreviations)
+TEST(CommandLine, WindowedAndUnattendedBasics)
 {
-    EXPECT_EQ(ParseInChild("/hkey=HKLM").hkey, "HKEY_LOCAL_MACHINE");
-    EXPECT_EQ(ParseInChild("/hkey=hkcu").hkey, "HKEY_CURRENT_USER");
-    EXPECT_EQ(ParseInChild("/hkey=hkey_users").hkey, "HKEY_USERS");
-    EXPECT_EQ(ParseInChild("/hkey:HKEY_USERS").hkey, "");
-    EXPECT_EQ(ParseInChild("/hkey=HKEY_NOWHERE").hkey, "");
-    EXPECT_EQ(ParseInChild("/HKEY=HKEY_CURRENT_CONFIG").hkey, "HKEY_CURRENT_CONFIG");
+    Parsed none = Parse({});
+    EXPECT_EQ(none.silent, 0);
+    EXPECT_EQ(none.del, 0);
+    Parsed windowed = Parse({ "/del", "/keywords=x" });
+    EXPECT_EQ(windowed.silent, 0);
+    EXPECT_EQ(windowed.del, 1);
+    EXPECT_EQ(windowed.keywords, "x");
+    Parsed bare = Parse({ "/silent" });
+    EXPECT_EQ(bare.silent, 1);
+    EXPECT_EQ(bare.file, "");
+    EXPECT_EQ(Parse({ "/silent=C:\\logs\\run.txt" }).file, "C:\\logs\\run.txt");
+    EXPECT_EQ(Parse({ "/keywords=first", "/keywords=first" }).conflict, "") << "the same value twice is fine";
 }
 
-TEST(CommandLine, SubstringsAndSpellings)
+TEST(CommandLine, ValuesMayHoldSlashesAndRunToTheNextSwitch)
 {
-    EXPECT_EQ(ParseInChild("/delete").del, 1);
-    EXPECT_EQ(ParseInChild("/DEL").del, 1);
-    EXPECT_EQ(ParseInChild("/Silent=x").silent, 0);
-    EXPECT_EQ(ParseInChild("/SILENT=x").silent, 1);
-    EXPECT_EQ(ParseInChild("/KEYWORDS=k").keywords, "k");
+    Parsed p = Parse({ "/silent=C:/help/klarner.txt" });
+    EXPECT_EQ(p.file, "C:/help/klarner.txt");
+    EXPECT_EQ(p.usage, 0) << "/help inside a path is no request for the usage";
+    // A switch ends the value before it only after a space, and only as a whole switch word.
+    Parsed one = Parse({ "/silent=C:\\r x.txt /del /keywords=a /b,c" });
+    EXPECT_EQ(one.file, "C:\\r x.txt");
+    EXPECT_EQ(one.del, 1);
+    EXPECT_EQ(one.keywords, "a /b,c");
+    // The "=" must follow the switch word itself.
+    Parsed later = Parse({ "/silent /keywords=a,b" });
+    EXPECT_EQ(later.file, "");
+    EXPECT_EQ(later.keywords, "a,b");
+    EXPECT_EQ(Parse({ "/keywords=ab  " }).keywords, "ab ") << "only the last of two trailing spaces goes";
+    EXPECT_EQ(Parse({ "/keywords=ab " }).keywords, "ab");
 }
 
-TEST(CommandLine, OnlyTheLastOfTwoTrailingSpacesIsRemoved)
+TEST(CommandLine, SwitchesInAnyCaseAndOnlyAsWholeWords)
 {
-    EXPECT_EQ(ParseInChild("\"/keywords=ab  \"").keywords, "ab ");
-    EXPECT_EQ(ParseInChild("\"/keywords=ab \"").keywords, "ab");
+    EXPECT_EQ(Parse({ "/Silent=x" }).silent, 1);
+    EXPECT_EQ(Parse({ "/DEL" }).del, 1);
+    EXPECT_EQ(Parse({ "/KeyWords=k" }).keywords, "k");
+    EXPECT_EQ(Parse({ "/HKEY=HKEY_CURRENT_CONFIG" }).hkey, "HKEY_CURRENT_CONFIG");
+    EXPECT_EQ(Parse({ "/?" }).usage, 1);
+    EXPECT_EQ(Parse({ "/HELP" }).usage, 1);
+    for (const char* notASwitch : { "/deltas", "/delete", "/helpdesk", "/silently", "/hkey:HKEY_USERS", "C:\\r.txt" }) {
+        Parsed p = Parse({ "/silent", notASwitch });
+        EXPECT_EQ(p.bad, notASwitch);
+        EXPECT_EQ(p.del, 0) << notASwitch;
+        EXPECT_EQ(p.usage, 0) << notASwitch;
+    }
+    EXPECT_EQ(Parse({ "/del=no" }).bad, "/del=no") << "a switch without a value takes none";
+    EXPECT_EQ(Parse({ "/del", "/del=no" }).del, 1);
+    EXPECT_EQ(Parse({ "/del stray" }).bad, "/del stray") << "text after a switch that takes no value";
 }
 
-TEST(CommandLine, LaterArgumentOverwrites)
+TEST(CommandLine, RootKeyNamesAndASwitchGivenTwiceWithAnotherValue)
 {
-    Parsed p = ParseInChild("/keywords=first /keywords=second");
-    EXPECT_EQ(p.keywords, "second");
+    EXPECT_EQ(Parse({ "/hkey=HKLM" }).hkey, "HKEY_LOCAL_MACHINE");
+    EXPECT_EQ(Parse({ "/hkey=hkcu" }).hkey, "HKEY_CURRENT_USER");
+    EXPECT_EQ(Parse({ "/hkey=hkey_users" }).hkey, "HKEY_USERS");
+    EXPECT_EQ(Parse({ "/hkey=HKEY_NOWHERE" }).hkey, "");
+    EXPECT_EQ(Parse({ "/hkey=HKCU", "/hkey=HKLM" }).conflict, "/hkey=HKLM");
+    EXPECT_EQ(Parse({ "/hkey=HKCU /hkey=HKEY_CURRENT_USER" }).conflict, "") << "one root key, two spellings";
+    EXPECT_EQ(Parse({ "/silent=a.txt", "/silent=b.txt" }).conflict, "/silent=b.txt");
 }
 
 TEST(Administrator, WinesDefaultUserIsAnAdministrator)

@@ -267,6 +267,77 @@ TEST_F(UnattendedTest, AbbreviatedRootKeyRemovesItsFindings)
     kt::DeleteTree(HKEY_LOCAL_MACHINE, machine);
 }
 
+TEST_F(UnattendedTest, APathWithForwardSlashesIsOnlyAPathAndANonFileIsNoReport)
+{
+    Make(keyword + "Stays\\Sub");
+    // A folder named like a switch: "/deltalogs" and "/help" must not ask for anything.
+    std::string folder = kt::ScratchDir("slashes") + "deltalogs\\help\\";
+    ASSERT_TRUE(CreateDirectoryA(folder.substr(0, folder.size() - 6).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    report = folder + "r.txt";
+    std::replace(report.begin(), report.end(), '\\', '/');
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU"), 1u) << "a detection run";
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Stays\\Sub")));
+    EXPECT_NE(kt::ReadFileBytes(folder + "r.txt").find(Full(keyword + "Stays") + "\r\n"), std::string::npos);
+
+    // Devices, pipes and streams are no report: nothing is removed, and no backup appears in
+    // the current folder (for a deployment agent often System32).
+    std::string here = kt::ScratchDir("current");
+    for (const std::string& path : { std::string("NUL"), std::string("CON"), std::string("\\\\.\\pipe\\klarner"),
+                                     here + "r.txt:stream", std::string("aux.txt") }) {
+        kt::Process run = kt::Start("\"" + EnglishProgram() + "\" \"/silent=" + path + "\" /keywords=" + keyword +
+                                    " /hkey=HKCU /del", here);
+        EXPECT_EQ(run.Wait(60000), 110u) << path;
+        EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Stays\\Sub"))) << path;
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((here + "*.reg").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE) << found.cFileName;
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    EXPECT_FALSE(kt::FileExists(here + "r.txt"));
+}
+
+TEST_F(UnattendedTest, BadUsageDoesNothingAndEndsWith87)
+{
+    Make(keyword + "Stays");
+    std::string errors;
+    for (const std::string& arguments :
+         { "/keywords=," + keyword + " /del", "/keywords=" + std::string(31, 'q') + "," + keyword + " /del",
+           "/keywords=" + keyword + " /hkey=HKCU /hkey=HKLM /del", "/keywords=" + keyword + " /deltas" }) {
+        errors.clear();
+        EXPECT_EQ(RunProgram(arguments + " /hkey=HKCU", &errors), 87u) << arguments;
+        EXPECT_NE(errors.find("klarner.exe /silent"), std::string::npos) << "the usage on standard error: " << errors;
+    }
+    EXPECT_FALSE(kt::FileExists(report));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Stays")));
+    // Any letter case is a switch: "/Silent" runs unattended instead of opening a window.
+    EXPECT_EQ(kt::Run("\"" + EnglishProgram() + "\" \"/Silent=" + report + "\" /KEYWORDS=" + keyword + " /Hkey=HKCU"),
+              1u);
+}
+
+TEST_F(UnattendedTest, AKeyBelowAMatchThatCannotBeReadMeansFindingsRemain)
+{
+    Make(keyword + "Hide\\Locked");
+    ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, Below(keyword + "Hide\\Locked")));
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU /del"), 1u);
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Hide")));
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU"), 1u);
+    kt::AllowAll(HKEY_CURRENT_USER, Below(keyword + "Hide\\Locked"));
+}
+
+TEST_F(UnattendedTest, AReportThatCannotBeWrittenWholeEndsWith110)
+{
+    // scripts/test mounts a file system that is full to the last byte, where one exists.
+    const char* full = getenv("KLARNER_FULL_DISK");
+    if (!full || !*full)
+        GTEST_SKIP() << "no full file system (scripts/test mounts one when run as root)";
+    Make(keyword + "Stays");
+    report = std::string(full) + "\\r.txt";
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU /del"), 110u);
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Stays"))) << "no record, no removal";
+}
+
 TEST(UnattendedDefaults, OnlySilentSearchesTheMachineWithTheDefaultsAndNeverTheRunValue)
 {
     // Started as built: German first. An invalid /hkey means HKEY_LOCAL_MACHINE.

@@ -3,6 +3,7 @@
 #include "KlarnerDlg.h"
 #include "AboutDlg.h"
 #include "Config.h"
+#include "WindowTexts.h"
 #include "../engine/Constants.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
@@ -182,9 +183,8 @@ void CKlarnerDlg::OnTimer(UINT_PTR nIDEvent)
 
 void CKlarnerDlg::ShowProgress()
 {
-    CString format, status;
-    format.LoadString(IDS_STATUS_PROGRESS_FMT);
-    status.Format(format, static_cast<int>(__atomic_load_n(&m_keysSearched, __ATOMIC_RELAXED)));
+    CString status;
+    status.Format(LoadFormatText(IDS_STATUS_PROGRESS_FMT), static_cast<int>(__atomic_load_n(&m_keysSearched, __ATOMIC_RELAXED)));
     SetDlgItemText(IDC_STATUS, status);
 }
 

@@ -6,8 +6,11 @@
 #include "../engine/RootKeys.h"
 #include "../picture/PictureEx.h"
 
-// Ends a windowed search: posted by the worker with the findings list in lParam.
+// Ends a windowed search: posted by the worker with the findings list in lParam and in wParam
+// whether the search ran to its end or failed (out of memory; the list is then empty).
 const UINT WM_WORKER_DONE = WM_APP + 1;
+const WPARAM kWorkerSearched = 0;
+const WPARAM kWorkerFailed = 1;
 // While a search runs, the status line shows the keys searched so far, about five times a second.
 const UINT_PTR kProgressTimer = 1;
 const UINT kProgressIntervalMs = 200;

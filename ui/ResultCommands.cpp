@@ -27,7 +27,7 @@ void CKlarnerDlg::StartSearch()
     SetDlgItemText(IDCANCEL, m_text);
 
     ExpandReportPath(m_reportPath);
-    m_searchReportPath = m_reportPath;
+    m_searchReportPath = ReportFullPath(m_reportPath);
     // The file is opened afresh for every search; an earlier search's handle goes first.
     if (m_reportOpen == 1) {
         CloseReport(m_hReport);

@@ -1,9 +1,11 @@
 // The search worker thread of the main window and the message that ends a search.
 #include "KlarnerDlg.h"
 #include "../engine/Constants.h"
+#include "../framework/AfxGuard.h"
 #include "../engine/KlarnEngine.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
+#include "WindowTexts.h"
 #include <cstdlib>
 
 HANDLE CKlarnerDlg::StartWorker()
@@ -57,21 +59,29 @@ DWORD WINAPI CKlarnerDlg::WorkerThreadProc(LPVOID parameter)
     *slot = nullptr;
     ::SetEvent(record->startedEvent);
     ::Sleep(10);
-    {
+    // Out of memory during the search: the window says so and shows no findings.
+    const bool searched = AfxCallGuarded(false, [record] {
         CKlarnEngine engine;
         engine.SetProgressCounter(record->keysSearched);
         record->findings =
             engine.ScanRegistry(record->keywords, record->findings, record->rootKeys, record->hReport, record->stopFlag);
-    }
+        return true;
+    });
+    const WPARAM outcome = searched ? kWorkerSearched : kWorkerFailed;
     // A window closed meanwhile takes no message: the list would be lost, so free it here.
-    if (!::PostMessageA(record->hWnd, WM_WORKER_DONE, 0, reinterpret_cast<LPARAM>(record->findings)))
+    if (!::PostMessageA(record->hWnd, WM_WORKER_DONE, outcome, reinterpret_cast<LPARAM>(record->findings)))
         CmdListFree(&record->findings);
     free(record);
     return 0;
 }
 
-LRESULT CKlarnerDlg::OnWorkerDone(WPARAM, LPARAM lParam)
+LRESULT CKlarnerDlg::OnWorkerDone(WPARAM wParam, LPARAM lParam)
 {
+    if (wParam == kWorkerFailed) {
+        m_text.LoadString(IDS_OUT_OF_MEMORY);
+        m_caption.LoadString(IDS_ERROR_CAPTION);
+        MessageBox(m_text, m_caption, MB_ICONERROR);
+    }
     m_searching = FALSE;
     KillTimer(kProgressTimer);
     m_findings = reinterpret_cast<CmdListEntry*>(lParam);
@@ -97,18 +107,13 @@ LRESULT CKlarnerDlg::OnWorkerDone(WPARAM, LPARAM lParam)
         m_selectAll.EnableWindow(TRUE);
         m_clearButton.EnableWindow(TRUE);
         SetActionCaption(IDS_OK_REMOVE);
-        CString format;
-        format.LoadString(IDS_FOUND_FMT);
-        message.Format(format, count);
+        message.Format(LoadFormatText(IDS_FOUND_FMT), count);
     } else {
-        CString format;
-        format.LoadString(IDS_FOUND_NONE);
-        message.Format(format);
+        message.Format(LoadFormatText(IDS_FOUND_NONE));
         m_removeMode = 0;
     }
 
-    CString line;
-    line.LoadString(IDS_REPORT_COUNT_FMT);
+    CString line = LoadFormatText(IDS_REPORT_COUNT_FMT);
     CString countLine;
     countLine.Format(line, count);
     CString results;

@@ -1,0 +1,11 @@
+// Format texts of the window, checked before they are used.
+#pragma once
+#include "../framework/CString.h"
+
+// Whether `format` holds exactly `integers` integer conversions (%d, %i, %u, with flags and a
+// width at most) and no other conversion: "%%" is a percent sign.
+BOOL FormatTakes(const char* format, int integers);
+// The format text of string `id` from the language library. A text whose conversions do not
+// match what the program passes (a "%s" where an integer comes) would read what was never
+// passed, so then the built-in English text stands in.
+CString LoadFormatText(UINT id);
