@@ -1,8 +1,10 @@
 // Start-up: own path, language library, single instance, administrator check, command
 // line, then the unattended run or the main window.
 #include "KlarnerApp.h"
+#include "AppConstants.h"
 #include "../engine/Constants.h"
 #include "../engine/RootKeys.h"
+#include "../framework/Handles.h"
 #include "../resources/resource.h"
 #include "../ui/KlarnerDlg.h"
 #include <commctrl.h>
@@ -249,11 +251,6 @@ BOOL CKlarnerApp::IsAdministrator()
     if (IsWin9x())
         return TRUE;
 
-    BOOL bReturn = FALSE;
-    HANDLE hToken = nullptr;
-    PSID psidAdmin = nullptr;
-    PSECURITY_DESCRIPTOR psdAdmin = nullptr;
-    PACL pACL = nullptr;
     SID_IDENTIFIER_AUTHORITY SystemSidAuthority = SECURITY_NT_AUTHORITY;
     DWORD dwStructureSize = sizeof(PRIVILEGE_SET);
     PRIVILEGE_SET ps;
@@ -262,51 +259,45 @@ BOOL CKlarnerApp::IsAdministrator()
     const DWORD dwAccessDesired = 1;
     GENERIC_MAPPING GenericMapping = { 1, 2, 0, 3 };
 
-    BOOL impersonating = ::ImpersonateSelf(SecurityImpersonation);
-    do {
-        if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, FALSE, &hToken)) {
-            if (::GetLastError() != ERROR_NO_TOKEN)
-                break;
-            if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken))
-                break;
+    // The thread must not stay impersonating, whichever way the check ends.
+    struct Impersonation
+    {
+        BOOL active;
+        ~Impersonation()
+        {
+            if (active)
+                ::RevertToSelf();
         }
-        if (!::AllocateAndInitializeSid(&SystemSidAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                        DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &psidAdmin))
-            break;
-        psdAdmin = ::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
-        if (!psdAdmin || !::InitializeSecurityDescriptor(psdAdmin, SECURITY_DESCRIPTOR_REVISION))
-            break;
-        DWORD dwACLSize = ::GetLengthSid(psidAdmin) + sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD);
-        pACL = static_cast<PACL>(::LocalAlloc(LPTR, dwACLSize));
-        if (!pACL || !::InitializeAcl(pACL, dwACLSize, ACL_REVISION2))
-            break;
-        if (!::AddAccessAllowedAce(pACL, ACL_REVISION2, dwAccessMask, psidAdmin))
-            break;
-        if (!::SetSecurityDescriptorDacl(psdAdmin, TRUE, pACL, FALSE))
-            break;
-        ::SetSecurityDescriptorGroup(psdAdmin, psidAdmin, FALSE);
-        ::SetSecurityDescriptorOwner(psdAdmin, psidAdmin, FALSE);
-        if (!::IsValidSecurityDescriptor(psdAdmin))
-            break;
-        BOOL accessStatus = FALSE;
-        if (!::AccessCheck(psdAdmin, hToken, dwAccessDesired, &GenericMapping, &ps, &dwStructureSize, &dwStatus,
-                           &accessStatus)) {
-            printf("AccessCheck() failed with error %lu\n", ::GetLastError());
-            break;
-        }
-        bReturn = accessStatus;
-    } while (false);
+    } impersonation = { ::ImpersonateSelf(SecurityImpersonation) };
 
-    // The thread must not stay impersonating, whichever way the check ended.
-    if (impersonating)
-        ::RevertToSelf();
-    if (hToken)
-        ::CloseHandle(hToken);
-    if (pACL)
-        ::LocalFree(pACL);
-    if (psdAdmin)
-        ::LocalFree(psdAdmin);
-    if (psidAdmin)
-        ::FreeSid(psidAdmin);
+    CHandle hToken;
+    if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, FALSE, hToken.Receive())) {
+        if (::GetLastError() != ERROR_NO_TOKEN || !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, hToken.Receive()))
+            return FALSE;
+    }
+    PSID sid = nullptr;
+    if (!::AllocateAndInitializeSid(&SystemSidAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                    0, 0, 0, 0, &sid))
+        return FALSE;
+    CSidOwner psidAdmin(sid);
+    CLocalMemory<void> psdAdmin(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
+    if (!psdAdmin || !::InitializeSecurityDescriptor(psdAdmin.get(), SECURITY_DESCRIPTOR_REVISION))
+        return FALSE;
+    DWORD dwACLSize = ::GetLengthSid(sid) + sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD);
+    CLocalMemory<ACL> pACL(static_cast<PACL>(::LocalAlloc(LPTR, dwACLSize)));
+    if (!pACL || !::InitializeAcl(pACL.get(), dwACLSize, ACL_REVISION2) ||
+        !::AddAccessAllowedAce(pACL.get(), ACL_REVISION2, dwAccessMask, sid) ||
+        !::SetSecurityDescriptorDacl(psdAdmin.get(), TRUE, pACL.get(), FALSE))
+        return FALSE;
+    ::SetSecurityDescriptorGroup(psdAdmin.get(), sid, FALSE);
+    ::SetSecurityDescriptorOwner(psdAdmin.get(), sid, FALSE);
+    if (!::IsValidSecurityDescriptor(psdAdmin.get()))
+        return FALSE;
+    BOOL bReturn = FALSE;
+    if (!::AccessCheck(psdAdmin.get(), hToken, dwAccessDesired, &GenericMapping, &ps, &dwStructureSize, &dwStatus,
+                       &bReturn)) {
+        printf("AccessCheck() failed with error %lu\n", ::GetLastError());
+        return FALSE;
+    }
     return bReturn;
 }

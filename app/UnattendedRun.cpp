@@ -2,6 +2,7 @@
 // and removed with /del, everything recorded in the report; no window, and an exit code that
 // says how it ended.
 #include "KlarnerApp.h"
+#include "AppConstants.h"
 #include "../engine/Constants.h"
 #include "../engine/KeyNames.h"
 #include "../engine/KlarnEngine.h"

@@ -1,4 +1,4 @@
-// Fixed buffer sizes and fixed texts of the program, in one place.
+// Fixed sizes and texts of the cleaning engine, in one place.
 #pragma once
 #include <windows.h>
 
@@ -31,26 +31,3 @@ const wchar_t kRunKeyPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ru
 const char kTrayKeyword[] = "vmtray";
 const wchar_t kTrayValueName[] = L"vmtray";
 const wchar_t kTrayValueFinding[] = L"HKEY_LOCAL_MACHINE\\software\\microsoft\\windows\\currentversion\\run\\vmtray";
-
-// Texts the program holds itself; everything else comes from the language library.
-const char kTextCouldNotFindFile[] = "Couldn't find file: ";
-const char kTextErrorCaption[] = "Error!";
-const char kTextEventFailed[] = "Error: Event failed!";
-const char kColumnKey[] = "Key";
-const char kColumnType[] = "Typ";
-const char kColumnRootKey[] = "HKey";
-// One instance per machine, whichever session or account starts it (a run as SYSTEM and an
-// administrator's window must not remove at the same time).
-const char kMutexName[] = "Global\\VelmoraKlarner";
-
-// Exit codes of an unattended run; the windowed mode always ends with 0. Where Windows
-// has a code for the situation, it is that one, so that deployment tools read it right.
-const int kExitClean = 0;               // nothing found, or every finding removed
-const int kExitFindingsRemain = 1;      // findings only listed (no /del), or a removal failed
-const int kExitOutOfMemory = 8;         // ERROR_NOT_ENOUGH_MEMORY: a finding could not be recorded
-const int kExitBadUsage = 87;           // ERROR_INVALID_PARAMETER: bad command line, nothing done
-const int kExitReportNotOpened = 110;   // ERROR_OPEN_FAILED: no report, so nothing was removed
-const int kExitNoLanguageLibrary = 126; // ERROR_MOD_NOT_FOUND: no language library beside the program
-const int kExitNotAdministrator = 740;  // ERROR_ELEVATION_REQUIRED
-const int kExitInternalError = 1359;    // ERROR_INTERNAL_ERROR: an unexpected failure ended the run
-const int kExitAlreadyRunning = 1618;   // ERROR_INSTALL_ALREADY_RUNNING: another instance, try later

@@ -34,6 +34,10 @@ public:
     // Whether one of them lies at or below a key whose name matches: a leftover may hide there.
     BOOL UnreadableInMatch() const;
 
+    // Whether a finding whose removal failed is gone from the registry all the same (someone
+    // else removed it): a key only when it is not found, a value when it or its key is not.
+    static BOOL FindingIsGone(char kind, HKEY root, const std::wstring& path);
+
     // Where removals are backed up first (the caller keeps it); null: nothing can be removed.
     void SetBackup(CRegBackup* backup) { m_backup = backup; }
     // Threads of the search; 0 (the default) means one per core.

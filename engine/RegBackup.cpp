@@ -118,12 +118,6 @@ CRegBackup::CRegBackup(const CString& reportPath)
 {
 }
 
-CRegBackup::~CRegBackup()
-{
-    if (m_file != INVALID_HANDLE_VALUE)
-        ::CloseHandle(m_file);
-}
-
 std::wstring CRegBackup::NameFor(const std::wstring& reportPath, const SYSTEMTIME& time, int attempt)
 {
     // The extension of the file name only: a dot in a folder name is not one, and neither is
@@ -145,7 +139,7 @@ std::wstring CRegBackup::NameFor(const std::wstring& reportPath, const SYSTEMTIM
 
 BOOL CRegBackup::Create()
 {
-    if (m_file != INVALID_HANDLE_VALUE)
+    if (m_file)
         return TRUE;
     if (m_failed || m_reportPath.empty())
         return FALSE;
@@ -154,10 +148,9 @@ BOOL CRegBackup::Create()
     // An earlier backup is never overwritten: the next free name is taken instead.
     for (int attempt = 1; attempt <= 100; ++attempt) {
         std::wstring path = NameFor(m_reportPath, now, attempt);
-        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            m_file = file;
+        m_file.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (m_file) {
             m_path = path;
             const wchar_t byteOrderMark[] = { 0xFEFF, 0 };
             return Write(std::wstring(byteOrderMark) + kHeader);

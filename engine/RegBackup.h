@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include "../framework/CString.h"
+#include "../framework/Handles.h"
 #include <string>
 
 class CRegBackup
@@ -11,7 +12,6 @@ class CRegBackup
 public:
     // Nothing is created until the first finding is backed up.
     explicit CRegBackup(const CString& reportPath);
-    ~CRegBackup();
     CRegBackup(const CRegBackup&) = delete;
     CRegBackup& operator=(const CRegBackup&) = delete;
 
@@ -32,7 +32,7 @@ private:
 
     std::wstring m_reportPath;
     std::wstring m_path;
-    HANDLE m_file = INVALID_HANDLE_VALUE;
+    CHandle m_file;
     BOOL m_failed = FALSE;
 };
 

@@ -14,34 +14,23 @@ typedef NTSTATUS(NTAPI* NtQueryKeyProc)(HANDLE, int, PVOID, ULONG, PULONG);
 typedef ULONG(NTAPI* RtlNtStatusToDosErrorProc)(NTSTATUS);
 }
 
-CRegKeyOwner& CRegKeyOwner::operator=(CRegKeyOwner&& other) noexcept
+LONG ReadValueBytes(HKEY key, const wchar_t* name, DWORD& type, std::vector<BYTE>& bytes)
 {
-    if (this != &other) {
-        Close();
-        m_hKey = other.Release();
+    DWORD size = 0;
+    LONG result = ::RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+    while (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) {
+        // Room for a terminating NUL that a string value may lack.
+        bytes.resize(size + sizeof(wchar_t));
+        DWORD got = static_cast<DWORD>(bytes.size());
+        result = ::RegQueryValueExW(key, name, nullptr, &type, bytes.data(), &got);
+        if (result == ERROR_SUCCESS) {
+            bytes.resize(got);
+            return ERROR_SUCCESS;
+        }
+        size = got;
     }
-    return *this;
-}
-
-HKEY* CRegKeyOwner::Receive()
-{
-    Close();
-    return &m_hKey;
-}
-
-HKEY CRegKeyOwner::Release()
-{
-    HKEY hKey = m_hKey;
-    m_hKey = nullptr;
-    return hKey;
-}
-
-void CRegKeyOwner::Close()
-{
-    if (m_hKey) {
-        ::RegCloseKey(m_hKey);
-        m_hKey = nullptr;
-    }
+    bytes.clear();
+    return result;
 }
 
 LONG OpenSubKey(HKEY parent, const wchar_t* name, REGSAM access, CRegKeyOwner& key)

@@ -2,31 +2,20 @@
 // keys without ever following a registry link.
 #pragma once
 #include <windows.h>
+#include "../framework/Handles.h"
 #include <string>
+#include <vector>
 
-class CRegKeyOwner
+struct RegKeyTraits
 {
-public:
-    CRegKeyOwner() {}
-    explicit CRegKeyOwner(HKEY hKey) : m_hKey(hKey) {}
-    ~CRegKeyOwner() { Close(); }
-    CRegKeyOwner(const CRegKeyOwner&) = delete;
-    CRegKeyOwner& operator=(const CRegKeyOwner&) = delete;
-    CRegKeyOwner(CRegKeyOwner&& other) noexcept : m_hKey(other.Release()) {}
-    CRegKeyOwner& operator=(CRegKeyOwner&& other) noexcept;
-
-    HKEY Get() const { return m_hKey; }
-    operator HKEY() const { return m_hKey; }
-    explicit operator bool() const { return m_hKey != nullptr; }
-    // For the registry functions' out parameter: closes what is held first.
-    HKEY* Receive();
-    HKEY Release();
-    void Close();
-
-private:
-    HKEY m_hKey = nullptr;
+    typedef HKEY Type;
+    static bool Holds(HKEY key) { return key != nullptr; }
+    static void Free(HKEY key) { ::RegCloseKey(key); }
 };
+typedef CResourceOwner<RegKeyTraits> CRegKeyOwner;
 
+// One value's type and bytes, whatever their size (a value that grows meanwhile is read again).
+LONG ReadValueBytes(HKEY key, const wchar_t* name, DWORD& type, std::vector<BYTE>& bytes);
 // Opens `name` below `parent` as itself: a registry link opens as the link, not its target.
 LONG OpenSubKey(HKEY parent, const wchar_t* name, REGSAM access, CRegKeyOwner& key);
 // Opens `path` below `root` one name at a time, each as itself, so that no link on the way is

@@ -5,6 +5,8 @@
 #include <string>
 
 const int kRootKeyCount = 5;
+// The slot of HKEY_LOCAL_MACHINE, whose search also checks the tray program's start-up value.
+const int kMachineSlot = 2;
 
 // Exact, case-sensitive look-up; any other text yields HKEY_LOCAL_MACHINE.
 HKEY HkeyFromName(CString name);

@@ -3,6 +3,8 @@
 #include "Constants.h"
 #include "FloorKeys.h"
 #include "KeyNames.h"
+#include "SharedFlag.h"
+#include "../framework/Handles.h"
 #include <climits>
 
 struct CSearchWalk::Piece
@@ -70,7 +72,7 @@ int CSearchWalk::DefaultThreadCount()
 BOOL CSearchWalk::StopRequested() const
 {
     // Written by the window's thread: read afresh every time.
-    return m_failed.load() || (m_stopFlag && __atomic_load_n(m_stopFlag, __ATOMIC_ACQUIRE) != 0);
+    return m_failed || (m_stopFlag && SharedRead(m_stopFlag) != 0);
 }
 
 void CSearchWalk::CountKey()
@@ -113,9 +115,9 @@ void CSearchWalk::WalkRoot(HKEY root, const std::wstring& rootName, int threads,
         threads = 1;
     m_workers.clear();
     m_ranges.clear();
-    __atomic_store_n(&m_openRanges, 0, __ATOMIC_SEQ_CST);
-    __atomic_store_n(&m_rootDone, 0, __ATOMIC_SEQ_CST);
-    __atomic_store_n(&m_allDone, 0, __ATOMIC_SEQ_CST);
+    m_openRanges = 0;
+    m_rootDone = false;
+    m_allDone = false;
     for (int i = 0; i < threads; ++i) {
         m_workers.push_back(std::unique_ptr<Worker>(new Worker));
         m_workers.back()->walk = this;
@@ -124,7 +126,7 @@ void CSearchWalk::WalkRoot(HKEY root, const std::wstring& rootName, int threads,
     std::vector<Piece> rootPieces;
     m_workers[0]->out = &rootPieces;
 
-    std::vector<HANDLE> helpers;
+    std::vector<CHandle> helpers;
     for (size_t i = 1; i < m_workers.size(); ++i) {
         // A helper that cannot be started only means fewer hands; the results stay the same.
         HANDLE thread = ::CreateThread(
@@ -141,7 +143,7 @@ void CSearchWalk::WalkRoot(HKEY root, const std::wstring& rootName, int threads,
             },
             m_workers[i].get(), 0, nullptr);
         if (thread)
-            helpers.push_back(thread);
+            helpers.emplace_back(thread);
     }
     try {
         RunWorker(*m_workers[0], true, root, rootName);
@@ -149,10 +151,9 @@ void CSearchWalk::WalkRoot(HKEY root, const std::wstring& rootName, int threads,
         Fail(std::current_exception());
     }
     // The helpers use this walk's state until they end, whatever happened.
-    for (HANDLE thread : helpers) {
+    for (const CHandle& thread : helpers)
         ::WaitForSingleObject(thread, INFINITE);
-        ::CloseHandle(thread);
-    }
+    helpers.clear();
     if (m_failed.load()) {
         std::exception_ptr failure = m_failure;
         m_failure = nullptr;
@@ -195,15 +196,15 @@ void CSearchWalk::RunWorker(Worker& self, bool walksRoot, HKEY root, const std::
                 ReportUnopened(self, rootName, nullptr, 0, FALSE);
             }
         }
-        __atomic_store_n(&m_rootDone, 1, __ATOMIC_SEQ_CST);
+        m_rootDone = true;
     }
     // Then help the others until every range taken from this root's walk is walked.
     int idle = 0;
     for (;;) {
-        if (__atomic_load_n(&m_allDone, __ATOMIC_SEQ_CST) || m_failed.load())
+        if (m_allDone || m_failed)
             return;
-        if (__atomic_load_n(&m_rootDone, __ATOMIC_SEQ_CST) && __atomic_load_n(&m_openRanges, __ATOMIC_SEQ_CST) == 0) {
-            __atomic_store_n(&m_allDone, 1, __ATOMIC_SEQ_CST);
+        if (m_rootDone && m_openRanges == 0) {
+            m_allDone = true;
             return;
         }
         if (m_workers.size() > 1 && StealInto(self)) {
@@ -224,7 +225,7 @@ BOOL CSearchWalk::StealInto(Worker& thief)
         if (!StealFrom(victim, thief))
             continue;
         WalkStack(thief);
-        __atomic_sub_fetch(&m_openRanges, 1, __ATOMIC_SEQ_CST);
+        --m_openRanges;
         return TRUE;
     }
     return FALSE;
@@ -270,7 +271,7 @@ BOOL CSearchWalk::StealFrom(Worker& victim, Worker& thief)
             frame.end = middle;
             frame.taken.push_back(range);
             // Counted before the owner can finish this key, so that the walk cannot look done.
-            __atomic_add_fetch(&m_openRanges, 1, __ATOMIC_SEQ_CST);
+            ++m_openRanges;
             break;
         }
     }

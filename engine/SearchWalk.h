@@ -86,9 +86,9 @@ private:
     std::vector<std::unique_ptr<Worker>> m_workers;
     std::mutex m_rangeLock;
     std::vector<std::unique_ptr<Range>> m_ranges;
-    LONG m_openRanges = 0;
-    LONG m_rootDone = 0;
-    LONG m_allDone = 0;
+    std::atomic<LONG> m_openRanges{ 0 };   // ranges taken and not walked to their end yet
+    std::atomic<bool> m_rootDone{ false };
+    std::atomic<bool> m_allDone{ false };
     std::atomic<bool> m_failed{ false };
     std::exception_ptr m_failure;  // guarded by m_rangeLock
 };

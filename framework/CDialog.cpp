@@ -11,6 +11,8 @@ void DDX_Control(CDataExchange* pDX, int id, CWnd& control)
         control.SubclassDlgItem(static_cast<UINT>(id), pDX->m_pDlgWnd);
 }
 
+IMPLEMENT_DYNAMIC(CDialog, CWnd)
+
 CDialog::CDialog(UINT templateId, CWnd* parent)
     : m_nIDTemplate(templateId), m_pParentWnd(parent)
 {

@@ -15,6 +15,8 @@ void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
 
 class CDialog : public CWnd
 {
+    DECLARE_DYNAMIC(CDialog)
+
 public:
     explicit CDialog(UINT templateId, CWnd* parent = nullptr);
 

@@ -12,8 +12,8 @@ BOOL CFile::Open(const char* path, UINT flags)
     DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     if (flags & shareDenyWrite)
         share = FILE_SHARE_READ;
-    m_hFile = ::CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return m_hFile != INVALID_HANDLE_VALUE;
+    m_hFile.Reset(::CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(m_hFile);
 }
 
 ULONGLONG CFile::GetLength() const
@@ -34,8 +34,5 @@ UINT CFile::Read(void* buffer, UINT count)
 
 void CFile::Close()
 {
-    if (m_hFile != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(m_hFile);
-        m_hFile = INVALID_HANDLE_VALUE;
-    }
+    m_hFile.Close();
 }

@@ -1,7 +1,7 @@
 // Read access to a file, as the picture loader uses it. Read failures throw a
 // CFileException pointer, which the caller catches and deletes.
 #pragma once
-#include <windows.h>
+#include "Handles.h"
 
 class CFileException
 {
@@ -33,5 +33,5 @@ public:
     void Close();
 
 private:
-    HANDLE m_hFile = INVALID_HANDLE_VALUE;
+    CHandle m_hFile;
 };

@@ -9,6 +9,8 @@ namespace {
 const char kObjectProperty[] = "VelmoraKlarner.CWnd";
 }
 
+IMPLEMENT_DYNAMIC(CWnd, CCmdTarget)
+
 CWnd::~CWnd()
 {
     if (m_hWnd && ::GetPropA(m_hWnd, kObjectProperty) == this)
@@ -54,8 +56,13 @@ CWnd* CWnd::FromHandle(HWND hWnd)
         return nullptr;
     if (CWnd* object = static_cast<CWnd*>(::GetPropA(hWnd, kObjectProperty)))
         return object;
-    // Wrappers for windows nobody subclassed; they only carry the handle.
+    // Wrappers for windows nobody subclassed; they only carry the handle. Those of windows
+    // that are gone go before a new one is made, so the map holds no more than live windows.
     static thread_local std::map<HWND, std::unique_ptr<CWnd>> temporaries;
+    if (temporaries.find(hWnd) == temporaries.end()) {
+        for (auto it = temporaries.begin(); it != temporaries.end();)
+            it = ::IsWindow(it->first) ? std::next(it) : temporaries.erase(it);
+    }
     std::unique_ptr<CWnd>& wrapper = temporaries[hWnd];
     if (!wrapper)
         wrapper.reset(new CWnd);

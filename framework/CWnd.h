@@ -6,6 +6,8 @@
 
 class CWnd : public CCmdTarget
 {
+    DECLARE_DYNAMIC(CWnd)
+
 public:
     CWnd() {}
     ~CWnd() override;

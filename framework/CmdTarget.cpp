@@ -16,6 +16,8 @@ BOOL CObject::IsKindOf(const CRuntimeClass* cls) const
     return FALSE;
 }
 
+IMPLEMENT_DYNAMIC(CCmdTarget, CObject)
+
 const AFX_MSGMAP* CCmdTarget::GetThisMessageMap()
 {
     static const AFX_MSGMAP_ENTRY entries[] = { { 0, 0, 0, AfxSig_end, nullptr } };

@@ -3,7 +3,6 @@
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
-#include <cstring>
 
 struct CRuntimeClass
 {
@@ -59,24 +58,30 @@ struct AFX_MSGMAP
     const AFX_MSGMAP_ENTRY* lpEntries;
 };
 
-// Handlers of every signature are stored in one member pointer type and turned back
-// into their own type before the call; both have the same size and representation.
+// Handlers of every signature are stored in one member pointer type and turned back into
+// their own type before the call: a member function pointer cast to another member function
+// pointer type and back is the pointer it was (the one round trip the language guarantees).
+// GCC warns of any cast between member function types, this round trip included.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wcast-function-type"
+#endif
 template <class F> inline AFX_PMSG AfxToPmsg(F f)
 {
-    static_assert(sizeof(F) == sizeof(AFX_PMSG), "member pointer size");
-    AFX_PMSG p;
-    memcpy(&p, &f, sizeof p);
-    return p;
+    return reinterpret_cast<AFX_PMSG>(f);
 }
 template <class F> inline F AfxFromPmsg(AFX_PMSG p)
 {
-    F f;
-    memcpy(&f, &p, sizeof f);
-    return f;
+    return reinterpret_cast<F>(p);
 }
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
 
 class CCmdTarget : public CObject
 {
+    DECLARE_DYNAMIC(CCmdTarget)
+
 public:
     static const AFX_MSGMAP* GetThisMessageMap();
     virtual const AFX_MSGMAP* GetMessageMap() const;

@@ -49,35 +49,33 @@ BOOL CListCtrl::SetItemText(int item, int subItem, const wchar_t* text)
     return static_cast<BOOL>(SendMessage(LVM_SETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lvi)));
 }
 
-std::wstring CListCtrl::GetItemTextW(int item, int subItem) const
+namespace {
+// An item's text in either character set: the buffer grows until the text fits (the list
+// view reports the length it copied).
+template <class Char, class Item> std::basic_string<Char> ItemText(HWND list, UINT message, int item, int subItem)
 {
     for (int capacity = 256;; capacity *= 2) {
-        std::vector<wchar_t> buffer(static_cast<size_t>(capacity), L'\0');
-        LVITEMW lvi = {};
+        std::vector<Char> buffer(static_cast<size_t>(capacity), Char());
+        Item lvi = {};
         lvi.iSubItem = subItem;
         lvi.pszText = buffer.data();
         lvi.cchTextMax = capacity;
         int length = static_cast<int>(
-            SendMessage(LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lvi)));
+            ::SendMessageA(list, message, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lvi)));
         if (length < capacity - 1 || capacity >= 65536)
-            return std::wstring(buffer.data());
+            return std::basic_string<Char>(buffer.data());
     }
+}
+}
+
+std::wstring CListCtrl::GetItemTextW(int item, int subItem) const
+{
+    return ItemText<wchar_t, LVITEMW>(m_hWnd, LVM_GETITEMTEXTW, item, subItem);
 }
 
 CString CListCtrl::GetItemText(int item, int subItem) const
 {
-    // Grow the buffer until the text fits: the list view reports the length it copied.
-    for (int capacity = 256;; capacity *= 2) {
-        std::vector<char> buffer(static_cast<size_t>(capacity), '\0');
-        LVITEMA lvi = {};
-        lvi.iSubItem = subItem;
-        lvi.pszText = buffer.data();
-        lvi.cchTextMax = capacity;
-        int length = static_cast<int>(
-            SendMessage(LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lvi)));
-        if (length < capacity - 1 || capacity >= 65536)
-            return CString(buffer.data());
-    }
+    return CString(ItemText<char, LVITEMA>(m_hWnd, LVM_GETITEMTEXTA, item, subItem).c_str());
 }
 
 int CListCtrl::GetItemCount() const

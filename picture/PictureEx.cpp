@@ -22,16 +22,14 @@ HGLOBAL FixedCopy(const std::vector<BYTE>& bytes)
 }
 
 CPictureEx::CPictureEx()
+    : m_exitEvent(::CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {
     InitializeCriticalSection(&m_canvasLock);
-    m_exitEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
 CPictureEx::~CPictureEx()
 {
     Clear();
-    if (m_exitEvent)
-        ::CloseHandle(m_exitEvent);
     DeleteCriticalSection(&m_canvasLock);
 }
 
@@ -48,28 +46,22 @@ BOOL CPictureEx::LoadFromFile(const char* path)
     if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite))
         return FALSE;
     DWORD length = static_cast<DWORD>(file.GetLength());
-    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, length);
+    CGlobalMemory block(::GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, length));
     if (!block)
         return FALSE;
-    void* bytes = ::GlobalLock(block);
-    if (!bytes) {
-        ::GlobalFree(block);
-        return FALSE;
+    {
+        CGlobalLock bytes(block.get());
+        if (!bytes.Bytes())
+            return FALSE;
+        try {
+            file.Read(bytes.Bytes(), length);
+        } catch (CFileException* error) {
+            error->Delete();
+            return FALSE;
+        }
     }
-    try {
-        file.Read(bytes, length);
-    } catch (CFileException* error) {
-        ::GlobalUnlock(block);
-        ::GlobalFree(block);
-        error->Delete();
-        file.Close();
-        return FALSE;
-    }
-    ::GlobalUnlock(block);
     file.Close();
-    BOOL result = LoadFromMemory(block, static_cast<int>(length));
-    ::GlobalFree(block);
-    return result;
+    return LoadFromMemory(block.get(), static_cast<int>(length));
 }
 
 BOOL CPictureEx::LoadFromResource(const char* name, const char* type)
@@ -81,37 +73,30 @@ BOOL CPictureEx::LoadFromResource(const char* name, const char* type)
     HGLOBAL loaded = ::LoadResource(module, resource);
     if (!loaded)
         return FALSE;
+    // A resource belongs to its module and is never freed; its bytes are copied into a block of
+    // our own, which the picture loader's stream reads.
     DWORD size = ::SizeofResource(module, resource);
-    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, size);
-    if (!block) {
-        ::FreeResource(loaded);
-        return FALSE;
-    }
-    void* target = ::GlobalLock(block);
     const void* source = ::LockResource(loaded);
-    if (!target || !source) {
-        if (target)
-            ::GlobalUnlock(block);
-        ::GlobalFree(block);
-        ::FreeResource(loaded);
+    CGlobalMemory block(::GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, size));
+    if (!block || !source)
         return FALSE;
+    {
+        CGlobalLock target(block.get());
+        if (!target.Bytes())
+            return FALSE;
+        memcpy(target.Bytes(), source, size);
     }
-    memcpy(target, source, size);
-    ::FreeResource(loaded);
-    ::GlobalUnlock(block);
-    BOOL result = LoadFromMemory(block, static_cast<int>(size));
-    ::GlobalFree(block);
-    return result;
+    return LoadFromMemory(block.get(), static_cast<int>(size));
 }
 
 IPicture* CPictureEx::DecodePicture(HGLOBAL block, int size, BOOL deleteOnRelease)
 {
+    // A block handed over is the stream's once the stream exists, and ours to free until then.
+    CGlobalMemory handedOver(deleteOnRelease ? block : nullptr);
     IStream* stream = nullptr;
-    if (FAILED(::CreateStreamOnHGlobal(block, deleteOnRelease, &stream))) {
-        if (deleteOnRelease)
-            ::GlobalFree(block);
+    if (FAILED(::CreateStreamOnHGlobal(block, deleteOnRelease, &stream)))
         return nullptr;
-    }
+    handedOver.release();
     IPicture* picture = nullptr;
     if (FAILED(::OleLoadPicture(stream, size, FALSE, IID_IPicture, reinterpret_cast<void**>(&picture))))
         picture = nullptr;
@@ -122,12 +107,13 @@ IPicture* CPictureEx::DecodePicture(HGLOBAL block, int size, BOOL deleteOnReleas
 BOOL CPictureEx::LoadFromMemory(HGLOBAL block, int size)
 {
     Clear();
-    const BYTE* bytes = static_cast<const BYTE*>(::GlobalLock(block));
+    CGlobalLock locked(block);
+    const BYTE* bytes = static_cast<const BYTE*>(locked.Bytes());
     if (!bytes)
         return FALSE;
 
     if (!CGifReader::IsGif(bytes, size)) {
-        ::GlobalUnlock(block);
+        locked.Unlock();
         m_stillPicture = DecodePicture(block, size, FALSE);
         if (!m_stillPicture)
             return FALSE;
@@ -148,7 +134,7 @@ BOOL CPictureEx::LoadFromMemory(HGLOBAL block, int size)
     const int frameCount = reader.HasScreen() ? reader.CountFrames() : 0;
     m_pictureSize = reader.ScreenSize();
     if (frameCount <= 1) {
-        ::GlobalUnlock(block);
+        locked.Unlock();
         if (frameCount == 0)
             return FALSE;
         m_stillPicture = DecodePicture(block, size, FALSE);
@@ -160,6 +146,10 @@ BOOL CPictureEx::LoadFromMemory(HGLOBAL block, int size)
     reader.RewindToFirstBlock();
     GifFrame cut;
     while (reader.ExtractNextFrame(cut)) {
+        // A frame wholly outside the logical screen can never show: it is not kept.
+        if (cut.position.x >= m_pictureSize.cx || cut.position.y >= m_pictureSize.cy ||
+            cut.position.x + cut.size.cx <= 0 || cut.position.y + cut.size.cy <= 0)
+            continue;
         HGLOBAL frameBlock = FixedCopy(cut.bytes);
         if (!frameBlock)
             break;
@@ -176,7 +166,7 @@ BOOL CPictureEx::LoadFromMemory(HGLOBAL block, int size)
         frame.top = cut.position.y;
         m_frames.push_back(frame);
     }
-    ::GlobalUnlock(block);
+    locked.Unlock();
     if (m_frames.empty())
         return FALSE;
     return PrepareCanvas(m_pictureSize.cx, m_pictureSize.cy);
@@ -188,23 +178,13 @@ BOOL CPictureEx::PrepareCanvas(int width, int height)
     HDC hdc = GetDC();
     if (!hdc)
         return FALSE;
-    m_canvasDC = ::CreateCompatibleDC(hdc);
-    if (!m_canvasDC) {
-        ReleaseDC(hdc);
+    const BOOL created = m_canvas.Create(hdc, width, height);
+    ReleaseDC(hdc);
+    if (!created)
         return FALSE;
-    }
-    m_canvasBitmap = ::CreateCompatibleBitmap(hdc, width, height);
-    if (!m_canvasBitmap) {
-        ReleaseDC(hdc);
-        ::DeleteDC(m_canvasDC);
-        m_canvasDC = nullptr;
-        return FALSE;
-    }
-    m_canvasOldBitmap = ::SelectObject(m_canvasDC, m_canvasBitmap);
     m_backgroundColor = ::GetSysColor(COLOR_BTNFACE);
     RECT whole = { 0, 0, width, height };
-    ::FillRect(m_canvasDC, &whole, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_MENU + 1)));
-    ReleaseDC(hdc);
+    ::FillRect(m_canvas.DC(), &whole, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_MENU + 1)));
     m_isReady = TRUE;
     return TRUE;
 }
@@ -220,16 +200,9 @@ void CPictureEx::Clear()
         if (frame.picture)
             frame.picture->Release();
     m_frames.clear();
-    if (m_canvasDC) {
-        ::SelectObject(m_canvasDC, m_canvasOldBitmap);
-        ::DeleteDC(m_canvasDC);
-        ::DeleteObject(m_canvasBitmap);
-        m_canvasDC = nullptr;
-        m_canvasBitmap = nullptr;
-    }
+    m_canvas.Release();
     ReleaseSaveArea();
     m_paintRect = { 0, 0, 0, 0 };
-    m_thread = nullptr;
     m_isReady = FALSE;
     m_exitRequested = FALSE;
     m_isGif = FALSE;
@@ -245,10 +218,8 @@ BOOL CPictureEx::RenderPicture(IPicture* picture, int left, int top, int width, 
     OLE_YSIZE_HIMETRIC hmHeight = 0;
     picture->get_Width(&hmWidth);
     picture->get_Height(&hmHeight);
-    EnterCriticalSection(&m_canvasLock);
-    HRESULT result = picture->Render(m_canvasDC, left, top, width, height, 0, hmHeight, hmWidth, -hmHeight, nullptr);
-    LeaveCriticalSection(&m_canvasLock);
-    return result == S_OK;
+    CCriticalSectionLock hold(m_canvasLock);
+    return picture->Render(m_canvas.DC(), left, top, width, height, 0, hmHeight, hmWidth, -hmHeight, nullptr) == S_OK;
 }
 
 void CPictureEx::FillCanvas(const RECT& rect, COLORREF color)
@@ -256,9 +227,10 @@ void CPictureEx::FillCanvas(const RECT& rect, COLORREF color)
     HBRUSH brush = ::CreateSolidBrush(color);
     if (!brush)
         return;
-    EnterCriticalSection(&m_canvasLock);
-    ::FillRect(m_canvasDC, &rect, brush);
-    LeaveCriticalSection(&m_canvasLock);
+    {
+        CCriticalSectionLock hold(m_canvasLock);
+        ::FillRect(m_canvas.DC(), &rect, brush);
+    }
     ::DeleteObject(brush);
 }
 
@@ -270,8 +242,8 @@ BOOL CPictureEx::Show()
         // One animation thread at a time: while it plays there is nothing to start.
         if (m_thread)
             return FALSE;
-        m_thread = reinterpret_cast<HANDLE>(
-            _beginthreadex(nullptr, 0, &CPictureEx::AnimationThreadProc, this, CREATE_SUSPENDED, nullptr));
+        m_thread.Reset(reinterpret_cast<HANDLE>(
+            _beginthreadex(nullptr, 0, &CPictureEx::AnimationThreadProc, this, CREATE_SUSPENDED, nullptr)));
         if (!m_thread)
             return FALSE;
         ::ResumeThread(m_thread);
@@ -312,23 +284,18 @@ void CPictureEx::DisposeFrame(int index)
     if (frame.disposal == 2) {
         RECT rect = { frame.left, frame.top, frame.left + frame.width, frame.top + frame.height };
         FillCanvas(rect, m_backgroundColor);
-    } else if (frame.disposal == 3 && m_saveDC) {
-        EnterCriticalSection(&m_canvasLock);
-        ::BitBlt(m_canvasDC, frame.left, frame.top, frame.width, frame.height, m_saveDC, 0, 0, SRCCOPY);
-        LeaveCriticalSection(&m_canvasLock);
+    } else if (frame.disposal == 3 && m_saveArea) {
+        {
+            CCriticalSectionLock hold(m_canvasLock);
+            ::BitBlt(m_canvas.DC(), frame.left, frame.top, frame.width, frame.height, m_saveArea.DC(), 0, 0, SRCCOPY);
+        }
         ReleaseSaveArea();
     }
 }
 
 void CPictureEx::ReleaseSaveArea()
 {
-    if (!m_saveDC)
-        return;
-    ::SelectObject(m_saveDC, m_saveOldBitmap);
-    ::DeleteDC(m_saveDC);
-    ::DeleteObject(m_saveBitmap);
-    m_saveDC = nullptr;
-    m_saveBitmap = nullptr;
+    m_saveArea.Release();
 }
 
 void CPictureEx::RunAnimation()
@@ -337,22 +304,10 @@ void CPictureEx::RunAnimation()
     while (!m_exitRequested) {
         const AnimationFrame& frame = m_frames[static_cast<size_t>(m_currentFrame)];
         if (frame.picture) {
-            if (frame.disposal == 3) {
-                m_saveDC = ::CreateCompatibleDC(m_canvasDC);
-                m_saveBitmap = ::CreateCompatibleBitmap(m_canvasDC, frame.width, frame.height);
-                if (m_saveDC && m_saveBitmap) {
-                    m_saveOldBitmap = ::SelectObject(m_saveDC, m_saveBitmap);
-                    EnterCriticalSection(&m_canvasLock);
-                    ::BitBlt(m_saveDC, 0, 0, frame.width, frame.height, m_canvasDC, frame.left, frame.top, SRCCOPY);
-                    LeaveCriticalSection(&m_canvasLock);
-                } else {
-                    if (m_saveDC)
-                        ::DeleteDC(m_saveDC);
-                    if (m_saveBitmap)
-                        ::DeleteObject(m_saveBitmap);
-                    m_saveDC = nullptr;
-                    m_saveBitmap = nullptr;
-                }
+            if (frame.disposal == 3 && m_saveArea.Create(m_canvas.DC(), frame.width, frame.height)) {
+                CCriticalSectionLock hold(m_canvasLock);
+                ::BitBlt(m_saveArea.DC(), 0, 0, frame.width, frame.height, m_canvas.DC(), frame.left, frame.top,
+                         SRCCOPY);
             }
             if (RenderPicture(frame.picture, frame.left, frame.top, frame.width, frame.height))
                 InvalidateRect(nullptr, FALSE);
@@ -390,8 +345,7 @@ void CPictureEx::StopAnimation()
         // must not be released under it.
         if (::WaitForSingleObject(m_thread, kStopWaitMs) == WAIT_TIMEOUT)
             ::WaitForSingleObject(m_thread, INFINITE);
-        ::CloseHandle(m_thread);
-        m_thread = nullptr;
+        m_thread.Close();
     }
     if (m_exitEvent)
         ::ResetEvent(m_exitEvent);
@@ -412,13 +366,12 @@ void CPictureEx::OnPaint()
     CPaintDC dc(this);
     if (!m_isReady)
         return;
-    EnterCriticalSection(&m_canvasLock);
+    CCriticalSectionLock hold(m_canvasLock);
     if (m_paintRect.right - m_paintRect.left > 0)
-        ::BitBlt(dc, 0, 0, m_paintRect.right - m_paintRect.left, m_paintRect.bottom - m_paintRect.top, m_canvasDC,
+        ::BitBlt(dc, 0, 0, m_paintRect.right - m_paintRect.left, m_paintRect.bottom - m_paintRect.top, m_canvas.DC(),
                  m_paintRect.left, m_paintRect.top, SRCCOPY);
     else
-        ::BitBlt(dc, 0, 0, m_pictureSize.cx, m_pictureSize.cy, m_canvasDC, 0, 0, SRCCOPY);
-    LeaveCriticalSection(&m_canvasLock);
+        ::BitBlt(dc, 0, 0, m_pictureSize.cx, m_pictureSize.cy, m_canvas.DC(), 0, 0, SRCCOPY);
 }
 
 void CPictureEx::OnDestroy()

@@ -4,6 +4,8 @@
 #pragma once
 #include "../framework/Controls.h"
 #include "GifReader.h"
+#include "MemoryCanvas.h"
+#include "../framework/Handles.h"
 #include <ocidl.h>
 #include <olectl.h>
 #include <atomic>
@@ -70,14 +72,10 @@ protected:
     std::atomic<BOOL> m_isPlaying{ FALSE };
     std::atomic<BOOL> m_exitRequested{ FALSE };
     BOOL m_isReady = FALSE;
-    HDC m_canvasDC = nullptr;
-    HDC m_saveDC = nullptr;
-    HBITMAP m_saveBitmap = nullptr;
-    HGDIOBJ m_saveOldBitmap = nullptr;
-    HBITMAP m_canvasBitmap = nullptr;
-    HGDIOBJ m_canvasOldBitmap = nullptr;
-    HANDLE m_thread = nullptr;
-    HANDLE m_exitEvent = nullptr;
+    CMemoryCanvas m_canvas;
+    CMemoryCanvas m_saveArea;
+    CHandle m_thread;
+    CHandle m_exitEvent;
     IPicture* m_stillPicture = nullptr;
     std::vector<AnimationFrame> m_frames;
     // The animation thread draws into the canvas while painting copies from it.

@@ -1,6 +1,7 @@
 // Report file operations. The handle belongs to whoever opened it.
 #include "ReportLog.h"
 #include "ReportConstants.h"
+#include "../framework/Handles.h"
 #include "../resources/resource.h"
 #include <ctime>
 #include <cstdio>
@@ -101,20 +102,19 @@ HANDLE OpenReport(CString path)
         ::SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
-    HANDLE hReport = ::CreateFileA(full, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hReport == INVALID_HANDLE_VALUE)
-        return hReport;
+    CHandle hReport(::CreateFileA(full, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!hReport)
+        return INVALID_HANDLE_VALUE;
     // What was opened decides, not only its name.
     BY_HANDLE_FILE_INFORMATION information;
     if (::GetFileType(hReport) != FILE_TYPE_DISK || !::GetFileInformationByHandle(hReport, &information) ||
         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        ::CloseHandle(hReport);
         ::SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
     ::SetFilePointer(hReport, 0, nullptr, FILE_END);
-    return hReport;
+    return hReport.Release();
 }
 
 void WriteReportBanner(HANDLE hReport)

@@ -77,10 +77,10 @@
 #define IDC_CFG_LABEL_PATH      1023
 #define IDC_CFG_BROWSE          1024
 #define IDC_CFG_PATH            1025
-#define IDC_CFG_LABEL_1030      1030
-#define IDC_CFG_LABEL_1031      1031
-#define IDC_CFG_LABEL_1032      1032
-#define IDC_CFG_LABEL_1033      1033
+#define IDC_CFG_GROUP_ROOTKEYS  1030
+#define IDC_CFG_GROUP_KEYWORDS  1031
+#define IDC_CFG_GROUP_REPORT    1032
+#define IDC_CFG_KEYWORDS_HINT   1033
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include "EngineProbe.h"
 #include "TestSupport.h"
+#include "../resources/resource.h"
 #include "../engine/Constants.h"
 #include "../engine/FloorKeys.h"
+#include "../engine/SharedFlag.h"
 #include "../report/ReportLog.h"
 #include <algorithm>
 #include <string>
@@ -137,7 +139,8 @@ SearchResult Search(const std::string& keywords, const std::vector<RootKeySlot>&
     return result;
 }
 
-const std::vector<RootKeySlot> kUserOnly = { 0, 0x80000001, 0, 0, 0 };
+const RootKeySlot kUser = SlotFromHkey(HKEY_CURRENT_USER), kMachine = SlotFromHkey(HKEY_LOCAL_MACHINE);
+const std::vector<RootKeySlot> kUserOnly = { 0, kUser, 0, 0, 0 };
 
 class SearchTest : public ::testing::Test
 {
@@ -145,33 +148,27 @@ protected:
     void SetUp() override
     {
         kt::UseLanguage("en-us");
-        base = "Software\\" + kt::UniqueName("kltbase");
         keyword = kt::UniqueName("kw");
         upper = keyword;
         for (char& c : upper)
             c = static_cast<char>(toupper(c));
-        ASSERT_TRUE(kt::CreateKey(HKEY_CURRENT_USER, base));
-        openFailed.LoadString(184);
+        openFailed.LoadString(IDS_OPEN_FAILED);
     }
-    void TearDown() override { kt::DeleteTree(HKEY_CURRENT_USER, base); }
+    // A finding's full path, as the search records it (in Unicode).
+    std::wstring Full(const std::string& below) { return kt::Widen(key.Full(below)); }
+    std::wstring Full(const std::wstring& below) { return key.Full(below); }
 
-    std::string FullA(const std::string& below) { return "HKEY_CURRENT_USER\\" + base + "\\" + below; }
-    std::wstring Full(const std::string& below) { return kt::Widen(FullA(below)); }
-    std::wstring Full(const std::wstring& below) { return kt::Widen(FullA("")) + below; }
-    std::wstring Below(const std::wstring& below) { return kt::Widen(base) + L"\\" + below; }
-    void Make(const std::string& below) { ASSERT_TRUE(kt::CreateKey(HKEY_CURRENT_USER, base + "\\" + below)); }
-    void Make(const std::wstring& below) { ASSERT_TRUE(kt::CreateKeyW(HKEY_CURRENT_USER, Below(below))); }
-
-    std::string base, keyword, upper;
+    kt::ScratchKey key{ "kltbase" };
+    std::string keyword, upper;
     CString openFailed;
 };
 
 TEST_F(SearchTest, TopMostMatchesInTheRegistrysLetterCase)
 {
-    Make("Pre" + upper + "\\Bar");
-    Make(upper + "Bar");
-    Make("X\\" + keyword + "\\Deeper" + keyword);
-    Make("Unrelated\\Child");
+    key.Make("Pre" + upper + "\\Bar");
+    key.Make(upper + "Bar");
+    key.Make("X\\" + keyword + "\\Deeper" + keyword);
+    key.Make("Unrelated\\Child");
     SearchResult r = Search(keyword, kUserOnly);
     std::vector<std::wstring> expected = { Full("Pre" + upper), Full(upper + "Bar"), Full("X\\" + keyword) };
     std::vector<std::wstring> sorted = r.paths;
@@ -184,9 +181,9 @@ TEST_F(SearchTest, TopMostMatchesInTheRegistrysLetterCase)
 
 TEST_F(SearchTest, ReportLinesOfASearch)
 {
-    Make("Pre" + upper);
+    key.Make("Pre" + upper);
     SearchResult r = Search(upper + ",zzqnothing", kUserOnly);
-    std::string expected = "Search terms:\r\n" + keyword + ",zzqnothing\r\n\r\n\r\n\r\n\r\n" + FullA("Pre" + upper) + "\r\n";
+    std::string expected = "Search terms:\r\n" + keyword + ",zzqnothing\r\n\r\n\r\n\r\n\r\n" + key.Full("Pre" + upper) + "\r\n";
     EXPECT_EQ(r.report, expected);
 }
 
@@ -198,12 +195,12 @@ TEST_F(SearchTest, RootNameNeverMatches)
 
 TEST_F(SearchTest, ProtectedPathsInAnyLetterCase)
 {
-    Make("Legacy\\" + keyword);
-    Make("lEGACYx\\" + keyword + "\\Inner" + keyword);
-    Make(keyword + "LEGACY\\Sub" + keyword);
-    Make("Security Center\\Monitoring\\" + keyword);
-    Make("SECURITY CENTER\\MONITORING\\Deep\\" + keyword);
-    Make("Security Center\\Other\\" + keyword);
+    key.Make("Legacy\\" + keyword);
+    key.Make("lEGACYx\\" + keyword + "\\Inner" + keyword);
+    key.Make(keyword + "LEGACY\\Sub" + keyword);
+    key.Make("Security Center\\Monitoring\\" + keyword);
+    key.Make("SECURITY CENTER\\MONITORING\\Deep\\" + keyword);
+    key.Make("Security Center\\Other\\" + keyword);
     SearchResult r = Search(keyword, kUserOnly);
     ASSERT_EQ(r.paths.size(), 1u) << (r.paths.empty() ? "" : kt::Utf8(r.paths[0]));
     EXPECT_EQ(r.paths[0], Full("Security Center\\Other\\" + keyword));
@@ -211,11 +208,11 @@ TEST_F(SearchTest, ProtectedPathsInAnyLetterCase)
 
 TEST_F(SearchTest, UnreadableDirectSubkeyStopsItsParent)
 {
-    Make(keyword + "A\\Locked");
-    Make(keyword + "A\\Fine");
-    Make(keyword + "B\\Mid\\Locked2");
-    ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, base + "\\" + keyword + "A\\Locked"));
-    ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, base + "\\" + keyword + "B\\Mid\\Locked2"));
+    key.Make(keyword + "A\\Locked");
+    key.Make(keyword + "A\\Fine");
+    key.Make(keyword + "B\\Mid\\Locked2");
+    ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, key.Path() + "\\" + keyword + "A\\Locked"));
+    ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, key.Path() + "\\" + keyword + "B\\Mid\\Locked2"));
     SearchResult r = Search(keyword, kUserOnly);
     ASSERT_EQ(r.paths.size(), 1u);
     EXPECT_EQ(r.paths[0], Full(keyword + "B"));
@@ -228,10 +225,10 @@ TEST_F(SearchTest, PathThatWouldNotFitIsNeverRecordedCutShort)
     // Two long levels: the second ends at 505 characters, so the matching key's path below
     // it would need more than 511.
     std::string a(240, 'a');
-    std::string b(505 - FullA(a).size() - 1, 'b');
-    ASSERT_GT(FullA(a + "\\" + b + "\\" + keyword).size(), 511u);
+    std::string b(505 - key.Full(a).size() - 1, 'b');
+    ASSERT_GT(key.Full(a + "\\" + b + "\\" + keyword).size(), 511u);
     HKEY level = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, base.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &level, nullptr), 0);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.Path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &level, nullptr), 0);
     for (const std::string& name : { a, b, keyword }) {
         HKEY next = nullptr;
         ASSERT_EQ(RegCreateKeyExA(level, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &next, nullptr), 0);
@@ -239,7 +236,7 @@ TEST_F(SearchTest, PathThatWouldNotFitIsNeverRecordedCutShort)
         level = next;
     }
     RegCloseKey(level);
-    Make(upper + "Short");
+    key.Make(upper + "Short");
     SearchResult r = Search(keyword, kUserOnly);
     ASSERT_EQ(r.paths.size(), 1u);
     EXPECT_EQ(r.paths[0], Full(upper + "Short"));
@@ -248,36 +245,36 @@ TEST_F(SearchTest, PathThatWouldNotFitIsNeverRecordedCutShort)
 
 TEST_F(SearchTest, StopBeforeTheSearchStillChecksTheStartupValue)
 {
-    const std::string run = kt::Utf8(kRunKeyPath);
-    ASSERT_TRUE(kt::SetStringValue(HKEY_LOCAL_MACHINE, run, "vmtray", "C:\\vm\\vmtray.exe"));
-    Make(keyword);
+    kt::RunValueGuard tray("C:\\vm\\vmtray.exe");
+    ASSERT_TRUE(tray.Set());
+    key.Make(keyword);
     // Stopped: no key findings, no walk of HKEY_LOCAL_MACHINE, but the value is found.
-    SearchResult stopped = Search(keyword + ",vmtray", { 0, 0x80000001, 0x80000002, 0, 0 }, 1);
+    SearchResult stopped = Search(keyword + ",vmtray", { 0, kUser, kMachine, 0, 0 }, 1);
     ASSERT_EQ(stopped.paths.size(), 1u);
     EXPECT_EQ(stopped.paths[0], std::wstring(kTrayValueFinding));
     EXPECT_EQ(stopped.kinds[0], 'V');
     EXPECT_EQ(stopped.report.rfind("Search terms:\r\n", 0), 0u);
 
     // Twice in the list: two entries. Part of a longer entry only: no check.
-    EXPECT_EQ(Search("vmtray,vmtray", { 0, 0, 0x80000002, 0, 0 }, 1).paths.size(), 2u);
-    EXPECT_TRUE(Search("vmtray2", { 0, 0, 0x80000002, 0, 0 }, 1).paths.empty());
+    EXPECT_EQ(Search("vmtray,vmtray", { 0, 0, kMachine, 0, 0 }, 1).paths.size(), 2u);
+    EXPECT_TRUE(Search("vmtray2", { 0, 0, kMachine, 0, 0 }, 1).paths.empty());
     // An empty keyword list never fires the check.
-    EXPECT_TRUE(Search(",vmtray", { 0, 0, 0x80000002, 0, 0 }, 1).paths.empty());
+    EXPECT_TRUE(Search(",vmtray", { 0, 0, kMachine, 0, 0 }, 1).paths.empty());
     // Without the machine slot there is no check, whatever the keywords.
     SearchResult user = Search("vmtray", kUserOnly);
     for (const std::wstring& p : user.paths)
         EXPECT_NE(p, kTrayValueFinding);
 
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, run.c_str(), 0, KEY_SET_VALUE, &key), 0);
-    RegDeleteValueA(key, "vmtray");
-    RegCloseKey(key);
-    EXPECT_TRUE(Search("vmtray", { 0, 0, 0x80000002, 0, 0 }, 1).paths.empty()) << "no value, no finding";
+    HKEY run = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_SET_VALUE, &run), 0);
+    RegDeleteValueW(run, kTrayValueName);
+    RegCloseKey(run);
+    EXPECT_TRUE(Search("vmtray", { 0, 0, kMachine, 0, 0 }, 1).paths.empty()) << "no value, no finding";
 }
 
 TEST_F(SearchTest, NoSlotsNoWalk)
 {
-    Make(keyword);
+    key.Make(keyword);
     SearchResult r = Search(keyword + ",vmtray", { 0, 0, 0, 0, 0 });
     EXPECT_TRUE(r.paths.empty());
     EXPECT_EQ(r.report, "Search terms:\r\n" + keyword + ",vmtray\r\n\r\n\r\n\r\n\r\n");
@@ -285,11 +282,11 @@ TEST_F(SearchTest, NoSlotsNoWalk)
 
 TEST_F(SearchTest, SecondSearchOnTheSameEngineUsesOnlyItsOwnKeywords)
 {
-    Make(keyword + "One");
-    Make("Two" + keyword);
+    key.Make(keyword + "One");
+    key.Make("Two" + keyword);
     EngineProbe engine;
     LONG stop = 0;
-    RootKeySlot slots[kRootKeyCount] = { 0, 0x80000001, 0, 0, 0 };
+    RootKeySlot slots[kRootKeyCount] = { 0, kUser, 0, 0, 0 };
     std::string first = keyword + "one";
     std::vector<char> text1(first.begin(), first.end());
     text1.push_back('\0');
@@ -314,12 +311,12 @@ TEST_F(SearchTest, SecondSearchOnTheSameEngineUsesOnlyItsOwnKeywords)
 TEST_F(SearchTest, FindingsComeInTheWalksOrderAcrossTwoRootKeys)
 {
     // Depth first, subkeys in the registry's order, the user's root before the machine's.
-    Make("A\\" + keyword + "Inner\\Sub");
-    Make("B" + keyword);
-    Make("C\\D\\" + keyword + "Deep");
+    key.Make("A\\" + keyword + "Inner\\Sub");
+    key.Make("B" + keyword);
+    key.Make("C\\D\\" + keyword + "Deep");
     std::string machine = "Software\\" + kt::UniqueName("kltorder");
     ASSERT_TRUE(kt::CreateKey(HKEY_LOCAL_MACHINE, machine + "\\" + keyword + "Machine"));
-    SearchResult r = Search(keyword, { 0, 0x80000001, 0x80000002, 0, 0 });
+    SearchResult r = Search(keyword, { 0, kUser, kMachine, 0, 0 });
     kt::DeleteTree(HKEY_LOCAL_MACHINE, machine);
     std::vector<std::wstring> expected = { Full("A\\" + keyword + "Inner"), Full("B" + keyword),
                                            Full("C\\D\\" + keyword + "Deep"),
@@ -329,9 +326,9 @@ TEST_F(SearchTest, FindingsComeInTheWalksOrderAcrossTwoRootKeys)
 
 TEST_F(SearchTest, ALinkIsNeverWalkedButAMatchingLinkIsAFinding)
 {
-    Make("Target\\" + keyword + "Inside");
-    ASSERT_TRUE(kt::CreateLink(HKEY_CURRENT_USER, Below(L"Pointer"), Below(L"Target")));
-    ASSERT_TRUE(kt::CreateLink(HKEY_CURRENT_USER, Below(kt::Widen(upper) + L"Link"), Below(L"Target")));
+    key.Make("Target\\" + keyword + "Inside");
+    ASSERT_TRUE(kt::CreateLink(HKEY_CURRENT_USER, key.Below(L"Pointer"), key.Below(L"Target")));
+    ASSERT_TRUE(kt::CreateLink(HKEY_CURRENT_USER, key.Below(kt::Widen(upper) + L"Link"), key.Below(L"Target")));
     SearchResult r = Search(keyword, kUserOnly);
     std::vector<std::wstring> sorted = r.paths;
     std::sort(sorted.begin(), sorted.end());
@@ -341,9 +338,9 @@ TEST_F(SearchTest, ALinkIsNeverWalkedButAMatchingLinkIsAFinding)
 
 TEST_F(SearchTest, ANameWithANulIsAKeyThatCouldNotBeOpened)
 {
-    Make(keyword + "Hidden\\Fine");
-    Make(keyword + "Open");
-    ASSERT_TRUE(kt::CreateNulNamedKey(HKEY_CURRENT_USER, Below(kt::Widen(keyword) + L"Hidden"), L"stealth"));
+    key.Make(keyword + "Hidden\\Fine");
+    key.Make(keyword + "Open");
+    ASSERT_TRUE(kt::CreateNulNamedKey(HKEY_CURRENT_USER, key.Below(kt::Widen(keyword) + L"Hidden"), L"stealth"));
     LONG keys = 0;
     SearchResult r = Search(keyword, kUserOnly, 0, 0, &keys);
     ASSERT_EQ(r.paths.size(), 1u);
@@ -392,12 +389,12 @@ TEST(FloorKeys, TheTableAndEveryKeyOnTheWayToIt)
 TEST_F(SearchTest, AFloorKeyNeverCountsButKeysBelowItAreJudgedByTheirNames)
 {
     // "oftwar" matches HKEY_CURRENT_USER\Software, a top-level container, and a key of ours.
-    Make("Xoftwar" + keyword);
+    key.Make("Xoftwar" + keyword);
     SearchResult r = Search("oftwar", kUserOnly);
     std::vector<std::wstring> ours;
     for (const std::wstring& p : r.paths) {
         EXPECT_NE(p, L"HKEY_CURRENT_USER\\Software");
-        if (p.find(kt::Widen(base)) != std::wstring::npos)
+        if (p.find(kt::Widen(key.Path())) != std::wstring::npos)
             ours.push_back(p);
     }
     EXPECT_EQ(ours, std::vector<std::wstring>{ Full("Xoftwar" + keyword) });
@@ -415,11 +412,11 @@ TEST_F(SearchTest, EveryNameIsWalkedAndMatchedAsUnicodeText)
     const std::wstring kw = kt::Widen(keyword);
     // Matches at several depths, below non-matching names in other scripts; the leading digits
     // fix the registry's order.
-    Make(L"1" + kZhe + L"Key\\" + kw + kChinese);
-    Make(L"2" + kOmega + L"\\" + kChinese + L"\\Deep" + kw + L"\\" + kEmoji + L"Child");
-    Make(L"3Quarant\x00e4ne\\" + kw + L"\x00df");
-    Make(L"4" + kw + kOmega + L"Top\\" + kZhe);
-    Make(L"5" + kEmoji + L"\\Plain");
+    key.Make(L"1" + kZhe + L"Key\\" + kw + kChinese);
+    key.Make(L"2" + kOmega + L"\\" + kChinese + L"\\Deep" + kw + L"\\" + kEmoji + L"Child");
+    key.Make(L"3Quarant\x00e4ne\\" + kw + L"\x00df");
+    key.Make(L"4" + kw + kOmega + L"Top\\" + kZhe);
+    key.Make(L"5" + kEmoji + L"\\Plain");
     SearchResult r = Search(keyword, kUserOnly, 0, 1);
     std::vector<std::wstring> expected = { Full(L"1" + kZhe + L"Key\\" + kw + kChinese),
                                            Full(L"2" + kOmega + L"\\" + kChinese + L"\\Deep" + kw),
@@ -435,7 +432,7 @@ TEST_F(SearchTest, EveryNameIsWalkedAndMatchedAsUnicodeText)
 TEST_F(SearchTest, KeywordsOutsideAsciiAreLowercasedAsUnicodeToo)
 {
     // The keyword text is ANSI: "ÄRGER" lowercases to "ärger" and matches "xÄrgerx".
-    Make(L"x\x00c4rger" + kt::Widen(keyword));
+    key.Make(L"x\x00c4rger" + kt::Widen(keyword));
     SearchResult r = Search("\xc4RGER" + upper, kUserOnly);
     ASSERT_EQ(r.paths.size(), 1u);
     EXPECT_EQ(r.paths[0], Full(L"x\x00c4rger" + kt::Widen(keyword)));
@@ -471,7 +468,7 @@ void SeedMixedTree(HKEY root, const std::string& base, const std::string& kw)
 
 TEST_F(SearchTest, AnyNumberOfThreadsGivesTheSameReportAndFindings)
 {
-    SeedMixedTree(HKEY_CURRENT_USER, base, keyword);
+    SeedMixedTree(HKEY_CURRENT_USER, key.Path(), keyword);
     SearchResult one = Search(keyword, kUserOnly, 0, 1);
     ASSERT_GE(one.paths.size(), 20u);
     ASSERT_NE(one.report.find(std::string(openFailed) + "Denied"), std::string::npos);
@@ -487,7 +484,7 @@ TEST_F(SearchTest, AnyNumberOfThreadsGivesTheSameReportAndFindings)
 
 TEST_F(SearchTest, AStopEndsEveryThreadAndKeepsWhatWasFoundInOrder)
 {
-    SeedMixedTree(HKEY_CURRENT_USER, base, keyword);
+    SeedMixedTree(HKEY_CURRENT_USER, key.Path(), keyword);
     SearchResult whole = Search(keyword, kUserOnly, 0, 1);
     // Stop from another thread once part of the tree is searched.
     struct Flags
@@ -505,15 +502,15 @@ TEST_F(SearchTest, AStopEndsEveryThreadAndKeepsWhatWasFoundInOrder)
         nullptr, 0,
         [](LPVOID p) -> DWORD {
             Flags* shared = static_cast<Flags*>(p);
-            while (__atomic_load_n(&shared->keys, __ATOMIC_ACQUIRE) < 300)
+            while (SharedRead(&shared->keys) < 300)
                 SwitchToThread();
-            __atomic_store_n(&shared->stop, 1, __ATOMIC_RELEASE);
+            SharedWrite(&shared->stop, 1);
             return 0;
         },
         &flags, 0, nullptr);
     std::vector<char> text(keyword.begin(), keyword.end());
     text.push_back('\0');
-    RootKeySlot slots[kRootKeyCount] = { 0, 0x80000001, 0, 0, 0 };
+    RootKeySlot slots[kRootKeyCount] = { 0, kUser, 0, 0, 0 };
     CmdListEntry* list = engine.ScanRegistry(text.data(), nullptr, slots, report, &stop);
     WaitForSingleObject(stopper, INFINITE);
     CloseHandle(stopper);

@@ -3,6 +3,7 @@
 // made to fail where the test says.
 #include <gtest/gtest.h>
 #include "TestSupport.h"
+#include "../app/AppConstants.h"
 #include "../app/KlarnerApp.h"
 #include "../engine/CmdList.h"
 #include "../engine/KlarnEngine.h"

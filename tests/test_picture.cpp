@@ -31,7 +31,7 @@ public:
     COLORREF Pixel(int x, int y)
     {
         EnterCriticalSection(&m_canvasLock);
-        COLORREF color = ::GetPixel(m_canvasDC, x, y);
+        COLORREF color = ::GetPixel(m_canvas.DC(), x, y);
         LeaveCriticalSection(&m_canvasLock);
         return color;
     }
@@ -338,10 +338,20 @@ TEST(PictureRobustness, MutatedDataThroughTheWholeLoader)
             bytes.resize(random() % bytes.size());
         else
             bytes[6 + random() % (bytes.size() - 6)] ^= static_cast<char>(1 << (random() % 8));
-        CPictureEx picture;
+        PictureProbe picture;
         LoadBytes(picture, bytes);
-        if (picture.IsAnimated()) {
-            EXPECT_GE(picture.GetFrameCount(), 2);
+        const BYTE* data = reinterpret_cast<const BYTE*>(bytes.data());
+        const int size = static_cast<int>(bytes.size());
+        CGifReader reader(data, size);
+        const int counted = CGifReader::IsGif(data, size) && reader.HasScreen() ? reader.CountFrames() : 0;
+        // Never more frames than the reader counts, and each one can show on the canvas.
+        EXPECT_LE(static_cast<int>(picture.m_frames.size()), counted) << "round " << round;
+        const SIZE canvas = picture.GetPictureSize();
+        for (const AnimationFrame& frame : picture.m_frames) {
+            EXPECT_LT(frame.left, canvas.cx) << "round " << round;
+            EXPECT_LT(frame.top, canvas.cy) << "round " << round;
+            EXPECT_GT(frame.left + frame.width, 0) << "round " << round;
+            EXPECT_GT(frame.top + frame.height, 0) << "round " << round;
         }
     }
 }
@@ -365,17 +375,23 @@ protected:
         picture.Clear();
         DestroyWindow(host);
     }
-    void Pump(DWORD ms)
+    // Handles this thread's messages (the control paints on it) until the control's pixel on
+    // the screen is `color`.
+    bool PaintsUntil(int x, int y, COLORREF color)
     {
-        DWORD start = GetTickCount();
-        do {
-            MSG msg;
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-            Sleep(5);
-        } while (GetTickCount() - start < ms);
+        return kt::WaitUntil(
+            [&] {
+                MSG msg;
+                while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                    TranslateMessage(&msg);
+                    DispatchMessageA(&msg);
+                }
+                HDC dc = GetDC(picture.m_hWnd);
+                const COLORREF seen = GetPixel(dc, x, y);
+                ReleaseDC(picture.m_hWnd, dc);
+                return seen == color;
+            },
+            3000);
     }
     bool WaitForPixel(int x, int y, COLORREF color, DWORD timeoutMs)
     {
@@ -408,7 +424,7 @@ TEST_F(RenderTest, StillPictureIsDrawnIntoTheCanvasAndTheControlTakesItsSize)
     EXPECT_EQ(picture.Pixel(2, 2), kRedRef);
     EXPECT_EQ(picture.Pixel(15, 8), kGreenRef);
     EXPECT_FALSE(picture.IsRunning());
-    EXPECT_EQ(picture.m_thread, nullptr) << "a still picture starts no thread";
+    EXPECT_EQ(picture.m_thread.Get(), nullptr) << "a still picture starts no thread";
 }
 
 TEST_F(RenderTest, AnimationAdvancesFramesAtTheirPositions)
@@ -423,7 +439,7 @@ TEST_F(RenderTest, AnimationAdvancesFramesAtTheirPositions)
     EXPECT_TRUE(picture.IsRunning());
     picture.StopAnimation();
     EXPECT_FALSE(picture.IsRunning());
-    EXPECT_EQ(picture.m_thread, nullptr);
+    EXPECT_EQ(picture.m_thread.Get(), nullptr);
 }
 
 TEST_F(RenderTest, DisposalTwoRestoresTheBackgroundColour)
@@ -486,20 +502,14 @@ TEST_F(RenderTest, VisibleRectangleIsPaintedAtTheTopLeftCorner)
     EXPECT_TRUE(EqualRect(&visible, &back));
     InvalidateRect(picture.m_hWnd, nullptr, TRUE);
     UpdateWindow(picture.m_hWnd);
-    Pump(200);
-    HDC dc = GetDC(picture.m_hWnd);
-    EXPECT_EQ(GetPixel(dc, 0, 0), kGreenRef);
-    EXPECT_EQ(GetPixel(dc, 9, 19), kGreenRef);
-    ReleaseDC(picture.m_hWnd, dc);
+    EXPECT_TRUE(PaintsUntil(0, 0, kGreenRef));
+    EXPECT_TRUE(PaintsUntil(9, 19, kGreenRef));
 
     picture.SetVisibleRect(RECT{ 0, 0, 0, 0 });
     InvalidateRect(picture.m_hWnd, nullptr, TRUE);
     UpdateWindow(picture.m_hWnd);
-    Pump(200);
-    dc = GetDC(picture.m_hWnd);
-    EXPECT_EQ(GetPixel(dc, 0, 0), kRedRef) << "an empty rectangle paints the whole picture";
-    EXPECT_EQ(GetPixel(dc, 15, 15), kGreenRef);
-    ReleaseDC(picture.m_hWnd, dc);
+    EXPECT_TRUE(PaintsUntil(0, 0, kRedRef)) << "an empty rectangle paints the whole picture";
+    EXPECT_TRUE(PaintsUntil(15, 15, kGreenRef));
 }
 
 TEST_F(RenderTest, StopDuringALongFrameReturnsPromptly)
@@ -524,8 +534,11 @@ TEST_F(RenderTest, StopThenShowResumesAtTheSameFrame)
     ASSERT_TRUE(WaitForPixel(4, 4, kGreenRef, 3000));
     picture.StopAnimation();
     EXPECT_EQ(picture.m_currentFrame, 1);
+    // A colour no frame has, so that the first frame drawn after Show shows.
+    picture.SetBackgroundColor(kYellowRef);
+    ASSERT_EQ(picture.Pixel(4, 4), kYellowRef);
     picture.Show();
-    Sleep(100);
+    ASSERT_TRUE(kt::WaitUntil([&] { return picture.Pixel(4, 4) != kYellowRef; }, 3000));
     EXPECT_EQ(picture.Pixel(4, 4), kGreenRef);
     EXPECT_EQ(picture.m_currentFrame, 1);
 }
@@ -536,10 +549,10 @@ TEST_F(RenderTest, ShowWhilePlayingKeepsTheOneThread)
     gif.Control(10, 1).Image(0, 0, 8, 8, 0).Control(10, 1).Image(0, 0, 8, 8, 1);
     ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
     picture.Show();
-    HANDLE thread = picture.m_thread;
+    HANDLE thread = picture.m_thread.Get();
     ASSERT_NE(thread, nullptr);
     EXPECT_FALSE(picture.Show());
-    EXPECT_EQ(picture.m_thread, thread);
+    EXPECT_EQ(picture.m_thread.Get(), thread);
 }
 
 TEST_F(RenderTest, LoadWhilePlayingStopsTheThreadFirst)
@@ -552,7 +565,7 @@ TEST_F(RenderTest, LoadWhilePlayingStopsTheThreadFirst)
     ASSERT_TRUE(WaitForPixel(4, 4, kGreenRef, 3000));
     ASSERT_TRUE(LoadBytes(picture, bytes));
     EXPECT_FALSE(picture.IsRunning());
-    EXPECT_EQ(picture.m_thread, nullptr);
+    EXPECT_EQ(picture.m_thread.Get(), nullptr);
     EXPECT_EQ(picture.m_currentFrame, 0);
     picture.Show();
     EXPECT_TRUE(WaitForPixel(4, 4, kRedRef, 3000));
@@ -563,14 +576,13 @@ TEST_F(RenderTest, StopStillWorksWithoutTheStopEvent)
     GifBuilder gif(8, 8, { kRed, kGreen });
     gif.Control(65535, 1).Image(0, 0, 8, 8, 0).Control(65535, 1).Image(0, 0, 8, 8, 1);
     ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
-    CloseHandle(picture.m_exitEvent);
-    picture.m_exitEvent = nullptr;  // as when creating it failed
+    picture.m_exitEvent.Close();  // as when creating it failed
     picture.Show();
     ASSERT_TRUE(WaitForPixel(4, 4, kRedRef, 3000));
     DWORD start = GetTickCount();
     picture.StopAnimation();
     EXPECT_LT(GetTickCount() - start, 4000u);
-    EXPECT_EQ(picture.m_thread, nullptr);
+    EXPECT_EQ(picture.m_thread.Get(), nullptr);
 }
 
 TEST_F(RenderTest, DestroyingTheWindowStopsTheAnimation)
@@ -583,7 +595,7 @@ TEST_F(RenderTest, DestroyingTheWindowStopsTheAnimation)
     DestroyWindow(host);
     host = nullptr;
     EXPECT_FALSE(picture.IsRunning());
-    EXPECT_EQ(picture.m_thread, nullptr);
+    EXPECT_EQ(picture.m_thread.Get(), nullptr);
 }
 
 }  // namespace

@@ -67,31 +67,24 @@ class RemovalTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        base = kt::Widen("Software\\" + kt::UniqueName("kltremove"));
         folder = kt::ScratchDir("removal");
         report = folder + "Klarner-Report-07.12.2026.txt";
-        ASSERT_TRUE(kt::CreateKeyW(HKEY_CURRENT_USER, base));
         backup.reset(new CRegBackup(report.c_str()));
         engine.SetBackup(backup.get());
     }
-    void TearDown() override { kt::DeleteTreeW(HKEY_CURRENT_USER, base); }
-
-    std::wstring Below(const std::wstring& below) { return base + L"\\" + below; }
-    bool Exists(const std::wstring& below) { return kt::KeyExistsW(HKEY_CURRENT_USER, Below(below)); }
-    void Make(const std::wstring& below) { ASSERT_TRUE(kt::CreateKeyW(HKEY_CURRENT_USER, Below(below))); }
     void Set(const std::wstring& below, const std::wstring& name, DWORD type, const std::string& bytes)
     {
-        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, Below(below).c_str(), name.c_str(), type, bytes.data(),
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, key.Below(below).c_str(), name.c_str(), type, bytes.data(),
                                   static_cast<DWORD>(bytes.size())), ERROR_SUCCESS);
     }
     void SetText(const std::wstring& below, const std::wstring& name, DWORD type, const std::wstring& text)
     {
         Set(below, name, type, std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2));
     }
-    BOOL Remove(char kind, const std::wstring& below) { return engine.RemoveEntry(kind, HKEY_CURRENT_USER, Below(below).c_str()); }
+    BOOL Remove(char kind, const std::wstring& below) { return engine.RemoveEntry(kind, HKEY_CURRENT_USER, key.Below(below).c_str()); }
     std::wstring BackupText() { return kt::ReadUtf16(kt::Utf8(backup->Path())); }
 
-    std::wstring base;
+    kt::ScratchKey key{ "kltremove" };
     std::string folder, report;
     std::unique_ptr<CRegBackup> backup;
     EngineProbe engine;
@@ -99,30 +92,30 @@ protected:
 
 TEST_F(RemovalTest, KeyWithoutSubkeysIsBackedUpBesideTheReportThenRemoved)
 {
-    Make(L"Leaf");
+    key.Make(L"Leaf");
     EXPECT_TRUE(Remove('K', L"Leaf"));
-    EXPECT_FALSE(Exists(L"Leaf"));
-    EXPECT_TRUE(kt::KeyExistsW(HKEY_CURRENT_USER, base));
+    EXPECT_FALSE(key.Exists(L"Leaf"));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Path()));
     std::string name = kt::Utf8(backup->Path());
     EXPECT_EQ(name.rfind(folder + "Klarner-Report-07.12.2026-backup-", 0), 0u) << name;
     EXPECT_EQ(name.substr(name.size() - 4), ".reg");
-    EXPECT_EQ(BackupText(), L"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" + Below(L"Leaf") +
+    EXPECT_EQ(BackupText(), L"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" + key.Below(L"Leaf") +
                                 L"]\r\n\r\n");
 }
 
 TEST_F(RemovalTest, ThreeLevelTreeAndTheBufferIsRestored)
 {
-    Make(L"T\\A\\B\\C");
-    Make(L"T\\A\\B2");
-    Make(L"T\\D");
-    Make(L"TSibling");
+    key.Make(L"T\\A\\B\\C");
+    key.Make(L"T\\A\\B2");
+    key.Make(L"T\\D");
+    key.Make(L"TSibling");
     SetText(L"T\\A", L"v", REG_SZ, L"x");
     wchar_t buffer[kDeletePathChars] = L"";
-    wcscpy(buffer, Below(L"T").c_str());
+    wcscpy(buffer, key.Below(L"T").c_str());
     EXPECT_TRUE(engine.DeleteKeyTree(HKEY_CURRENT_USER, buffer));
-    EXPECT_EQ(std::wstring(buffer), Below(L"T"));
-    EXPECT_FALSE(Exists(L"T"));
-    EXPECT_TRUE(Exists(L"TSibling"));
+    EXPECT_EQ(std::wstring(buffer), key.Below(L"T"));
+    EXPECT_FALSE(key.Exists(L"T"));
+    EXPECT_TRUE(key.Exists(L"TSibling"));
     // Parents before children in the backup.
     std::wstring text = BackupText();
     EXPECT_LT(text.find(L"\\T]"), text.find(L"\\T\\A]"));
@@ -131,12 +124,12 @@ TEST_F(RemovalTest, ThreeLevelTreeAndTheBufferIsRestored)
 
 TEST_F(RemovalTest, TrailingBackslash)
 {
-    Make(L"T2\\Sub\\Deeper");
+    key.Make(L"T2\\Sub\\Deeper");
     wchar_t buffer[kDeletePathChars] = L"";
-    wcscpy(buffer, (Below(L"T2") + L"\\").c_str());
+    wcscpy(buffer, (key.Below(L"T2") + L"\\").c_str());
     EXPECT_TRUE(engine.DeleteKeyTree(HKEY_CURRENT_USER, buffer));
-    EXPECT_EQ(std::wstring(buffer), Below(L"T2"));
-    EXPECT_FALSE(Exists(L"T2"));
+    EXPECT_EQ(std::wstring(buffer), key.Below(L"T2"));
+    EXPECT_FALSE(key.Exists(L"T2"));
 }
 
 TEST_F(RemovalTest, KeyAlreadyGoneIsAFailure)
@@ -146,44 +139,44 @@ TEST_F(RemovalTest, KeyAlreadyGoneIsAFailure)
 
 TEST_F(RemovalTest, ASubkeyThatCannotBeReadLeavesTheWholeTreeUntouched)
 {
-    Make(L"T3\\a\\inner");
-    Make(L"T3\\b");
-    Make(L"T3\\c");
-    ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, kt::Utf8(Below(L"T3\\b"))));
+    key.Make(L"T3\\a\\inner");
+    key.Make(L"T3\\b");
+    key.Make(L"T3\\c");
+    ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, kt::Utf8(key.Below(L"T3\\b"))));
     EXPECT_FALSE(Remove('K', L"T3"));
-    EXPECT_TRUE(Exists(L"T3\\a\\inner")) << "nothing goes that could not be backed up";
-    EXPECT_TRUE(Exists(L"T3\\c"));
+    EXPECT_TRUE(key.Exists(L"T3\\a\\inner")) << "nothing goes that could not be backed up";
+    EXPECT_TRUE(key.Exists(L"T3\\c"));
 }
 
 TEST_F(RemovalTest, ValuesAndTheDefaultValue)
 {
-    Make(L"V");
+    key.Make(L"V");
     SetText(L"V", L"vmtray", REG_SZ, L"C:\\vm\\vmtray.exe");
     SetText(L"V", L"other", REG_SZ, L"y");
     SetText(L"V", L"", REG_SZ, L"default");
     EXPECT_TRUE(Remove('V', L"V\\vmtray"));
-    EXPECT_EQ(BackupText().substr(41), L"[HKEY_CURRENT_USER\\" + Below(L"V") + L"]\r\n\"vmtray\"=\"C:\\\\vm\\\\vmtray.exe\"\r\n\r\n");
-    EXPECT_FALSE(kt::ValueExists(HKEY_CURRENT_USER, kt::Utf8(Below(L"V")), "vmtray"));
-    EXPECT_TRUE(kt::ValueExists(HKEY_CURRENT_USER, kt::Utf8(Below(L"V")), "other"));
+    EXPECT_EQ(BackupText().substr(41), L"[HKEY_CURRENT_USER\\" + key.Below(L"V") + L"]\r\n\"vmtray\"=\"C:\\\\vm\\\\vmtray.exe\"\r\n\r\n");
+    EXPECT_FALSE(kt::ValueExists(HKEY_CURRENT_USER, kt::Utf8(key.Below(L"V")), "vmtray"));
+    EXPECT_TRUE(kt::ValueExists(HKEY_CURRENT_USER, kt::Utf8(key.Below(L"V")), "other"));
     EXPECT_FALSE(Remove('V', L"V\\vmtray"));
     // An empty last component names the default value.
     EXPECT_TRUE(Remove('V', L"V\\"));
-    EXPECT_FALSE(kt::ValueExists(HKEY_CURRENT_USER, kt::Utf8(Below(L"V")), ""));
-    EXPECT_TRUE(Exists(L"V"));
+    EXPECT_FALSE(kt::ValueExists(HKEY_CURRENT_USER, kt::Utf8(key.Below(L"V")), ""));
+    EXPECT_TRUE(key.Exists(L"V"));
 }
 
 TEST_F(RemovalTest, ValueInAKeyThatDeniesWriting)
 {
-    Make(L"W");
+    key.Make(L"W");
     SetText(L"W", L"vmtray", REG_SZ, L"x");
-    ASSERT_TRUE(kt::DenyWrite(HKEY_CURRENT_USER, kt::Utf8(Below(L"W"))));
+    ASSERT_TRUE(kt::DenyWrite(HKEY_CURRENT_USER, kt::Utf8(key.Below(L"W"))));
     EXPECT_FALSE(Remove('V', L"W\\vmtray"));
-    EXPECT_TRUE(kt::ValueExists(HKEY_CURRENT_USER, kt::Utf8(Below(L"W")), "vmtray"));
+    EXPECT_TRUE(kt::ValueExists(HKEY_CURRENT_USER, kt::Utf8(key.Below(L"W")), "vmtray"));
 }
 
 TEST_F(RemovalTest, NothingIsRemovedForOtherKindsPathsThatNameNoEntryTheFloorOrWithoutABackup)
 {
-    Make(L"X");
+    key.Make(L"X");
     EXPECT_FALSE(Remove('X', L"X"));
     EXPECT_FALSE(engine.RemoveEntry('V', HKEY_CURRENT_USER, L"novaluehere"));
     // An empty path would name the whole root key.
@@ -198,54 +191,54 @@ TEST_F(RemovalTest, NothingIsRemovedForOtherKindsPathsThatNameNoEntryTheFloorOrW
     EXPECT_TRUE(kt::KeyExistsW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion"));
     // A path longer than the working buffer is refused whole.
     EXPECT_FALSE(Remove('K', L"X\\" + std::wstring(600, L'z')));
-    EXPECT_TRUE(Exists(L"X"));
+    EXPECT_TRUE(key.Exists(L"X"));
     EXPECT_TRUE(backup->Path().empty()) << "nothing was backed up";
     EngineProbe unguarded;
-    EXPECT_FALSE(unguarded.RemoveEntry('K', HKEY_CURRENT_USER, Below(L"X").c_str()));
-    EXPECT_TRUE(Exists(L"X")) << "no backup, no removal";
+    EXPECT_FALSE(unguarded.RemoveEntry('K', HKEY_CURRENT_USER, key.Below(L"X").c_str()));
+    EXPECT_TRUE(key.Exists(L"X")) << "no backup, no removal";
 }
 
 TEST_F(RemovalTest, SubkeyPathBeyondTheWorkingBufferFailsWithoutOverrun)
 {
     // Levels of 250 characters: the second level's path no longer fits 519 characters.
-    Make(L"T4\\" + std::wstring(250, L'a') + L"\\" + std::wstring(250, L'b'));
+    key.Make(L"T4\\" + std::wstring(250, L'a') + L"\\" + std::wstring(250, L'b'));
     wchar_t buffer[kDeletePathChars + 16];
     wmemset(buffer, 0x5A5A, kDeletePathChars + 16);
-    wcscpy(buffer, Below(L"T4").c_str());
+    wcscpy(buffer, key.Below(L"T4").c_str());
     EXPECT_FALSE(engine.DeleteKeyTree(HKEY_CURRENT_USER, buffer));
-    EXPECT_EQ(std::wstring(buffer), Below(L"T4"));
+    EXPECT_EQ(std::wstring(buffer), key.Below(L"T4"));
     for (size_t i = kDeletePathChars; i < kDeletePathChars + 16; ++i)
         ASSERT_EQ(buffer[i], 0x5A5A) << "written past the working buffer";
-    EXPECT_TRUE(Exists(L"T4"));
+    EXPECT_TRUE(key.Exists(L"T4"));
 }
 
 TEST_F(RemovalTest, ALinkGoesAsTheLinkAndItsTargetStays)
 {
-    Make(L"Target\\Inner");
+    key.Make(L"Target\\Inner");
     SetText(L"Target", L"keep", REG_SZ, L"me");
-    ASSERT_TRUE(kt::CreateLink(HKEY_CURRENT_USER, Below(L"QQLink"), Below(L"Target")));
-    Make(L"Tree\\Sub");
-    ASSERT_TRUE(kt::CreateLink(HKEY_CURRENT_USER, Below(L"Tree\\Sub\\Inside"), Below(L"Target")));
+    ASSERT_TRUE(kt::CreateLink(HKEY_CURRENT_USER, key.Below(L"QQLink"), key.Below(L"Target")));
+    key.Make(L"Tree\\Sub");
+    ASSERT_TRUE(kt::CreateLink(HKEY_CURRENT_USER, key.Below(L"Tree\\Sub\\Inside"), key.Below(L"Target")));
 
     EXPECT_TRUE(Remove('K', L"QQLink"));
-    EXPECT_FALSE(Exists(L"QQLink"));
+    EXPECT_FALSE(key.Exists(L"QQLink"));
     EXPECT_TRUE(Remove('K', L"Tree"));
-    EXPECT_FALSE(Exists(L"Tree"));
-    EXPECT_TRUE(Exists(L"Target\\Inner"));
-    EXPECT_TRUE(kt::ValueExists(HKEY_CURRENT_USER, kt::Utf8(Below(L"Target")), "keep"));
+    EXPECT_FALSE(key.Exists(L"Tree"));
+    EXPECT_TRUE(key.Exists(L"Target\\Inner"));
+    EXPECT_TRUE(kt::ValueExists(HKEY_CURRENT_USER, kt::Utf8(key.Below(L"Target")), "keep"));
     std::wstring text = BackupText();
-    EXPECT_NE(text.find(L"\r\n; registry link HKEY_CURRENT_USER\\" + Below(L"QQLink") + L" -> \\"), std::wstring::npos);
-    EXPECT_NE(text.find(L"\r\n; registry link HKEY_CURRENT_USER\\" + Below(L"Tree\\Sub\\Inside") + L" -> \\"),
+    EXPECT_NE(text.find(L"\r\n; registry link HKEY_CURRENT_USER\\" + key.Below(L"QQLink") + L" -> \\"), std::wstring::npos);
+    EXPECT_NE(text.find(L"\r\n; registry link HKEY_CURRENT_USER\\" + key.Below(L"Tree\\Sub\\Inside") + L" -> \\"),
               std::wstring::npos);
-    EXPECT_EQ(text.find(L"[HKEY_CURRENT_USER\\" + Below(L"QQLink")), std::wstring::npos);
+    EXPECT_EQ(text.find(L"[HKEY_CURRENT_USER\\" + key.Below(L"QQLink")), std::wstring::npos);
 }
 
 TEST_F(RemovalTest, AHiddenNameInTheTreeFailsTheRemovalCleanly)
 {
-    Make(L"Holder\\Plain");
-    ASSERT_TRUE(kt::CreateNulNamedKey(HKEY_CURRENT_USER, Below(L"Holder"), L"hidden"));
+    key.Make(L"Holder\\Plain");
+    ASSERT_TRUE(kt::CreateNulNamedKey(HKEY_CURRENT_USER, key.Below(L"Holder"), L"hidden"));
     EXPECT_FALSE(Remove('K', L"Holder"));
-    EXPECT_TRUE(Exists(L"Holder\\Plain"));
+    EXPECT_TRUE(key.Exists(L"Holder\\Plain"));
 }
 
 TEST_F(RemovalTest, ANameTheBackupCannotCarryLeavesItsFindingUntouched)
@@ -253,9 +246,9 @@ TEST_F(RemovalTest, ANameTheBackupCannotCarryLeavesItsFindingUntouched)
     // A line break would end the section's header early: the key would never come back.
     for (const wchar_t* name : { L"Broken\\a\nb", L"Broken2\\c\rd", L"Line\ntop" }) {
         const std::wstring finding = std::wstring(name).substr(0, std::wstring(name).find(L'\\'));
-        Make(name);
+        key.Make(name);
         EXPECT_FALSE(Remove('K', finding)) << kt::Utf8(name);
-        EXPECT_TRUE(Exists(name));
+        EXPECT_TRUE(key.Exists(name));
     }
     EXPECT_TRUE(backup->Path().empty()) << "nothing was backed up";
 }
@@ -264,31 +257,31 @@ TEST_F(RemovalTest, AValueNamedLikeALinksTargetDoesNotMakeAKeyALink)
 {
     SetText(L"Plain\\Sub", L"SymbolicLinkValue", REG_LINK, L"\\REGISTRY\\Machine\\Software");
     SetText(L"Plain", L"other", REG_SZ, L"x");
-    const std::vector<std::wstring> before = Dump(HKEY_CURRENT_USER, Below(L"Plain"));
+    const std::vector<std::wstring> before = Dump(HKEY_CURRENT_USER, key.Below(L"Plain"));
     ASSERT_TRUE(Remove('K', L"Plain"));
     EXPECT_EQ(BackupText().find(L"; registry link"), std::wstring::npos) << "an ordinary key, backed up as one";
     std::string imported;
     EXPECT_EQ(kt::Run("reg.exe import \"" + kt::Utf8(backup->Path()) + "\"", &imported), 0u) << imported;
-    EXPECT_EQ(Dump(HKEY_CURRENT_USER, Below(L"Plain")), before);
+    EXPECT_EQ(Dump(HKEY_CURRENT_USER, key.Below(L"Plain")), before);
 }
 
 TEST_F(RemovalTest, NamesOutsideTheCodePageAddressExactlyTheirKey)
 {
     // "Key?" and "Key\x0416" are two keys; the ANSI functions would see both as "Key?".
-    Make(L"Key?\\Child");
-    Make(L"Key\x0416\\\x4E2D\x6587\\\xD83D\xDE00");
+    key.Make(L"Key?\\Child");
+    key.Make(L"Key\x0416\\\x4E2D\x6587\\\xD83D\xDE00");
     SetText(L"Key\x0416\\\x4E2D\x6587", L"\x00fc\x00df\x0416", REG_SZ, L"\x4E2D");
     EXPECT_TRUE(Remove('K', L"Key\x0416"));
-    EXPECT_FALSE(Exists(L"Key\x0416"));
-    EXPECT_TRUE(Exists(L"Key?\\Child"));
+    EXPECT_FALSE(key.Exists(L"Key\x0416"));
+    EXPECT_TRUE(key.Exists(L"Key?\\Child"));
     EXPECT_NE(BackupText().find(L"\"\x00fc\x00df\x0416\"=\"\x4E2D\"\r\n"), std::wstring::npos);
 }
 
 TEST_F(RemovalTest, EveryKindOfValueComesBackExactlyFromTheBackup)
 {
     const std::wstring t = L"Trip \x00fc.\x0416 \"=\\";
-    Make(t + L"\\Empty Sub.key");
-    Make(t + L"\\Nested\\Deeper");
+    key.Make(t + L"\\Empty Sub.key");
+    key.Make(t + L"\\Nested\\Deeper");
     SetText(t, L"", REG_SZ, L"the default");
     SetText(t, L"quote\"back\\slash=equals", REG_SZ, L"C:\\dir\\\"quoted\"=x");
     SetText(t, L"empty", REG_SZ, L"");
@@ -310,11 +303,11 @@ TEST_F(RemovalTest, EveryKindOfValueComesBackExactlyFromTheBackup)
     SetText(t, L"line break", REG_SZ, L"one\r\ntwo");
     SetText(t + L"\\Nested", L"x", REG_SZ, L"y");
 
-    const std::vector<std::wstring> before = Dump(HKEY_CURRENT_USER, Below(t));
-    const std::vector<std::wstring> exportBefore = Export("HKEY_CURRENT_USER", Below(t));
+    const std::vector<std::wstring> before = Dump(HKEY_CURRENT_USER, key.Below(t));
+    const std::vector<std::wstring> exportBefore = Export("HKEY_CURRENT_USER", key.Below(t));
     ASSERT_GE(before.size(), 20u);
     ASSERT_TRUE(Remove('K', t));
-    ASSERT_FALSE(Exists(t));
+    ASSERT_FALSE(key.Exists(t));
 
     std::wstring text = BackupText();
     EXPECT_EQ(text.substr(0, 41), L"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n");
@@ -329,27 +322,27 @@ TEST_F(RemovalTest, EveryKindOfValueComesBackExactlyFromTheBackup)
 
     std::string imported;
     EXPECT_EQ(kt::Run("reg.exe import \"" + kt::Utf8(backup->Path()) + "\"", &imported), 0u) << imported;
-    EXPECT_EQ(Dump(HKEY_CURRENT_USER, Below(t)), before);
-    EXPECT_EQ(Export("HKEY_CURRENT_USER", Below(t)), exportBefore);
+    EXPECT_EQ(Dump(HKEY_CURRENT_USER, key.Below(t)), before);
+    EXPECT_EQ(Export("HKEY_CURRENT_USER", key.Below(t)), exportBefore);
 }
 
 TEST_F(RemovalTest, WithoutAWritableBackupNothingIsRemoved)
 {
-    Make(L"Kept\\Sub");
+    key.Make(L"Kept\\Sub");
     // A report in a folder that does not exist, and one whose name leaves no room for a backup's.
     for (const std::string& path : { folder + "absent\\report.txt", "C:\\" + std::string(240, 'r') + ".txt" }) {
         CRegBackup unwritable(path.c_str());
         EngineProbe guarded;
         guarded.SetBackup(&unwritable);
-        EXPECT_FALSE(guarded.RemoveEntry('K', HKEY_CURRENT_USER, Below(L"Kept").c_str())) << path;
-        EXPECT_TRUE(Exists(L"Kept\\Sub"));
+        EXPECT_FALSE(guarded.RemoveEntry('K', HKEY_CURRENT_USER, key.Below(L"Kept").c_str())) << path;
+        EXPECT_TRUE(key.Exists(L"Kept\\Sub"));
     }
 }
 
 TEST_F(RemovalTest, AnEarlierBackupIsNeverOverwritten)
 {
-    Make(L"First");
-    Make(L"Second");
+    key.Make(L"First");
+    key.Make(L"Second");
     ASSERT_TRUE(Remove('K', L"First"));
     CRegBackup next(report.c_str());
     engine.SetBackup(&next);

@@ -2,6 +2,8 @@
 // lookup, the single instance and the administrator check, with klarner.exe itself.
 #include <gtest/gtest.h>
 #include "TestSupport.h"
+#include "../resources/resource.h"
+#include "../app/AppConstants.h"
 #include "../app/KlarnerApp.h"
 #include "../engine/Constants.h"
 #include <algorithm>
@@ -216,8 +218,8 @@ TEST(StartUp, SecondInstanceIsRefusedWhileTheFirstRuns)
 {
     kt::UseLanguage("de-de");
     CString alreadyRunning, errorCaption;
-    alreadyRunning.LoadString(107);
-    errorCaption.LoadString(183);
+    alreadyRunning.LoadString(IDS_ALREADY_RUNNING);
+    errorCaption.LoadString(IDS_ERROR_CAPTION);
 
     kt::Process first = kt::Start("\"" + kt::KlarnerExe() + "\"");
     ASSERT_TRUE(first.handle);
@@ -246,7 +248,7 @@ TEST(StartUp, UsageInAMessageBoxInEitherLanguageAndNothingElse)
         kt::StageProgram(dir, { language });
         kt::UseLanguage(language);
         CString usage;
-        usage.LoadString(192);
+        usage.LoadString(IDS_USAGE);
         ASSERT_GT(usage.GetLength(), 200);
         kt::Process process = kt::Start("\"" + dir + "klarner.exe\" /help");
         kt::MessageBoxInfo box = kt::WaitForMessageBox(process.id, 20000);

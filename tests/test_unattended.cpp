@@ -3,6 +3,8 @@
 // afterwards, the exit code of every outcome, and never a window.
 #include <gtest/gtest.h>
 #include "TestSupport.h"
+#include "../resources/resource.h"
+#include "../app/AppConstants.h"
 #include "../engine/Constants.h"
 #include "../report/ReportLog.h"
 #include <algorithm>
@@ -41,26 +43,20 @@ class UnattendedTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        base = "Software\\" + kt::UniqueName("kltrun");
         keyword = kt::UniqueName("kw");
         report = kt::ScratchDir("unattended") + "report.txt";
-        ASSERT_TRUE(kt::CreateKey(HKEY_CURRENT_USER, base));
     }
-    void TearDown() override { kt::DeleteTree(HKEY_CURRENT_USER, base); }
 
     void Seed()
     {
-        Make(keyword + "One\\Sub\\Deeper");
-        kt::SetStringValue(HKEY_CURRENT_USER, Below(keyword + "One\\Sub"), "path", "C:\\vm");
-        Make("Vendor\\" + keyword + "Two");
-        Make(keyword + "Lock\\Mid\\Denied");
-        ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, Below(keyword + "Lock\\Mid\\Denied")));
-        Make("Legacy\\" + keyword + "Old");
-        Make("Unrelated\\Keep");
+        key.Make(keyword + "One\\Sub\\Deeper");
+        kt::SetStringValue(HKEY_CURRENT_USER, key.Below(keyword + "One\\Sub"), "path", "C:\\vm");
+        key.Make("Vendor\\" + keyword + "Two");
+        key.Make(keyword + "Lock\\Mid\\Denied");
+        ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, key.Below(keyword + "Lock\\Mid\\Denied")));
+        key.Make("Legacy\\" + keyword + "Old");
+        key.Make("Unrelated\\Keep");
     }
-    std::string Below(const std::string& below) { return base + "\\" + below; }
-    std::string Full(const std::string& below) { return "HKEY_CURRENT_USER\\" + Below(below); }
-    void Make(const std::string& below) { ASSERT_TRUE(kt::CreateKey(HKEY_CURRENT_USER, Below(below))); }
     DWORD RunProgram(const std::string& arguments, std::string* errors = nullptr)
     {
         return kt::Run("\"" + EnglishProgram() + "\" \"/silent=" + report + "\" " + arguments, nullptr, 120000, errors);
@@ -70,7 +66,7 @@ protected:
     std::vector<std::string> Findings(const std::string& reportText)
     {
         std::vector<std::string> found;
-        std::string marker = "HKEY_CURRENT_USER\\" + base + "\\";
+        std::string marker = "HKEY_CURRENT_USER\\" + key.Path() + "\\";
         size_t at = 0;
         while ((at = reportText.find(marker, at)) != std::string::npos) {
             size_t end = reportText.find("\r\n", at);
@@ -80,7 +76,8 @@ protected:
         return found;
     }
 
-    std::string base, keyword, report;
+    kt::ScratchKey key{ "kltrun" };
+    std::string keyword, report;
 };
 
 TEST_F(UnattendedTest, SearchListsFindingsAndRemovesNothing)
@@ -91,7 +88,7 @@ TEST_F(UnattendedTest, SearchListsFindingsAndRemovesNothing)
     std::vector<std::string> findings = Findings(text);
     std::vector<std::string> sorted = findings;
     std::sort(sorted.begin(), sorted.end());
-    std::vector<std::string> expected = { Full(keyword + "Lock"), Full(keyword + "One"), Full("Vendor\\" + keyword + "Two") };
+    std::vector<std::string> expected = { key.Full(keyword + "Lock"), key.Full(keyword + "One"), key.Full("Vendor\\" + keyword + "Two") };
     std::sort(expected.begin(), expected.end());
     ASSERT_EQ(sorted, expected);
     std::string body = "Search terms:\r\n" + keyword + ",zzqnone\r\n\r\n\r\nCould not open key: Denied\r\n\r\n\r\n";
@@ -99,8 +96,8 @@ TEST_F(UnattendedTest, SearchListsFindingsAndRemovesNothing)
         body += f + "\r\n";
     body += "\r\nResults:\r\n\r\n";
     EXPECT_EQ(text, body);
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "One\\Sub\\Deeper")));
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below("Vendor\\" + keyword + "Two")));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "One\\Sub\\Deeper")));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below("Vendor\\" + keyword + "Two")));
     DeleteFileA(report.c_str());
 }
 
@@ -115,9 +112,9 @@ TEST_F(UnattendedTest, DelRemovesEveryFindingAndNothingElse)
     std::vector<std::string> backups = Backups();
     ASSERT_EQ(backups.size(), 1u);
     std::wstring backupText = kt::ReadUtf16(backups[0]);
-    EXPECT_NE(backupText.find(kt::Widen("[" + Full(keyword + "One\\Sub") + "]\r\n\"path\"=\"C:\\\\vm\"\r\n")),
+    EXPECT_NE(backupText.find(kt::Widen("[" + key.Full(keyword + "One\\Sub") + "]\r\n\"path\"=\"C:\\\\vm\"\r\n")),
               std::wstring::npos);
-    EXPECT_NE(backupText.find(kt::Widen("[" + Full("Vendor\\" + keyword + "Two") + "]")), std::wstring::npos);
+    EXPECT_NE(backupText.find(kt::Widen("[" + key.Full("Vendor\\" + keyword + "Two") + "]")), std::wstring::npos);
     EXPECT_EQ(backupText.find(kt::Widen(keyword + "Lock")), std::wstring::npos);
 
     std::string text = AfterBanner(kt::ReadFileBytes(report));
@@ -127,20 +124,20 @@ TEST_F(UnattendedTest, DelRemovesEveryFindingAndNothingElse)
     ASSERT_EQ(listed.size(), 3u);
     std::string removal;
     for (const std::string& f : listed)
-        removal += f + (f == Full(keyword + "Lock") ? " - could not be removed" : "") + "\r\n";
+        removal += f + (f == key.Full(keyword + "Lock") ? " - could not be removed" : "") + "\r\n";
     EXPECT_EQ(text.substr(results + 14), removal);
 
-    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "One")));
-    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, Below("Vendor\\" + keyword + "Two")));
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below("Vendor")));
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Lock\\Mid")));
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below("Legacy\\" + keyword + "Old")));
+    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "One")));
+    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, key.Below("Vendor\\" + keyword + "Two")));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below("Vendor")));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Lock\\Mid")));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below("Legacy\\" + keyword + "Old")));
 
     // Everything else is exactly as before: the snapshot less the two removed trees.
     std::vector<std::wstring> expected;
     for (const std::wstring& section : before) {
         bool removed = false;
-        for (const std::wstring& gone : { kt::Widen(Full(keyword + "One")), kt::Widen(Full("Vendor\\" + keyword + "Two")) })
+        for (const std::wstring& gone : { kt::Widen(key.Full(keyword + "One")), kt::Widen(key.Full("Vendor\\" + keyword + "Two")) })
             if (section.compare(0, gone.size() + 2, L"[" + gone + L"]") == 0 ||
                 section.compare(0, gone.size() + 2, L"[" + gone + L"\\") == 0)
                 removed = true;
@@ -161,19 +158,19 @@ TEST_F(UnattendedTest, NoFindingsEndsAfterTheResultsHeading)
 
 TEST_F(UnattendedTest, FailuresNeverShowAWindowAndEndWithTheirCodes)
 {
-    Make(keyword + "Stays");
+    key.Make(keyword + "Stays");
     kt::UseLanguage("en-us");
     CString reportMessage, alreadyRunning;
-    reportMessage.LoadString(108);
-    alreadyRunning.LoadString(107);
-    // A report that cannot be opened: the search runs, nothing is removed, no box.
+    reportMessage.LoadString(IDS_REPORT_OPEN_FAILED);
+    alreadyRunning.LoadString(IDS_ALREADY_RUNNING);
+    // A report that cannot be opened: the search runs, nothing is removed, no box (a box would
+    // keep the process from ending).
     std::string missing = kt::ScratchDir("nofolder") + "absent\\r.txt";
     std::string command = "\"" + EnglishProgram() + "\" \"/silent=" + missing + "\" /keywords=" + keyword +
                           " /hkey=HKEY_CURRENT_USER /del";
     kt::Process process = kt::Start(command);
-    EXPECT_FALSE(kt::WaitForMessageBox(process.id, 3000).hwnd) << "no message box in an unattended run";
     EXPECT_EQ(process.Wait(60000), 110u);
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Stays"))) << "no report, no removal";
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Stays"))) << "no report, no removal";
     std::string errors;
     EXPECT_EQ(kt::Run(command, nullptr, 60000, &errors), 110u);
     EXPECT_EQ(errors, std::string(reportMessage) + "\r\n") << "the message goes to standard error";
@@ -182,7 +179,6 @@ TEST_F(UnattendedTest, FailuresNeverShowAWindowAndEndWithTheirCodes)
     HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
     ASSERT_NE(mutex, nullptr);
     kt::Process second = kt::Start("\"" + EnglishProgram() + "\" /silent=" + report);
-    EXPECT_FALSE(kt::WaitForMessageBox(second.id, 3000).hwnd);
     EXPECT_EQ(second.Wait(60000), 1618u);
     errors.clear();
     EXPECT_EQ(kt::Run("\"" + EnglishProgram() + "\" /silent=" + report, nullptr, 60000, &errors), 1618u);
@@ -204,7 +200,6 @@ TEST_F(UnattendedTest, ExitCodesOfStartUp)
     std::string bare = kt::ScratchDir("bare");
     kt::StageProgram(bare, {});
     kt::Process process = kt::Start("\"" + bare + "klarner.exe\" /silent");
-    EXPECT_FALSE(kt::WaitForMessageBox(process.id, 3000).hwnd);
     EXPECT_EQ(process.Wait(60000), 126u);
 }
 
@@ -212,7 +207,7 @@ TEST_F(UnattendedTest, UsageGoesToStandardErrorInAnUnattendedRun)
 {
     kt::UseLanguage("en-us");
     CString usage;
-    usage.LoadString(192);
+    usage.LoadString(IDS_USAGE);
     ASSERT_NE(std::string(usage).find("1618"), std::string::npos);
     std::string errors;
     EXPECT_EQ(kt::Run("\"" + EnglishProgram() + "\" /silent /?", nullptr, 60000, &errors), 0u);
@@ -231,28 +226,28 @@ TEST_F(UnattendedTest, ABackupThatCannotBeWrittenLeavesEveryFindingInPlace)
     std::string text = kt::ReadFileBytes(report);
     size_t results = text.find("\r\nResults:\r\n\r\n");
     ASSERT_NE(results, std::string::npos);
-    EXPECT_NE(text.substr(results).find("\r\n" + Full(keyword + "One") + " - could not be removed\r\n"),
+    EXPECT_NE(text.substr(results).find("\r\n" + key.Full(keyword + "One") + " - could not be removed\r\n"),
               std::string::npos)
         << text.substr(results);
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "One\\Sub\\Deeper")));
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below("Vendor\\" + keyword + "Two")));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "One\\Sub\\Deeper")));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below("Vendor\\" + keyword + "Two")));
 }
 
 TEST_F(UnattendedTest, AHiddenNameInOneFindingFailsItAndTheRunGoesOn)
 {
-    Make(keyword + "Hidden\\Mid");
-    ASSERT_TRUE(kt::CreateNulNamedKey(HKEY_CURRENT_USER, kt::Widen(Below(keyword + "Hidden\\Mid")), L"x"));
-    Make(keyword + "Plain\\Sub");
-    Make(keyword + "Zlast");
+    key.Make(keyword + "Hidden\\Mid");
+    ASSERT_TRUE(kt::CreateNulNamedKey(HKEY_CURRENT_USER, kt::Widen(key.Below(keyword + "Hidden\\Mid")), L"x"));
+    key.Make(keyword + "Plain\\Sub");
+    key.Make(keyword + "Zlast");
     EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU /del"), 1u);
     std::string text = kt::ReadFileBytes(report);
-    EXPECT_NE(text.find("\r\nResults:\r\n\r\n" + Full(keyword + "Hidden") + " - could not be removed\r\n" +
-                        Full(keyword + "Plain") + "\r\n" + Full(keyword + "Zlast") + "\r\n"),
+    EXPECT_NE(text.find("\r\nResults:\r\n\r\n" + key.Full(keyword + "Hidden") + " - could not be removed\r\n" +
+                        key.Full(keyword + "Plain") + "\r\n" + key.Full(keyword + "Zlast") + "\r\n"),
               std::string::npos)
         << text;
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Hidden\\Mid")));
-    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Plain")));
-    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Zlast")));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Hidden\\Mid")));
+    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Plain")));
+    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Zlast")));
 }
 
 TEST_F(UnattendedTest, AbbreviatedRootKeyRemovesItsFindings)
@@ -269,7 +264,7 @@ TEST_F(UnattendedTest, AbbreviatedRootKeyRemovesItsFindings)
 
 TEST_F(UnattendedTest, APathWithForwardSlashesIsOnlyAPathAndANonFileIsNoReport)
 {
-    Make(keyword + "Stays\\Sub");
+    key.Make(keyword + "Stays\\Sub");
     // A folder named like a switch: "/deltalogs" and "/help" must not ask for anything.
     std::string folder = kt::ScratchDir("slashes") + "deltalogs\\help\\";
     ASSERT_TRUE(CreateDirectoryA(folder.substr(0, folder.size() - 6).c_str(), nullptr));
@@ -277,8 +272,8 @@ TEST_F(UnattendedTest, APathWithForwardSlashesIsOnlyAPathAndANonFileIsNoReport)
     report = folder + "r.txt";
     std::replace(report.begin(), report.end(), '\\', '/');
     EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU"), 1u) << "a detection run";
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Stays\\Sub")));
-    EXPECT_NE(kt::ReadFileBytes(folder + "r.txt").find(Full(keyword + "Stays") + "\r\n"), std::string::npos);
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Stays\\Sub")));
+    EXPECT_NE(kt::ReadFileBytes(folder + "r.txt").find(key.Full(keyword + "Stays") + "\r\n"), std::string::npos);
 
     // Devices, pipes and streams are no report: nothing is removed, and no backup appears in
     // the current folder (for a deployment agent often System32).
@@ -288,7 +283,7 @@ TEST_F(UnattendedTest, APathWithForwardSlashesIsOnlyAPathAndANonFileIsNoReport)
         kt::Process run = kt::Start("\"" + EnglishProgram() + "\" \"/silent=" + path + "\" /keywords=" + keyword +
                                     " /hkey=HKCU /del", here);
         EXPECT_EQ(run.Wait(60000), 110u) << path;
-        EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Stays\\Sub"))) << path;
+        EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Stays\\Sub"))) << path;
     }
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((here + "*.reg").c_str(), &found);
@@ -300,7 +295,7 @@ TEST_F(UnattendedTest, APathWithForwardSlashesIsOnlyAPathAndANonFileIsNoReport)
 
 TEST_F(UnattendedTest, BadUsageDoesNothingAndEndsWith87)
 {
-    Make(keyword + "Stays");
+    key.Make(keyword + "Stays");
     std::string errors;
     for (const std::string& arguments :
          { "/keywords=," + keyword + " /del", "/keywords=" + std::string(31, 'q') + "," + keyword + " /del",
@@ -310,7 +305,7 @@ TEST_F(UnattendedTest, BadUsageDoesNothingAndEndsWith87)
         EXPECT_NE(errors.find("klarner.exe /silent"), std::string::npos) << "the usage on standard error: " << errors;
     }
     EXPECT_FALSE(kt::FileExists(report));
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Stays")));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Stays")));
     // Any letter case is a switch: "/Silent" runs unattended instead of opening a window.
     EXPECT_EQ(kt::Run("\"" + EnglishProgram() + "\" \"/Silent=" + report + "\" /KEYWORDS=" + keyword + " /Hkey=HKCU"),
               1u);
@@ -318,12 +313,12 @@ TEST_F(UnattendedTest, BadUsageDoesNothingAndEndsWith87)
 
 TEST_F(UnattendedTest, AKeyBelowAMatchThatCannotBeReadMeansFindingsRemain)
 {
-    Make(keyword + "Hide\\Locked");
-    ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, Below(keyword + "Hide\\Locked")));
+    key.Make(keyword + "Hide\\Locked");
+    ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, key.Below(keyword + "Hide\\Locked")));
     EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU /del"), 1u);
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Hide")));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Hide")));
     EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU"), 1u);
-    kt::AllowAll(HKEY_CURRENT_USER, Below(keyword + "Hide\\Locked"));
+    kt::AllowAll(HKEY_CURRENT_USER, key.Below(keyword + "Hide\\Locked"));
 }
 
 TEST_F(UnattendedTest, AReportThatCannotBeWrittenWholeEndsWith110)
@@ -332,10 +327,10 @@ TEST_F(UnattendedTest, AReportThatCannotBeWrittenWholeEndsWith110)
     const char* full = getenv("KLARNER_FULL_DISK");
     if (!full || !*full)
         GTEST_SKIP() << "no full file system (scripts/test mounts one when run as root)";
-    Make(keyword + "Stays");
+    key.Make(keyword + "Stays");
     report = std::string(full) + "\\r.txt";
     EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU /del"), 110u);
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Stays"))) << "no record, no removal";
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Stays"))) << "no record, no removal";
 }
 
 TEST(UnattendedDefaults, OnlySilentSearchesTheMachineWithTheDefaultsAndNeverTheRunValue)
@@ -344,7 +339,8 @@ TEST(UnattendedDefaults, OnlySilentSearchesTheMachineWithTheDefaultsAndNeverTheR
     std::string base = "Software\\" + kt::UniqueName("kltdefault");
     std::string product = base + "\\Velmora Vigilo+ Suite";
     ASSERT_TRUE(kt::CreateKey(HKEY_LOCAL_MACHINE, product));
-    ASSERT_TRUE(kt::SetStringValue(HKEY_LOCAL_MACHINE, kt::Utf8(kRunKeyPath), "vmtray", "C:\\vm\\vmtray.exe"));
+    kt::RunValueGuard tray("C:\\vm\\vmtray.exe");
+    ASSERT_TRUE(tray.Set());
     kt::UseLanguage("de-de");
     std::string reportPath = "C:\\Klarner-Bericht-" + std::string(FormatReportDate()) + ".txt";
     DeleteFileA(reportPath.c_str());
@@ -358,11 +354,6 @@ TEST(UnattendedDefaults, OnlySilentSearchesTheMachineWithTheDefaultsAndNeverTheR
     EXPECT_TRUE(kt::KeyExists(HKEY_LOCAL_MACHINE, product)) << "nothing is removed without /del";
     EXPECT_TRUE(kt::ValueExists(HKEY_LOCAL_MACHINE, kt::Utf8(kRunKeyPath), "vmtray"));
 
-    HKEY run = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
-        RegDeleteValueA(run, "vmtray");
-        RegCloseKey(run);
-    }
     kt::DeleteTree(HKEY_LOCAL_MACHINE, base);
     DeleteFileA(reportPath.c_str());
 }

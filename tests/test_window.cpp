@@ -41,10 +41,8 @@ protected:
     void SetUp() override
     {
         kt::UseLanguage("en-us");
-        base = "Software\\" + kt::UniqueName("kltwin");
         keyword = kt::UniqueName("kw");
         report = kt::ScratchDir("window") + "report.txt";
-        ASSERT_TRUE(kt::CreateKey(HKEY_CURRENT_USER, base));
     }
     void TearDown() override
     {
@@ -54,7 +52,6 @@ protected:
             process.Wait(5000);
         }
         process.Close();
-        kt::DeleteTree(HKEY_CURRENT_USER, base);
     }
 
     void Start(const std::string& program)
@@ -115,9 +112,6 @@ protected:
         }
         return kt::ReadFileBytes(report);
     }
-    std::string Full(const std::string& below) { return "HKEY_CURRENT_USER\\" + base + "\\" + below; }
-    std::string Below(const std::string& below) { return base + "\\" + below; }
-    void Make(const std::string& below) { ASSERT_TRUE(kt::CreateKey(HKEY_CURRENT_USER, Below(below))); }
     // The backups beside the report, by name, as text.
     std::vector<std::wstring> Backups()
     {
@@ -138,7 +132,8 @@ protected:
     kt::Process process;
     HWND dlg = nullptr;
     std::unique_ptr<kt::RemoteList> list;
-    std::string base, keyword, report;
+    kt::ScratchKey key{ "kltwin" };
+    std::string keyword, report;
 };
 
 std::string WindowTest::english;
@@ -194,7 +189,7 @@ TEST_F(WindowTest, SettingsShowTheStartValuesWarnAndInsistOnARootKey)
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(settings, IDC_CFG_KEYWORDS)));
     EXPECT_EQ(kt::ItemText(settings, IDC_CFG_KEYWORDS), kDefaultKeywords);
     EXPECT_EQ(kt::ItemText(settings, IDC_CFG_PATH), Str(IDS_DEFAULT_REPORT));
-    EXPECT_EQ(kt::ItemText(settings, IDC_CFG_LABEL_1030), Str(IDS_LABEL_ROOTKEYS));
+    EXPECT_EQ(kt::ItemText(settings, IDC_CFG_GROUP_ROOTKEYS), Str(IDS_LABEL_ROOTKEYS));
     kt::SaveScreenshot(settings, "settings-en");
 
     kt::PressButton(settings, IDC_CFG_DEFAULT_KEYWORDS);
@@ -227,17 +222,17 @@ TEST_F(WindowTest, SettingsShowTheStartValuesWarnAndInsistOnARootKey)
 
 TEST_F(WindowTest, SearchTickRemoveSelectAllAndBackToIdle)
 {
-    Make(keyword + "A\\Sub");
-    Make(keyword + "B");
-    Make("X\\Pre" + keyword + "C");
-    Make("Keep");
+    key.Make(keyword + "A\\Sub");
+    key.Make(keyword + "B");
+    key.Make("X\\Pre" + keyword + "C");
+    key.Make("Keep");
     Start(english);
     Configure(keyword);
 
     EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 3));
     ASSERT_EQ(list->Count(), 3);
     std::vector<std::string> paths = ListPaths();
-    std::vector<std::string> sorted = paths, expected = { Full(keyword + "A"), Full(keyword + "B"), Full("X\\Pre" + keyword + "C") };
+    std::vector<std::string> sorted = paths, expected = { key.Full(keyword + "A"), key.Full(keyword + "B"), key.Full("X\\Pre" + keyword + "C") };
     std::sort(sorted.begin(), sorted.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(sorted, expected);
@@ -267,7 +262,7 @@ TEST_F(WindowTest, SearchTickRemoveSelectAllAndBackToIdle)
     EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, paths[0].substr(18)));
     EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, paths[1].substr(18)));
     EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, paths[2].substr(18)));
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below("Keep")));
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below("Keep")));
     EXPECT_EQ(Text(IDOK), Str(IDS_OK_REMOVE));
     // That pass wrote one backup beside the report, with both removed keys.
     std::vector<std::wstring> backups = Backups();
@@ -328,7 +323,7 @@ TEST_F(WindowTest, SearchTickRemoveSelectAllAndBackToIdle)
 
 TEST_F(WindowTest, SettingsCancelledChangeNothing)
 {
-    Make(keyword + "Only");
+    key.Make(keyword + "Only");
     Start(english);
     Configure(keyword);
     HWND settings = Settings();
@@ -365,32 +360,25 @@ TEST_F(WindowTest, EmptyPathBecomesTheExpandedDefault)
 
 TEST_F(WindowTest, FailedRemovalsStayTickedAndAreReported)
 {
-    Make(keyword + "Lock\\Mid\\Denied");
-    ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, Below(keyword + "Lock\\Mid\\Denied")));
+    key.Make(keyword + "Lock\\Mid\\Denied");
+    ASSERT_TRUE(kt::DenyRead(HKEY_CURRENT_USER, key.Below(keyword + "Lock\\Mid\\Denied")));
     const std::string run = kt::Utf8(kRunKeyPath);
     // The Run key is shared by the whole prefix: whatever happens, it is opened up again
-    // and the value goes.
-    struct RunKeyCleanup
+    // (declared after the guard, so it goes first) and the value goes.
+    kt::AllowAll(HKEY_LOCAL_MACHINE, run);
+    kt::RunValueGuard tray("C:\\vm\\vmtray.exe");
+    ASSERT_TRUE(tray.Set());
+    struct OpenUpAgain
     {
         std::string run;
-        ~RunKeyCleanup()
-        {
-            kt::AllowAll(HKEY_LOCAL_MACHINE, run);
-            HKEY key = nullptr;
-            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, run.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-                RegDeleteValueA(key, "vmtray");
-                RegCloseKey(key);
-            }
-        }
-    } cleanup{ run };
-    kt::AllowAll(HKEY_LOCAL_MACHINE, run);
-    ASSERT_TRUE(kt::SetStringValue(HKEY_LOCAL_MACHINE, run, "vmtray", "C:\\vm\\vmtray.exe"));
+        ~OpenUpAgain() { kt::AllowAll(HKEY_LOCAL_MACHINE, run); }
+    } openUp{ run };
     ASSERT_TRUE(kt::DenyWrite(HKEY_LOCAL_MACHINE, run));
     Start(english);
     Configure(keyword + ",vmtray", true);
     EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 2));
     ASSERT_EQ(list->Count(), 2);
-    EXPECT_EQ(list->Text(0, 1), Full(keyword + "Lock"));
+    EXPECT_EQ(list->Text(0, 1), key.Full(keyword + "Lock"));
     EXPECT_EQ(list->Text(1, 1), kt::Utf8(kTrayValueFinding));
     EXPECT_EQ(list->Text(1, 2), "V");
     list->SetChecked(0, true);
@@ -409,14 +397,14 @@ TEST_F(WindowTest, FailedRemovalsStayTickedAndAreReported)
     EXPECT_TRUE(list->Checked(1));
     std::string text = ReportAfterClosing();
     std::string suffix = Str(IDS_REMOVE_FAILED_SUFFIX);
-    EXPECT_NE(text.find(Full(keyword + "Lock") + suffix + "\r\n"), std::string::npos);
+    EXPECT_NE(text.find(key.Full(keyword + "Lock") + suffix + "\r\n"), std::string::npos);
     EXPECT_NE(text.find(kt::Utf8(kTrayValueFinding) + suffix + "\r\n"), std::string::npos);
     EXPECT_TRUE(kt::ValueExists(HKEY_LOCAL_MACHINE, run, "vmtray"));
 }
 
 TEST_F(WindowTest, ClearEmptiesTheListAndClosesTheReport)
 {
-    Make(keyword + "One");
+    key.Make(keyword + "One");
     Start(english);
     Configure(keyword);
     EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 1));
@@ -459,7 +447,7 @@ void SeedLargeTree(const std::string& root, const std::string& keyword, int grou
 
 TEST_F(WindowTest, CancelDuringASearchShowsWhatWasFoundThenASecondCancelCloses)
 {
-    SeedLargeTree(Below("Big"), keyword, 600);
+    SeedLargeTree(key.Below("Big"), keyword, 600);
     Start(english);
     Configure(keyword);
     kt::PressButton(dlg, IDOK);
@@ -488,7 +476,7 @@ TEST_F(WindowTest, CancelDuringASearchShowsWhatWasFoundThenASecondCancelCloses)
 
 TEST_F(WindowTest, TheStatusLineCountsTheKeysWhileASearchRuns)
 {
-    SeedLargeTree(Below("Progress"), keyword, 300);
+    SeedLargeTree(key.Below("Progress"), keyword, 300);
     Start(english);
     Configure(keyword);
     kt::PressButton(dlg, IDOK);
@@ -513,16 +501,16 @@ TEST_F(WindowTest, NamesBeyondTheCodePageAreListedAndRemovedExactly)
 {
     const std::wstring kw = kt::Widen(keyword);
     const std::wstring zhe = L"\x0416", chinese = L"\x4E2D\x6587";
-    ASSERT_TRUE(kt::CreateKeyW(HKEY_CURRENT_USER, kt::Widen(Below("")) + zhe + L"\\" + kw + chinese));
-    ASSERT_TRUE(kt::CreateKeyW(HKEY_CURRENT_USER, kt::Widen(Below("")) + L"?\\" + kw + chinese));
+    ASSERT_TRUE(kt::CreateKeyW(HKEY_CURRENT_USER, kt::Widen(key.Below("")) + zhe + L"\\" + kw + chinese));
+    ASSERT_TRUE(kt::CreateKeyW(HKEY_CURRENT_USER, kt::Widen(key.Below("")) + L"?\\" + kw + chinese));
     Start(english);
     Configure(keyword);
     EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 2));
     ASSERT_EQ(list->Count(), 2);
     std::vector<std::wstring> shown = { list->TextW(0, 1), list->TextW(1, 1) };
     std::sort(shown.begin(), shown.end());
-    const std::wstring withZhe = kt::Widen(Full("")) + zhe + L"\\" + kw + chinese;
-    const std::wstring withMark = kt::Widen(Full("")) + L"?\\" + kw + chinese;
+    const std::wstring withZhe = kt::Widen(key.Full("")) + zhe + L"\\" + kw + chinese;
+    const std::wstring withMark = kt::Widen(key.Full("")) + L"?\\" + kw + chinese;
     EXPECT_EQ(shown, (std::vector<std::wstring>{ withMark, withZhe }));
     int zheItem = list->TextW(0, 1) == withZhe ? 0 : 1;
     list->SetChecked(zheItem, true);
@@ -532,13 +520,13 @@ TEST_F(WindowTest, NamesBeyondTheCodePageAreListedAndRemovedExactly)
     EXPECT_EQ(list->TextW(0, 1), withMark);
     EXPECT_FALSE(kt::KeyExistsW(HKEY_CURRENT_USER, withZhe.substr(18)));
     EXPECT_TRUE(kt::KeyExistsW(HKEY_CURRENT_USER, withMark.substr(18)));
-    EXPECT_NE(ReportAfterClosing().find("\r\n" + Full("") + "<U+0416>\\" + keyword + "<U+4E2D><U+6587>\r\n"),
+    EXPECT_NE(ReportAfterClosing().find("\r\n" + key.Full("") + "<U+0416>\\" + keyword + "<U+4E2D><U+6587>\r\n"),
               std::string::npos);
 }
 
 TEST_F(WindowTest, WithoutABackupNothingIsRemovedAndTheItemStaysTicked)
 {
-    Make(keyword + "Kept\\Sub");
+    key.Make(keyword + "Kept\\Sub");
     // The report opens, but its name leaves no room for a backup's: a name holds 255 characters.
     std::string stem = kt::UniqueName("w");
     stem.resize(240, 'w');
@@ -556,8 +544,8 @@ TEST_F(WindowTest, WithoutABackupNothingIsRemovedAndTheItemStaysTicked)
     kt::Sync(dlg);
     EXPECT_TRUE(kt::WaitForMessageBox(process.id, 0).hwnd == nullptr) << "one message per pass";
     EXPECT_TRUE(list->Checked(0));
-    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, Below(keyword + "Kept\\Sub")));
-    EXPECT_NE(ReportAfterClosing().find(Full(keyword + "Kept") + Str(IDS_REMOVE_FAILED_SUFFIX) + "\r\n"),
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Kept\\Sub")));
+    EXPECT_NE(ReportAfterClosing().find(key.Full(keyword + "Kept") + Str(IDS_REMOVE_FAILED_SUFFIX) + "\r\n"),
               std::string::npos);
     DeleteFileA(report.c_str());
 }
@@ -565,7 +553,8 @@ TEST_F(WindowTest, WithoutABackupNothingIsRemovedAndTheItemStaysTicked)
 TEST_F(WindowTest, TheStartUpValueIsBackedUpAndComesBackFromTheBackup)
 {
     const std::string run = kt::Utf8(kRunKeyPath);
-    ASSERT_TRUE(kt::SetStringValue(HKEY_LOCAL_MACHINE, run, "vmtray", "C:\\vm\\vmtray.exe --quiet"));
+    kt::RunValueGuard tray("C:\\vm\\vmtray.exe --quiet");
+    ASSERT_TRUE(tray.Set());
     Start(english);
     Configure(keyword + ",vmtray", true);
     EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 1));
@@ -583,11 +572,6 @@ TEST_F(WindowTest, TheStartUpValueIsBackedUpAndComesBackFromTheBackup)
     DWORD size = sizeof data;
     EXPECT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, run.c_str(), "vmtray", RRF_RT_REG_SZ, nullptr, data, &size), 0);
     EXPECT_STREQ(data, "C:\\vm\\vmtray.exe --quiet");
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, run.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueA(key, "vmtray");
-        RegCloseKey(key);
-    }
 }
 
 TEST_F(WindowTest, AboutFromTheSystemMenuAndFromTheCommand)
@@ -612,8 +596,8 @@ TEST_F(WindowTest, AboutFromTheSystemMenuAndFromTheCommand)
 TEST_F(WindowTest, GermanWindowsForTheEye)
 {
     kt::UseLanguage("de-de");
-    Make(keyword + "Eins");
-    Make(keyword + "Zwei");
+    key.Make(keyword + "Eins");
+    key.Make(keyword + "Zwei");
     Start(StagedProgram("de-de"));
     kt::SaveScreenshot(dlg, "main-idle-de");
     HWND settings = Settings();
@@ -628,7 +612,7 @@ TEST_F(WindowTest, GermanWindowsForTheEye)
     kt::PressButton(about, IDOK);
     kt::WaitUntilGone(about, 10000);
 
-    SeedLargeTree(Below("Gross"), keyword + "x", 300);
+    SeedLargeTree(key.Below("Gross"), keyword + "x", 300);
     Configure(keyword);
     kt::PressButton(dlg, IDOK);
     kt::WaitUntil([&] { return Text(IDCANCEL) == Str(IDS_CANCEL_SEARCHING); });

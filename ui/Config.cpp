@@ -1,9 +1,10 @@
 // The settings dialog.
 #include "Config.h"
 #include "../engine/Constants.h"
+#include "WindowTexts.h"
 #include "../resources/resource.h"
 
-IMPLEMENT_DYNAMIC(CConfig, CObject)
+IMPLEMENT_DYNAMIC(CConfig, CDialog)
 
 namespace {
 const int kRootColumnWidth = 227;
@@ -41,8 +42,8 @@ BOOL CConfig::OnInitDialog()
     m_text.LoadString(IDS_CONFIG_CAPTION);
     SetWindowText(m_text);
     const struct { int control; UINT text; } labels[] = {
-        { IDC_CFG_LABEL_1030, IDS_LABEL_ROOTKEYS },     { IDC_CFG_LABEL_1031, IDS_LABEL_KEYWORDS },
-        { IDC_CFG_LABEL_1032, IDS_LABEL_REPORT },       { IDC_CFG_LABEL_1033, IDS_LABEL_BROWSE_HINT },
+        { IDC_CFG_GROUP_ROOTKEYS, IDS_LABEL_ROOTKEYS },     { IDC_CFG_GROUP_KEYWORDS, IDS_LABEL_KEYWORDS },
+        { IDC_CFG_GROUP_REPORT, IDS_LABEL_REPORT },       { IDC_CFG_KEYWORDS_HINT, IDS_LABEL_BROWSE_HINT },
         { IDC_CFG_DEFAULT_KEYWORDS, IDS_DEFAULT_KEYWORDS }, { IDC_CFG_LABEL_ROOTKEYS, IDS_LABEL_ROOTKEY_LIST },
         { IDC_CFG_LABEL_PATH, IDS_LABEL_REPORT_PATH },
     };

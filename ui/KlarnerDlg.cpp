@@ -5,6 +5,7 @@
 #include "Config.h"
 #include "WindowTexts.h"
 #include "../engine/Constants.h"
+#include "../engine/SharedFlag.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
 
@@ -20,21 +21,17 @@ CKlarnerDlg::~CKlarnerDlg()
     // Closed during a search: stop the worker and let it finish before the stop flag, the
     // report handle and the window's members go away. It stops at its next key.
     if (m_hWorker) {
-        __atomic_store_n(&m_stopRequested, 1, __ATOMIC_RELEASE);
+        RequestStop();
         ::WaitForSingleObject(m_hWorker, INFINITE);
-        ::CloseHandle(m_hWorker);
-        m_hWorker = nullptr;
+        m_hWorker.Close();
     }
     m_pictureCtrl.Clear();
     if (m_hReport != nullptr && m_reportOpen == 1)
-        CloseReport(m_hReport);
+        CloseSearchReport();
     CmdListFree(&m_findings);
-    if (m_workerRecord) {
-        if (m_workerRecord->startedEvent)
-            ::CloseHandle(m_workerRecord->startedEvent);
-        free(m_workerRecord);
-        m_workerRecord = nullptr;
-    }
+    // A record no worker took over (its start failed); its event went with the start.
+    free(m_workerRecord);
+    m_workerRecord = nullptr;
 }
 
 BEGIN_MESSAGE_MAP(CKlarnerDlg, CDialog)
@@ -72,7 +69,8 @@ BOOL CKlarnerDlg::OnInitDialog()
     m_hReport = nullptr;
     m_removeMode = 0;
     m_reportOpen = 0;
-    const RootKeySlot startSlots[kRootKeyCount] = { 0, 0x80000001, 0x80000002, 0, 0 };
+    const RootKeySlot startSlots[kRootKeyCount] = { 0, SlotFromHkey(HKEY_CURRENT_USER), SlotFromHkey(HKEY_LOCAL_MACHINE), 0,
+                                                     0 };
     memcpy(m_rootKeys, startSlots, sizeof m_rootKeys);
     m_findings = nullptr;
     m_workerRecord = nullptr;
@@ -101,6 +99,56 @@ BOOL CKlarnerDlg::OnInitDialog()
     return TRUE;
 }
 
+void CKlarnerDlg::EnterSearching()
+{
+    // The stop flag is cleared before the worker starts: a stop asked of the last search must
+    // not end this one. Closing now takes a Cancel to stop first.
+    m_closeAllowed = 0;
+    SharedWrite(&m_stopRequested, 0);
+    SharedWrite(&m_keysSearched, 0);
+    m_removeMode = 1;
+    m_searching = TRUE;
+}
+
+void CKlarnerDlg::EnterResults(int count)
+{
+    // Results with findings to remove, or No results, where IDOK searches again.
+    m_searching = FALSE;
+    m_removeMode = count > 0 ? 1 : 0;
+    m_closeAllowed = 1;
+}
+
+void CKlarnerDlg::EnterIdle()
+{
+    SharedWrite(&m_stopRequested, 0);
+    m_removeMode = 0;
+}
+
+void CKlarnerDlg::RequestStop()
+{
+    SharedWrite(&m_stopRequested, 1);
+    m_closeAllowed = 1;
+}
+
+void CKlarnerDlg::OpenSearchReport()
+{
+    // The file is opened afresh for every search; an earlier search's handle goes first.
+    if (m_reportOpen == 1)
+        CloseSearchReport();
+    m_hReport = OpenReport(m_reportPath);
+    if (m_hReport != INVALID_HANDLE_VALUE) {
+        WriteReportBanner(m_hReport);
+        m_reportOpen = 1;
+    }
+}
+
+void CKlarnerDlg::CloseSearchReport()
+{
+    CloseReport(m_hReport);
+    m_hReport = nullptr;
+    m_reportOpen = 0;
+}
+
 void CKlarnerDlg::OnBnClickedCancel()
 {
     if (m_closeAllowed) {
@@ -108,13 +156,12 @@ void CKlarnerDlg::OnBnClickedCancel()
         return;
     }
     // A search runs: the first Cancel only asks it to stop; the next one closes.
-    __atomic_store_n(&m_stopRequested, 1, __ATOMIC_RELEASE);
-    m_closeAllowed = 1;
+    RequestStop();
 }
 
 void CKlarnerDlg::OnExit()
 {
-    __atomic_store_n(&m_stopRequested, 1, __ATOMIC_RELEASE);
+    RequestStop();
     ::Sleep(1000);
     CDialog::OnCancel();
 }
@@ -184,7 +231,7 @@ void CKlarnerDlg::OnTimer(UINT_PTR nIDEvent)
 void CKlarnerDlg::ShowProgress()
 {
     CString status;
-    status.Format(LoadFormatText(IDS_STATUS_PROGRESS_FMT), static_cast<int>(__atomic_load_n(&m_keysSearched, __ATOMIC_RELAXED)));
+    status.Format(LoadFormatText(IDS_STATUS_PROGRESS_FMT), static_cast<int>(SharedRead(&m_keysSearched)));
     SetDlgItemText(IDC_STATUS, status);
 }
 

@@ -5,6 +5,7 @@
 #include "../engine/CmdList.h"
 #include "../engine/RootKeys.h"
 #include "../picture/PictureEx.h"
+#include "../framework/Handles.h"
 
 // Ends a windowed search: posted by the worker with the findings list in lParam and in wParam
 // whether the search ran to its end or failed (out of memory; the list is then empty).
@@ -59,8 +60,15 @@ protected:
     void ResetResults();
     void StartSearch();
     void RemoveTickedFindings();
-    // Whether a finding whose removal failed is gone from the registry all the same.
-    static BOOL FindingIsGone(char kind, HKEY root, const std::wstring& path);
+    // The window's state: m_closeAllowed, m_removeMode, m_searching and the stop flag change
+    // only through these steps, m_reportOpen only through the report's two.
+    void EnterSearching();
+    void EnterResults(int count);
+    void EnterIdle();
+    // Cancel, Exit or closing during a search: the search stops, and closing is allowed.
+    void RequestStop();
+    void OpenSearchReport();
+    void CloseSearchReport();
     void ShowProgress();
     void SetActionCaption(UINT id);
 
@@ -80,11 +88,11 @@ protected:
     int m_closeAllowed = 1;
     int m_removeMode = 0;
     int m_reportOpen = 0;
-    RootKeySlot m_rootKeys[kRootKeyCount] = { 0, 0x80000001, 0x80000002, 0, 0 };
+    RootKeySlot m_rootKeys[kRootKeyCount] = { 0, SlotFromHkey(HKEY_CURRENT_USER), SlotFromHkey(HKEY_LOCAL_MACHINE), 0, 0 };
     WorkerRecord* m_workerRecord = nullptr;
     // The running or last search thread: the window may close during a search, and the
     // dialog must outlive the thread that uses its stop flag and report handle.
-    HANDLE m_hWorker = nullptr;
+    CHandle m_hWorker;
     // Keys searched by the running search (the worker counts, the timer shows it).
     LONG m_keysSearched = 0;
     BOOL m_searching = FALSE;

@@ -5,7 +5,7 @@
 #include "../engine/KeyNames.h"
 #include "../engine/KlarnEngine.h"
 #include "../engine/RegBackup.h"
-#include "../engine/RegKey.h"
+#include "../engine/SharedFlag.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
 
@@ -21,23 +21,15 @@ void CKlarnerDlg::OnBnClickedOk()
 
 void CKlarnerDlg::StartSearch()
 {
-    m_closeAllowed = 0;
-    __atomic_store_n(&m_stopRequested, 0, __ATOMIC_RELEASE);
+    // Should the worker not start, the window keeps the searching looks with IDOK disabled,
+    // so the state's remove mode is never reached: only closing (two Cancels) is left.
+    EnterSearching();
     m_text.LoadString(IDS_CANCEL_SEARCHING);
     SetDlgItemText(IDCANCEL, m_text);
 
     ExpandReportPath(m_reportPath);
     m_searchReportPath = ReportFullPath(m_reportPath);
-    // The file is opened afresh for every search; an earlier search's handle goes first.
-    if (m_reportOpen == 1) {
-        CloseReport(m_hReport);
-        m_reportOpen = 0;
-    }
-    m_hReport = OpenReport(m_reportPath);
-    if (m_hReport != INVALID_HANDLE_VALUE) {
-        WriteReportBanner(m_hReport);
-        m_reportOpen = 1;
-    }
+    OpenSearchReport();
 
     m_text.LoadString(IDS_STATUS_SEARCHING);
     SetDlgItemText(IDC_STATUS, m_text);
@@ -45,34 +37,9 @@ void CKlarnerDlg::StartSearch()
         m_pictureCtrl.Show();
     m_actionButton.EnableWindow(FALSE);
 
-    __atomic_store_n(&m_keysSearched, 0, __ATOMIC_RELEASE);
     if (StartWorker() == reinterpret_cast<HANDLE>(-1))
         return;
-    m_removeMode = 1;
-    m_searching = TRUE;
     SetTimer(kProgressTimer, kProgressIntervalMs);
-}
-
-BOOL CKlarnerDlg::FindingIsGone(char kind, HKEY root, const std::wstring& path)
-{
-    // The very key of the finding, name by name: never another key through a link.
-    CRegKeyOwner hKey;
-    if (kind == kKindValue) {
-        // Gone when its key or the value itself no longer exists; a key that cannot be
-        // opened for another reason may well still hold it.
-        const size_t lastBackslash = path.rfind(L'\\');
-        if (lastBackslash == std::wstring::npos)
-            return FALSE;
-        LONG result = OpenKeyExact(root, path.substr(0, lastBackslash).c_str(), KEY_QUERY_VALUE, hKey);
-        if (result == ERROR_FILE_NOT_FOUND)
-            return TRUE;
-        if (result != ERROR_SUCCESS)
-            return FALSE;
-        result = ::RegQueryValueExW(hKey, path.substr(lastBackslash + 1).c_str(), nullptr, nullptr, nullptr, nullptr);
-        return result == ERROR_FILE_NOT_FOUND;
-    }
-    // A key is gone only when it is not found; one that denies reading is still there.
-    return OpenKeyExact(root, path.c_str(), KEY_READ, hKey) == ERROR_FILE_NOT_FOUND;
 }
 
 void CKlarnerDlg::RemoveTickedFindings()
@@ -104,7 +71,7 @@ void CKlarnerDlg::RemoveTickedFindings()
                 HKEY root = SplitFullPath(exactPath, sub);
                 const char kindLetter = kind.IsEmpty() ? '\0' : kind.GetAt(0);
                 CString path(ReportSpelling(exactPath).c_str());
-                if (engine.RemoveEntry(kindLetter, root, sub.c_str()) || FindingIsGone(kindLetter, root, sub)) {
+                if (engine.RemoveEntry(kindLetter, root, sub.c_str()) || CKlarnEngine::FindingIsGone(kindLetter, root, sub)) {
                     m_resultList.DeleteItem(i);
                     WriteReportLine(path, m_hReport);
                     --i;
@@ -134,16 +101,13 @@ void CKlarnerDlg::ResetResults()
     SetDlgItemText(IDC_STATUS, "");
     m_selectAll.SetCheck(BST_UNCHECKED);
     m_selectAll.EnableWindow(FALSE);
-    __atomic_store_n(&m_stopRequested, 0, __ATOMIC_RELEASE);
-    m_removeMode = 0;
+    EnterIdle();
 }
 
 void CKlarnerDlg::OnBnClickedClear()
 {
     m_resultList.DeleteAllItems();
-    CloseReport(m_hReport);
-    m_hReport = nullptr;
-    m_reportOpen = 0;
+    CloseSearchReport();
     ResetResults();
 }
 

@@ -1,6 +1,13 @@
-// Format texts of the window, checked before they are used.
+// The window's own texts, and its format texts from the language library, checked before
+// they are used.
 #pragma once
 #include "../framework/CString.h"
+
+// Texts the window holds itself; everything else comes from the language library.
+const char kTextEventFailed[] = "Error: Event failed!";
+const char kColumnKey[] = "Key";
+const char kColumnType[] = "Typ";
+const char kColumnRootKey[] = "HKey";
 
 // Whether `format` holds exactly `integers` integer conversions (%d, %i, %u, with flags and a
 // width at most) and no other conversion: "%%" is a percent sign.

@@ -2,6 +2,7 @@
 #include "KlarnerDlg.h"
 #include "../engine/Constants.h"
 #include "../framework/AfxGuard.h"
+#include "../framework/Handles.h"
 #include "../engine/KlarnEngine.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
@@ -24,7 +25,8 @@ HANDLE CKlarnerDlg::StartWorker()
     memset(record->keywords, 0, sizeof record->keywords);
     strncpy(record->keywords, m_keywords, sizeof record->keywords - 1);
 
-    HANDLE startedEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // Used for the hand-over only: it goes when this function returns.
+    CHandle startedEvent(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!startedEvent) {
         AfxMessageBox(kTextEventFailed, MB_OK);
         return failed;
@@ -33,8 +35,10 @@ HANDLE CKlarnerDlg::StartWorker()
     record->startedEvent = startedEvent;
 
     DWORD threadId = 0;
-    HANDLE thread = ::CreateThread(nullptr, 0, &CKlarnerDlg::WorkerThreadProc, &m_workerRecord, 0, &threadId);
+    CHandle thread(::CreateThread(nullptr, 0, &CKlarnerDlg::WorkerThreadProc, &m_workerRecord, 0, &threadId));
     if (!thread) {
+        // The record stays with the dialog, which frees it; the event does not outlive this call.
+        record->startedEvent = nullptr;
         m_text.LoadString(IDS_THREAD_FAILED);
         m_caption.LoadString(IDS_ERROR_CAPTION);
         MessageBox(m_text, m_caption, MB_ICONERROR);
@@ -42,12 +46,8 @@ HANDLE CKlarnerDlg::StartWorker()
     }
     ::WaitForSingleObject(startedEvent, INFINITE);
     ::ResetEvent(startedEvent);
-    // The hand-over is over: the event is not used again.
-    ::CloseHandle(startedEvent);
-    if (m_hWorker)
-        ::CloseHandle(m_hWorker);
-    m_hWorker = thread;
-    return thread;
+    m_hWorker = std::move(thread);
+    return m_hWorker;
 }
 
 DWORD WINAPI CKlarnerDlg::WorkerThreadProc(LPVOID parameter)
@@ -77,12 +77,6 @@ DWORD WINAPI CKlarnerDlg::WorkerThreadProc(LPVOID parameter)
 
 LRESULT CKlarnerDlg::OnWorkerDone(WPARAM wParam, LPARAM lParam)
 {
-    if (wParam == kWorkerFailed) {
-        m_text.LoadString(IDS_OUT_OF_MEMORY);
-        m_caption.LoadString(IDS_ERROR_CAPTION);
-        MessageBox(m_text, m_caption, MB_ICONERROR);
-    }
-    m_searching = FALSE;
     KillTimer(kProgressTimer);
     m_findings = reinterpret_cast<CmdListEntry*>(lParam);
     // One repaint for the whole list rather than one per item.
@@ -102,6 +96,7 @@ LRESULT CKlarnerDlg::OnWorkerDone(WPARAM wParam, LPARAM lParam)
 
     m_actionButton.EnableWindow(TRUE);
     const int count = m_resultList.GetItemCount();
+    EnterResults(count);
     CString message;
     if (count > 0) {
         m_selectAll.EnableWindow(TRUE);
@@ -110,7 +105,6 @@ LRESULT CKlarnerDlg::OnWorkerDone(WPARAM wParam, LPARAM lParam)
         message.Format(LoadFormatText(IDS_FOUND_FMT), count);
     } else {
         message.Format(LoadFormatText(IDS_FOUND_NONE));
-        m_removeMode = 0;
     }
 
     CString line = LoadFormatText(IDS_REPORT_COUNT_FMT);
@@ -131,9 +125,15 @@ LRESULT CKlarnerDlg::OnWorkerDone(WPARAM wParam, LPARAM lParam)
     SetDlgItemText(IDC_STATUS, m_text);
     m_text.LoadString(IDS_CANCEL_DONE);
     SetDlgItemText(IDCANCEL, m_text);
-    m_closeAllowed = 1;
 
-    MessageBox(message, nullptr, MB_OK);
+    if (wParam == kWorkerFailed) {
+        // The search ended early: it says why instead of a count.
+        m_text.LoadString(IDS_OUT_OF_MEMORY);
+        m_caption.LoadString(IDS_ERROR_CAPTION);
+        MessageBox(m_text, m_caption, MB_ICONERROR);
+    } else {
+        MessageBox(message, nullptr, MB_OK);
+    }
     CmdListFree(&m_findings);
     return 0;
 }

@@ -1,0 +1,289 @@
+// The real registry of the test prefix: keys, values, security, links, hidden names, exports.
+#include "TestSupport.h"
+#include "../../engine/Constants.h"
+#include <gtest/gtest.h>
+#include <sddl.h>
+#include <winternl.h>
+
+namespace kt {
+
+bool CreateKey(HKEY root, const std::string& path)
+{
+    return CreateKeyW(root, Widen(path));
+}
+
+bool KeyExists(HKEY root, const std::string& path)
+{
+    HKEY key = nullptr;
+    LONG result = RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key);
+    if (result == ERROR_SUCCESS)
+        RegCloseKey(key);
+    // A key that denies reading still exists.
+    return result == ERROR_SUCCESS || result == ERROR_ACCESS_DENIED;
+}
+
+bool SetStringValue(HKEY root, const std::string& path, const char* name, const char* data)
+{
+    return RegSetKeyValueA(root, path.c_str(), name, REG_SZ, data, static_cast<DWORD>(strlen(data) + 1)) ==
+           ERROR_SUCCESS;
+}
+
+bool ValueExists(HKEY root, const std::string& path, const char* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    LONG result = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+namespace {
+PSECURITY_DESCRIPTOR Descriptor(const char* sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr);
+    return descriptor;
+}
+
+typedef NTSTATUS(NTAPI* NtKeyProc)(HANDLE);
+typedef NTSTATUS(NTAPI* NtCreateKeyProc)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, ULONG, PUNICODE_STRING, ULONG,
+                                         PULONG);
+typedef NTSTATUS(NTAPI* NtOpenKeyProc)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES);
+typedef NTSTATUS(NTAPI* NtQueryKeyProc)(HANDLE, int, PVOID, ULONG, PULONG);
+
+template <class F> F Native(const char* name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name)));
+}
+
+// Each key opened as itself, relative to its parent's handle (paths of any length, links and
+// names that hold a NUL); keys that deny access are opened up first so that nothing stays.
+bool DeleteTreeAt(HANDLE key)
+{
+    PSECURITY_DESCRIPTOR open = Descriptor("D:(A;;KA;;;WD)");
+    for (;;) {
+        BYTE buffer[1024];
+        ULONG got = 0;
+        // KeyBasicInformation of subkey 0: its name with the exact length, NULs included.
+        if (Native<NTSTATUS(NTAPI*)(HANDLE, ULONG, int, PVOID, ULONG, PULONG)>("NtEnumerateKey")(
+                key, 0, 0, buffer, sizeof buffer, &got) != 0)
+            break;
+        ULONG nameLength = *reinterpret_cast<ULONG*>(buffer + 12);
+        UNICODE_STRING name = { static_cast<USHORT>(nameLength), static_cast<USHORT>(nameLength),
+                                reinterpret_cast<PWSTR>(buffer + 16) };
+        OBJECT_ATTRIBUTES attributes;
+        InitializeObjectAttributes(&attributes, &name, OBJ_OPENLINK, key, nullptr);
+        HANDLE child = nullptr;
+        if (Native<NtOpenKeyProc>("NtOpenKey")(&child, WRITE_DAC, &attributes) == 0) {
+            RegSetKeySecurity(static_cast<HKEY>(child), DACL_SECURITY_INFORMATION, open);
+            CloseHandle(child);
+        }
+        if (Native<NtOpenKeyProc>("NtOpenKey")(&child, KEY_ALL_ACCESS, &attributes) != 0)
+            break;
+        bool deleted = DeleteTreeAt(child);
+        CloseHandle(child);
+        if (!deleted)
+            break;
+    }
+    LocalFree(open);
+    return Native<NtKeyProc>("NtDeleteKey")(key) == 0;
+}
+}
+
+void DeleteTreeW(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, WRITE_DAC, &key) == ERROR_SUCCESS) {
+        PSECURITY_DESCRIPTOR open = Descriptor("D:(A;;KA;;;WD)");
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, open);
+        LocalFree(open);
+        RegCloseKey(key);
+    }
+    if (RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    DeleteTreeAt(key);
+    RegCloseKey(key);
+}
+
+void DeleteTree(HKEY root, const std::string& path)
+{
+    DeleteTreeW(root, Widen(path));
+}
+
+std::wstring Widen(const std::string& text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    wide.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
+    return wide;
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    std::string narrow(text.size() * 4 + 1, '\0');
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0],
+                                     static_cast<int>(narrow.size()), nullptr, nullptr);
+    narrow.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return narrow;
+}
+
+bool CreateKeyW(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool KeyExistsW(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    LONG result = RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, &key);
+    if (result == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return result == ERROR_SUCCESS || result == ERROR_ACCESS_DENIED;
+}
+
+bool CreateLink(HKEY root, const std::wstring& path, const std::wstring& target)
+{
+    HKEY targetKey = nullptr;
+    if (RegOpenKeyExW(root, target.c_str(), 0, KEY_READ, &targetKey) != ERROR_SUCCESS)
+        return false;
+    BYTE buffer[2048];
+    ULONG got = 0;
+    // KeyNameInformation: the target's native path, which is what a link holds.
+    NTSTATUS status = Native<NtQueryKeyProc>("NtQueryKey")(targetKey, 3, buffer, sizeof buffer, &got);
+    RegCloseKey(targetKey);
+    if (status != 0)
+        return false;
+    ULONG length = *reinterpret_cast<ULONG*>(buffer);
+    HKEY link = nullptr;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
+                        nullptr, &link, nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG result = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, buffer + 4, length);
+    RegCloseKey(link);
+    return result == ERROR_SUCCESS;
+}
+
+bool CreateNulNamedKey(HKEY root, const std::wstring& parent, const std::wstring& rest)
+{
+    HKEY parentKey = nullptr;
+    if (RegOpenKeyExW(root, parent.c_str(), 0, KEY_ALL_ACCESS, &parentKey) != ERROR_SUCCESS)
+        return false;
+    std::wstring name = std::wstring(1, L'\0') + rest;
+    UNICODE_STRING native = { static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2), &name[0] };
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &native, 0, parentKey, nullptr);
+    HANDLE key = nullptr;
+    NTSTATUS status = Native<NtCreateKeyProc>("NtCreateKey")(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr, 0, nullptr);
+    RegCloseKey(parentKey);
+    if (status != 0)
+        return false;
+    CloseHandle(key);
+    return true;
+}
+
+bool SetKeyDacl(HKEY root, const std::string& path, const char* sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    HKEY key = nullptr;
+    bool ok = RegOpenKeyExA(root, path.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS;
+    if (ok) {
+        ok = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+        RegCloseKey(key);
+    }
+    LocalFree(descriptor);
+    return ok;
+}
+
+bool DenyRead(HKEY root, const std::string& path)
+{
+    return SetKeyDacl(root, path, "D:(D;;KR;;;WD)(A;;KA;;;WD)");
+}
+
+bool DenyWrite(HKEY root, const std::string& path)
+{
+    // Setting values and creating subkeys only: KEY_WRITE would also deny READ_CONTROL,
+    // which reading needs too.
+    return SetKeyDacl(root, path, "D:(D;;0x6;;;WD)(A;;KA;;;WD)");
+}
+
+bool AllowAll(HKEY root, const std::string& path)
+{
+    return SetKeyDacl(root, path, "D:(A;;KA;;;WD)");
+}
+
+std::vector<std::wstring> ExportSections(const char* root)
+{
+    std::string file = ScratchDir("export") + "export.reg";
+    Run("regedit.exe /E \"" + file + "\" " + root);
+    std::wstring text = ReadUtf16(file);
+    std::vector<std::wstring> sections;
+    for (size_t at = 0; (at = text.find(L"\r\n[", at)) != std::wstring::npos; at += 2) {
+        size_t end = text.find(L"\r\n\r\n", at + 2);
+        sections.push_back(text.substr(at + 2, end == std::wstring::npos ? std::wstring::npos : end - at - 2));
+    }
+    return sections;
+}
+
+ScratchKey::ScratchKey(const char* prefix)
+    : m_path("Software\\" + UniqueName(prefix))
+{
+    EXPECT_TRUE(CreateKey(HKEY_CURRENT_USER, m_path)) << m_path;
+}
+
+ScratchKey::~ScratchKey()
+{
+    DeleteTree(HKEY_CURRENT_USER, m_path);
+}
+
+std::wstring ScratchKey::Below(const std::wstring& below) const
+{
+    return Widen(m_path) + L"\\" + below;
+}
+
+std::wstring ScratchKey::Full(const std::wstring& below) const
+{
+    return L"HKEY_CURRENT_USER\\" + Below(below);
+}
+
+void ScratchKey::Make(const std::string& below) const
+{
+    EXPECT_TRUE(CreateKey(HKEY_CURRENT_USER, Below(below))) << below;
+}
+
+void ScratchKey::Make(const std::wstring& below) const
+{
+    EXPECT_TRUE(CreateKeyW(HKEY_CURRENT_USER, Below(below))) << Utf8(below);
+}
+
+bool ScratchKey::Exists(const std::string& below) const
+{
+    return KeyExists(HKEY_CURRENT_USER, Below(below));
+}
+
+bool ScratchKey::Exists(const std::wstring& below) const
+{
+    return KeyExistsW(HKEY_CURRENT_USER, Below(below));
+}
+
+RunValueGuard::RunValueGuard(const char* data)
+    : m_set(SetStringValue(HKEY_LOCAL_MACHINE, Utf8(kRunKeyPath), kTrayKeyword, data))
+{
+}
+
+RunValueGuard::~RunValueGuard()
+{
+    HKEY run = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+        RegDeleteValueW(run, kTrayValueName);
+        RegCloseKey(run);
+    }
+}
+
+}  // namespace kt

@@ -1,0 +1,76 @@
+// The real registry of the test prefix: keys, values, security, links, hidden names, exports.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace kt {
+
+bool CreateKey(HKEY root, const std::string& path);
+bool KeyExists(HKEY root, const std::string& path);
+bool SetStringValue(HKEY root, const std::string& path, const char* name, const char* data);
+bool ValueExists(HKEY root, const std::string& path, const char* name);
+void DeleteTree(HKEY root, const std::string& path);
+// Applies an SDDL security descriptor's DACL to a key (for example "D:(D;;KR;;;WD)(A;;KA;;;WD)").
+bool SetKeyDacl(HKEY root, const std::string& path, const char* sddl);
+bool DenyRead(HKEY root, const std::string& path);
+bool DenyWrite(HKEY root, const std::string& path);
+bool AllowAll(HKEY root, const std::string& path);
+
+// Names beyond the ANSI code page, links and hidden names.
+std::wstring Widen(const std::string& text);
+// UTF-8, for messages of failed checks.
+std::string Utf8(const std::wstring& text);
+bool CreateKeyW(HKEY root, const std::wstring& path);
+// Opened as itself: a link is found as the link, never as its target.
+bool KeyExistsW(HKEY root, const std::wstring& path);
+// A registry link at `path` whose target is the key at `target` (which must exist).
+bool CreateLink(HKEY root, const std::wstring& path, const std::wstring& target);
+// A subkey of `parent` whose name is a NUL followed by `rest`, made through the native API.
+bool CreateNulNamedKey(HKEY root, const std::wstring& parent, const std::wstring& rest);
+void DeleteTreeW(HKEY root, const std::wstring& path);
+
+// The registry editor's export of a whole root key (regedit /E), as its "[key]" sections.
+std::vector<std::wstring> ExportSections(const char* root);
+
+// A key of one test's own below HKEY_CURRENT_USER\Software, under a name that no other key of
+// the prefix contains; it goes with everything below it when the test ends, however it ends.
+class ScratchKey
+{
+public:
+    explicit ScratchKey(const char* prefix);
+    ~ScratchKey();
+    ScratchKey(const ScratchKey&) = delete;
+    ScratchKey& operator=(const ScratchKey&) = delete;
+
+    // The key's path below HKEY_CURRENT_USER, and a path below the key.
+    const std::string& Path() const { return m_path; }
+    std::string Below(const std::string& below) const { return m_path + "\\" + below; }
+    std::wstring Below(const std::wstring& below) const;
+    // A path below the key with the root key's name first, as findings spell it.
+    std::string Full(const std::string& below) const { return "HKEY_CURRENT_USER\\" + Below(below); }
+    std::wstring Full(const std::wstring& below) const;
+    // Creates a key below (a failed check when it cannot be created).
+    void Make(const std::string& below) const;
+    void Make(const std::wstring& below) const;
+    bool Exists(const std::string& below) const;
+    bool Exists(const std::wstring& below) const;
+
+private:
+    std::string m_path;
+};
+
+// The tray program's start-up value in the machine's Run key, set for one test and removed
+// when the test ends, however it ends (it would be found by every later search otherwise).
+class RunValueGuard
+{
+public:
+    explicit RunValueGuard(const char* data);
+    ~RunValueGuard();
+    bool Set() const { return m_set; }
+
+private:
+    bool m_set;
+};
+
+}  // namespace kt
