@@ -19,3 +19,4 @@ const int kExitNoLanguageLibrary = 126; // ERROR_MOD_NOT_FOUND: no language libr
 const int kExitNotAdministrator = 740;  // ERROR_ELEVATION_REQUIRED
 const int kExitInternalError = 1359;    // ERROR_INTERNAL_ERROR: an unexpected failure ended the run
 const int kExitAlreadyRunning = 1618;   // ERROR_INSTALL_ALREADY_RUNNING: another instance, try later
+const int kExitRestartRequired = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED: done, a service goes at restart

@@ -12,6 +12,7 @@ const struct
 } kSwitches[] = {
     { "del", kSwitchDel, false },          { "silent", kSwitchSilent, true }, { "keywords", kSwitchKeywords, true },
     { "hkey", kSwitchHkey, true },         { "help", kSwitchHelp, false },    { "?", kSwitchHelp, false },
+    { "json", kSwitchJson, true },
 };
 
 bool TakesValue(int id)
@@ -107,6 +108,7 @@ void ParseCommandLine(int argc, const char* const argv[], CommandLineValues& val
             case kSwitchKeywords: values.strKeyWords = value; break;
             case kSwitchHkey: values.strHkeyName = value; break;
             case kSwitchHelp: values.usage = 1; break;
+            case kSwitchJson: values.json = 1; values.strJsonPath = value; break;
             default: break;
             }
             place = *pieceEnd ? pieceEnd + 1 : pieceEnd;

@@ -15,6 +15,7 @@ enum CommandSwitch
     kSwitchKeywords,
     kSwitchHkey,
     kSwitchHelp,      // "/?" or "/help"
+    kSwitchJson,      // "/json", "/json=path" or "/json=-"
     kSwitchCount
 };
 
@@ -27,6 +28,8 @@ struct CommandLineValues
     int silent = 0;       // 1 once a /silent switch was seen
     int remove = 0;       // 1 once a /del switch was seen
     int usage = 0;        // 1 once /? or /help was seen
+    int json = 0;         // 1 once /json was seen
+    CString strJsonPath;  // its value: empty (beside the report), "-" (standard output) or a path
     // The first text that is no switch, or a switch given a value it takes none of (empty: none).
     CString badArgument;
     // The first switch given twice with different values (empty: none).

@@ -3,8 +3,10 @@
 #include "KlarnerApp.h"
 #include "AppConstants.h"
 #include "../engine/Constants.h"
+#include "../engine/KeyNames.h"
 #include "../engine/RootKeys.h"
 #include "../framework/Handles.h"
+#include "../report/ReportLog.h"
 #include "../resources/resource.h"
 #include "../ui/KlarnerDlg.h"
 #include <commctrl.h>
@@ -62,6 +64,16 @@ void WriteStandardError(const char* text)
     ::WriteFile(error, "\r\n", 2, &written, nullptr);
 }
 
+void WriteStandardOutput(const char* text)
+{
+    HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == nullptr || output == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    ::WriteFile(output, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
+    ::WriteFile(output, "\r\n", 2, &written, nullptr);
+}
+
 void EnterUnattendedMode()
 {
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
@@ -105,7 +117,31 @@ int CKlarnerApp::DoMessageBox(const char* prompt, UINT type, UINT helpId)
 
 int CKlarnerApp::ExitInstance()
 {
-    return m_unattended ? m_exitCode : 0;
+    if (!m_unattended)
+        return 0;
+    // A record that could not be written counts like a report that could not be opened.
+    if (!m_record.Finish(m_exitCode))
+        m_exitCode = kExitReportNotOpened;
+    // The last line of standard output, for the fleet tools that keep only that.
+    WriteStandardOutput(m_record.SummaryLine(m_exitCode).c_str());
+    return m_exitCode;
+}
+
+void CKlarnerApp::PrepareRecord(const CommandLineValues& values)
+{
+    m_record.SetMode(values.remove != 0);
+    if (!values.json)
+        return;
+    std::wstring where = L"-";
+    if (values.strJsonPath != "-") {
+        // Beside the report, with the report's name, unless a path of its own is given.
+        CString path = values.strJsonPath.IsEmpty() ? values.strFileName : values.strJsonPath;
+        ExpandReportPath(path);
+        where = WidenAnsi(ReportFullPath(path));
+        if (values.strJsonPath.IsEmpty())
+            where = PathWithoutExtension(where) + L".json";
+    }
+    m_recordFailed = !m_record.Open(where);
 }
 
 void CKlarnerApp::ShowUsage()
@@ -180,6 +216,9 @@ BOOL CKlarnerApp::InitInstance()
     // A path that filled the buffer was cut short; it names no library of ours.
     if (!LoadLanguageLibrary(szFullModuleFileName, length < MAX_PATH))
         return FALSE;
+
+    if (m_unattended)
+        PrepareRecord(early);
 
     // The usage needs no rights and takes no turn: it only needs the texts.
     if (early.usage) {

@@ -2,6 +2,7 @@
 #pragma once
 #include "../framework/AfxCore.h"
 #include "CommandLine.h"
+#include "RunRecord.h"
 
 // An unattended run shows no box of any kind: the system's ("no disk in drive"), the C
 // runtime's and crash boxes all wait for a click nobody gives. Unexpected failures go to
@@ -10,6 +11,7 @@ void EnterUnattendedMode();
 // A GUI program has a standard error only when its starter gave it one (a redirection, or a
 // tool that captures the output); then the text goes there as one line, else nowhere.
 void WriteStandardError(const char* text);
+void WriteStandardOutput(const char* text);
 
 class CKlarnEngine;
 struct CmdListEntry;
@@ -43,6 +45,10 @@ public:
     // Set from the first moment when the command line asks for /silent.
     BOOL m_unattended = FALSE;
     int m_exitCode = 0;
+    // The run's record (/json) and its summary line; a record that cannot be opened stops any
+    // removal, as a report that cannot be opened does.
+    CRunRecord m_record;
+    BOOL m_recordFailed = FALSE;
 
 private:
     // Loads "<dir>\<language>\<program name>.dll" as resources only, "de-de" first.
@@ -51,10 +57,14 @@ private:
     // A message box, or in an unattended run the same text on standard error.
     void Tell(const char* text, const char* caption, UINT type);
     void ShowUsage();
+    // Where /json puts the record (placeholders need the language library), and its opening.
+    void PrepareRecord(const CommandLineValues& values);
     // Bad usage of an unattended run: the reason and the usage on standard error, code 87.
     void RefuseUsage(UINT reasonId, const char* what);
     // The report's lines after the search; the exit code from the findings and their removal.
     void RemoveFindings(CKlarnEngine& engine, CmdListEntry* findings, HANDLE hReport, const CString& reportPath);
+    // Every finding with what became of it, and the keys that could not be read, into the record.
+    void RecordFindings(const CKlarnEngine& engine, CmdListEntry* findings, const std::vector<RecordStatus>& statuses);
 
     DECLARE_MESSAGE_MAP()
 };

@@ -6,6 +6,7 @@
 #include "../engine/Constants.h"
 #include "../engine/KeyNames.h"
 #include "../engine/KlarnEngine.h"
+#include "../engine/FilterLists.h"
 #include "../engine/RegBackup.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
@@ -19,6 +20,14 @@ struct FindingsOwner
     CmdListEntry* head = nullptr;
     ~FindingsOwner() { CmdListFree(&head); }
 };
+
+size_t CountFindings(CmdListEntry* findings)
+{
+    size_t count = 0;
+    for (CmdListEntry* entry = findings; entry; entry = entry->next)
+        ++count;
+    return count;
+}
 
 [[noreturn]] void ThrowNoMemory()
 {
@@ -52,8 +61,12 @@ void CKlarnerApp::RunUnattended(CString strFileName, CString strKeyWords, CStrin
     // The backups go beside the report, wherever the run's current folder is.
     strFileName = ReportFullPath(strFileName);
     HANDLE hReport = OpenReport(strFileName);
-    if (hReport != INVALID_HANDLE_VALUE)
+    if (hReport != INVALID_HANDLE_VALUE) {
         WriteReportBanner(hReport);
+        m_record.SetReport(WidenAnsi(strFileName));
+    }
+    m_record.SetRoot(strHkeyName.GetString());
+    m_record.SetKeywords(engine.SearchTermsOf(strKeyWords));
 
     // Out of memory anywhere in the run, or any other failure, ends it with its own code and
     // says so in the report and on standard error; what was removed until then is in the backup.
@@ -83,6 +96,26 @@ void CKlarnerApp::RunUnattended(CString strFileName, CString strKeyWords, CStrin
     CloseReport(hReport);
 }
 
+void CKlarnerApp::RecordFindings(const CKlarnEngine& engine, CmdListEntry* findings,
+                                 const std::vector<RecordStatus>& statuses)
+{
+    const std::vector<std::wstring> keywords = m_record.Keywords();
+    size_t index = 0;
+    for (CmdListEntry* entry = findings; entry; entry = entry->next, ++index) {
+        RecordedFinding finding = { entry->kind, entry->path, std::wstring(), std::wstring(), statuses[index] };
+        std::wstring key, valueName;
+        if (entry->kind == kKindFilterEntry && SplitFilterEntryPath(entry->path, key, valueName, finding.entry))
+            finding.path = key + L"\\" + valueName;
+        // What matched: a list's entry, else the last name of the path.
+        const std::wstring& text = entry->kind == kKindFilterEntry ? finding.entry : finding.path;
+        const size_t last = text.rfind(L'\\');
+        finding.keyword = CKlarnEngine::MatchingKeyword(last == std::wstring::npos ? text : text.substr(last + 1), keywords);
+        m_record.AddFinding(finding);
+    }
+    for (const UnreadableKey& key : engine.UnreadableKeys())
+        m_record.AddUnreadable(key.path, key.inMatch != FALSE);
+}
+
 void CKlarnerApp::RemoveFindings(CKlarnEngine& engine, CmdListEntry* findings, HANDLE hReport,
                                  const CString& reportPath)
 {
@@ -91,39 +124,53 @@ void CKlarnerApp::RemoveFindings(CKlarnEngine& engine, CmdListEntry* findings, H
     WriteReportLine(m_text, hReport);
     WriteReportLine("", hReport);
 
-    // Without a report (or one that no longer takes its lines) there is no record of a
-    // removal, and no folder known to take the backup: nothing is removed then.
-    const BOOL remove = m_delete == 1 && hReport != INVALID_HANDLE_VALUE && !ReportWriteFailed(hReport);
+    // Without a report (or one that no longer takes its lines, or a record that cannot be
+    // written) there is no record of a removal, and no folder known to take the backup: nothing
+    // is removed then.
+    const BOOL remove =
+        m_delete == 1 && hReport != INVALID_HANDLE_VALUE && !ReportWriteFailed(hReport) && !m_recordFailed;
+    std::vector<RecordStatus> statuses(CountFindings(findings), kStatusListed);
     CRegBackup backup(reportPath);
     engine.SetBackup(&backup);
-    BOOL anyFinding = FALSE, anyFailed = FALSE;
-    for (int index = 0;; ++index) {
-        CmdListEntry* entry = CmdListGetAt(findings, index);
-        if (!entry)
-            break;
-        anyFinding = TRUE;
-        if (!remove)
-            continue;
-        // Each finding names its own root key: everything up to its first backslash.
-        const std::wstring path(entry->path);
-        std::wstring below;
-        HKEY root = SplitFullPath(path, below);
-        BOOL removed = engine.RemoveEntry(kKindKey, root, below.c_str());
-        CString strKey(ReportSpelling(path).c_str());
-        if (!removed) {
-            m_text.LoadString(IDS_REMOVE_FAILED_SUFFIX);
-            strKey += m_text;
-            anyFailed = TRUE;
+    BOOL anyFinding = CmdListGetAt(findings, 0) != nullptr, anyFailed = FALSE, anyAtRestart = FALSE;
+    for (char kind : kRemovalOrder) {
+        for (int index = 0; remove; ++index) {
+            CmdListEntry* entry = CmdListGetAt(findings, index);
+            if (!entry)
+                break;
+            if (entry->kind != kind)
+                continue;
+            RecordStatus& status = statuses[static_cast<size_t>(index)];
+            // Each finding names its own root key: everything up to its first backslash.
+            const std::wstring path(entry->path);
+            std::wstring below;
+            HKEY root = SplitFullPath(path, below);
+            const RemovalOutcome outcome = engine.RemoveFinding(kind, root, below.c_str());
+            CString strKey(ReportSpelling(path).c_str());
+            status = outcome == kRemoved ? kStatusRemoved
+                     : outcome == kRemovedAtRestart ? kStatusRemovedAtRestart
+                     : outcome == kRemovalRefused ? kStatusRefused : kStatusFailed;
+            if (outcome == kRemovedAtRestart) {
+                m_text.LoadString(IDS_REMOVED_AT_RESTART);
+                strKey += m_text;
+                anyAtRestart = TRUE;
+            } else if (outcome != kRemoved) {
+                m_text.LoadString(IDS_REMOVE_FAILED_SUFFIX);
+                strKey += m_text;
+                anyFailed = TRUE;
+            }
+            WriteReportLine(strKey, hReport);
         }
-        WriteReportLine(strKey, hReport);
     }
+    RecordFindings(engine, findings, statuses);
+    m_record.AddBackup(backup.Path());
 
-    if (hReport == INVALID_HANDLE_VALUE || ReportWriteFailed(hReport))
+    if (hReport == INVALID_HANDLE_VALUE || ReportWriteFailed(hReport) || m_recordFailed)
         m_exitCode = kExitReportNotOpened;
     else if (engine.UnreadableInMatch())
         m_exitCode = kExitFindingsRemain;  // a key below a match could not be read: may hold one
-    else if (!anyFinding)
-        m_exitCode = kExitClean;
+    else if (anyFinding && (m_delete != 1 || anyFailed))
+        m_exitCode = kExitFindingsRemain;
     else
-        m_exitCode = (m_delete == 1 && !anyFailed) ? kExitClean : kExitFindingsRemain;
+        m_exitCode = anyAtRestart ? kExitRestartRequired : kExitClean;
 }

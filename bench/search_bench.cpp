@@ -1,12 +1,14 @@
 // The search itself, in this process, on a chosen number of threads: the time of
 // ScanRegistry over one root key with the default keyword list, the keys it opened, and the
 // process's own CPU time (the registry server's is not in it).
-// Usage: search_bench.exe ROOT_KEY_NAME THREADS
+// Usage: search_bench.exe ROOT_KEY_NAME THREADS [--no-filter-lists]
+// (without the device filter lists that a search of HKEY_LOCAL_MACHINE reads, to measure them)
 #include "../engine/CmdList.h"
 #include "../engine/KlarnEngine.h"
 #include "../report/ReportLog.h"
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 int main(int argc, char** argv)
@@ -23,6 +25,7 @@ int main(int argc, char** argv)
     LONG stop = 0, keys = 0;
     CKlarnEngine engine;
     engine.SetSearchThreads(argc > 2 ? atoi(argv[2]) : 0);
+    engine.SetReadFilterLists(!(argc > 3 && strcmp(argv[3], "--no-filter-lists") == 0));
     engine.SetProgressCounter(&keys);
     LARGE_INTEGER f, a, b;
     QueryPerformanceFrequency(&f);

@@ -4,6 +4,7 @@
 
 const char kKindKey = 'K';    // the path names a key, removed with its whole subtree
 const char kKindValue = 'V';  // the path names a value: key path, backslash, value name
+const char kKindFilterEntry = 'F';  // one entry of a device filter list (see FilterLists.h)
 
 struct CmdListEntry
 {

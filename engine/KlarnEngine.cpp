@@ -1,11 +1,14 @@
 // The cleaning engine: keyword list and registry search (removal: Removal.cpp).
 #include "KlarnEngine.h"
+#include "FilterLists.h"
 #include "KeyNames.h"
 #include "RegKey.h"
 #include "SearchWalk.h"
+#include "SharedFlag.h"
 #include "../framework/AfxCore.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
+#include <algorithm>
 #include <cstring>
 
 CKlarnEngine::CKlarnEngine() {}
@@ -52,6 +55,31 @@ int CKlarnEngine::CountSearchTerms(const char* keywords)
     return terms.GetSize();
 }
 
+std::vector<std::wstring> CKlarnEngine::SearchTermsOf(const char* keywords)
+{
+    std::vector<char> lower(keywords, keywords + strlen(keywords) + 1);
+    _strlwr(lower.data());
+    CStringArray terms;
+    SplitSearchTerms(lower.data(), terms);
+    // Names are matched as Unicode text, so the keywords are too, lowercased the same way.
+    std::vector<std::wstring> lowerKeywords;
+    for (int i = 0; i < terms.GetSize(); ++i) {
+        std::wstring keyword = WidenAnsi(terms[i]);
+        LowerInPlace(keyword);
+        lowerKeywords.push_back(keyword);
+    }
+    return lowerKeywords;
+}
+
+std::wstring CKlarnEngine::MatchingKeyword(const std::wstring& text, const std::vector<std::wstring>& lowerKeywords)
+{
+    const std::wstring lower = Lowered(text.c_str(), text.size());
+    for (const std::wstring& keyword : lowerKeywords)
+        if (lower.find(keyword) != std::wstring::npos)
+            return keyword;
+    return std::wstring();
+}
+
 BOOL CKlarnEngine::UnreadableInMatch() const
 {
     for (const UnreadableKey& key : m_unreadable)
@@ -75,13 +103,7 @@ CmdListEntry* CKlarnEngine::ScanRegistry(char* keywords, CmdListEntry* cmdList, 
 
     _strlwr(keywords);
     SplitSearchTerms(keywords, m_searchTerms);
-    // Names are matched as Unicode text, so the keywords are too, lowercased the same way.
-    std::vector<std::wstring> lowerKeywords;
-    for (int i = 0; i < m_searchTerms.GetSize(); ++i) {
-        std::wstring keyword = WidenAnsi(m_searchTerms[i]);
-        LowerInPlace(keyword);
-        lowerKeywords.push_back(keyword);
-    }
+    const std::vector<std::wstring> lowerKeywords = SearchTermsOf(keywords);
 
     text.LoadString(IDS_REPORT_KEYWORDS);
     WriteReportLine(text, m_hReport);
@@ -92,6 +114,10 @@ CmdListEntry* CKlarnEngine::ScanRegistry(char* keywords, CmdListEntry* cmdList, 
     CString leadIn;
     leadIn.LoadString(IDS_OPEN_FAILED);
     CSearchWalk walk(lowerKeywords, leadIn.GetString(), m_stopFlag, m_keysSearched);
+    // A key-name search cannot see the drivers that the device filter lists name: those are
+    // data. The walk of the machine reads them where it passes.
+    if (m_readFilterLists)
+        walk.ReadFilterListsOf(CurrentControlSetName());
     const int threads = m_searchThreads > 0 ? m_searchThreads : CSearchWalk::DefaultThreadCount();
     WalkResult result;
     for (int slot = 0; slot < kRootKeyCount; ++slot) {
@@ -110,6 +136,8 @@ CmdListEntry* CKlarnEngine::ScanRegistry(char* keywords, CmdListEntry* cmdList, 
 
     for (const std::wstring& path : result.findings)
         RecordFinding(path.c_str(), kKindKey);
+    // The filter-list entries follow the keys, and the start-up value stays last.
+    RecordFilterEntries(result.filterLists, lowerKeywords);
     if (rootKeys[kMachineSlot] != 0)
         CheckTrayStartupValue();
 
@@ -119,6 +147,25 @@ CmdListEntry* CKlarnEngine::ScanRegistry(char* keywords, CmdListEntry* cmdList, 
     m_searchTerms.RemoveAll();
     m_hkeyName.Empty();
     return m_cmdList;
+}
+
+void CKlarnEngine::RecordFilterEntries(const std::vector<FilterList>& lists,
+                                      const std::vector<std::wstring>& lowerKeywords)
+{
+    for (const FilterList& list : lists) {
+        std::vector<std::wstring> recorded;
+        for (const std::wstring& entry : list.entries) {
+            // An entry named twice in one list is one finding; removal takes both.
+            if (MatchingKeyword(entry, lowerKeywords).empty() ||
+                std::find(recorded.begin(), recorded.end(), entry) != recorded.end())
+                continue;
+            recorded.push_back(entry);
+            const std::wstring path = FilterEntryPath(list.key, list.valueName, entry);
+            // A path that does not fit could only be recorded cut short.
+            if (path.size() < static_cast<size_t>(kPathChars))
+                RecordFinding(path.c_str(), kKindFilterEntry);
+        }
+    }
 }
 
 void CKlarnEngine::CheckTrayStartupValue()

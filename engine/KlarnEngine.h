@@ -12,6 +12,20 @@
 
 class CRegBackup;
 
+// The order of a removal pass: the filter-list entries first, then the keys in the order of the
+// findings, then the start-up value. So a driver's service key comes after its entries, and no
+// pass can leave a filter list that names a driver without its service key.
+const char kRemovalOrder[] = { kKindFilterEntry, kKindKey, kKindValue };
+
+// What became of a finding that was to be removed.
+enum RemovalOutcome
+{
+    kRemoved,
+    kRemovedAtRestart,   // a service the service manager could only mark for deletion
+    kRemovalFailed,
+    kRemovalRefused,     // a driver's service key that a filter list still names
+};
+
 class CKlarnEngine
 {
 public:
@@ -23,12 +37,20 @@ public:
     // (ownership passes to the caller). `stopFlag` nonzero ends the walk early.
     CmdListEntry* ScanRegistry(char* keywords, CmdListEntry* cmdList, const RootKeySlot* rootKeys, HANDLE hReport,
                                LONG* stopFlag);
-    // Deletes a 'K' finding with its subtree or a 'V' finding's value, once what it holds is
-    // in the backup; TRUE when it is gone. Without a backup nothing is removed.
+    // Deletes a 'K' finding with its subtree, a 'V' finding's value or an 'F' finding's entry of a
+    // filter list, once what it holds is in the backup; TRUE when it is gone (or goes at the
+    // next restart). Without a backup nothing is removed.
     BOOL RemoveEntry(char kind, HKEY root, const wchar_t* path);
+    // The same, telling how it ended. A service key goes through the service manager, and not
+    // at all while a filter list names the service.
+    RemovalOutcome RemoveFinding(char kind, HKEY root, const wchar_t* path);
 
     // The number of keywords that a keyword text yields (0: it would search for nothing).
     int CountSearchTerms(const char* keywords);
+    // The keywords a search with this keyword text looks for, lowercased as it matches them.
+    std::vector<std::wstring> SearchTermsOf(const char* keywords);
+    // The first of `lowerKeywords` that `text` (a key's name, a list's entry) holds, or empty.
+    static std::wstring MatchingKeyword(const std::wstring& text, const std::vector<std::wstring>& lowerKeywords);
     // The keys the last search could not open, in walk order.
     const std::vector<UnreadableKey>& UnreadableKeys() const { return m_unreadable; }
     // Whether one of them lies at or below a key whose name matches: a leftover may hide there.
@@ -44,6 +66,9 @@ public:
     void SetSearchThreads(int threads) { m_searchThreads = threads; }
     // Counted up once per key the search opens, for a progress display; may be null.
     void SetProgressCounter(LONG* keysSearched) { m_keysSearched = keysSearched; }
+    // Whether a search of HKEY_LOCAL_MACHINE reads the device filter lists (the default; off
+    // only to measure what they cost).
+    void SetReadFilterLists(BOOL read) { m_readFilterLists = read; }
 
 protected:
     void SplitSearchTerms(const char* text, CStringArray& terms);
@@ -61,10 +86,16 @@ protected:
 
 private:
     void RecordFinding(const wchar_t* path, char kind);
+    // The entries of the device filter lists that hold a keyword, as 'F' findings.
+    void RecordFilterEntries(const std::vector<FilterList>& lists, const std::vector<std::wstring>& lowerKeywords);
+    RemovalOutcome RemoveServiceKey(HKEY root, wchar_t* path, const std::wstring& controlSet,
+                                    const std::wstring& service);
+    BOOL RemoveFilterEntry(HKEY root, const wchar_t* path);
     void CheckTrayStartupValue();
 
     CRegBackup* m_backup = nullptr;
     int m_searchThreads = 0;
     LONG* m_keysSearched = nullptr;
     std::vector<UnreadableKey> m_unreadable;
+    BOOL m_readFilterLists = TRUE;
 };

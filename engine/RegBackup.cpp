@@ -1,6 +1,7 @@
 // Backup files in the registry editor's export format.
 #include "RegBackup.h"
 #include "KeyNames.h"
+#include "../report/ReportLog.h"
 #include <cwchar>
 
 namespace {
@@ -120,14 +121,7 @@ CRegBackup::CRegBackup(const CString& reportPath)
 
 std::wstring CRegBackup::NameFor(const std::wstring& reportPath, const SYSTEMTIME& time, int attempt)
 {
-    // The extension of the file name only: a dot in a folder name is not one, and neither is
-    // the last dot of a date ("report-07.12.2026").
-    size_t nameStart = reportPath.find_last_of(L"\\/");
-    nameStart = nameStart == std::wstring::npos ? 0 : nameStart + 1;
-    size_t dot = reportPath.rfind(L'.');
-    const bool isExtension = dot != std::wstring::npos && dot > nameStart && dot + 1 < reportPath.size() &&
-                             reportPath.find_first_not_of(L"0123456789", dot + 1) != std::wstring::npos;
-    std::wstring stem = isExtension ? reportPath.substr(0, dot) : reportPath;
+    const std::wstring stem = PathWithoutExtension(reportPath);
     wchar_t suffix[64];
     swprintf(suffix, 64, L"-backup-%04u%02u%02u-%02u%02u%02u", time.wYear, time.wMonth, time.wDay, time.wHour,
              time.wMinute, time.wSecond);
@@ -171,6 +165,16 @@ BOOL CRegBackup::Write(const std::wstring& text)
         m_failed = TRUE;
         return FALSE;
     }
+    return TRUE;
+}
+
+BOOL CRegBackup::AppendOnce(const std::wstring& id, const std::wstring& sections)
+{
+    if (m_held.count(id))
+        return !m_failed;
+    if (!Append(sections))
+        return FALSE;
+    m_held.insert(id);
     return TRUE;
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include "../framework/CString.h"
 #include "../framework/Handles.h"
+#include <set>
 #include <string>
 
 class CRegBackup
@@ -19,6 +20,9 @@ public:
     // not be written whole; after a failed write every later call fails too, so that the file
     // never holds a finding after a broken one.
     BOOL Append(const std::wstring& sections);
+    // The same, only the first time for `id` in this backup: a value several findings change
+    // is kept as it was before the first of them.
+    BOOL AppendOnce(const std::wstring& id, const std::wstring& sections);
     // The backup file; empty until it was created.
     const std::wstring& Path() const { return m_path; }
 
@@ -34,6 +38,7 @@ private:
     std::wstring m_path;
     CHandle m_file;
     BOOL m_failed = FALSE;
+    std::set<std::wstring> m_held;
 };
 
 // The parts of the export text. A key's section header, "[full path]"; FALSE (and nothing

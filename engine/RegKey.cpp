@@ -38,6 +38,17 @@ LONG OpenSubKey(HKEY parent, const wchar_t* name, REGSAM access, CRegKeyOwner& k
     return ::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access, key.Receive());
 }
 
+std::wstring WithoutEmptyNames(const wchar_t* path)
+{
+    std::wstring result;
+    for (const wchar_t* at = path; *at; ++at)
+        if (*at != L'\\' || (!result.empty() && result.back() != L'\\'))
+            result += *at;
+    if (!result.empty() && result.back() == L'\\')
+        result.pop_back();
+    return result;
+}
+
 LONG OpenKeyExact(HKEY root, const wchar_t* path, REGSAM access, CRegKeyOwner& key)
 {
     std::vector<std::wstring> names;

@@ -16,6 +16,8 @@ typedef CResourceOwner<RegKeyTraits> CRegKeyOwner;
 
 // One value's type and bytes, whatever their size (a value that grows meanwhile is read again).
 LONG ReadValueBytes(HKEY key, const wchar_t* name, DWORD& type, std::vector<BYTE>& bytes);
+// The path with its empty names dropped ("a\\\\b\\" is "a\\b"), as the registry opens it.
+std::wstring WithoutEmptyNames(const wchar_t* path);
 // Opens `name` below `parent` as itself: a registry link opens as the link, not its target.
 LONG OpenSubKey(HKEY parent, const wchar_t* name, REGSAM access, CRegKeyOwner& key);
 // Opens `path` below `root` one name at a time, each as itself, so that no link on the way is

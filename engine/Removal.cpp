@@ -1,36 +1,50 @@
 // Removal: each finding is read whole into the pass's backup first, and only what was read
-// is deleted; a key tree without ever following a registry link, a value alone.
+// is deleted: a key tree without ever following a registry link, a value alone, one entry of a
+// device filter list; a service's key through the service manager.
 #include "KlarnEngine.h"
+#include "FilterLists.h"
 #include "FloorKeys.h"
 #include "RegBackup.h"
 #include "RegKey.h"
+#include "ServiceControl.h"
 #include <cstring>
 
 BOOL CKlarnEngine::RemoveEntry(char kind, HKEY root, const wchar_t* path)
 {
+    const RemovalOutcome outcome = RemoveFinding(kind, root, path);
+    return outcome == kRemoved || outcome == kRemovedAtRestart;
+}
+
+RemovalOutcome CKlarnEngine::RemoveFinding(char kind, HKEY root, const wchar_t* path)
+{
     // An empty path would name the root key itself; the search never records one, and
     // removal must never be pointed at a whole root.
     if (!path || path[0] == L'\0' || path[0] == L'\\')
-        return FALSE;
+        return kRemovalFailed;
 
     if (kind == kKindKey) {
         if (wcslen(path) >= static_cast<size_t>(kDeletePathChars))
-            return FALSE;
+            return kRemovalFailed;
         // The floor is never removed, nor any key that holds part of it.
         if (IsFloorKey(FullPath(root, path).c_str()))
-            return FALSE;
+            return kRemovalFailed;
         wchar_t szDelKey[kDeletePathChars] = L"";
         wcsncpy(szDelKey, path, kDeletePathChars - 1);
-        return DeleteKeyTree(root, szDelKey);
+        std::wstring controlSet, service;
+        if (root == HKEY_LOCAL_MACHINE && SplitServiceKeyPath(WithoutEmptyNames(path), controlSet, service))
+            return RemoveServiceKey(root, szDelKey, controlSet, service);
+        return DeleteKeyTree(root, szDelKey) ? kRemoved : kRemovalFailed;
     }
     if (kind == kKindValue) {
         std::vector<std::wstring> parts;
         SplitPathWithValue(path, parts);
         if (parts.size() != 2)
-            return FALSE;
-        return DeleteRegValue(root, parts[0].c_str(), parts[1].c_str());
+            return kRemovalFailed;
+        return DeleteRegValue(root, parts[0].c_str(), parts[1].c_str()) ? kRemoved : kRemovalFailed;
     }
-    return FALSE;
+    if (kind == kKindFilterEntry)
+        return RemoveFilterEntry(root, path) ? kRemoved : kRemovalFailed;
+    return kRemovalFailed;
 }
 
 namespace {
@@ -125,29 +139,114 @@ BOOL ReadTree(CRegKeyOwner key, HKEY base, const wchar_t* name, wchar_t* path, s
 }
 }
 
-BOOL CKlarnEngine::DeleteKeyTree(HKEY root, wchar_t* path)
+namespace {
+// Reads the tree of the key at `path` (the working buffer) into the backup; FALSE, and nothing
+// in the backup, unless all of it could be read and written.
+BOOL BackUpTree(CRegBackup* backup, HKEY root, wchar_t* path, KeyTree& tree)
 {
     size_t length = wcslen(path);
     if (length > 0 && path[length - 1] == L'\\')
         path[--length] = L'\0';
-    if (!m_backup || length == 0)
+    if (!backup || length == 0)
         return FALSE;
     // Opened name by name as itself: a link on the way is never followed, and a finding that is
     // a link is removed as the link.
     CRegKeyOwner top;
     if (OpenKeyExact(root, path, kTreeAccess, top) != ERROR_SUCCESS)
         return FALSE;
-    KeyTree tree;
     tree.rootPrefix = FullPath(root, std::wstring());
-    // Nothing is removed unless all of it could be read and is safely in the backup.
-    if (!ReadTree(std::move(top), root, path, path, length, tree) || !m_backup->Append(tree.text))
-        return FALSE;
-    // Children before their parents. Only keys that were read go: a subkey added meanwhile
-    // makes its parent's deletion fail, and the removal with it.
+    return ReadTree(std::move(top), root, path, path, length, tree) && backup->Append(tree.text);
+}
+
+// Children before their parents. Only keys that were read go: a subkey added meanwhile makes
+// its parent's deletion fail, and the removal with it.
+BOOL DeleteTreeKeys(KeyTree& tree)
+{
     for (auto key = tree.keys.rbegin(); key != tree.keys.rend(); ++key)
         if (DeleteOpenedKey(*key) != ERROR_SUCCESS)
             return FALSE;
     return TRUE;
+}
+}
+
+BOOL CKlarnEngine::DeleteKeyTree(HKEY root, wchar_t* path)
+{
+    KeyTree tree;
+    return BackUpTree(m_backup, root, path, tree) && DeleteTreeKeys(tree);
+}
+
+RemovalOutcome CKlarnEngine::RemoveServiceKey(HKEY root, wchar_t* path, const std::wstring& controlSet,
+                                              const std::wstring& service)
+{
+    // A driver that a filter list still names keeps its service key: without it, the device
+    // that loads the driver (a disk, a keyboard) would no longer start.
+    if (FilterListsName(controlSet, service))
+        return kRemovalRefused;
+    // Backed up before anything is stopped or deleted.
+    KeyTree tree;
+    if (!BackUpTree(m_backup, root, path, tree))
+        return kRemovalFailed;
+    // The service manager keeps only the running system's control set.
+    if (!IsCurrentControlSet(controlSet))
+        return DeleteTreeKeys(tree) ? kRemoved : kRemovalFailed;
+    CServiceHandle handle;
+    switch (OpenKnownService(service, handle)) {
+    case kServiceNotKnown:
+        return DeleteTreeKeys(tree) ? kRemoved : kRemovalFailed;
+    case kServiceDeletedAtRestart:
+        return kRemovedAtRestart;
+    case kServiceNotDeleted:
+        return kRemovalFailed;
+    case kServiceDeleted:
+        break;
+    }
+    // The manager deletes the key itself; none of ours may stand in its way.
+    tree.keys.clear();
+    const ServiceRemoval removal = StopAndDeleteService(handle, kServiceStopWaitMs);
+    handle.Close();
+    if (removal == kServiceNotDeleted)
+        return kRemovalFailed;
+    // It deletes the key once the service has stopped and the last handle is closed; a key still
+    // there goes at the next restart.
+    CRegKeyOwner left;
+    return OpenKeyExact(root, path, KEY_READ, left) == ERROR_FILE_NOT_FOUND ? kRemoved : kRemovedAtRestart;
+}
+
+BOOL CKlarnEngine::RemoveFilterEntry(HKEY root, const wchar_t* path)
+{
+    std::wstring key, valueName, entry;
+    if (root != HKEY_LOCAL_MACHINE || !m_backup || !SplitFilterEntryPath(path, key, valueName, entry))
+        return FALSE;
+    CRegKeyOwner hKey;
+    if (OpenKeyExact(root, key.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE, hKey) != ERROR_SUCCESS)
+        return FALSE;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (ReadValueBytes(hKey, valueName.c_str(), type, data) != ERROR_SUCCESS || type != REG_MULTI_SZ)
+        return FALSE;
+    const std::vector<std::wstring> entries = SplitMultiString(data);
+    std::vector<std::wstring> kept;
+    for (const std::wstring& other : entries)
+        if (other != entry)
+            kept.push_back(other);
+    if (kept.size() == entries.size())
+        return FALSE;
+    // The whole list as it was, once per pass, so that importing the backup puts every entry
+    // back in its place, however many of them this pass removes.
+    const std::wstring fullKey = FullPath(root, key);
+    std::wstring text;
+    if (!AppendRegSection(text, fullKey) ||
+        !AppendRegValue(text, valueName.c_str(), valueName.size(), type, data.data(), static_cast<DWORD>(data.size())))
+        return FALSE;
+    text += L"\r\n";
+    if (!m_backup->AppendOnce(fullKey + L"\\" + valueName, text))
+        return FALSE;
+    // The other entries keep their order; a list left empty goes as a whole.
+    if (kept.empty())
+        return ::RegDeleteValueW(hKey, valueName.c_str()) == ERROR_SUCCESS;
+    const std::vector<BYTE> joined = JoinMultiString(kept);
+    return ::RegSetValueExW(hKey, valueName.c_str(), 0, REG_MULTI_SZ, joined.data(),
+                            static_cast<DWORD>(joined.size())) == ERROR_SUCCESS;
 }
 
 BOOL CKlarnEngine::DeleteRegValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName)
@@ -184,6 +283,24 @@ BOOL CKlarnEngine::FindingIsGone(char kind, HKEY root, const std::wstring& path)
 {
     // The very key of the finding, name by name: never another key through a link.
     CRegKeyOwner hKey;
+    if (kind == kKindFilterEntry) {
+        // Gone when its list or its key is, or the list no longer names it.
+        std::wstring key, valueName, entry;
+        if (!SplitFilterEntryPath(path, key, valueName, entry))
+            return FALSE;
+        LONG result = OpenKeyExact(root, key.c_str(), KEY_QUERY_VALUE, hKey);
+        if (result != ERROR_SUCCESS)
+            return result == ERROR_FILE_NOT_FOUND;
+        DWORD type = 0;
+        std::vector<BYTE> data;
+        result = ReadValueBytes(hKey, valueName.c_str(), type, data);
+        if (result != ERROR_SUCCESS)
+            return result == ERROR_FILE_NOT_FOUND;
+        for (const std::wstring& other : SplitMultiString(data))
+            if (other == entry)
+                return FALSE;
+        return TRUE;
+    }
     if (kind == kKindValue) {
         // Gone when its key or the value itself no longer exists; a key that cannot be
         // opened for another reason may well still hold it.

@@ -9,11 +9,12 @@
 
 struct CSearchWalk::Piece
 {
-    enum Kind { Line, Finding, Taken } kind;
+    enum Kind { Line, Finding, Taken, Lists } kind;
     std::string line;            // Line: a report line
     std::wstring path;           // Finding: the key's full path; Line: the unopened key's
     BOOL inMatch = FALSE;        // Line: the unopened key is at or below a match
     std::vector<Range*> ranges;  // Finding: its subkeys that other threads walked; Taken: the range
+    FilterList list = {};        // Lists: one filter list
 };
 
 // Subkeys [next, end) of one key, taken over by another thread.
@@ -33,6 +34,7 @@ struct CSearchWalk::Frame
     BOOL allOpened = TRUE;       // every subkey tried so far opened
     BOOL visitedOne = FALSE;     // a subkey was walked: a stop now ends the loop
     Range* range = nullptr;      // set on the bottom frame of a taken range, which records nothing
+    FilterPlace place = kNoListPlace;  // on the way to the device filter lists, or not
     // Guarded by the worker's lock: other threads take subkeys from the end of [next, end).
     LONG next = 0;
     LONG end = LONG_MAX;         // unknown until another thread asks for the subkey count
@@ -60,6 +62,12 @@ CSearchWalk::CSearchWalk(const std::vector<std::wstring>& keywords, const std::s
 }
 
 CSearchWalk::~CSearchWalk() {}
+
+void CSearchWalk::ReadFilterListsOf(const std::wstring& currentSet)
+{
+    m_readFilterLists = true;
+    m_currentSet = currentSet;
+}
 
 int CSearchWalk::DefaultThreadCount()
 {
@@ -187,6 +195,8 @@ void CSearchWalk::RunWorker(Worker& self, bool walksRoot, HKEY root, const std::
                 std::unique_ptr<Frame> frame(new Frame);
                 frame->key = std::move(key);
                 frame->path = rootName;
+                if (m_readFilterLists && root == HKEY_LOCAL_MACHINE)
+                    frame->place = kMachineRoot;
                 {
                     std::lock_guard<std::mutex> hold(self.lock);
                     self.frames.push_back(std::move(frame));
@@ -266,6 +276,7 @@ BOOL CSearchWalk::StealFrom(Worker& victim, Worker& thief)
             bottom->match = frame.match;
             bottom->visitedOne = TRUE;  // the owner walked the subkeys before these
             bottom->range = range;
+            bottom->place = frame.place;
             bottom->next = middle;
             bottom->end = frame.end;
             frame.end = middle;
@@ -364,6 +375,14 @@ void CSearchWalk::SearchKey(Worker& self, Frame& parent, DWORD index, BOOL& endL
     child->path = std::move(path);
     child->inherited = parent.match;
     child->match = match;
+    if (parent.place != kNoListPlace) {
+        child->place = NextFilterPlace(parent.place, std::wstring(name, length), m_currentSet);
+        if (HoldsFilterLists(child->place) && !IsProtectedListKey(child->path))
+            ReadFilterLists(child->key, child->path, [&self](const FilterList& list) {
+                Piece piece = { Piece::Lists, std::string(), std::wstring(), FALSE, {}, list };
+                self.out->push_back(std::move(piece));
+            });
+    }
     std::lock_guard<std::mutex> hold(self.lock);
     self.frames.push_back(std::move(child));
 }
@@ -422,6 +441,9 @@ void CSearchWalk::Join(const std::vector<Piece>& pieces, WalkResult& result) con
             break;
         case Piece::Taken:
             Join(piece.ranges[0]->pieces, result);
+            break;
+        case Piece::Lists:
+            result.filterLists.push_back(piece.list);
             break;
         }
     }

@@ -10,6 +10,7 @@
 // thread opened is decided when the walk is joined.
 #pragma once
 #include <windows.h>
+#include "FilterLists.h"
 #include "RegKey.h"
 #include <atomic>
 #include <exception>
@@ -30,6 +31,7 @@ struct WalkResult
     std::vector<std::string> lines;          // one per key that could not be opened, in walk order
     std::vector<UnreadableKey> unreadable;   // the same keys
     std::vector<std::wstring> findings;      // top-most matching keys, in the order they are recorded
+    std::vector<FilterList> filterLists;     // the device filter lists met on the way, in walk order
 };
 
 class CSearchWalk
@@ -42,6 +44,10 @@ public:
     ~CSearchWalk();
     CSearchWalk(const CSearchWalk&) = delete;
     CSearchWalk& operator=(const CSearchWalk&) = delete;
+
+    // Also reads the device filter lists of the running control set (`currentSet`, see
+    // FilterLists.h) where the walk of HKEY_LOCAL_MACHINE meets them: the walk has them open anyway.
+    void ReadFilterListsOf(const std::wstring& currentSet);
 
     // Walks one root key, whose full name begins every path, and appends to `result`. An
     // exception on any of the walk's threads (out of memory) ends the walk on every thread and
@@ -81,6 +87,8 @@ private:
     const std::string m_openFailedLeadIn;
     const LONG* m_stopFlag;
     LONG* m_keysSearched;
+    bool m_readFilterLists = false;
+    std::wstring m_currentSet;
 
     // Per root walk.
     std::vector<std::unique_ptr<Worker>> m_workers;

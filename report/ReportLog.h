@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include "../framework/CString.h"
+#include <string>
 
 // Empty path -> default path; date and time placeholders -> current date and time.
 void ExpandReportPath(CString& path);
@@ -11,6 +12,10 @@ void ExpandReportPath(CString& path);
 HANDLE OpenReport(CString path);
 // The report's full path (its folder is where the backups go); the path itself when it has none.
 CString ReportFullPath(const CString& path);
+// The path without its file name's extension, which names the files written beside the report.
+// A dot in a folder's name is no extension, and neither is the last dot of a date
+// ("report-07.12.2026"): an "extension" of digits only stays.
+std::wstring PathWithoutExtension(const std::wstring& path);
 void WriteReportBanner(HANDLE hReport);
 // Writes the text and CR LF; FALSE when either could not be written whole.
 BOOL WriteReportLine(const char* text, HANDLE hReport);

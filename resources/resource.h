@@ -55,6 +55,8 @@
 #define IDS_OUT_OF_MEMORY       196
 #define IDS_NO_KEYWORD          197
 #define IDS_INTERNAL_ERROR      198
+#define IDS_REMOVED_AT_RESTART  199
+#define IDS_FILTER_STILL_NAMES  200
 #define IDS_APP_TITLE           0xE000
 
 // Main dialog controls and commands.

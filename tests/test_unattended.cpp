@@ -7,12 +7,43 @@
 #include "../app/AppConstants.h"
 #include "../engine/Constants.h"
 #include "../report/ReportLog.h"
+#include <nlohmann/json.hpp>
 #include <algorithm>
+#include <map>
 #include <regex>
 
 namespace {
 
 const std::string kRule(38, '#');
+using Json = nlohmann::json;
+
+// The last line of a program's standard output, and all before it.
+std::string LastLine(const std::string& output, std::string* before = nullptr)
+{
+    std::string text = output;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    const size_t start = text.find_last_of('\n');
+    if (before)
+        *before = start == std::string::npos ? std::string() : text.substr(0, start + 1);
+    return start == std::string::npos ? text : text.substr(start + 1);
+}
+
+std::string FullPathOf(const std::string& path)
+{
+    char full[MAX_PATH * 2] = "";
+    GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    return full;
+}
+
+// The statuses of a record's findings, by path.
+std::map<std::string, std::string> Statuses(const Json& record)
+{
+    std::map<std::string, std::string> statuses;
+    for (const Json& finding : record["findings"])
+        statuses[finding["path"].get<std::string>()] = finding["status"].get<std::string>();
+    return statuses;
+}
 const char kBannerPattern[] = "\r\n######################################\r\n\r\n\tVelmora Klarner\r\n\t\\d\\d\\.\\d\\d\\.\\d{4}\t"
                               "\\d\\d:\\d\\d:\\d\\d\r\n\r\n######################################\r\n\r\n\r\n";
 
@@ -57,9 +88,9 @@ protected:
         key.Make("Legacy\\" + keyword + "Old");
         key.Make("Unrelated\\Keep");
     }
-    DWORD RunProgram(const std::string& arguments, std::string* errors = nullptr)
+    DWORD RunProgram(const std::string& arguments, std::string* errors = nullptr, std::string* output = nullptr)
     {
-        return kt::Run("\"" + EnglishProgram() + "\" \"/silent=" + report + "\" " + arguments, nullptr, 120000, errors);
+        return kt::Run("\"" + EnglishProgram() + "\" \"/silent=" + report + "\" " + arguments, output, 120000, errors);
     }
     std::vector<std::string> Backups() { return kt::BackupsOf(report); }
     // The three findings of Seed(), in the search's order (enumeration order of the registry).
@@ -331,6 +362,78 @@ TEST_F(UnattendedTest, AReportThatCannotBeWrittenWholeEndsWith110)
     report = std::string(full) + "\\r.txt";
     EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU /del"), 110u);
     EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Stays"))) << "no record, no removal";
+}
+
+TEST_F(UnattendedTest, TheJsonRecordSaysWhatBecameOfEveryFindingAndTheSummaryLineComesLast)
+{
+    Seed();
+    // A name the report's code page cannot hold: exact in the record, escaped in the report.
+    key.Make(kt::Widen(keyword) + L"\x0416");
+    const std::string folder = kt::ScratchDir("json");
+    std::string output;
+    const DWORD code = RunProgram("/keywords=" + keyword + " /hkey=HKCU /del \"/json=" + folder + "record-[DATE].json\"",
+                                  nullptr, &output);
+    EXPECT_EQ(code, 1u) << "one removal failed";
+    const Json record = Json::parse(kt::ReadFileBytes(folder + "record-" + std::string(FormatReportDate()) + ".json"));
+    EXPECT_EQ(record["exitCode"], code);
+    EXPECT_EQ(record["mode"], "remove");
+    EXPECT_EQ(record["root"], "HKEY_CURRENT_USER");
+    EXPECT_EQ(record["keywords"], Json::array({ keyword }));
+    EXPECT_EQ(record["report"], FullPathOf(report));
+    ASSERT_EQ(kt::BackupsOf(report).size(), 1u);
+    const std::string backup = FullPathOf(kt::BackupsOf(report)[0]);
+    EXPECT_EQ(record["backups"], Json::array({ backup }));
+    const std::map<std::string, std::string> expected = {
+        { key.Full(keyword + "One"), "removed" }, { "HKEY_CURRENT_USER\\" + key.Path() + "\\Vendor\\" + keyword + "Two", "removed" },
+        { key.Full(keyword + "Lock"), "failed" }, { key.Full(keyword) + "\xD0\x96", "removed" } };
+    EXPECT_EQ(Statuses(record), expected);
+    for (const Json& finding : record["findings"]) {
+        EXPECT_EQ(finding["kind"], "key");
+        EXPECT_EQ(finding["keyword"], keyword);
+        EXPECT_EQ(finding.contains("reason"), finding["status"] == "failed");
+    }
+    ASSERT_EQ(record["unreadable"].size(), 1u);
+    EXPECT_EQ(record["unreadable"][0]["path"], key.Full(keyword + "Lock\\Mid\\Denied"));
+    EXPECT_EQ(record["unreadable"][0]["belowMatch"], true);
+    EXPECT_EQ(record["counts"], Json::parse(R"({"found":4,"removed":3,"removedAtRestart":0,"failed":1,"refused":0,"unreadable":1})"));
+    EXPECT_NE(kt::ReadFileBytes(report).find(key.Full(keyword) + "<U+0416>\r\n"), std::string::npos);
+
+    const std::string summary = LastLine(output);
+    EXPECT_EQ(summary.rfind("Velmora Klarner: 4 found, 3 removed, 0 removed at restart, 1 failed, 0 refused, 1 unreadable; "
+                            "exit code 1; report " + FullPathOf(report) + "; backup " + backup, 0), 0u)
+        << summary;
+    EXPECT_TRUE(std::all_of(summary.begin(), summary.end(), [](char c) { return c >= 0x20 && c < 0x7F; }));
+}
+
+TEST_F(UnattendedTest, ADetectionRecordBesideTheReportOrOnStandardOutput)
+{
+    key.Make(keyword + "Found");
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU /json"), 1u);
+    const Json beside = Json::parse(kt::ReadFileBytes(report.substr(0, report.size() - 4) + ".json"));
+    EXPECT_EQ(beside["mode"], "detect");
+    EXPECT_EQ(Statuses(beside), (std::map<std::string, std::string>{ { key.Full(keyword + "Found"), "listed" } }));
+    EXPECT_EQ(beside["exitCode"], 1);
+
+    std::string output, json;
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU /json=-", nullptr, &output), 1u);
+    const std::string summary = LastLine(output, &json);
+    EXPECT_EQ(summary.rfind("Velmora Klarner: 1 found, 0 removed", 0), 0u) << output;
+    EXPECT_EQ(Json::parse(json)["exitCode"], 1);
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Found")));
+}
+
+TEST_F(UnattendedTest, ARecordThatCannotBeWrittenStopsTheRemoval)
+{
+    key.Make(keyword + "Stays");
+    std::string output;
+    const std::string absent = kt::ScratchDir("json-absent") + "no-such-folder\\record.json";
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU /del \"/json=" + absent + "\"", nullptr, &output), 110u);
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Stays")));
+    EXPECT_NE(LastLine(output).find("; exit code 110;"), std::string::npos) << output;
+    // Even bad usage ends with its summary line.
+    output.clear();
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + " /deltas", nullptr, &output), 87u);
+    EXPECT_NE(LastLine(output).find("exit code 87"), std::string::npos) << output;
 }
 
 TEST(UnattendedDefaults, OnlySilentSearchesTheMachineWithTheDefaultsAndNeverTheRunValue)

@@ -550,6 +550,51 @@ TEST_F(WindowTest, WithoutABackupNothingIsRemovedAndTheItemStaysTicked)
     DeleteFileA(report.c_str());
 }
 
+TEST_F(WindowTest, ADriversServiceKeyGoesOnlyWithItsFilterEntries)
+{
+    const std::string driver = keyword + "drv";
+    kt::ScratchService service(driver);
+    ASSERT_TRUE(service.Created());
+    struct ClassKey
+    {
+        std::string path;
+        ~ClassKey() { kt::DeleteTree(HKEY_LOCAL_MACHINE, path); }
+    } deviceClass{ "SYSTEM\\CurrentControlSet\\Control\\Class\\{" + kt::UniqueName("KLTWINDOW") + "}" };
+    ASSERT_TRUE(kt::SetMultiString(HKEY_LOCAL_MACHINE, deviceClass.path, "UpperFilters", { "partmgr", driver }));
+    Start(english);
+    Configure(keyword, true);
+    EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 2));
+    ASSERT_EQ(list->Count(), 2);
+    ASSERT_EQ(list->Text(0, 2), "K");
+    ASSERT_EQ(list->Text(1, 2), "F");
+    const std::string entry = list->Text(1, 1);
+    // In the registry's own spelling of its system keys, which the test does not assume.
+    EXPECT_EQ(_stricmp(entry.c_str(), ("HKEY_LOCAL_MACHINE\\" + deviceClass.path + "\\UpperFilters: " + driver).c_str()), 0)
+        << entry;
+
+    // The key alone: the list still names the driver, so the key stays, and the window says why.
+    list->SetChecked(0, true);
+    kt::PressButton(dlg, IDOK);
+    Answer(Box());
+    kt::MessageBoxInfo why = Box();
+    ASSERT_TRUE(why.hwnd);
+    EXPECT_EQ(why.text, Str(IDS_FILTER_STILL_NAMES));
+    Answer(why);
+    EXPECT_EQ(list->Count(), 2);
+    EXPECT_EQ(service.OpenError(), 0u);
+
+    // The entry alone: it goes, the key stays.
+    list->SetChecked(0, false);
+    list->SetChecked(1, true);
+    kt::PressButton(dlg, IDOK);
+    Answer(Box());
+    ASSERT_TRUE(kt::WaitUntil([&] { return list->Count() == 1; }));
+    EXPECT_EQ(kt::MultiString(HKEY_LOCAL_MACHINE, deviceClass.path, "UpperFilters"), std::vector<std::string>{ "partmgr" });
+    EXPECT_EQ(service.OpenError(), 0u);
+    const std::string text = ReportAfterClosing();
+    EXPECT_NE(text.find(Str(IDS_REMOVE_FAILED_SUFFIX) + "\r\n" + entry + "\r\n"), std::string::npos) << text;
+}
+
 TEST_F(WindowTest, TheStartUpValueIsBackedUpAndComesBackFromTheBackup)
 {
     const std::string run = kt::Utf8(kRunKeyPath);

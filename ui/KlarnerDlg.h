@@ -3,6 +3,7 @@
 #pragma once
 #include "../framework/afxwin.h"
 #include "../engine/CmdList.h"
+#include "../engine/KlarnEngine.h"
 #include "../engine/RootKeys.h"
 #include "../picture/PictureEx.h"
 #include "../framework/Handles.h"
@@ -60,6 +61,8 @@ protected:
     void ResetResults();
     void StartSearch();
     void RemoveTickedFindings();
+    // One kind's ticked findings, as the removal order has it (items 0 to n - 1 at most).
+    void RemoveTickedOfKind(CKlarnEngine& engine, char kind, int n, BOOL& failed, BOOL& refused);
     // The window's state: m_closeAllowed, m_removeMode, m_searching and the stop flag change
     // only through these steps, m_reportOpen only through the report's two.
     void EnterSearching();

@@ -61,26 +61,14 @@ void CKlarnerDlg::RemoveTickedFindings()
         m_text.LoadString(IDS_REMOVE_QUESTION);
         m_caption.LoadString(IDS_REMOVE_CAPTION);
         if (MessageBox(m_text, m_caption, MB_OKCANCEL | MB_ICONQUESTION) == IDOK) {
-            BOOL failed = FALSE;
-            for (int i = 0; i < n; ++i) {
-                if (i >= m_resultList.GetItemCount() || m_resultList.GetCheck(i) != 1)
-                    continue;
-                const std::wstring exactPath = m_resultList.GetItemTextW(i, 1);
-                CString kind = m_resultList.GetItemText(i, 2);
-                std::wstring sub;
-                HKEY root = SplitFullPath(exactPath, sub);
-                const char kindLetter = kind.IsEmpty() ? '\0' : kind.GetAt(0);
-                CString path(ReportSpelling(exactPath).c_str());
-                if (engine.RemoveEntry(kindLetter, root, sub.c_str()) || CKlarnEngine::FindingIsGone(kindLetter, root, sub)) {
-                    m_resultList.DeleteItem(i);
-                    WriteReportLine(path, m_hReport);
-                    --i;
-                } else {
-                    failed = TRUE;
-                    m_text.LoadString(IDS_REMOVE_FAILED_SUFFIX);
-                    path += m_text;
-                    WriteReportLine(path, m_hReport);
-                }
+            BOOL failed = FALSE, refused = FALSE;
+            for (char kind : kRemovalOrder)
+                RemoveTickedOfKind(engine, kind, n, failed, refused);
+            if (refused) {
+                // Why the driver's key stays: the user can tick its entries and try again.
+                m_text.LoadString(IDS_FILTER_STILL_NAMES);
+                m_caption.LoadString(IDS_ERROR_CAPTION);
+                MessageBox(m_text, m_caption, MB_ICONERROR);
             }
             if (failed) {
                 m_text.LoadString(IDS_REMOVE_FAILED);
@@ -91,6 +79,40 @@ void CKlarnerDlg::RemoveTickedFindings()
     }
     if (m_resultList.GetItemCount() == 0)
         ResetResults();
+}
+
+void CKlarnerDlg::RemoveTickedOfKind(CKlarnEngine& engine, char kind, int n, BOOL& failed, BOOL& refused)
+{
+    for (int i = 0; i < n; ++i) {
+        if (i >= m_resultList.GetItemCount() || m_resultList.GetCheck(i) != 1)
+            continue;
+        CString kindText = m_resultList.GetItemText(i, 2);
+        const char kindLetter = kindText.IsEmpty() ? '\0' : kindText.GetAt(0);
+        if (kindLetter != kind)
+            continue;
+        const std::wstring exactPath = m_resultList.GetItemTextW(i, 1);
+        std::wstring sub;
+        HKEY root = SplitFullPath(exactPath, sub);
+        CString path(ReportSpelling(exactPath).c_str());
+        const RemovalOutcome outcome = engine.RemoveFinding(kindLetter, root, sub.c_str());
+        if (outcome == kRemoved || outcome == kRemovedAtRestart ||
+            (outcome == kRemovalFailed && CKlarnEngine::FindingIsGone(kindLetter, root, sub))) {
+            // Gone, or going at the next restart: it leaves the list either way.
+            if (outcome == kRemovedAtRestart) {
+                m_text.LoadString(IDS_REMOVED_AT_RESTART);
+                path += m_text;
+            }
+            m_resultList.DeleteItem(i);
+            WriteReportLine(path, m_hReport);
+            --i;
+        } else {
+            failed = failed || outcome == kRemovalFailed;
+            refused = refused || outcome == kRemovalRefused;
+            m_text.LoadString(IDS_REMOVE_FAILED_SUFFIX);
+            path += m_text;
+            WriteReportLine(path, m_hReport);
+        }
+    }
 }
 
 void CKlarnerDlg::ResetResults()

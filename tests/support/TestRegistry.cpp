@@ -286,4 +286,124 @@ RunValueGuard::~RunValueGuard()
     }
 }
 
+bool SetMultiString(HKEY root, const std::string& path, const char* name, const std::vector<std::string>& entries)
+{
+    std::wstring data;
+    for (const std::string& entry : entries)
+        data.append(Widen(entry)).append(1, L'\0');
+    data.append(1, L'\0');
+    return RegSetKeyValueW(root, Widen(path).c_str(), Widen(name).c_str(), REG_MULTI_SZ, data.data(),
+                           static_cast<DWORD>(data.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+std::vector<std::string> MultiString(HKEY root, const std::string& path, const char* name)
+{
+    std::vector<std::string> entries;
+    wchar_t data[4096] = L"";
+    DWORD size = sizeof data - 2 * sizeof(wchar_t);
+    if (RegGetValueW(root, Widen(path).c_str(), Widen(name).c_str(), RRF_RT_REG_MULTI_SZ, nullptr, data, &size) !=
+        ERROR_SUCCESS)
+        return entries;
+    for (const wchar_t* at = data; *at; at += wcslen(at) + 1)
+        entries.push_back(Utf8(at));
+    return entries;
+}
+
+namespace {
+std::string QuotedServiceProgram(const std::string& arguments)
+{
+    return "\"" + TestDir() + "klarner_test_service.exe\"" + arguments;
+}
+
+bool CreateScratchService(const std::string& name, DWORD type, const std::string& binary)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = manager ? CreateServiceA(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, type,
+                                                 SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binary.c_str(), nullptr,
+                                                 nullptr, nullptr, nullptr, nullptr)
+                                : nullptr;
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return service != nullptr;
+}
+}
+
+ScratchService::ScratchService(const std::string& name)
+    : m_name(name),
+      m_created(CreateScratchService(name, SERVICE_KERNEL_DRIVER, "C:\\windows\\system32\\drivers\\" + name + ".sys"))
+{
+}
+
+ScratchService::ScratchService(const std::string& name, bool keepRunning)
+    : m_name(name), m_releaseEvent(keepRunning ? "klarner-test-release-" + name : "")
+{
+    m_created = CreateScratchService(name, SERVICE_WIN32_OWN_PROCESS,
+                                     QuotedServiceProgram(keepRunning ? " --keep-running " + m_releaseEvent : ""));
+}
+
+ScratchService::~ScratchService()
+{
+    Release();
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (SC_HANDLE service = manager ? OpenServiceA(manager, m_name.c_str(), SERVICE_ALL_ACCESS) : nullptr) {
+        SERVICE_STATUS status;
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        DeleteService(service);
+        CloseServiceHandle(service);
+    }
+    if (manager)
+        CloseServiceHandle(manager);
+}
+
+bool ScratchService::Start()
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = manager ? OpenServiceA(manager, m_name.c_str(), SERVICE_ALL_ACCESS) : nullptr;
+    bool running = service && StartServiceA(service, 0, nullptr) && WaitUntil([service] {
+                       SERVICE_STATUS status = {};
+                       return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
+                   });
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return running;
+}
+
+DWORD ScratchService::OpenError() const
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, m_name.c_str(), SERVICE_QUERY_STATUS) : nullptr;
+    const DWORD error = service ? 0 : GetLastError();
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return error;
+}
+
+bool ScratchService::MarkedForDeletion() const
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, m_name.c_str(), DELETE) : nullptr;
+    const DWORD error = !service ? GetLastError() : DeleteService(service) ? 0 : GetLastError();
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return error == ERROR_SERVICE_MARKED_FOR_DELETE;
+}
+
+void ScratchService::Release()
+{
+    if (m_releaseEvent.empty())
+        return;
+    if (HANDLE release = OpenEventA(EVENT_MODIFY_STATE, FALSE, m_releaseEvent.c_str())) {
+        SetEvent(release);
+        CloseHandle(release);
+    }
+}
+
 }  // namespace kt

@@ -73,4 +73,32 @@ private:
     bool m_set;
 };
 
+// Device filter lists: a REG_MULTI_SZ value's entries, written and read back (empty: no value).
+bool SetMultiString(HKEY root, const std::string& path, const char* name, const std::vector<std::string>& entries);
+std::vector<std::string> MultiString(HKEY root, const std::string& path, const char* name);
+
+// A service of one test's own, registered with the service manager: a kernel driver, or the
+// test service program. It is deleted when the test ends, if it is still there.
+class ScratchService
+{
+public:
+    explicit ScratchService(const std::string& name);  // a kernel driver
+    // The test service program; `keepRunning` makes it refuse to stop until the test ends.
+    ScratchService(const std::string& name, bool keepRunning);
+    ~ScratchService();
+    bool Created() const { return m_created; }
+    bool Start();
+    // What opening it now gives: 0 or ERROR_SERVICE_DOES_NOT_EXIST.
+    DWORD OpenError() const;
+    // Whether it is marked for deletion already (a delete asked of it now says so).
+    bool MarkedForDeletion() const;
+    // Lets a service that refuses to stop end after all.
+    void Release();
+    const std::string& Name() const { return m_name; }
+
+private:
+    std::string m_name, m_releaseEvent;
+    bool m_created = false;
+};
+
 }  // namespace kt

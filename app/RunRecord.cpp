@@ -1,0 +1,226 @@
+// The record of an unattended run.
+#include "RunRecord.h"
+#include "version.h"
+#include <nlohmann/json.hpp>
+#include <cstdio>
+
+namespace {
+typedef nlohmann::ordered_json Json;
+
+const size_t kSummaryLimit = 2047;  // characters, the line's end not counted
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string out(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
+    return out;
+}
+
+std::string IsoTime(const SYSTEMTIME& time)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", time.wYear, time.wMonth, time.wDay, time.wHour,
+             time.wMinute, time.wSecond);
+    return text;
+}
+
+std::wstring ComputerName()
+{
+    wchar_t name[256];
+    DWORD size = 256;
+    if (::GetComputerNameExW(ComputerNameDnsHostname, name, &size))
+        return std::wstring(name, size);
+    size = 256;
+    return ::GetComputerNameW(name, &size) ? std::wstring(name, size) : std::wstring();
+}
+
+std::wstring UserName()
+{
+    wchar_t name[256];
+    DWORD size = 256;
+    return ::GetUserNameW(name, &size) && size > 0 ? std::wstring(name, size - 1) : std::wstring();
+}
+
+const char* KindName(char kind)
+{
+    switch (kind) {
+    case 'K': return "key";
+    case 'V': return "value";
+    case 'F': return "filterEntry";
+    default: return "unknown";
+    }
+}
+
+const char* StatusName(RecordStatus status)
+{
+    switch (status) {
+    case kStatusListed: return "listed";
+    case kStatusRemoved: return "removed";
+    case kStatusRemovedAtRestart: return "removedAtRestart";
+    case kStatusFailed: return "failed";
+    case kStatusRefused: return "refused";
+    }
+    return "listed";
+}
+
+const char* Reason(RecordStatus status)
+{
+    if (status == kStatusFailed)
+        return "it could not be removed: a part of it could not be read, backed up or deleted, or it was gone";
+    if (status == kStatusRefused)
+        return "a device filter list still names this driver: its service key stays so that the device can start";
+    return nullptr;
+}
+
+// Printable ASCII; every other character as <U+XXXX>, as the report writes what its code page lacks.
+std::string Ascii(const std::wstring& text)
+{
+    std::string out;
+    for (wchar_t c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char escape[16];
+            snprintf(escape, sizeof escape, "<U+%04X>", static_cast<unsigned>(c));
+            out += escape;
+        }
+    }
+    return out;
+}
+
+// A long path keeps its start and its end.
+std::string Shortened(const std::string& text, size_t limit)
+{
+    if (text.size() <= limit)
+        return text;
+    const size_t head = (limit - 3) / 2;
+    return text.substr(0, head) + "..." + text.substr(text.size() - (limit - 3 - head));
+}
+
+BOOL WriteWhole(HANDLE file, const std::string& text)
+{
+    DWORD written = 0;
+    return ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+}
+}
+
+CRunRecord::CRunRecord()
+{
+    ::GetSystemTime(&m_started);
+}
+
+BOOL CRunRecord::Open(const std::wstring& where)
+{
+    m_where = where;
+    if (where == L"-") {
+        HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        return output != nullptr && output != INVALID_HANDLE_VALUE;
+    }
+    m_temporary = where + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
+    m_file.Reset(::CreateFileW(m_temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Only a file on a disk can be renamed into place.
+    if (m_file && ::GetFileType(m_file) != FILE_TYPE_DISK) {
+        m_file.Close();
+        ::DeleteFileW(m_temporary.c_str());
+    }
+    return static_cast<bool>(m_file);
+}
+
+void CRunRecord::AddBackup(const std::wstring& path)
+{
+    if (!path.empty())
+        m_backups.push_back(path);
+}
+
+int CRunRecord::Count(RecordStatus status) const
+{
+    int count = 0;
+    for (const RecordedFinding& finding : m_findings)
+        count += finding.status == status;
+    return count;
+}
+
+std::string CRunRecord::Text(int exitCode) const
+{
+    SYSTEMTIME finished;
+    ::GetSystemTime(&finished);
+    Json record;
+    record["program"] = "Velmora Klarner";
+    record["version"] = KLARNER_VERSION_TEXT;
+    record["computer"] = Utf8(ComputerName());
+    record["user"] = Utf8(UserName());
+    record["started"] = IsoTime(m_started);
+    record["finished"] = IsoTime(finished);
+    record["mode"] = m_remove ? "remove" : "detect";
+    record["root"] = m_root.empty() ? Json(nullptr) : Json(m_root);
+    record["keywords"] = Json::array();
+    for (const std::wstring& keyword : m_keywords)
+        record["keywords"].push_back(Utf8(keyword));
+    record["report"] = m_report.empty() ? Json(nullptr) : Json(Utf8(m_report));
+    record["backups"] = Json::array();
+    for (const std::wstring& backup : m_backups)
+        record["backups"].push_back(Utf8(backup));
+    record["findings"] = Json::array();
+    for (const RecordedFinding& finding : m_findings) {
+        Json item;
+        item["kind"] = KindName(finding.kind);
+        item["path"] = Utf8(finding.path);
+        if (finding.kind == 'F')
+            item["entry"] = Utf8(finding.entry);
+        item["keyword"] = Utf8(finding.keyword);
+        item["status"] = StatusName(finding.status);
+        if (const char* reason = Reason(finding.status))
+            item["reason"] = reason;
+        record["findings"].push_back(item);
+    }
+    record["unreadable"] = Json::array();
+    for (const Unreadable& key : m_unreadable)
+        record["unreadable"].push_back(Json{ { "path", Utf8(key.path) }, { "belowMatch", key.inMatch } });
+    record["counts"] = Json{ { "found", static_cast<int>(m_findings.size()) },
+                             { "removed", Count(kStatusRemoved) },
+                             { "removedAtRestart", Count(kStatusRemovedAtRestart) },
+                             { "failed", Count(kStatusFailed) },
+                             { "refused", Count(kStatusRefused) },
+                             { "unreadable", static_cast<int>(m_unreadable.size()) } };
+    record["exitCode"] = exitCode;
+    return record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+BOOL CRunRecord::Finish(int exitCode)
+{
+    if (!Wanted())
+        return TRUE;
+    const std::string text = Text(exitCode);
+    if (m_where == L"-")
+        return WriteWhole(::GetStdHandle(STD_OUTPUT_HANDLE), text);
+    // A collector never reads half a record: it appears under its name whole, or not at all.
+    const BOOL written = m_file && WriteWhole(m_file, text) && ::FlushFileBuffers(m_file);
+    m_file.Close();
+    if (written && ::MoveFileExW(m_temporary.c_str(), m_where.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return TRUE;
+    ::DeleteFileW(m_temporary.c_str());
+    return FALSE;
+}
+
+std::string CRunRecord::SummaryLine(int exitCode) const
+{
+    char counts[256];
+    snprintf(counts, sizeof counts,
+             "Velmora Klarner: %d found, %d removed, %d removed at restart, %d failed, %d refused, %d unreadable; "
+             "exit code %d",
+             static_cast<int>(m_findings.size()), Count(kStatusRemoved), Count(kStatusRemovedAtRestart),
+             Count(kStatusFailed), Count(kStatusRefused), static_cast<int>(m_unreadable.size()), exitCode);
+    std::string line = counts;
+    // Room for both paths, however long they are.
+    const size_t room = (kSummaryLimit - line.size() - 40) / 2;
+    line += "; report " + (m_report.empty() ? std::string("none") : Shortened(Ascii(m_report), room));
+    if (!m_backups.empty())
+        line += "; backup " + Shortened(Ascii(m_backups.back()), room);
+    return line;
+}

@@ -1,0 +1,191 @@
+// The device filter lists.
+#include "FilterLists.h"
+#include "Constants.h"
+#include "KeyNames.h"
+#include "RegKey.h"
+#include "RootKeys.h"
+
+namespace {
+const wchar_t kEntrySeparator[] = L": ";
+// Enum\<enumerator>\<device>\<instance>: the instance keys hold a device's lists.
+const int kDeviceInstanceDepth = 3;
+
+// The subkeys of an open key that open as themselves, in the registry's order.
+std::vector<std::wstring> SubkeyNames(HKEY key)
+{
+    std::vector<std::wstring> names;
+    wchar_t name[kSearchNameChars];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = kSearchNameChars;
+        if (::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (length > 0 && wcslen(name) == length)
+            names.emplace_back(name, length);
+    }
+    return names;
+}
+
+bool Named(const std::wstring& name, const wchar_t* expected)
+{
+    return _wcsicmp(name.c_str(), expected) == 0;
+}
+
+// The keys `depth` levels below the open key at `path`, depth first in the registry's order.
+void VisitLevels(HKEY key, const std::wstring& path, int depth, bool skipProtected,
+                 const std::function<bool()>& stopped, const std::function<void(const FilterList&)>& visit)
+{
+    for (const std::wstring& name : SubkeyNames(key)) {
+        if (stopped && stopped())
+            return;
+        const std::wstring childPath = path + L"\\" + name;
+        if (skipProtected && IsProtectedListKey(childPath))
+            continue;
+        CRegKeyOwner child;
+        if (OpenSubKey(key, name.c_str(), KEY_READ, child) != ERROR_SUCCESS)
+            continue;
+        if (depth == 1)
+            ReadFilterLists(child, childPath, visit);
+        else
+            VisitLevels(child, childPath, depth - 1, skipProtected, stopped, visit);
+    }
+}
+}
+
+FilterPlace NextFilterPlace(FilterPlace parent, const std::wstring& name, const std::wstring& currentSet)
+{
+    switch (parent) {
+    case kMachineRoot: return Named(name, L"SYSTEM") ? kSystemKey : kNoListPlace;
+    case kSystemKey:
+        return Named(name, L"CurrentControlSet") || (!currentSet.empty() && Named(name, currentSet.c_str()))
+                   ? kControlSetKey
+                   : kNoListPlace;
+    case kControlSetKey: return Named(name, L"Control") ? kControlKey : Named(name, L"Enum") ? kEnumKey : kNoListPlace;
+    case kControlKey: return Named(name, L"Class") ? kClassesKey : kNoListPlace;
+    case kClassesKey: return kClassKey;
+    case kEnumKey: return kEnumeratorKey;
+    case kEnumeratorKey: return kDeviceKey;
+    case kDeviceKey: return kInstanceKey;
+    default: return kNoListPlace;
+    }
+}
+
+std::wstring CurrentControlSetName()
+{
+    DWORD current = 0, size = sizeof current;
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\Select", L"Current", RRF_RT_REG_DWORD, nullptr, &current,
+                       &size) != ERROR_SUCCESS ||
+        current == 0 || current > 999)
+        return std::wstring();
+    wchar_t name[16];
+    swprintf(name, 16, L"ControlSet%03lu", static_cast<unsigned long>(current));
+    return name;
+}
+
+bool IsProtectedListKey(const std::wstring& path)
+{
+    std::wstring lower = path;
+    LowerInPlace(lower);
+    return lower.find(kProtectedLegacy) != std::wstring::npos;
+}
+
+void ReadFilterLists(HKEY key, const std::wstring& path, const std::function<void(const FilterList&)>& visit)
+{
+    for (const wchar_t* valueName : kFilterValueNames) {
+        // One call for what nearly every list fits into; a longer one is read again whole.
+        DWORD type = 0;
+        std::vector<BYTE> data(512);
+        DWORD size = static_cast<DWORD>(data.size());
+        LONG result = ::RegQueryValueExW(key, valueName, nullptr, &type, data.data(), &size);
+        if (result == ERROR_MORE_DATA)
+            result = ReadValueBytes(key, valueName, type, data);
+        else
+            data.resize(size);
+        if (result != ERROR_SUCCESS || type != REG_MULTI_SZ)
+            continue;
+        FilterList list = { path, valueName, SplitMultiString(data) };
+        if (!list.entries.empty())
+            visit(list);
+    }
+}
+
+void ForEachFilterList(const std::wstring& controlSet, bool skipProtected, const std::function<bool()>& stopped,
+                       const std::function<void(const FilterList&)>& visit)
+{
+    const struct
+    {
+        const wchar_t* below;
+        int depth;
+    } places[] = { { L"\\Control\\Class", 1 }, { L"\\Enum", kDeviceInstanceDepth } };
+    for (const auto& place : places) {
+        const std::wstring path = controlSet + place.below;
+        CRegKeyOwner key;
+        if (OpenKeyExact(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ, key) == ERROR_SUCCESS)
+            VisitLevels(key, FullPath(HKEY_LOCAL_MACHINE, path), place.depth, skipProtected, stopped, visit);
+    }
+}
+
+BOOL FilterListsName(const std::wstring& controlSet, const std::wstring& driver)
+{
+    BOOL named = FALSE;
+    ForEachFilterList(controlSet, false, [&named] { return named == TRUE; }, [&](const FilterList& list) {
+        for (const std::wstring& entry : list.entries)
+            if (_wcsicmp(entry.c_str(), driver.c_str()) == 0)
+                named = TRUE;
+    });
+    return named;
+}
+
+std::vector<std::wstring> SplitMultiString(const std::vector<BYTE>& data)
+{
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
+    const size_t units = data.size() / sizeof(wchar_t);
+    std::vector<std::wstring> entries;
+    for (size_t start = 0; start < units;) {
+        size_t end = start;
+        while (end < units && text[end] != L'\0')
+            ++end;
+        // An empty string ends the list.
+        if (end == start)
+            break;
+        entries.emplace_back(text + start, end - start);
+        start = end + 1;
+    }
+    return entries;
+}
+
+std::vector<BYTE> JoinMultiString(const std::vector<std::wstring>& entries)
+{
+    std::wstring text;
+    for (const std::wstring& entry : entries)
+        text.append(entry).append(1, L'\0');
+    text.append(1, L'\0');
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(text.data());
+    return std::vector<BYTE>(bytes, bytes + text.size() * sizeof(wchar_t));
+}
+
+std::wstring FilterEntryPath(const std::wstring& key, const wchar_t* valueName, const std::wstring& entry)
+{
+    return key + L"\\" + valueName + kEntrySeparator + entry;
+}
+
+BOOL SplitFilterEntryPath(const std::wstring& path, std::wstring& key, std::wstring& valueName, std::wstring& entry)
+{
+    // The first place where a list's value name follows a key: the names of the keys that hold
+    // lists (class GUIDs, device and instance ids) never look like one.
+    size_t best = std::wstring::npos;
+    const wchar_t* found = nullptr;
+    for (const wchar_t* name : kFilterValueNames) {
+        const std::wstring marker = std::wstring(L"\\") + name + kEntrySeparator;
+        const size_t at = path.find(marker);
+        if (at != std::wstring::npos && at < best) {
+            best = at;
+            found = name;
+        }
+    }
+    if (!found || best == 0)
+        return FALSE;
+    key = path.substr(0, best);
+    valueName = found;
+    entry = path.substr(best + 1 + wcslen(found) + wcslen(kEntrySeparator));
+    return !entry.empty();
+}

@@ -1,0 +1,70 @@
+// The device filter lists: the UpperFilters and LowerFilters values (REG_MULTI_SZ) of the
+// device classes (Control\Class\{class GUID}) and of single devices (their instance keys,
+// Enum\<enumerator>\<device>\<instance>). Windows loads every driver a list names when it
+// starts the device; a name whose service key is gone stops the whole device from starting.
+#pragma once
+#include <windows.h>
+#include <functional>
+#include <string>
+#include <vector>
+
+const wchar_t kCurrentControlSet[] = L"SYSTEM\\CurrentControlSet";
+const wchar_t* const kFilterValueNames[] = { L"UpperFilters", L"LowerFilters" };
+
+// One list as it was read: the full path of the key that holds it, and its entries.
+struct FilterList
+{
+    std::wstring key;
+    const wchar_t* valueName;
+    std::vector<std::wstring> entries;
+};
+
+// Where a key lies on the way to the lists of the running control set, as a walk down from
+// HKEY_LOCAL_MACHINE meets it: Control\Class\<class> and Enum\<enumerator>\<device>\<instance>
+// hold lists.
+enum FilterPlace : unsigned char
+{
+    kNoListPlace,
+    kMachineRoot,
+    kSystemKey,
+    kControlSetKey,
+    kControlKey,
+    kClassesKey,
+    kClassKey,
+    kEnumKey,
+    kEnumeratorKey,
+    kDeviceKey,
+    kInstanceKey,
+};
+// The place of the subkey `name` of a key at `parent`. `currentSet` names the control set the
+// system runs on ("ControlSet001"); a key named "CurrentControlSet" always counts too.
+FilterPlace NextFilterPlace(FilterPlace parent, const std::wstring& name, const std::wstring& currentSet);
+inline bool HoldsFilterLists(FilterPlace place)
+{
+    return place == kClassKey || place == kInstanceKey;
+}
+// The name of the control set the running system uses (SYSTEM\Select\Current); empty if unknown.
+std::wstring CurrentControlSetName();
+// Whether a list's key lies where the search never touches (a legacy device).
+bool IsProtectedListKey(const std::wstring& path);
+// The two lists of one open key at `path`, UpperFilters first; `visit` for each that has entries.
+void ReadFilterLists(HKEY key, const std::wstring& path, const std::function<void(const FilterList&)>& visit);
+
+// Every list below `controlSet` (a path below HKEY_LOCAL_MACHINE): the classes' first, then the
+// devices', in the order the registry lists their keys, UpperFilters before LowerFilters.
+// `skipProtected` leaves out keys whose path holds "legacy" (what the search never touches);
+// `stopped`, when given, ends the reading early once it returns true.
+void ForEachFilterList(const std::wstring& controlSet, bool skipProtected, const std::function<bool()>& stopped,
+                       const std::function<void(const FilterList&)>& visit);
+// Whether any list below `controlSet`, protected ones included, names `driver` (in any case).
+BOOL FilterListsName(const std::wstring& controlSet, const std::wstring& driver);
+
+// The entries of REG_MULTI_SZ data, and the data of a list of entries.
+std::vector<std::wstring> SplitMultiString(const std::vector<BYTE>& data);
+std::vector<BYTE> JoinMultiString(const std::vector<std::wstring>& entries);
+
+// A filter-list entry as a finding's path: "<key>\<value name>: <entry>", for example
+// "...\Control\Class\{4D36E967-E325-11CE-BFC1-08002BE10318}\UpperFilters: vmfilter".
+std::wstring FilterEntryPath(const std::wstring& key, const wchar_t* valueName, const std::wstring& entry);
+// The parts of such a path (with or without the root key's name in front); FALSE when it is none.
+BOOL SplitFilterEntryPath(const std::wstring& path, std::wstring& key, std::wstring& valueName, std::wstring& entry);

@@ -1,0 +1,110 @@
+// Services through the service manager.
+#include "ServiceControl.h"
+#include <cwctype>
+#include <vector>
+
+namespace {
+const DWORD kShortestPollMs = 100;
+const DWORD kLongestPollMs = 1000;
+
+// Waits until the service has stopped or the time is up; whether it stopped.
+BOOL WaitUntilStopped(SC_HANDLE service, DWORD waitMs)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + waitMs;
+    for (;;) {
+        SERVICE_STATUS status = {};
+        if (!::QueryServiceStatus(service, &status))
+            return FALSE;
+        if (status.dwCurrentState == SERVICE_STOPPED)
+            return TRUE;
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline)
+            return FALSE;
+        // The service's own hint, within reason, and never past the deadline.
+        DWORD poll = status.dwWaitHint / 10;
+        poll = poll < kShortestPollMs ? kShortestPollMs : poll > kLongestPollMs ? kLongestPollMs : poll;
+        ::Sleep(static_cast<DWORD>(deadline - now < poll ? deadline - now : poll));
+    }
+}
+
+bool SameName(const std::wstring& name, const wchar_t* expected)
+{
+    return _wcsicmp(name.c_str(), expected) == 0;
+}
+
+std::vector<std::wstring> Names(const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = path.find(L'\\', start);
+        names.push_back(path.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
+        if (end == std::wstring::npos)
+            return names;
+        start = end + 1;
+    }
+}
+
+// "ControlSet" and three digits: its number, else 0.
+DWORD ControlSetNumber(const std::wstring& name)
+{
+    const size_t prefix = wcslen(L"ControlSet");
+    if (name.size() != prefix + 3 || _wcsnicmp(name.c_str(), L"ControlSet", prefix) != 0)
+        return 0;
+    for (size_t i = prefix; i < name.size(); ++i)
+        if (!iswdigit(name[i]))
+            return 0;
+    return static_cast<DWORD>(_wtoi(name.c_str() + prefix));
+}
+}
+
+ServiceRemoval OpenKnownService(const std::wstring& name, CServiceHandle& service)
+{
+    CServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager)
+        return kServiceNotDeleted;
+    service.Reset(::OpenServiceW(manager, name.c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+    if (service)
+        return kServiceDeleted;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_SERVICE_DOES_NOT_EXIST)
+        return kServiceNotKnown;
+    return error == ERROR_SERVICE_MARKED_FOR_DELETE ? kServiceDeletedAtRestart : kServiceNotDeleted;
+}
+
+ServiceRemoval StopAndDeleteService(SC_HANDLE service, DWORD stopWaitMs)
+{
+    SERVICE_STATUS status = {};
+    if (::QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED &&
+        ::ControlService(service, SERVICE_CONTROL_STOP, &status))
+        WaitUntilStopped(service, stopWaitMs);
+    // A service that would not stop is marked for deletion: it goes at the next restart.
+    if (!::DeleteService(service))
+        return ::GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE ? kServiceDeletedAtRestart : kServiceNotDeleted;
+    return kServiceDeleted;
+}
+
+BOOL SplitServiceKeyPath(const std::wstring& path, std::wstring& controlSet, std::wstring& name)
+{
+    const std::vector<std::wstring> names = Names(path);
+    if (names.size() != 4 || !SameName(names[0], L"SYSTEM") || !SameName(names[2], L"Services") || names[3].empty())
+        return FALSE;
+    if (!SameName(names[1], L"CurrentControlSet") && ControlSetNumber(names[1]) == 0)
+        return FALSE;
+    controlSet = names[0] + L"\\" + names[1];
+    name = names[3];
+    return TRUE;
+}
+
+BOOL IsCurrentControlSet(const std::wstring& controlSet)
+{
+    const std::vector<std::wstring> names = Names(controlSet);
+    if (names.size() != 2)
+        return FALSE;
+    if (SameName(names[1], L"CurrentControlSet"))
+        return TRUE;
+    DWORD current = 0, size = sizeof current;
+    return ::RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\Select", L"Current", RRF_RT_REG_DWORD, nullptr, &current,
+                          &size) == ERROR_SUCCESS &&
+           current != 0 && current == ControlSetNumber(names[1]);
+}
