@@ -116,8 +116,7 @@ CmdListEntry* CKlarnEngine::ScanRegistry(char* keywords, CmdListEntry* cmdList, 
     CSearchWalk walk(lowerKeywords, leadIn.GetString(), m_stopFlag, m_keysSearched);
     // A key-name search cannot see the drivers that the device filter lists name: those are
     // data. The walk of the machine reads them where it passes.
-    if (m_readFilterLists)
-        walk.ReadFilterListsOf(CurrentControlSetName());
+    walk.ReadFilterListsOf(CurrentControlSetName());
     const int threads = m_searchThreads > 0 ? m_searchThreads : CSearchWalk::DefaultThreadCount();
     WalkResult result;
     for (int slot = 0; slot < kRootKeyCount; ++slot) {

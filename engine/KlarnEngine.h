@@ -66,9 +66,6 @@ public:
     void SetSearchThreads(int threads) { m_searchThreads = threads; }
     // Counted up once per key the search opens, for a progress display; may be null.
     void SetProgressCounter(LONG* keysSearched) { m_keysSearched = keysSearched; }
-    // Whether a search of HKEY_LOCAL_MACHINE reads the device filter lists (the default; off
-    // only to measure what they cost).
-    void SetReadFilterLists(BOOL read) { m_readFilterLists = read; }
 
 protected:
     void SplitSearchTerms(const char* text, CStringArray& terms);
@@ -97,5 +94,4 @@ private:
     int m_searchThreads = 0;
     LONG* m_keysSearched = nullptr;
     std::vector<UnreadableKey> m_unreadable;
-    BOOL m_readFilterLists = TRUE;
 };

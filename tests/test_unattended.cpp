@@ -436,6 +436,34 @@ TEST_F(UnattendedTest, ARecordThatCannotBeWrittenStopsTheRemoval)
     EXPECT_NE(LastLine(output).find("exit code 87"), std::string::npos) << output;
 }
 
+TEST_F(UnattendedTest, TheFleetScriptsOneStepCommandThroughCmd)
+{
+    // The command line every fleet script runs, beside the program as the package has it.
+    key.Make(keyword + "Fleet\\Sub");
+    const std::string dir = EnglishProgram().substr(0, EnglishProgram().rfind('\\') + 1);
+    std::string source = KLARNER_SOURCE_DIR "/fleet/klarner-run.cmd";
+    std::replace(source.begin(), source.end(), '/', '\\');
+    ASSERT_TRUE(CopyFileA(("Z:" + source).c_str(), (dir + "klarner-run.cmd").c_str(), FALSE));
+    const std::string logs = kt::ScratchDir("fleet-logs");
+    SetEnvironmentVariableA("KLARNER_LOGS", logs.c_str());
+    SetEnvironmentVariableA("KLARNER_ROOT", "HKCU");
+    SetEnvironmentVariableA("KLARNER_SWITCHES", ("/keywords=" + keyword).c_str());
+    const std::string command = "cmd.exe /c \"" + dir + "klarner-run.cmd\" ";
+    std::string output;
+    EXPECT_EQ(kt::Run(command + "detect", &output), 1u);
+    EXPECT_EQ(LastLine(output).rfind("Velmora Klarner: 1 found, 0 removed", 0), 0u) << output;
+    const std::string date = FormatReportDate().GetString();
+    EXPECT_EQ(Json::parse(kt::ReadFileBytes(logs + "klarner-check-" + date + ".json"))["exitCode"], 1);
+    output.clear();
+    EXPECT_EQ(kt::Run(command + "remove", &output), 0u);
+    EXPECT_EQ(LastLine(output).rfind("Velmora Klarner: 1 found, 1 removed", 0), 0u) << output;
+    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Fleet")));
+    EXPECT_EQ(Json::parse(kt::ReadFileBytes(logs + "klarner-" + date + ".json"))["mode"], "remove");
+    EXPECT_EQ(kt::Run(command + "neither"), 87u);
+    for (const char* name : { "KLARNER_LOGS", "KLARNER_ROOT", "KLARNER_SWITCHES" })
+        SetEnvironmentVariableA(name, nullptr);
+}
+
 TEST(UnattendedDefaults, OnlySilentSearchesTheMachineWithTheDefaultsAndNeverTheRunValue)
 {
     // Started as built: German first. An invalid /hkey means HKEY_LOCAL_MACHINE.
