@@ -12,7 +12,7 @@ const struct
 } kSwitches[] = {
     { "del", kSwitchDel, false },          { "silent", kSwitchSilent, true }, { "keywords", kSwitchKeywords, true },
     { "hkey", kSwitchHkey, true },         { "help", kSwitchHelp, false },    { "?", kSwitchHelp, false },
-    { "json", kSwitchJson, true },
+    { "json", kSwitchJson, true },         { "refs", kSwitchRefs, false },
 };
 
 bool TakesValue(int id)
@@ -109,6 +109,7 @@ void ParseCommandLine(int argc, const char* const argv[], CommandLineValues& val
             case kSwitchHkey: values.strHkeyName = value; break;
             case kSwitchHelp: values.usage = 1; break;
             case kSwitchJson: values.json = 1; values.strJsonPath = value; break;
+            case kSwitchRefs: values.refs = 1; break;
             default: break;
             }
             place = *pieceEnd ? pieceEnd + 1 : pieceEnd;

@@ -16,6 +16,7 @@ enum CommandSwitch
     kSwitchHkey,
     kSwitchHelp,      // "/?" or "/help"
     kSwitchJson,      // "/json", "/json=path" or "/json=-"
+    kSwitchRefs,      // "/refs": leftovers by reference too
     kSwitchCount
 };
 
@@ -29,6 +30,7 @@ struct CommandLineValues
     int remove = 0;       // 1 once a /del switch was seen
     int usage = 0;        // 1 once /? or /help was seen
     int json = 0;         // 1 once /json was seen
+    int refs = 0;         // 1 once /refs was seen
     CString strJsonPath;  // its value: empty (beside the report), "-" (standard output) or a path
     // The first text that is no switch, or a switch given a value it takes none of (empty: none).
     CString badArgument;

@@ -275,6 +275,8 @@ void CKlarnerApp::ReadCommandLine(int argc, char* argv[], CommandLineValues& val
     ParseCommandLine(argc, argv, values);
     if (values.remove)
         m_delete = 1;
+    if (values.refs)
+        m_followReferences = 1;
 }
 
 BOOL CKlarnerApp::IsWin9x()

@@ -41,6 +41,8 @@ public:
     CString m_text;
     CString m_caption;
     int m_delete = 0;
+    // 1 when the command line asks for leftovers by reference too (/refs).
+    int m_followReferences = 0;
     HMODULE m_hResourceLib = nullptr;
     // Set from the first moment when the command line asks for /silent.
     BOOL m_unattended = FALSE;

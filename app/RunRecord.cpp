@@ -45,8 +45,17 @@ std::wstring UserName()
     return ::GetUserNameW(name, &size) && size > 0 ? std::wstring(name, size - 1) : std::wstring();
 }
 
-const char* KindName(char kind)
+const char* KindName(char kind, char source)
 {
+    switch (source) {
+    case 'C': return "class";
+    case 'T': return "typeLibrary";
+    case 'I': return "interface";
+    case 'A': return "appId";
+    case 'U': return "uninstallEntry";
+    case 'P': return "approval";
+    default: break;
+    }
     switch (kind) {
     case 'K': return "key";
     case 'V': return "value";
@@ -169,13 +178,16 @@ std::string CRunRecord::Text(int exitCode) const
     record["findings"] = Json::array();
     for (const RecordedFinding& finding : m_findings) {
         Json item;
-        item["kind"] = KindName(finding.kind);
+        item["kind"] = KindName(finding.kind, finding.source);
         item["path"] = Utf8(finding.path);
         if (finding.kind == 'F')
             item["entry"] = Utf8(finding.entry);
         item["keyword"] = Utf8(finding.keyword);
         item["status"] = StatusName(finding.status);
-        if (const char* reason = Reason(finding.status))
+        // A finding by reference says which value named what; any other says why it stays.
+        if (!finding.reason.empty())
+            item["reason"] = Utf8(finding.reason);
+        else if (const char* reason = Reason(finding.status))
             item["reason"] = reason;
         record["findings"].push_back(item);
     }

@@ -20,9 +20,11 @@ enum RecordStatus
 struct RecordedFinding
 {
     char kind;               // the findings list's letter: 'K', 'V' or 'F'
+    char source;             // what made it a finding beside its name (References.h), or 0
     std::wstring path;       // the exact path; for a filter-list entry, that of its list
     std::wstring entry;      // a filter-list entry's text
     std::wstring keyword;    // the keyword that matched
+    std::wstring reason;     // a finding by reference: which value named what
     RecordStatus status;
 };
 

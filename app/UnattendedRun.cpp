@@ -54,6 +54,8 @@ void CKlarnerApp::RunUnattended(CString strFileName, CString strKeyWords, CStrin
         return;
     }
 
+    // Leftovers by reference only when asked for: earlier detection and removal runs stay as they were.
+    engine.SetFollowReferences(m_followReferences == 1);
     HKEY hKey = HkeyFromName(strHkeyName);
     RootKeySlot rootKeys[kRootKeyCount] = { SlotFromHkey(hKey), 0, 0, 0, 0 };
 
@@ -102,14 +104,17 @@ void CKlarnerApp::RecordFindings(const CKlarnEngine& engine, CmdListEntry* findi
     const std::vector<std::wstring> keywords = m_record.Keywords();
     size_t index = 0;
     for (CmdListEntry* entry = findings; entry; entry = entry->next, ++index) {
-        RecordedFinding finding = { entry->kind, entry->path, std::wstring(), std::wstring(), statuses[index] };
+        RecordedFinding finding = { entry->kind, entry->source, entry->path, std::wstring(), entry->keyword, entry->reason,
+                                    statuses[index] };
         std::wstring key, valueName;
         if (entry->kind == kKindFilterEntry && SplitFilterEntryPath(entry->path, key, valueName, finding.entry))
             finding.path = key + L"\\" + valueName;
-        // What matched: a list's entry, else the last name of the path.
+        // What matched: what a reference named, a list's entry, else the last name of the path.
         const std::wstring& text = entry->kind == kKindFilterEntry ? finding.entry : finding.path;
         const size_t last = text.rfind(L'\\');
-        finding.keyword = CKlarnEngine::MatchingKeyword(last == std::wstring::npos ? text : text.substr(last + 1), keywords);
+        if (finding.keyword.empty())
+            finding.keyword =
+                CKlarnEngine::MatchingKeyword(last == std::wstring::npos ? text : text.substr(last + 1), keywords);
         m_record.AddFinding(finding);
     }
     for (const UnreadableKey& key : engine.UnreadableKeys())

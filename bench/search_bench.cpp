@@ -4,8 +4,11 @@
 // Usage: search_bench.exe ROOT_KEY_NAME THREADS
 //        search_bench.exe --filter-lists   what reading the device filter lists adds to a search of
 //        HKEY_LOCAL_MACHINE: the walk has their keys open already, so only the reading is timed
+//        search_bench.exe --references     what following references adds to a search of
+//        HKEY_CURRENT_USER's classes: reading the servers' values, then deciding (AppIDs, approvals)
 #include "../engine/CmdList.h"
 #include "../engine/FilterLists.h"
+#include "../engine/References.h"
 #include "../engine/RegKey.h"
 #include "../engine/KlarnEngine.h"
 #include "../report/ReportLog.h"
@@ -61,10 +64,58 @@ int FilterLists()
     printf("%d keys %d lists read in %.4f s\n", static_cast<int>(keys.size()), lists, passes[2]);
     return 0;
 }
+
+int References()
+{
+    // The servers of every class below HKEY_CURRENT_USER\Software\Classes\CLSID, opened as the walk
+    // opens them.
+    struct Server
+    {
+        CRegKeyOwner key;
+        std::wstring path;
+    };
+    std::vector<Server> servers;
+    const std::wstring container = L"HKEY_CURRENT_USER\\Software\\Classes\\CLSID";
+    CRegKeyOwner clsid;
+    if (OpenKeyExact(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID", KEY_READ, clsid) != ERROR_SUCCESS)
+        return 1;
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(clsid, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        for (const wchar_t* server : { L"InprocServer32", L"LocalServer32", L"InprocHandler32" }) {
+            Server found;
+            found.path = container + L"\\" + name + L"\\" + server;
+            if (OpenKeyExact(HKEY_CURRENT_USER, found.path.c_str() + wcslen(L"HKEY_CURRENT_USER\\"), KEY_READ,
+                             found.key) == ERROR_SUCCESS)
+                servers.push_back(std::move(found));
+        }
+    }
+    CKlarnEngine engine;
+    const std::vector<std::wstring> keywords = engine.SearchTermsOf(kDefaultKeywords);
+    LARGE_INTEGER f, a, b, c;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&a);
+    std::vector<WalkReference> references;
+    for (const Server& server : servers)
+        ReadReferences(server.key, server.path, kServerKey, [&](const WalkReference& reference) {
+            references.push_back(reference);
+        });
+    QueryPerformanceCounter(&b);
+    const size_t found = FindByReference(references, keywords).size();
+    QueryPerformanceCounter(&c);
+    printf("%d servers read in %.4f s, %d findings decided in %.4f s\n", static_cast<int>(servers.size()),
+           double(b.QuadPart - a.QuadPart) / double(f.QuadPart), static_cast<int>(found),
+           double(c.QuadPart - b.QuadPart) / double(f.QuadPart));
+    return 0;
+}
 }
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && strcmp(argv[1], "--references") == 0)
+        return References();
     if (argc > 1 && strcmp(argv[1], "--filter-lists") == 0)
         return FilterLists();
     HKEY root = HkeyFromName(argc > 1 ? argv[1] : "");

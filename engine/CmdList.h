@@ -13,6 +13,11 @@ struct CmdListEntry
     // the key that was found, whatever letters its names hold.
     wchar_t path[kPathChars];
     char kind;
+    // A finding by reference (References.h): what made it one, which value named what, and the
+    // keyword its data holds. Zero and empty for a finding by its name.
+    char source;
+    wchar_t reason[kPathChars];
+    wchar_t keyword[kKeywordChars];
 };
 
 // Appends a zeroed entry behind the last one (or as the head) and returns it. When no memory

@@ -25,10 +25,6 @@ std::vector<std::wstring> SubkeyNames(HKEY key)
     return names;
 }
 
-bool Named(const std::wstring& name, const wchar_t* expected)
-{
-    return _wcsicmp(name.c_str(), expected) == 0;
-}
 
 // The keys `depth` levels below the open key at `path`, depth first in the registry's order.
 void VisitLevels(HKEY key, const std::wstring& path, int depth, bool skipProtected,
@@ -49,24 +45,6 @@ void VisitLevels(HKEY key, const std::wstring& path, int depth, bool skipProtect
             VisitLevels(child, childPath, depth - 1, skipProtected, stopped, visit);
     }
 }
-}
-
-FilterPlace NextFilterPlace(FilterPlace parent, const std::wstring& name, const std::wstring& currentSet)
-{
-    switch (parent) {
-    case kMachineRoot: return Named(name, L"SYSTEM") ? kSystemKey : kNoListPlace;
-    case kSystemKey:
-        return Named(name, L"CurrentControlSet") || (!currentSet.empty() && Named(name, currentSet.c_str()))
-                   ? kControlSetKey
-                   : kNoListPlace;
-    case kControlSetKey: return Named(name, L"Control") ? kControlKey : Named(name, L"Enum") ? kEnumKey : kNoListPlace;
-    case kControlKey: return Named(name, L"Class") ? kClassesKey : kNoListPlace;
-    case kClassesKey: return kClassKey;
-    case kEnumKey: return kEnumeratorKey;
-    case kEnumeratorKey: return kDeviceKey;
-    case kDeviceKey: return kInstanceKey;
-    default: return kNoListPlace;
-    }
 }
 
 std::wstring CurrentControlSetName()

@@ -4,6 +4,7 @@
 // starts the device; a name whose service key is gone stops the whole device from starting.
 #pragma once
 #include <windows.h>
+#include "KeyPlaces.h"
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,29 +20,10 @@ struct FilterList
     std::vector<std::wstring> entries;
 };
 
-// Where a key lies on the way to the lists of the running control set, as a walk down from
-// HKEY_LOCAL_MACHINE meets it: Control\Class\<class> and Enum\<enumerator>\<device>\<instance>
-// hold lists.
-enum FilterPlace : unsigned char
+// Whether a key in this place (KeyPlaces.h) holds lists: a device class or a device instance.
+inline bool HoldsFilterLists(KeyPlace place)
 {
-    kNoListPlace,
-    kMachineRoot,
-    kSystemKey,
-    kControlSetKey,
-    kControlKey,
-    kClassesKey,
-    kClassKey,
-    kEnumKey,
-    kEnumeratorKey,
-    kDeviceKey,
-    kInstanceKey,
-};
-// The place of the subkey `name` of a key at `parent`. `currentSet` names the control set the
-// system runs on ("ControlSet001"); a key named "CurrentControlSet" always counts too.
-FilterPlace NextFilterPlace(FilterPlace parent, const std::wstring& name, const std::wstring& currentSet);
-inline bool HoldsFilterLists(FilterPlace place)
-{
-    return place == kClassKey || place == kInstanceKey;
+    return place == kDeviceClassKey || place == kInstanceKey;
 }
 // The name of the control set the running system uses (SYSTEM\Select\Current); empty if unknown.
 std::wstring CurrentControlSetName();

@@ -71,6 +71,14 @@ std::vector<std::wstring> CKlarnEngine::SearchTermsOf(const char* keywords)
     return lowerKeywords;
 }
 
+std::string CKlarnEngine::ReportLine(const CmdListEntry& entry)
+{
+    std::wstring line = entry.path;
+    if (entry.reason[0])
+        line += std::wstring(L"  (") + entry.reason + L")";
+    return ReportSpelling(line);
+}
+
 std::wstring CKlarnEngine::MatchingKeyword(const std::wstring& text, const std::vector<std::wstring>& lowerKeywords)
 {
     const std::wstring lower = Lowered(text.c_str(), text.size());
@@ -117,6 +125,8 @@ CmdListEntry* CKlarnEngine::ScanRegistry(char* keywords, CmdListEntry* cmdList, 
     // A key-name search cannot see the drivers that the device filter lists name: those are
     // data. The walk of the machine reads them where it passes.
     walk.ReadFilterListsOf(CurrentControlSetName());
+    if (m_followReferences)
+        walk.FollowReferences();
     const int threads = m_searchThreads > 0 ? m_searchThreads : CSearchWalk::DefaultThreadCount();
     WalkResult result;
     for (int slot = 0; slot < kRootKeyCount; ++slot) {
@@ -135,13 +145,15 @@ CmdListEntry* CKlarnEngine::ScanRegistry(char* keywords, CmdListEntry* cmdList, 
 
     for (const std::wstring& path : result.findings)
         RecordFinding(path.c_str(), kKindKey);
-    // The filter-list entries follow the keys, and the start-up value stays last.
+    // The filter-list entries follow the keys, then the findings by reference; the start-up
+    // value stays last.
     RecordFilterEntries(result.filterLists, lowerKeywords);
+    RecordReferences(result.references, lowerKeywords, result.findings);
     if (rootKeys[kMachineSlot] != 0)
         CheckTrayStartupValue();
 
     for (CmdListEntry* entry = m_cmdList; entry; entry = entry->next)
-        WriteReportLine(ReportSpelling(entry->path, wcslen(entry->path)).c_str(), m_hReport);
+        WriteReportLine(ReportLine(*entry).c_str(), m_hReport);
 
     m_searchTerms.RemoveAll();
     m_hkeyName.Empty();
@@ -182,10 +194,37 @@ void CKlarnEngine::CheckTrayStartupValue()
     }
 }
 
-void CKlarnEngine::RecordFinding(const wchar_t* path, char kind)
+CmdListEntry* CKlarnEngine::RecordFinding(const wchar_t* path, char kind, const ReferenceFinding* reference)
 {
     CmdListEntry* entry = CmdListAppend(&m_cmdList);
     wcsncpy(entry->path, path, kPathChars - 1);
     entry->path[kPathChars - 1] = L'\0';
     entry->kind = kind;
+    if (reference) {
+        entry->source = reference->source;
+        wcsncpy(entry->reason, reference->reason.c_str(), kPathChars - 1);
+        wcsncpy(entry->keyword, reference->keyword.c_str(), kKeywordChars - 1);
+    }
+    return entry;
+}
+
+void CKlarnEngine::RecordReferences(const std::vector<WalkReference>& references,
+                                    const std::vector<std::wstring>& lowerKeywords,
+                                    const std::vector<std::wstring>& byName)
+{
+    if (references.empty())
+        return;
+    std::vector<std::wstring> names;
+    for (const std::wstring& path : byName)
+        names.push_back(Lowered(path.c_str(), path.size()));
+    for (const ReferenceFinding& finding : FindByReference(references, lowerKeywords)) {
+        // Not twice: a key found by its name already is listed once, and so is what lies inside it.
+        const std::wstring lower = Lowered(finding.path.c_str(), finding.path.size());
+        bool listed = false;
+        for (const std::wstring& name : names)
+            listed = listed || lower == name || lower.compare(0, name.size() + 1, name + L"\\") == 0;
+        // A path or reason that does not fit could only be recorded cut short.
+        if (!listed && finding.path.size() < static_cast<size_t>(kPathChars))
+            RecordFinding(finding.path.c_str(), finding.kind, &finding);
+    }
 }

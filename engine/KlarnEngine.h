@@ -49,6 +49,8 @@ public:
     int CountSearchTerms(const char* keywords);
     // The keywords a search with this keyword text looks for, lowercased as it matches them.
     std::vector<std::wstring> SearchTermsOf(const char* keywords);
+    // A finding's report line: its path, and for a finding by reference "  (<reason>)".
+    static std::string ReportLine(const CmdListEntry& entry);
     // The first of `lowerKeywords` that `text` (a key's name, a list's entry) holds, or empty.
     static std::wstring MatchingKeyword(const std::wstring& text, const std::vector<std::wstring>& lowerKeywords);
     // The keys the last search could not open, in walk order.
@@ -66,6 +68,10 @@ public:
     void SetSearchThreads(int threads) { m_searchThreads = threads; }
     // Counted up once per key the search opens, for a progress display; may be null.
     void SetProgressCounter(LONG* keysSearched) { m_keysSearched = keysSearched; }
+    // Whether the search also finds leftovers by reference: class registrations, type libraries,
+    // interfaces and AppIDs, uninstall entries and shell-extension approvals whose data names the
+    // product (References.h). The window always does; an unattended run with /refs.
+    void SetFollowReferences(BOOL follow) { m_followReferences = follow; }
 
 protected:
     void SplitSearchTerms(const char* text, CStringArray& terms);
@@ -82,7 +88,12 @@ protected:
     LONG* m_stopFlag = nullptr;
 
 private:
-    void RecordFinding(const wchar_t* path, char kind);
+    // Appends a finding; `reference`, when given, is what made it one beside its name.
+    CmdListEntry* RecordFinding(const wchar_t* path, char kind, const ReferenceFinding* reference = nullptr);
+    // The findings that references make (References.h), but for those that are findings by name
+    // already, or lie inside one.
+    void RecordReferences(const std::vector<WalkReference>& references, const std::vector<std::wstring>& lowerKeywords,
+                          const std::vector<std::wstring>& byName);
     // The entries of the device filter lists that hold a keyword, as 'F' findings.
     void RecordFilterEntries(const std::vector<FilterList>& lists, const std::vector<std::wstring>& lowerKeywords);
     RemovalOutcome RemoveServiceKey(HKEY root, wchar_t* path, const std::wstring& controlSet,
@@ -94,4 +105,5 @@ private:
     int m_searchThreads = 0;
     LONG* m_keysSearched = nullptr;
     std::vector<UnreadableKey> m_unreadable;
+    BOOL m_followReferences = FALSE;
 };

@@ -9,12 +9,13 @@
 
 struct CSearchWalk::Piece
 {
-    enum Kind { Line, Finding, Taken, Lists } kind;
+    enum Kind { Line, Finding, Taken, Lists, Reference } kind;
     std::string line;            // Line: a report line
     std::wstring path;           // Finding: the key's full path; Line: the unopened key's
     BOOL inMatch = FALSE;        // Line: the unopened key is at or below a match
     std::vector<Range*> ranges;  // Finding: its subkeys that other threads walked; Taken: the range
     FilterList list = {};        // Lists: one filter list
+    WalkReference reference = {};  // Reference: what one place named
 };
 
 // Subkeys [next, end) of one key, taken over by another thread.
@@ -34,7 +35,7 @@ struct CSearchWalk::Frame
     BOOL allOpened = TRUE;       // every subkey tried so far opened
     BOOL visitedOne = FALSE;     // a subkey was walked: a stop now ends the loop
     Range* range = nullptr;      // set on the bottom frame of a taken range, which records nothing
-    FilterPlace place = kNoListPlace;  // on the way to the device filter lists, or not
+    KeyPlace place = kNoPlace;   // on the way to what the walk reads besides names, or not
     // Guarded by the worker's lock: other threads take subkeys from the end of [next, end).
     LONG next = 0;
     LONG end = LONG_MAX;         // unknown until another thread asks for the subkey count
@@ -195,8 +196,7 @@ void CSearchWalk::RunWorker(Worker& self, bool walksRoot, HKEY root, const std::
                 std::unique_ptr<Frame> frame(new Frame);
                 frame->key = std::move(key);
                 frame->path = rootName;
-                if (m_readFilterLists && root == HKEY_LOCAL_MACHINE)
-                    frame->place = kMachineRoot;
+                frame->place = RootPlace(root, m_readFilterLists, m_followReferences);
                 {
                     std::lock_guard<std::mutex> hold(self.lock);
                     self.frames.push_back(std::move(frame));
@@ -375,11 +375,16 @@ void CSearchWalk::SearchKey(Worker& self, Frame& parent, DWORD index, BOOL& endL
     child->path = std::move(path);
     child->inherited = parent.match;
     child->match = match;
-    if (parent.place != kNoListPlace) {
-        child->place = NextFilterPlace(parent.place, std::wstring(name, length), m_currentSet);
+    if (parent.place != kNoPlace) {
+        child->place = NextPlace(parent.place, std::wstring(name, length), m_currentSet);
         if (HoldsFilterLists(child->place) && !IsProtectedListKey(child->path))
             ReadFilterLists(child->key, child->path, [&self](const FilterList& list) {
                 Piece piece = { Piece::Lists, std::string(), std::wstring(), FALSE, {}, list };
+                self.out->push_back(std::move(piece));
+            });
+        else if (ReadsReferences(child->place))
+            ReadReferences(child->key, child->path, child->place, [&self](const WalkReference& reference) {
+                Piece piece = { Piece::Reference, std::string(), std::wstring(), FALSE, {}, {}, reference };
                 self.out->push_back(std::move(piece));
             });
     }
@@ -444,6 +449,9 @@ void CSearchWalk::Join(const std::vector<Piece>& pieces, WalkResult& result) con
             break;
         case Piece::Lists:
             result.filterLists.push_back(piece.list);
+            break;
+        case Piece::Reference:
+            result.references.push_back(piece.reference);
             break;
         }
     }

@@ -11,6 +11,7 @@
 #pragma once
 #include <windows.h>
 #include "FilterLists.h"
+#include "References.h"
 #include "RegKey.h"
 #include <atomic>
 #include <exception>
@@ -32,6 +33,7 @@ struct WalkResult
     std::vector<UnreadableKey> unreadable;   // the same keys
     std::vector<std::wstring> findings;      // top-most matching keys, in the order they are recorded
     std::vector<FilterList> filterLists;     // the device filter lists met on the way, in walk order
+    std::vector<WalkReference> references;   // what the places that name things in their data hold
 };
 
 class CSearchWalk
@@ -48,6 +50,9 @@ public:
     // Also reads the device filter lists of the running control set (`currentSet`, see
     // FilterLists.h) where the walk of HKEY_LOCAL_MACHINE meets them: the walk has them open anyway.
     void ReadFilterListsOf(const std::wstring& currentSet);
+    // Also reads, where the walk meets them, what class registrations, type libraries, interfaces,
+    // uninstall entries and shell-extension approvals name (References.h).
+    void FollowReferences() { m_followReferences = true; }
 
     // Walks one root key, whose full name begins every path, and appends to `result`. An
     // exception on any of the walk's threads (out of memory) ends the walk on every thread and
@@ -88,6 +93,7 @@ private:
     const LONG* m_stopFlag;
     LONG* m_keysSearched;
     bool m_readFilterLists = false;
+    bool m_followReferences = false;
     std::wstring m_currentSet;
 
     // Per root walk.

@@ -57,6 +57,7 @@
 #define IDS_INTERNAL_ERROR      198
 #define IDS_REMOVED_AT_RESTART  199
 #define IDS_FILTER_STILL_NAMES  200
+#define IDS_COLUMN_REASON       201
 #define IDS_APP_TITLE           0xE000
 
 // Main dialog controls and commands.

@@ -99,7 +99,7 @@ TEST(LanguageLibraries, CarryTheSameStringsDialogsControlsAndCommands)
     std::set<UINT> expected = { IDS_APP_TITLE };
     for (UINT id = IDS_ABOUTBOX; id <= IDS_NO_ROOTKEY; ++id)
         expected.insert(id);
-    for (UINT id = IDS_OK_SEARCH; id <= IDS_FILTER_STILL_NAMES; ++id)
+    for (UINT id = IDS_OK_SEARCH; id <= IDS_COLUMN_REASON; ++id)
         expected.insert(id);
     EXPECT_EQ(enIds, expected);
     for (UINT dialog : { IDD_ABOUTBOX, IDD_KLARNER_DIALOG, IDD_CONFIG }) {

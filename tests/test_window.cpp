@@ -147,6 +147,7 @@ TEST_F(WindowTest, OpensIdleAndCancelClosesAtOnce)
     EXPECT_EQ(list->ColumnWidth(0), 23);
     EXPECT_EQ(list->ColumnWidth(1), 609);
     EXPECT_EQ(list->ColumnWidth(2), 0);
+    EXPECT_EQ(list->ColumnHeading(3), Str(IDS_COLUMN_REASON));
     EXPECT_EQ(list->ExtendedStyle() & 0x25u, 0x25u);
     EXPECT_EQ(list->Count(), 0);
     EXPECT_FALSE(Enabled(IDC_SELECT_ALL));
@@ -550,9 +551,18 @@ TEST_F(WindowTest, WithoutABackupNothingIsRemovedAndTheItemStaysTicked)
     DeleteFileA(report.c_str());
 }
 
-TEST_F(WindowTest, ADriversServiceKeyGoesOnlyWithItsFilterEntries)
+TEST_F(WindowTest, ADriversServiceKeyGoesOnlyWithItsFilterEntriesAndReferencesShowTheirReason)
 {
     const std::string driver = keyword + "drv";
+    // A class whose server lay in the product's folder: the window follows references always.
+    struct ClassRegistration
+    {
+        std::string path;
+        ~ClassRegistration() { kt::DeleteTree(HKEY_CURRENT_USER, path); }
+    } registration{ "Software\\Classes\\CLSID\\{6B1E2C3D-4F50-4A61-8B72-93A4B5C6D799}" };
+    const std::string server = "C:\\Program Files\\" + keyword + "\\shell.dll";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, (registration.path + "\\InprocServer32").c_str(), nullptr, REG_SZ,
+                              server.c_str(), static_cast<DWORD>(server.size() + 1)), ERROR_SUCCESS);
     kt::ScratchService service(driver);
     ASSERT_TRUE(service.Created());
     struct ClassKey
@@ -563,10 +573,13 @@ TEST_F(WindowTest, ADriversServiceKeyGoesOnlyWithItsFilterEntries)
     ASSERT_TRUE(kt::SetMultiString(HKEY_LOCAL_MACHINE, deviceClass.path, "UpperFilters", { "partmgr", driver }));
     Start(english);
     Configure(keyword, true);
-    EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 2));
-    ASSERT_EQ(list->Count(), 2);
+    EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 3));
+    ASSERT_EQ(list->Count(), 3);
     ASSERT_EQ(list->Text(0, 2), "K");
     ASSERT_EQ(list->Text(1, 2), "F");
+    EXPECT_EQ(list->Text(2, 1), "HKEY_CURRENT_USER\\" + registration.path);
+    EXPECT_EQ(list->Text(2, 3), "InprocServer32 = " + server);
+    EXPECT_FALSE(list->Checked(2)) << "unticked, as every finding";
     const std::string entry = list->Text(1, 1);
     // In the registry's own spelling of its system keys, which the test does not assume.
     EXPECT_EQ(_stricmp(entry.c_str(), ("HKEY_LOCAL_MACHINE\\" + deviceClass.path + "\\UpperFilters: " + driver).c_str()), 0)
@@ -580,7 +593,7 @@ TEST_F(WindowTest, ADriversServiceKeyGoesOnlyWithItsFilterEntries)
     ASSERT_TRUE(why.hwnd);
     EXPECT_EQ(why.text, Str(IDS_FILTER_STILL_NAMES));
     Answer(why);
-    EXPECT_EQ(list->Count(), 2);
+    EXPECT_EQ(list->Count(), 3);
     EXPECT_EQ(service.OpenError(), 0u);
 
     // The entry alone: it goes, the key stays.
@@ -588,7 +601,7 @@ TEST_F(WindowTest, ADriversServiceKeyGoesOnlyWithItsFilterEntries)
     list->SetChecked(1, true);
     kt::PressButton(dlg, IDOK);
     Answer(Box());
-    ASSERT_TRUE(kt::WaitUntil([&] { return list->Count() == 1; }));
+    ASSERT_TRUE(kt::WaitUntil([&] { return list->Count() == 2; }));
     EXPECT_EQ(kt::MultiString(HKEY_LOCAL_MACHINE, deviceClass.path, "UpperFilters"), std::vector<std::string>{ "partmgr" });
     EXPECT_EQ(service.OpenError(), 0u);
     const std::string text = ReportAfterClosing();

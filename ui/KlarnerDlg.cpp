@@ -90,6 +90,11 @@ BOOL CKlarnerDlg::OnInitDialog()
     m_resultList.InsertColumn(0, "", LVCFMT_LEFT, 23);
     m_resultList.InsertColumn(1, kColumnKey, LVCFMT_LEFT, 609);
     m_resultList.InsertColumn(2, kColumnType, LVCFMT_LEFT, 0);
+    // What named the product, for the findings by reference (a class's server file, an uninstall
+    // entry's name); right of the paths.
+    CString reasonHeading;
+    reasonHeading.LoadString(IDS_COLUMN_REASON);
+    m_resultList.InsertColumn(3, reasonHeading, LVCFMT_LEFT, kReasonColumnWidth);
 
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);

@@ -8,6 +8,8 @@ const char kTextEventFailed[] = "Error: Event failed!";
 const char kColumnKey[] = "Key";
 const char kColumnType[] = "Typ";
 const char kColumnRootKey[] = "HKey";
+// The result list's column of reasons, right of the paths (pixels).
+const int kReasonColumnWidth = 400;
 
 // Whether `format` holds exactly `integers` integer conversions (%d, %i, %u, with flags and a
 // width at most) and no other conversion: "%%" is a percent sign.

@@ -63,6 +63,8 @@ DWORD WINAPI CKlarnerDlg::WorkerThreadProc(LPVOID parameter)
     const bool searched = AfxCallGuarded(false, [record] {
         CKlarnEngine engine;
         engine.SetProgressCounter(record->keysSearched);
+        // The window finds leftovers by reference too; they stay unticked like every finding.
+        engine.SetFollowReferences(TRUE);
         record->findings =
             engine.ScanRegistry(record->keywords, record->findings, record->rootKeys, record->hReport, record->stopFlag);
         return true;
@@ -90,6 +92,8 @@ LRESULT CKlarnerDlg::OnWorkerDone(WPARAM wParam, LPARAM lParam)
         m_resultList.SetItemText(idx, 1, node->path);
         const char kind[2] = { node->kind, '\0' };
         m_resultList.SetItemText(idx, 2, kind);
+        if (node->reason[0])
+            m_resultList.SetItemText(idx, 3, node->reason);
     }
     m_resultList.SendMessage(WM_SETREDRAW, TRUE);
     m_resultList.InvalidateRect(nullptr, TRUE);

@@ -1,0 +1,96 @@
+// Where a key lies, as a walk meets it.
+#include "KeyPlaces.h"
+#include <cwctype>
+
+namespace {
+bool Named(const std::wstring& name, const wchar_t* expected)
+{
+    return _wcsicmp(name.c_str(), expected) == 0;
+}
+
+bool EndsWith(const std::wstring& name, const wchar_t* tail)
+{
+    const size_t length = wcslen(tail);
+    return name.size() >= length && _wcsicmp(name.c_str() + name.size() - length, tail) == 0;
+}
+
+// A type library's locale: a hexadecimal number (FLAGS and HELPDIR stand beside them).
+bool IsLocale(const std::wstring& name)
+{
+    if (name.empty())
+        return false;
+    for (wchar_t c : name)
+        if (!iswxdigit(c))
+            return false;
+    return true;
+}
+}
+
+KeyPlace RootPlace(HKEY root, bool filterLists, bool references)
+{
+    if (root == HKEY_LOCAL_MACHINE && (filterLists || references))
+        return references ? kMachineRoot : kMachineListsRoot;
+    if (!references)
+        return kNoPlace;
+    if (root == HKEY_CLASSES_ROOT)
+        return kClassPlace;
+    if (root == HKEY_CURRENT_USER)
+        return kUserHive;
+    if (root == HKEY_USERS)
+        return kUsersRoot;
+    return kNoPlace;
+}
+
+KeyPlace NextPlace(KeyPlace parent, const std::wstring& name, const std::wstring& currentSet)
+{
+    switch (parent) {
+    case kMachineListsRoot: return Named(name, L"SYSTEM") ? kSystemKey : kNoPlace;
+    case kMachineRoot: return Named(name, L"SYSTEM") ? kSystemKey : Named(name, L"SOFTWARE") ? kSoftwareKey : kNoPlace;
+    case kSystemKey:
+        return Named(name, L"CurrentControlSet") || (!currentSet.empty() && Named(name, currentSet.c_str()))
+                   ? kControlSetKey
+                   : kNoPlace;
+    case kControlSetKey: return Named(name, L"Control") ? kControlKey : Named(name, L"Enum") ? kEnumKey : kNoPlace;
+    case kControlKey: return Named(name, L"Class") ? kDeviceClassesKey : kNoPlace;
+    case kDeviceClassesKey: return kDeviceClassKey;
+    case kEnumKey: return kEnumeratorKey;
+    case kEnumeratorKey: return kDeviceKey;
+    case kDeviceKey: return kInstanceKey;
+
+    case kUsersRoot: return EndsWith(name, L"_Classes") ? kClassPlace : kUserHive;
+    case kUserHive: return Named(name, L"Software") ? kSoftwareKey : kNoPlace;
+    case kSoftwareKey:
+        return Named(name, L"Classes") ? kClassPlace
+               : Named(name, L"WOW6432Node") ? kSoftwareKey
+               : Named(name, L"Microsoft") ? kSoftwareMicrosoft
+                                           : kNoPlace;
+
+    case kClassPlace:
+        return Named(name, L"CLSID") ? kClsidContainer
+               : Named(name, L"TypeLib") ? kTypeLibContainer
+               : Named(name, L"Interface") ? kInterfaceContainer
+               : Named(name, L"Wow6432Node") ? kClassPlace
+                                             : kNoPlace;
+    case kClsidContainer: return kComClass;
+    case kComClass:
+        return Named(name, L"InprocServer32") || Named(name, L"LocalServer32") || Named(name, L"InprocHandler32")
+                   ? kServerKey
+                   : kNoPlace;
+    case kTypeLibContainer: return kTypeLib;
+    case kTypeLib: return kTypeLibVersion;
+    case kTypeLibVersion: return IsLocale(name) ? kTypeLibLocale : kNoPlace;
+    case kTypeLibLocale: return Named(name, L"win32") || Named(name, L"win64") ? kTypeLibFile : kNoPlace;
+    case kInterfaceContainer: return kInterface;
+    case kInterface: return Named(name, L"ProxyStubClsid32") ? kProxyKey : kNoPlace;
+
+    case kSoftwareMicrosoft: return Named(name, L"Windows") ? kSoftwareWindows : kNoPlace;
+    case kSoftwareWindows: return Named(name, L"CurrentVersion") ? kCurrentVersion : kNoPlace;
+    case kCurrentVersion:
+        return Named(name, L"Uninstall") ? kUninstallContainer
+               : Named(name, L"Shell Extensions") ? kShellExtensions
+                                                  : kNoPlace;
+    case kUninstallContainer: return kUninstallEntry;
+    case kShellExtensions: return Named(name, L"Approved") ? kApprovedKey : kNoPlace;
+    default: return kNoPlace;
+    }
+}
