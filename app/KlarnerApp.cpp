@@ -54,24 +54,26 @@ BOOL SplitModulePath(const char* path, char* drive, char* dir, char* name)
 }
 }
 
-void WriteStandardError(const char* text)
+namespace {
+void WriteLine(DWORD standardHandle, const char* text)
 {
-    HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
-    if (error == nullptr || error == INVALID_HANDLE_VALUE)
+    HANDLE handle = ::GetStdHandle(standardHandle);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
         return;
     DWORD written = 0;
-    ::WriteFile(error, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
-    ::WriteFile(error, "\r\n", 2, &written, nullptr);
+    ::WriteFile(handle, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
+    ::WriteFile(handle, "\r\n", 2, &written, nullptr);
+}
+}
+
+void WriteStandardError(const char* text)
+{
+    WriteLine(STD_ERROR_HANDLE, text);
 }
 
 void WriteStandardOutput(const char* text)
 {
-    HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    if (output == nullptr || output == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written = 0;
-    ::WriteFile(output, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
-    ::WriteFile(output, "\r\n", 2, &written, nullptr);
+    WriteLine(STD_OUTPUT_HANDLE, text);
 }
 
 void EnterUnattendedMode()

@@ -8,8 +8,9 @@
 // runtime's and crash boxes all wait for a click nobody gives. Unexpected failures go to
 // standard error and end the process with kExitInternalError.
 void EnterUnattendedMode();
-// A GUI program has a standard error only when its starter gave it one (a redirection, or a
-// tool that captures the output); then the text goes there as one line, else nowhere.
+// A GUI program has a standard error and output only when its starter gave it them (a
+// redirection, or a tool that captures the output); then the text goes there as one line, else
+// nowhere.
 void WriteStandardError(const char* text);
 void WriteStandardOutput(const char* text);
 

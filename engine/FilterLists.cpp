@@ -69,16 +69,9 @@ bool IsProtectedListKey(const std::wstring& path)
 void ReadFilterLists(HKEY key, const std::wstring& path, const std::function<void(const FilterList&)>& visit)
 {
     for (const wchar_t* valueName : kFilterValueNames) {
-        // One call for what nearly every list fits into; a longer one is read again whole.
         DWORD type = 0;
-        std::vector<BYTE> data(512);
-        DWORD size = static_cast<DWORD>(data.size());
-        LONG result = ::RegQueryValueExW(key, valueName, nullptr, &type, data.data(), &size);
-        if (result == ERROR_MORE_DATA)
-            result = ReadValueBytes(key, valueName, type, data);
-        else
-            data.resize(size);
-        if (result != ERROR_SUCCESS || type != REG_MULTI_SZ)
+        std::vector<BYTE> data;
+        if (ReadValueBytes(key, valueName, type, data) != ERROR_SUCCESS || type != REG_MULTI_SZ)
             continue;
         FilterList list = { path, valueName, SplitMultiString(data) };
         if (!list.entries.empty())

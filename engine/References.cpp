@@ -12,18 +12,12 @@ namespace {
 const wchar_t* const kUninstallValues[] = { L"DisplayName", L"Publisher", L"InstallLocation" };
 const wchar_t* const kFileExtensions[] = { L".exe", L".dll", L".ocx", L".cpl", L".sys", L".tlb", L".olb", L".ax" };
 
-// A string value (REG_SZ or REG_EXPAND_SZ) in one call for what nearly every one fits into.
+// A string value (REG_SZ or REG_EXPAND_SZ).
 bool ReadString(HKEY key, const wchar_t* name, std::wstring& text)
 {
     DWORD type = 0;
-    std::vector<BYTE> data(520);
-    DWORD size = static_cast<DWORD>(data.size());
-    LONG result = ::RegQueryValueExW(key, name, nullptr, &type, data.data(), &size);
-    if (result == ERROR_MORE_DATA)
-        result = ReadValueBytes(key, name, type, data);
-    else
-        data.resize(size);
-    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+    std::vector<BYTE> data;
+    if (ReadValueBytes(key, name, type, data) != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
     text.assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
     while (!text.empty() && text.back() == L'\0')

@@ -16,8 +16,14 @@ typedef ULONG(NTAPI* RtlNtStatusToDosErrorProc)(NTSTATUS);
 
 LONG ReadValueBytes(HKEY key, const wchar_t* name, DWORD& type, std::vector<BYTE>& bytes)
 {
-    DWORD size = 0;
-    LONG result = ::RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+    // One call for what nearly every value fits into; a longer one is asked for its size.
+    bytes.resize(512);
+    DWORD size = static_cast<DWORD>(bytes.size());
+    LONG result = ::RegQueryValueExW(key, name, nullptr, &type, bytes.data(), &size);
+    if (result == ERROR_SUCCESS) {
+        bytes.resize(size);
+        return ERROR_SUCCESS;
+    }
     while (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) {
         // Room for a terminating NUL that a string value may lack.
         bytes.resize(size + sizeof(wchar_t));

@@ -12,15 +12,7 @@ namespace {
 const std::string kMachine = "HKEY_LOCAL_MACHINE\\";
 const std::string kServices = "SYSTEM\\CurrentControlSet\\Services\\";
 
-std::string EnglishProgram()
-{
-    static std::string dir;
-    if (dir.empty()) {
-        dir = kt::ScratchDir("drivers");
-        kt::StageProgram(dir, { "en-us" });
-    }
-    return dir + "klarner.exe";
-}
+using kt::EnglishProgram;
 
 typedef std::vector<std::string> Entries;
 

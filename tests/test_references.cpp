@@ -38,8 +38,6 @@ protected:
         keyword = kt::UniqueName("kltref");
         folder = "C:\\Program Files\\" + keyword + " Suite\\";
         report = kt::ScratchDir("references") + "report.txt";
-        program = kt::ScratchDir("references-program");
-        kt::StageProgram(program, { "en-us" });
         Seed();
     }
     void TearDown() override
@@ -80,12 +78,12 @@ protected:
     }
     DWORD Run(const std::string& switches, std::string* output = nullptr)
     {
-        return kt::Run("\"" + program + "klarner.exe\" \"/silent=" + report + "\" /keywords=" + keyword + " /hkey=HKCU " +
+        return kt::Run("\"" + kt::EnglishProgram() + "\" \"/silent=" + report + "\" /keywords=" + keyword + " /hkey=HKCU " +
                            switches, output);
     }
     bool Exists(const std::string& key) { return kt::KeyExists(HKEY_CURRENT_USER, key); }
 
-    std::string keyword, folder, report, program;
+    std::string keyword, folder, report;
 };
 
 TEST_F(ReferencesTest, FoundWithTheirReasonsRemovedExactlyAndBroughtBack)

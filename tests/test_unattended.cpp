@@ -47,16 +47,7 @@ std::map<std::string, std::string> Statuses(const Json& record)
 const char kBannerPattern[] = "\r\n######################################\r\n\r\n\tVelmora Klarner\r\n\t\\d\\d\\.\\d\\d\\.\\d{4}\t"
                               "\\d\\d:\\d\\d:\\d\\d\r\n\r\n######################################\r\n\r\n\r\n";
 
-// An English-only installation, so that the report's texts are known.
-std::string EnglishProgram()
-{
-    static std::string dir;
-    if (dir.empty()) {
-        dir = kt::ScratchDir("english");
-        kt::StageProgram(dir, { "en-us" });
-    }
-    return dir + "klarner.exe";
-}
+using kt::EnglishProgram;
 
 // The report after its banner, which must be the whole first part.
 std::string AfterBanner(const std::string& report)

@@ -72,6 +72,16 @@ protected:
         kt::PressButton(box.hwnd, button);
         kt::WaitUntilGone(box.hwnd, 10000);
     }
+    // Removes the ticked findings, confirming, and returns the message that follows, answered.
+    kt::MessageBoxInfo RemoveTickedAndAnswer()
+    {
+        kt::PressButton(dlg, IDOK);
+        Answer(Box());
+        kt::MessageBoxInfo message = Box();
+        if (message.hwnd)
+            Answer(message);
+        return message;
+    }
     HWND Settings()
     {
         kt::PressButton(dlg, IDC_SETTINGS);
@@ -384,13 +394,9 @@ TEST_F(WindowTest, FailedRemovalsStayTickedAndAreReported)
     EXPECT_EQ(list->Text(1, 2), "V");
     list->SetChecked(0, true);
     list->SetChecked(1, true);
-    kt::PressButton(dlg, IDOK);
-    Answer(Box());
-    kt::MessageBoxInfo failed = Box();
-    ASSERT_TRUE(failed.hwnd);
+    kt::MessageBoxInfo failed = RemoveTickedAndAnswer();
     EXPECT_EQ(failed.text, Str(IDS_REMOVE_FAILED));
     EXPECT_EQ(failed.caption, Str(IDS_ERROR_CAPTION));
-    Answer(failed);
     kt::Sync(dlg);
     EXPECT_TRUE(kt::WaitForMessageBox(process.id, 0).hwnd == nullptr) << "one message per pass";
     ASSERT_EQ(list->Count(), 2);
@@ -536,12 +542,7 @@ TEST_F(WindowTest, WithoutABackupNothingIsRemovedAndTheItemStaysTicked)
     Configure(keyword);
     EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 1));
     list->SetChecked(0, true);
-    kt::PressButton(dlg, IDOK);
-    Answer(Box());
-    kt::MessageBoxInfo failed = Box();
-    ASSERT_TRUE(failed.hwnd);
-    EXPECT_EQ(failed.text, Str(IDS_REMOVE_FAILED));
-    Answer(failed);
+    EXPECT_EQ(RemoveTickedAndAnswer().text, Str(IDS_REMOVE_FAILED));
     kt::Sync(dlg);
     EXPECT_TRUE(kt::WaitForMessageBox(process.id, 0).hwnd == nullptr) << "one message per pass";
     EXPECT_TRUE(list->Checked(0));
@@ -555,21 +556,14 @@ TEST_F(WindowTest, ADriversServiceKeyGoesOnlyWithItsFilterEntriesAndReferencesSh
 {
     const std::string driver = keyword + "drv";
     // A class whose server lay in the product's folder: the window follows references always.
-    struct ClassRegistration
-    {
-        std::string path;
-        ~ClassRegistration() { kt::DeleteTree(HKEY_CURRENT_USER, path); }
-    } registration{ "Software\\Classes\\CLSID\\{6B1E2C3D-4F50-4A61-8B72-93A4B5C6D799}" };
+    const kt::KeyRemover registration{ HKEY_CURRENT_USER, "Software\\Classes\\CLSID\\{6B1E2C3D-4F50-4A61-8B72-93A4B5C6D799}" };
     const std::string server = "C:\\Program Files\\" + keyword + "\\shell.dll";
     ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, (registration.path + "\\InprocServer32").c_str(), nullptr, REG_SZ,
                               server.c_str(), static_cast<DWORD>(server.size() + 1)), ERROR_SUCCESS);
     kt::ScratchService service(driver);
     ASSERT_TRUE(service.Created());
-    struct ClassKey
-    {
-        std::string path;
-        ~ClassKey() { kt::DeleteTree(HKEY_LOCAL_MACHINE, path); }
-    } deviceClass{ "SYSTEM\\CurrentControlSet\\Control\\Class\\{" + kt::UniqueName("KLTWINDOW") + "}" };
+    const kt::KeyRemover deviceClass{ HKEY_LOCAL_MACHINE,
+                                      "SYSTEM\\CurrentControlSet\\Control\\Class\\{" + kt::UniqueName("KLTWINDOW") + "}" };
     ASSERT_TRUE(kt::SetMultiString(HKEY_LOCAL_MACHINE, deviceClass.path, "UpperFilters", { "partmgr", driver }));
     Start(english);
     Configure(keyword, true);
@@ -587,12 +581,7 @@ TEST_F(WindowTest, ADriversServiceKeyGoesOnlyWithItsFilterEntriesAndReferencesSh
 
     // The key alone: the list still names the driver, so the key stays, and the window says why.
     list->SetChecked(0, true);
-    kt::PressButton(dlg, IDOK);
-    Answer(Box());
-    kt::MessageBoxInfo why = Box();
-    ASSERT_TRUE(why.hwnd);
-    EXPECT_EQ(why.text, Str(IDS_FILTER_STILL_NAMES));
-    Answer(why);
+    EXPECT_EQ(RemoveTickedAndAnswer().text, Str(IDS_FILTER_STILL_NAMES));
     EXPECT_EQ(list->Count(), 3);
     EXPECT_EQ(service.OpenError(), 0u);
 

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "../../engine/Constants.h"
 #include <gtest/gtest.h>
+#include <functional>
 #include <sddl.h>
 #include <winternl.h>
 
@@ -343,57 +344,54 @@ ScratchService::ScratchService(const std::string& name, bool keepRunning)
                                      QuotedServiceProgram(keepRunning ? " --keep-running " + m_releaseEvent : ""));
 }
 
+namespace {
+// Runs `use` on the service opened with `access`; the error of opening it when it does not open.
+DWORD WithService(const std::string& name, DWORD access, const std::function<DWORD(SC_HANDLE)>& use)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), access) : nullptr;
+    const DWORD result = service ? use(service) : GetLastError();
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return result;
+}
+}
+
 ScratchService::~ScratchService()
 {
     Release();
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (SC_HANDLE service = manager ? OpenServiceA(manager, m_name.c_str(), SERVICE_ALL_ACCESS) : nullptr) {
+    WithService(m_name, SERVICE_ALL_ACCESS, [](SC_HANDLE service) {
         SERVICE_STATUS status;
         ControlService(service, SERVICE_CONTROL_STOP, &status);
         DeleteService(service);
-        CloseServiceHandle(service);
-    }
-    if (manager)
-        CloseServiceHandle(manager);
+        return DWORD(0);
+    });
 }
 
 bool ScratchService::Start()
 {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = manager ? OpenServiceA(manager, m_name.c_str(), SERVICE_ALL_ACCESS) : nullptr;
-    bool running = service && StartServiceA(service, 0, nullptr) && WaitUntil([service] {
-                       SERVICE_STATUS status = {};
-                       return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
-                   });
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    return running;
+    return WithService(m_name, SERVICE_ALL_ACCESS, [](SC_HANDLE service) {
+               const bool running = StartServiceA(service, 0, nullptr) && WaitUntil([service] {
+                                        SERVICE_STATUS status = {};
+                                        return QueryServiceStatus(service, &status) &&
+                                               status.dwCurrentState == SERVICE_RUNNING;
+                                    });
+               return DWORD(running ? 0 : 1);
+           }) == 0;
 }
 
 DWORD ScratchService::OpenError() const
 {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceA(manager, m_name.c_str(), SERVICE_QUERY_STATUS) : nullptr;
-    const DWORD error = service ? 0 : GetLastError();
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    return error;
+    return WithService(m_name, SERVICE_QUERY_STATUS, [](SC_HANDLE) { return DWORD(0); });
 }
 
 bool ScratchService::MarkedForDeletion() const
 {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceA(manager, m_name.c_str(), DELETE) : nullptr;
-    const DWORD error = !service ? GetLastError() : DeleteService(service) ? 0 : GetLastError();
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    return error == ERROR_SERVICE_MARKED_FOR_DELETE;
+    return WithService(m_name, DELETE, [](SC_HANDLE service) {
+               return DWORD(DeleteService(service) ? 0 : GetLastError());
+           }) == ERROR_SERVICE_MARKED_FOR_DELETE;
 }
 
 void ScratchService::Release()

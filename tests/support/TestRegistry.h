@@ -60,6 +60,14 @@ private:
     std::string m_path;
 };
 
+// A key a test creates at a fixed place, removed with its tree when the test ends, however it ends.
+struct KeyRemover
+{
+    HKEY root;
+    std::string path;
+    ~KeyRemover() { DeleteTree(root, path); }
+};
+
 // The tray program's start-up value in the machine's Run key, set for one test and removed
 // when the test ends, however it ends (it would be found by every later search otherwise).
 class RunValueGuard

@@ -50,6 +50,16 @@ void StageProgram(const std::string& dir, const std::vector<std::string>& langua
     }
 }
 
+std::string EnglishProgram()
+{
+    static std::string dir;
+    if (dir.empty()) {
+        dir = ScratchDir("english");
+        StageProgram(dir, { "en-us" });
+    }
+    return dir + "klarner.exe";
+}
+
 void UseLanguage(const char* language)
 {
     std::string path = BinDir() + language + "\\klarner.dll";

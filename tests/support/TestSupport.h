@@ -19,6 +19,8 @@ std::string KlarnerExe();
 std::string ScratchDir(const std::string& name);
 // Copies klarner.exe and the given language libraries into `dir` (a staged installation).
 void StageProgram(const std::string& dir, const std::vector<std::string>& languages);
+// klarner.exe staged once per test program with the English library only, so that its texts are known.
+std::string EnglishProgram();
 
 // Loads a language library as the resource module, as start-up does.
 void UseLanguage(const char* language);
