@@ -42,7 +42,6 @@ public:
     void SetMode(bool remove) { m_remove = remove; }
     void SetRoot(const std::string& root) { m_root = root; }
     void SetKeywords(const std::vector<std::wstring>& keywords) { m_keywords = keywords; }
-    const std::vector<std::wstring>& Keywords() const { return m_keywords; }
     void SetReport(const std::wstring& path) { m_report = path; }
     void AddBackup(const std::wstring& path);
     void AddFinding(const RecordedFinding& finding) { m_findings.push_back(finding); }

@@ -49,7 +49,7 @@ void CKlarnerApp::RunUnattended(CString strFileName, CString strKeyWords, CStrin
         strHkeyName = "HKEY_LOCAL_MACHINE";
 
     // A keyword text that yields no keyword would search for nothing and call the machine clean.
-    if (engine.CountSearchTerms(strKeyWords) == 0) {
+    if (engine.SearchTermsOf(strKeyWords).empty()) {
         RefuseUsage(IDS_NO_KEYWORD, strKeyWords);
         return;
     }
@@ -101,7 +101,6 @@ void CKlarnerApp::RunUnattended(CString strFileName, CString strKeyWords, CStrin
 void CKlarnerApp::RecordFindings(const CKlarnEngine& engine, CmdListEntry* findings,
                                  const std::vector<RecordStatus>& statuses)
 {
-    const std::vector<std::wstring> keywords = m_record.Keywords();
     size_t index = 0;
     for (CmdListEntry* entry = findings; entry; entry = entry->next, ++index) {
         RecordedFinding finding = { entry->kind, entry->source, entry->path, std::wstring(), entry->keyword, entry->reason,
@@ -109,12 +108,6 @@ void CKlarnerApp::RecordFindings(const CKlarnEngine& engine, CmdListEntry* findi
         std::wstring key, valueName;
         if (entry->kind == kKindFilterEntry && SplitFilterEntryPath(entry->path, key, valueName, finding.entry))
             finding.path = key + L"\\" + valueName;
-        // What matched: what a reference named, a list's entry, else the last name of the path.
-        const std::wstring& text = entry->kind == kKindFilterEntry ? finding.entry : finding.path;
-        const size_t last = text.rfind(L'\\');
-        if (finding.keyword.empty())
-            finding.keyword =
-                CKlarnEngine::MatchingKeyword(last == std::wstring::npos ? text : text.substr(last + 1), keywords);
         m_record.AddFinding(finding);
     }
     for (const UnreadableKey& key : engine.UnreadableKeys())

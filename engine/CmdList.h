@@ -13,10 +13,11 @@ struct CmdListEntry
     // the key that was found, whatever letters its names hold.
     wchar_t path[kPathChars];
     char kind;
-    // A finding by reference (References.h): what made it one, which value named what, and the
-    // keyword its data holds. Zero and empty for a finding by its name.
+    // A finding by reference (References.h): what made it one and which value named what; zero
+    // and empty for a finding by its name.
     char source;
     wchar_t reason[kPathChars];
+    // The keyword that matched: in the name, a list's entry, or the data a reference named.
     wchar_t keyword[kKeywordChars];
 };
 

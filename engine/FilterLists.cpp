@@ -1,7 +1,6 @@
 // The device filter lists.
 #include "FilterLists.h"
 #include "Constants.h"
-#include "KeyNames.h"
 #include "RegKey.h"
 #include "RootKeys.h"
 
@@ -27,22 +26,20 @@ std::vector<std::wstring> SubkeyNames(HKEY key)
 
 
 // The keys `depth` levels below the open key at `path`, depth first in the registry's order.
-void VisitLevels(HKEY key, const std::wstring& path, int depth, bool skipProtected,
-                 const std::function<bool()>& stopped, const std::function<void(const FilterList&)>& visit)
+void VisitLevels(HKEY key, const std::wstring& path, int depth, const std::function<bool()>& stopped,
+                 const std::function<void(const FilterList&)>& visit)
 {
     for (const std::wstring& name : SubkeyNames(key)) {
-        if (stopped && stopped())
+        if (stopped())
             return;
         const std::wstring childPath = path + L"\\" + name;
-        if (skipProtected && IsProtectedListKey(childPath))
-            continue;
         CRegKeyOwner child;
         if (OpenSubKey(key, name.c_str(), KEY_READ, child) != ERROR_SUCCESS)
             continue;
         if (depth == 1)
             ReadFilterLists(child, childPath, visit);
         else
-            VisitLevels(child, childPath, depth - 1, skipProtected, stopped, visit);
+            VisitLevels(child, childPath, depth - 1, stopped, visit);
     }
 }
 }
@@ -59,13 +56,6 @@ std::wstring CurrentControlSetName()
     return name;
 }
 
-bool IsProtectedListKey(const std::wstring& path)
-{
-    std::wstring lower = path;
-    LowerInPlace(lower);
-    return lower.find(kProtectedLegacy) != std::wstring::npos;
-}
-
 void ReadFilterLists(HKEY key, const std::wstring& path, const std::function<void(const FilterList&)>& visit)
 {
     for (const wchar_t* valueName : kFilterValueNames) {
@@ -79,7 +69,7 @@ void ReadFilterLists(HKEY key, const std::wstring& path, const std::function<voi
     }
 }
 
-void ForEachFilterList(const std::wstring& controlSet, bool skipProtected, const std::function<bool()>& stopped,
+void ForEachFilterList(const std::wstring& controlSet, const std::function<bool()>& stopped,
                        const std::function<void(const FilterList&)>& visit)
 {
     const struct
@@ -91,14 +81,14 @@ void ForEachFilterList(const std::wstring& controlSet, bool skipProtected, const
         const std::wstring path = controlSet + place.below;
         CRegKeyOwner key;
         if (OpenKeyExact(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ, key) == ERROR_SUCCESS)
-            VisitLevels(key, FullPath(HKEY_LOCAL_MACHINE, path), place.depth, skipProtected, stopped, visit);
+            VisitLevels(key, FullPath(HKEY_LOCAL_MACHINE, path), place.depth, stopped, visit);
     }
 }
 
 BOOL FilterListsName(const std::wstring& controlSet, const std::wstring& driver)
 {
     BOOL named = FALSE;
-    ForEachFilterList(controlSet, false, [&named] { return named == TRUE; }, [&](const FilterList& list) {
+    ForEachFilterList(controlSet, [&named] { return named == TRUE; }, [&](const FilterList& list) {
         for (const std::wstring& entry : list.entries)
             if (_wcsicmp(entry.c_str(), driver.c_str()) == 0)
                 named = TRUE;

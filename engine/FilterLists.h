@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-const wchar_t kCurrentControlSet[] = L"SYSTEM\\CurrentControlSet";
 const wchar_t* const kFilterValueNames[] = { L"UpperFilters", L"LowerFilters" };
 
 // One list as it was read: the full path of the key that holds it, and its entries.
@@ -27,16 +26,13 @@ inline bool HoldsFilterLists(KeyPlace place)
 }
 // The name of the control set the running system uses (SYSTEM\Select\Current); empty if unknown.
 std::wstring CurrentControlSetName();
-// Whether a list's key lies where the search never touches (a legacy device).
-bool IsProtectedListKey(const std::wstring& path);
 // The two lists of one open key at `path`, UpperFilters first; `visit` for each that has entries.
 void ReadFilterLists(HKEY key, const std::wstring& path, const std::function<void(const FilterList&)>& visit);
 
-// Every list below `controlSet` (a path below HKEY_LOCAL_MACHINE): the classes' first, then the
-// devices', in the order the registry lists their keys, UpperFilters before LowerFilters.
-// `skipProtected` leaves out keys whose path holds "legacy" (what the search never touches);
-// `stopped`, when given, ends the reading early once it returns true.
-void ForEachFilterList(const std::wstring& controlSet, bool skipProtected, const std::function<bool()>& stopped,
+// Every list below `controlSet` (a path below HKEY_LOCAL_MACHINE), protected ones included: the
+// classes' first, then the devices', in the order the registry lists their keys, UpperFilters
+// before LowerFilters. `stopped` ends the reading early once it returns true.
+void ForEachFilterList(const std::wstring& controlSet, const std::function<bool()>& stopped,
                        const std::function<void(const FilterList&)>& visit);
 // Whether any list below `controlSet`, protected ones included, names `driver` (in any case).
 BOOL FilterListsName(const std::wstring& controlSet, const std::wstring& driver);

@@ -7,6 +7,7 @@
 //   {controlset}  CurrentControlSet and ControlSet001 to ControlSet999
 //   {any}         any one name (within a name: any run of characters)
 #include "FloorKeys.h"
+#include "Constants.h"
 #include "KeyNames.h"
 #include <string>
 #include <vector>
@@ -132,6 +133,12 @@ bool NameMatches(const wchar_t* name, const wchar_t* pattern)
         return false;
     return !*pattern || NameMatches(name + 1, pattern + 1);
 }
+}
+
+bool IsProtectedPath(const std::wstring& fullPath)
+{
+    const std::wstring lower = Lowered(fullPath.c_str(), fullPath.size());
+    return lower.find(kProtectedMonitoring) != std::wstring::npos || lower.find(kProtectedLegacy) != std::wstring::npos;
 }
 
 BOOL IsFloorKey(const wchar_t* fullPath)

@@ -48,13 +48,6 @@ void CKlarnEngine::SplitSearchTerms(const char* text, CStringArray& terms)
     }
 }
 
-int CKlarnEngine::CountSearchTerms(const char* keywords)
-{
-    CStringArray terms;
-    SplitSearchTerms(keywords, terms);
-    return terms.GetSize();
-}
-
 std::vector<std::wstring> CKlarnEngine::SearchTermsOf(const char* keywords)
 {
     std::vector<char> lower(keywords, keywords + strlen(keywords) + 1);
@@ -152,8 +145,10 @@ CmdListEntry* CKlarnEngine::ScanRegistry(char* keywords, CmdListEntry* cmdList, 
     if (rootKeys[kMachineSlot] != 0)
         CheckTrayStartupValue();
 
-    for (CmdListEntry* entry = m_cmdList; entry; entry = entry->next)
+    for (CmdListEntry* entry = m_cmdList; entry; entry = entry->next) {
         WriteReportLine(ReportLine(*entry).c_str(), m_hReport);
+        NoteKeyword(*entry, lowerKeywords);
+    }
 
     m_searchTerms.RemoveAll();
     m_hkeyName.Empty();
@@ -192,6 +187,19 @@ void CKlarnEngine::CheckTrayStartupValue()
             return;
         RecordFinding(kTrayValueFinding, kKindValue);
     }
+}
+
+void CKlarnEngine::NoteKeyword(CmdListEntry& entry, const std::vector<std::wstring>& lowerKeywords)
+{
+    if (entry.keyword[0])
+        return;
+    // What matched a finding by name: a list's entry, else the last name of its path.
+    std::wstring text = entry.path, key, valueName, listEntry;
+    if (entry.kind == kKindFilterEntry && SplitFilterEntryPath(text, key, valueName, listEntry))
+        text = listEntry;
+    else if (text.rfind(L'\\') != std::wstring::npos)
+        text = text.substr(text.rfind(L'\\') + 1);
+    wcsncpy(entry.keyword, MatchingKeyword(text, lowerKeywords).c_str(), kKeywordChars - 1);
 }
 
 CmdListEntry* CKlarnEngine::RecordFinding(const wchar_t* path, char kind, const ReferenceFinding* reference)

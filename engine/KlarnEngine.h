@@ -45,8 +45,6 @@ public:
     // at all while a filter list names the service.
     RemovalOutcome RemoveFinding(char kind, HKEY root, const wchar_t* path);
 
-    // The number of keywords that a keyword text yields (0: it would search for nothing).
-    int CountSearchTerms(const char* keywords);
     // The keywords a search with this keyword text looks for, lowercased as it matches them.
     std::vector<std::wstring> SearchTermsOf(const char* keywords);
     // A finding's report line: its path, and for a finding by reference "  (<reason>)".
@@ -88,6 +86,8 @@ protected:
     LONG* m_stopFlag = nullptr;
 
 private:
+    // Fills in the keyword that a finding by name matched.
+    static void NoteKeyword(CmdListEntry& entry, const std::vector<std::wstring>& lowerKeywords);
     // Appends a finding; `reference`, when given, is what made it one beside its name.
     CmdListEntry* RecordFinding(const wchar_t* path, char kind, const ReferenceFinding* reference = nullptr);
     // The findings that references make (References.h), but for those that are findings by name

@@ -158,6 +158,17 @@ BOOL BackUpTree(CRegBackup* backup, HKEY root, wchar_t* path, KeyTree& tree)
     return ReadTree(std::move(top), root, path, path, length, tree) && backup->Append(tree.text);
 }
 
+// One value alone as the backup holds it: its key's section with that value line only.
+BOOL ValueSection(const std::wstring& fullKey, const std::wstring& valueName, DWORD type, const std::vector<BYTE>& data,
+                  std::wstring& text)
+{
+    if (!AppendRegSection(text, fullKey) ||
+        !AppendRegValue(text, valueName.c_str(), valueName.size(), type, data.data(), static_cast<DWORD>(data.size())))
+        return FALSE;
+    text += L"\r\n";
+    return TRUE;
+}
+
 // Children before their parents. Only keys that were read go: a subkey added meanwhile makes
 // its parent's deletion fail, and the removal with it.
 BOOL DeleteTreeKeys(KeyTree& tree)
@@ -235,11 +246,7 @@ BOOL CKlarnEngine::RemoveFilterEntry(HKEY root, const wchar_t* path)
     // back in its place, however many of them this pass removes.
     const std::wstring fullKey = FullPath(root, key);
     std::wstring text;
-    if (!AppendRegSection(text, fullKey) ||
-        !AppendRegValue(text, valueName.c_str(), valueName.size(), type, data.data(), static_cast<DWORD>(data.size())))
-        return FALSE;
-    text += L"\r\n";
-    if (!m_backup->AppendOnce(fullKey + L"\\" + valueName, text))
+    if (!ValueSection(fullKey, valueName, type, data, text) || !m_backup->AppendOnce(fullKey + L"\\" + valueName, text))
         return FALSE;
     // The other entries keep their order; a list left empty goes as a whole.
     if (kept.empty())
@@ -261,11 +268,7 @@ BOOL CKlarnEngine::DeleteRegValue(HKEY root, const wchar_t* keyPath, const wchar
     if (ReadValueBytes(hKey, valueName, type, data) != ERROR_SUCCESS)
         return FALSE;
     std::wstring text;
-    if (!AppendRegSection(text, FullPath(root, keyPath)) ||
-        !AppendRegValue(text, valueName, wcslen(valueName), type, data.data(), static_cast<DWORD>(data.size())))
-        return FALSE;
-    text += L"\r\n";
-    if (!m_backup->Append(text))
+    if (!ValueSection(FullPath(root, keyPath), valueName, type, data, text) || !m_backup->Append(text))
         return FALSE;
     return ::RegDeleteValueW(hKey, valueName) == ERROR_SUCCESS;
 }

@@ -377,7 +377,7 @@ void CSearchWalk::SearchKey(Worker& self, Frame& parent, DWORD index, BOOL& endL
     child->match = match;
     if (parent.place != kNoPlace) {
         child->place = NextPlace(parent.place, std::wstring(name, length), m_currentSet);
-        if (HoldsFilterLists(child->place) && !IsProtectedListKey(child->path))
+        if (HoldsFilterLists(child->place) && !IsProtectedPath(child->path))
             ReadFilterLists(child->key, child->path, [&self](const FilterList& list) {
                 Piece piece = { Piece::Lists, std::string(), std::wstring(), FALSE, {}, list };
                 self.out->push_back(std::move(piece));
@@ -414,10 +414,7 @@ void CSearchWalk::FinishFrame(Worker& self)
     }
     if (!frame->match || frame->inherited || !frame->allOpened)
         return;
-    std::wstring lowerPath = frame->path;
-    LowerInPlace(lowerPath);
-    if (lowerPath.find(kProtectedMonitoring) != std::wstring::npos ||
-        lowerPath.find(kProtectedLegacy) != std::wstring::npos)
+    if (IsProtectedPath(frame->path))
         return;
     // Recorded once the subkeys walked elsewhere are known to have opened too.
     Piece piece = { Piece::Finding, std::string(), frame->path, FALSE, taken };

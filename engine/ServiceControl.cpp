@@ -1,5 +1,6 @@
 // Services through the service manager.
 #include "ServiceControl.h"
+#include "FilterLists.h"
 #include <cwctype>
 #include <vector>
 
@@ -101,10 +102,6 @@ BOOL IsCurrentControlSet(const std::wstring& controlSet)
     const std::vector<std::wstring> names = Names(controlSet);
     if (names.size() != 2)
         return FALSE;
-    if (SameName(names[1], L"CurrentControlSet"))
-        return TRUE;
-    DWORD current = 0, size = sizeof current;
-    return ::RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\Select", L"Current", RRF_RT_REG_DWORD, nullptr, &current,
-                          &size) == ERROR_SUCCESS &&
-           current != 0 && current == ControlSetNumber(names[1]);
+    const std::wstring current = CurrentControlSetName();
+    return SameName(names[1], L"CurrentControlSet") || (!current.empty() && SameName(names[1], current.c_str()));
 }
