@@ -8,6 +8,7 @@
 //        HKEY_CURRENT_USER's classes: reading the servers' values, then deciding (AppIDs, approvals)
 #include "../engine/CmdList.h"
 #include "../engine/FilterLists.h"
+#include "../engine/Installation.h"
 #include "../engine/References.h"
 #include "../engine/RegKey.h"
 #include "../engine/KlarnEngine.h"
@@ -67,12 +68,13 @@ int FilterLists()
 
 int References()
 {
-    // The servers of every class below HKEY_CURRENT_USER\Software\Classes\CLSID, opened as the walk
-    // opens them.
+    // Every class below HKEY_CURRENT_USER\Software\Classes\CLSID and its servers, opened as the walk
+    // opens them and read as the walk reads them.
     struct Server
     {
         CRegKeyOwner key;
         std::wstring path;
+        KeyPlace place;
     };
     std::vector<Server> servers;
     const std::wstring container = L"HKEY_CURRENT_USER\\Software\\Classes\\CLSID";
@@ -84,8 +86,14 @@ int References()
         DWORD length = 256;
         if (RegEnumKeyExW(clsid, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
+        Server classKey;
+        classKey.path = container + L"\\" + name;
+        classKey.place = kComClass;
+        if (OpenSubKey(clsid, name, KEY_READ, classKey.key) == ERROR_SUCCESS)
+            servers.push_back(std::move(classKey));
         for (const wchar_t* server : { L"InprocServer32", L"LocalServer32", L"InprocHandler32" }) {
             Server found;
+            found.place = kServerKey;
             found.path = container + L"\\" + name + L"\\" + server;
             if (OpenKeyExact(HKEY_CURRENT_USER, found.path.c_str() + wcslen(L"HKEY_CURRENT_USER\\"), KEY_READ,
                              found.key) == ERROR_SUCCESS)
@@ -99,15 +107,17 @@ int References()
     QueryPerformanceCounter(&a);
     std::vector<WalkReference> references;
     for (const Server& server : servers)
-        ReadReferences(server.key, server.path, kServerKey, [&](const WalkReference& reference) {
+        ReadReferences(server.key, server.path, server.place, [&](const WalkReference& reference) {
             references.push_back(reference);
         });
     QueryPerformanceCounter(&b);
-    const size_t found = FindByReference(references, keywords).size();
+    const CInstallation installation = CInstallation::Live();
+    const ReferenceContext context = { keywords, installation, std::wstring() };
+    const size_t found = FindByReference(references, context).size();
     QueryPerformanceCounter(&c);
-    printf("%d servers read in %.4f s, %d findings decided in %.4f s\n", static_cast<int>(servers.size()),
+    printf("%d keys read in %.4f s, %d findings decided in %.4f s, %ld file checks\n", static_cast<int>(servers.size()),
            double(b.QuadPart - a.QuadPart) / double(f.QuadPart), static_cast<int>(found),
-           double(c.QuadPart - b.QuadPart) / double(f.QuadPart));
+           double(c.QuadPart - b.QuadPart) / double(f.QuadPart), installation.FileChecks());
     return 0;
 }
 }

@@ -81,7 +81,7 @@ KeyPlace NextPlace(KeyPlace parent, const std::wstring& name, const std::wstring
     case kTypeLibVersion: return IsLocale(name) ? kTypeLibLocale : kNoPlace;
     case kTypeLibLocale: return Named(name, L"win32") || Named(name, L"win64") ? kTypeLibFile : kNoPlace;
     case kInterfaceContainer: return kInterface;
-    case kInterface: return Named(name, L"ProxyStubClsid32") ? kProxyKey : kNoPlace;
+    case kInterface: return Named(name, L"ProxyStubClsid32") || Named(name, L"ProxyStubClsid") ? kProxyKey : kNoPlace;
 
     case kSoftwareMicrosoft: return Named(name, L"Windows") ? kSoftwareWindows : kNoPlace;
     case kSoftwareWindows: return Named(name, L"CurrentVersion") ? kCurrentVersion : kNoPlace;

@@ -39,7 +39,7 @@ enum KeyPlace : unsigned char
     kTypeLibFile,       // win32 or win64: a file
     kInterfaceContainer,
     kInterface,
-    kProxyKey,          // ProxyStubClsid32: a class
+    kProxyKey,          // ProxyStubClsid32 (or ProxyStubClsid): a class
     // <software>\Microsoft\Windows\CurrentVersion\Uninstall\<entry> and ...\Shell Extensions\Approved.
     kSoftwareMicrosoft,
     kSoftwareWindows,

@@ -1,6 +1,7 @@
 // The cleaning engine: keyword list and registry search (removal: Removal.cpp).
 #include "KlarnEngine.h"
 #include "FilterLists.h"
+#include "Installation.h"
 #include "KeyNames.h"
 #include "RegKey.h"
 #include "SearchWalk.h"
@@ -10,6 +11,19 @@
 #include "../resources/resource.h"
 #include <algorithm>
 #include <cstring>
+
+namespace {
+// The folder this program runs from.
+std::wstring ProgramFolder()
+{
+    wchar_t path[MAX_PATH] = L"";
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return std::wstring();
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.rfind(L'\\'));
+}
+}
 
 CKlarnEngine::CKlarnEngine() {}
 
@@ -225,7 +239,9 @@ void CKlarnEngine::RecordReferences(const std::vector<WalkReference>& references
     std::vector<std::wstring> names;
     for (const std::wstring& path : byName)
         names.push_back(Lowered(path.c_str(), path.size()));
-    for (const ReferenceFinding& finding : FindByReference(references, lowerKeywords)) {
+    const CInstallation installation = CInstallation::Live();
+    const ReferenceContext context = { lowerKeywords, installation, ProgramFolder() };
+    for (const ReferenceFinding& finding : FindByReference(references, context)) {
         // Not twice: a key found by its name already is listed once, and so is what lies inside it.
         const std::wstring lower = Lowered(finding.path.c_str(), finding.path.size());
         bool listed = false;

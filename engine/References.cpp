@@ -1,7 +1,8 @@
 // Leftovers by reference.
 #include "References.h"
+#include "FileEvidence.h"
+#include "Installation.h"
 #include "KeyNames.h"
-#include "KlarnEngine.h"
 #include "RegKey.h"
 #include "RootKeys.h"
 #include <cwctype>
@@ -9,8 +10,13 @@
 #include <set>
 
 namespace {
-const wchar_t* const kUninstallValues[] = { L"DisplayName", L"Publisher", L"InstallLocation" };
-const wchar_t* const kFileExtensions[] = { L".exe", L".dll", L".ocx", L".cpl", L".sys", L".tlb", L".olb", L".ax" };
+const wchar_t* const kUninstallNames[] = { L"DisplayName", L"Publisher", L"InstallLocation" };
+const wchar_t* const kUninstallValues[] = { L"DisplayName", L"Publisher", L"InstallLocation", L"UninstallString",
+                                            L"QuietUninstallString" };
+const wchar_t kHandlerName[] = L"InprocHandler32";
+// This program's own entry in the list of programs is never a leftover.
+const wchar_t kOwnDisplayName[] = L"velmora klarner";
+const wchar_t kFileMissing[] = L", file missing";
 
 // A string value (REG_SZ or REG_EXPAND_SZ).
 bool ReadString(HKEY key, const wchar_t* name, std::wstring& text)
@@ -41,6 +47,11 @@ std::wstring LastName(const std::wstring& path)
     return backslash == std::wstring::npos ? path : path.substr(backslash + 1);
 }
 
+std::wstring Lower(const std::wstring& text)
+{
+    return Lowered(text.c_str(), text.size());
+}
+
 // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
 bool IsGuid(const std::wstring& text)
 {
@@ -54,15 +65,17 @@ bool IsGuid(const std::wstring& text)
     return true;
 }
 
+typedef std::vector<const WalkReference*> Group;
+
 // The references of one place, grouped by the key they speak for, in the order the walk met them.
-std::vector<std::vector<const WalkReference*>> Grouped(const std::vector<WalkReference>& references, KeyPlace place)
+std::vector<Group> Grouped(const std::vector<WalkReference>& references, KeyPlace place)
 {
-    std::vector<std::vector<const WalkReference*>> groups;
+    std::vector<Group> groups;
     std::map<std::wstring, size_t> index;
     for (const WalkReference& reference : references) {
         if (reference.place != place)
             continue;
-        const std::wstring key = Lowered(reference.key.c_str(), reference.key.size());
+        const std::wstring key = Lower(reference.key);
         auto found = index.find(key);
         if (found == index.end()) {
             found = index.emplace(key, groups.size()).first;
@@ -80,6 +93,59 @@ bool OpenFull(const std::wstring& fullPath, CRegKeyOwner& key)
     return OpenKeyExact(root, below.c_str(), KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
 }
 
+bool InFolder(const std::wstring& normalized, const std::wstring& folder)
+{
+    if (folder.empty() || normalized.size() <= folder.size())
+        return false;
+    return _wcsnicmp(normalized.c_str(), folder.c_str(), folder.size()) == 0 && normalized[folder.size()] == L'\\';
+}
+
+bool SameOrBelow(const std::wstring& normalized, const std::wstring& folder)
+{
+    return !folder.empty() && (_wcsicmp(normalized.c_str(), folder.c_str()) == 0 || InFolder(normalized, folder));
+}
+
+// The files of one registration (a class's servers, a type library's files), each with the name
+// that named it. The registration is gone when all of them are: each told, none in the Windows
+// folder, at least one in the product's place, and none of them there any more. A handler that
+// is Windows' own (ole32.dll for most local servers) is no server of the product and is left out.
+bool AllServersGone(const Group& group, const ReferenceContext& context, bool handlersMayBeSystem,
+                    const WalkReference*& evidence, FileEvidence& evidenceFile)
+{
+    std::vector<std::pair<const WalkReference*, std::wstring>> files;
+    const std::wstring owner = context.installation.OwnerOf(group[0]->key);
+    bool mentions = false, allTold = true;
+    for (const WalkReference* server : group) {
+        bool told = false;
+        files.emplace_back(server, ExpandedFile(server->data, owner, context.installation, told));
+        allTold = allTold && told;
+        mentions = mentions || MentionsKeyword(files.back().second, context.lowerKeywords);
+    }
+    // Nothing names the product: no look at the file system at all.
+    if (!mentions || !allTold)
+        return false;
+    std::vector<FileEvidence> examined;
+    for (const auto& file : files) {
+        FileEvidence look = Examine(file.second, true, context.installation, context.lowerKeywords);
+        const bool handler = _wcsicmp(file.first->name.c_str(), kHandlerName) == 0;
+        if (handlersMayBeSystem && handler && (!look.told || look.system))
+            continue;
+        if (!look.told || look.system)
+            return false;
+        if (!look.keyword.empty() && !evidence) {
+            evidence = file.first;
+            evidenceFile = look;
+        }
+        examined.push_back(look);
+    }
+    if (!evidence)
+        return false;
+    for (const FileEvidence& look : examined)
+        if (!context.installation.FileGone(look.normalized))
+            return false;
+    return true;
+}
+
 struct FoundClass
 {
     std::wstring guid;     // lowercase
@@ -87,12 +153,211 @@ struct FoundClass
     std::wstring reason;
     std::wstring keyword;
 };
+
+struct Decisions
+{
+    std::vector<ReferenceFinding> findings;
+    std::vector<FoundClass> classes;
+    std::map<std::wstring, size_t> classByGuid;
+    std::set<std::wstring> classKeys;    // lowercase full paths of the classes that are findings
+};
+
+// Classes whose server files lay in the product's place and are all gone.
+void FindClasses(const std::vector<WalkReference>& references, const ReferenceContext& context, Decisions& out)
+{
+    for (const Group& group : Grouped(references, kServerKey)) {
+        const std::wstring guid = LastName(group[0]->key);
+        const WalkReference* evidence = nullptr;
+        FileEvidence file;
+        if (!IsGuid(guid) || !AllServersGone(group, context, true, evidence, file))
+            continue;
+        const FoundClass found = { Lower(guid), group[0]->key, evidence->name + L" = " + file.file + kFileMissing,
+                                   file.keyword };
+        out.classByGuid.emplace(found.guid, out.classes.size());
+        out.classKeys.insert(Lower(found.key));
+        out.classes.push_back(found);
+        out.findings.push_back({ 'K', kSourceClass, found.key, found.reason, found.keyword });
+    }
+}
+
+// Type libraries whose files lay in the product's place and are all gone.
+void FindTypeLibraries(const std::vector<WalkReference>& references, const ReferenceContext& context, Decisions& out)
+{
+    for (const Group& group : Grouped(references, kTypeLibFile)) {
+        const WalkReference* evidence = nullptr;
+        FileEvidence file;
+        if (IsGuid(LastName(group[0]->key)) && AllServersGone(group, context, false, evidence, file))
+            out.findings.push_back({ 'K', kSourceTypeLib, group[0]->key, evidence->name + L" = " + file.file + kFileMissing,
+                                     file.keyword });
+    }
+}
+
+// Interfaces all of whose proxy/stub classes are findings: one that another class still serves stays.
+void FindInterfaces(const std::vector<WalkReference>& references, Decisions& out)
+{
+    for (const Group& group : Grouped(references, kProxyKey)) {
+        const FoundClass* proxy = nullptr;
+        bool allFound = true;
+        for (const WalkReference* named : group) {
+            const auto found = out.classByGuid.find(Lower(named->data));
+            allFound = allFound && found != out.classByGuid.end();
+            if (allFound && !proxy)
+                proxy = &out.classes[found->second];
+        }
+        if (allFound && proxy)
+            out.findings.push_back({ 'K', kSourceInterface, group[0]->key, group[0]->name + L" = " + group[0]->data,
+                                     proxy->keyword });
+    }
+}
+
+// The AppIDs such classes name, in their own place's AppID container, unless a class that is no
+// finding names the same AppID: it still needs it.
+void FindAppIds(const std::vector<WalkReference>& references, Decisions& out)
+{
+    std::map<std::wstring, const FoundClass*> named;   // AppID container path (lowercase) -> first class
+    std::vector<std::pair<std::wstring, const FoundClass*>> order;
+    std::set<std::wstring> stillNeeded;
+    for (const WalkReference& reference : references) {
+        if (reference.place != kComClass || !IsGuid(reference.data))
+            continue;
+        const std::wstring path = Parent(reference.key, 2) + L"\\AppID\\" + reference.data;
+        const std::wstring lower = Lower(path);
+        if (!out.classKeys.count(Lower(reference.key))) {
+            stillNeeded.insert(lower);
+            continue;
+        }
+        const FoundClass& found = out.classes[out.classByGuid.at(Lower(LastName(reference.key)))];
+        if (named.emplace(lower, &found).second)
+            order.emplace_back(path, &found);
+    }
+    for (const auto& candidate : order) {
+        CRegKeyOwner key;
+        if (stillNeeded.count(Lower(candidate.first)) || !OpenFull(candidate.first, key))
+            continue;
+        out.findings.push_back({ 'K', kSourceAppId, candidate.first, L"AppID of class " + LastName(candidate.second->key),
+                                 candidate.second->keyword });
+    }
+}
+
+const WalkReference* Value(const Group& group, const wchar_t* name)
+{
+    for (const WalkReference* value : group)
+        if (_wcsicmp(value->name.c_str(), name) == 0)
+            return value;
+    return nullptr;
+}
+
+// "MsiExec.exe /X{...}": the product code, else empty.
+std::wstring WindowsInstallerCode(const std::wstring& command)
+{
+    const std::wstring file = Lower(LastName(FileOfCommand(command)));
+    if (file != L"msiexec.exe" && file != L"msiexec")
+        return std::wstring();
+    const std::wstring lower = Lower(command);
+    for (const wchar_t* option : { L"/x", L"/i", L"-x", L"-i" }) {
+        const size_t at = lower.find(option);
+        if (at == std::wstring::npos)
+            continue;
+        const size_t start = command.find(L'{', at);
+        if (start != std::wstring::npos && start <= at + 3 && IsGuid(command.substr(start, 38)))
+            return command.substr(start, 38);
+    }
+    return std::wstring();
+}
+
+// Why an uninstall entry's uninstaller is gone, or empty when it is not known to be.
+std::wstring UninstallerGone(const Group& group, const std::wstring& owner, const ReferenceContext& context)
+{
+    const WalkReference* command = Value(group, L"UninstallString");
+    if (!command)
+        command = Value(group, L"QuietUninstallString");
+    if (!command)
+        return std::wstring();
+    const std::wstring code = WindowsInstallerCode(command->data);
+    if (!code.empty()) {
+        // Windows Installer answers for this account and the machine only.
+        const bool askable = owner.empty() || _wcsicmp(owner.c_str(), context.installation.OwnerOf(L"HKEY_CURRENT_USER").c_str()) == 0;
+        if (!context.askWindowsInstaller || !askable || WindowsInstallerKnows(code))
+            return std::wstring();
+        return L"product " + code + L" unknown to Windows Installer";
+    }
+    const FileEvidence file = LookAtFile(command->data, owner, context.installation, context.lowerKeywords);
+    if (!file.told || file.system || InFolder(file.normalized, context.programFolder) ||
+        !context.installation.FileGone(file.normalized))
+        return std::wstring();
+    return command->name + L" = " + file.file + kFileMissing;
+}
+
+// Uninstall entries that name the product (its name, its maker, a folder in its place) and whose
+// uninstaller and install folder are gone: orphans, not namesakes.
+void FindUninstallEntries(const std::vector<WalkReference>& references, const ReferenceContext& context, Decisions& out)
+{
+    for (const Group& group : Grouped(references, kUninstallEntry)) {
+        const WalkReference* displayName = Value(group, L"DisplayName");
+        if (displayName && Lower(displayName->data).compare(0, wcslen(kOwnDisplayName), kOwnDisplayName) == 0)
+            continue;
+        const std::wstring owner = context.installation.OwnerOf(group[0]->key);
+        const WalkReference* naming = nullptr;
+        std::wstring keyword;
+        for (const wchar_t* name : kUninstallNames) {
+            const WalkReference* value = Value(group, name);
+            if (naming || !value)
+                continue;
+            if (_wcsicmp(name, L"InstallLocation") == 0) {
+                // A folder names the product only below a root, not by a profile or drive on the way.
+                if (MentionsKeyword(value->data, context.lowerKeywords))
+                    keyword = LookAtFile(L"\"" + value->data + L"\"", owner, context.installation, context.lowerKeywords).keyword;
+            } else {
+                const std::wstring lower = Lower(value->data);
+                for (const std::wstring& candidate : context.lowerKeywords)
+                    if (keyword.empty() && lower.find(candidate) != std::wstring::npos)
+                        keyword = candidate;
+            }
+            naming = keyword.empty() ? nullptr : value;
+        }
+        if (!naming)
+            continue;
+        const std::wstring gone = UninstallerGone(group, owner, context);
+        if (gone.empty())
+            continue;
+        if (const WalkReference* location = Value(group, L"InstallLocation")) {
+            const FileEvidence folder = LookAtFile(L"\"" + location->data + L"\"", owner, context.installation,
+                                                   context.lowerKeywords);
+            if (!folder.told || folder.system || SameOrBelow(folder.normalized, context.programFolder) ||
+                SameOrBelow(context.programFolder, folder.normalized) || !context.installation.FileGone(folder.normalized))
+                continue;
+        }
+        out.findings.push_back({ 'K', kSourceUninstall, naming->key, naming->name + L" = " + naming->data + L"; " + gone, keyword });
+    }
+}
+
+// The approvals of such classes: the value alone goes, not the key of all approvals.
+void FindApprovals(const std::vector<WalkReference>& references, Decisions& out)
+{
+    for (const Group& group : Grouped(references, kApprovedKey)) {
+        CRegKeyOwner key;
+        if (out.classes.empty() || !OpenFull(group[0]->key, key))
+            continue;
+        std::vector<wchar_t> name(16384);
+        for (DWORD index = 0;; ++index) {
+            DWORD length = static_cast<DWORD>(name.size());
+            if (::RegEnumValueW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            const std::wstring valueName(name.data(), length);
+            const auto found = out.classByGuid.find(Lower(valueName));
+            if (found != out.classByGuid.end())
+                out.findings.push_back({ 'V', kSourceApproval, group[0]->key + L"\\" + valueName,
+                                         L"approved class: " + out.classes[found->second].reason,
+                                         out.classes[found->second].keyword });
+        }
+    }
+}
 }
 
 bool ReadsReferences(KeyPlace place)
 {
-    return place == kServerKey || place == kTypeLibFile || place == kProxyKey || place == kUninstallEntry ||
-           place == kApprovedKey;
+    return place == kComClass || place == kServerKey || place == kTypeLibFile || place == kProxyKey ||
+           place == kUninstallEntry || place == kApprovedKey;
 }
 
 void ReadReferences(HKEY key, const std::wstring& path, KeyPlace place,
@@ -100,6 +365,11 @@ void ReadReferences(HKEY key, const std::wstring& path, KeyPlace place,
 {
     std::wstring data;
     switch (place) {
+    case kComClass:
+        // Which AppID the class names: an AppID stays while a class that is no finding names it.
+        if (ReadString(key, L"AppID", data))
+            add({ place, path, L"AppID", data });
+        break;
     case kServerKey:
     case kProxyKey:
         if (ReadString(key, nullptr, data))
@@ -132,121 +402,18 @@ std::wstring ServerFile(const std::wstring& data)
         if (size > 0 && ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(), size + 1) > 0)
             text = expanded.data();
     }
-    const size_t start = text.find_first_not_of(L' ');
-    text = start == std::wstring::npos ? std::wstring() : text.substr(start);
-    if (!text.empty() && text[0] == L'"') {
-        const size_t close = text.find(L'"', 1);
-        return text.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
-    }
-    // Unquoted: the file ends with its extension, where arguments may follow a space.
-    const std::wstring lower = Lowered(text.c_str(), text.size());
-    size_t end = std::wstring::npos;
-    for (const wchar_t* extension : kFileExtensions) {
-        for (size_t at = lower.find(extension); at != std::wstring::npos; at = lower.find(extension, at + 1)) {
-            const size_t after = at + wcslen(extension);
-            if (after == lower.size() || lower[after] == L' ') {
-                end = after < end ? after : end;
-                break;
-            }
-        }
-    }
-    if (end == std::wstring::npos) {
-        for (const wchar_t* argument : { L" /", L" -" })
-            end = std::min(end, text.find(argument));
-    }
-    text = text.substr(0, end);
-    while (!text.empty() && text.back() == L' ')
-        text.pop_back();
-    return text;
+    return FileOfCommand(text);
 }
 
 std::vector<ReferenceFinding> FindByReference(const std::vector<WalkReference>& references,
-                                              const std::vector<std::wstring>& lowerKeywords)
+                                              const ReferenceContext& context)
 {
-    std::vector<ReferenceFinding> findings;
-    std::vector<FoundClass> classes;
-    std::map<std::wstring, size_t> classByGuid;
-
-    // Classes whose server file lies where the product was, or is named after it.
-    for (const auto& group : Grouped(references, kServerKey)) {
-        const std::wstring guid = LastName(group[0]->key);
-        if (!IsGuid(guid))
-            continue;
-        for (const WalkReference* server : group) {
-            const std::wstring file = ServerFile(server->data);
-            const std::wstring keyword = CKlarnEngine::MatchingKeyword(file, lowerKeywords);
-            if (keyword.empty())
-                continue;
-            const FoundClass found = { Lowered(guid.c_str(), guid.size()), group[0]->key, server->name + L" = " + file,
-                                       keyword };
-            classByGuid.emplace(found.guid, classes.size());
-            classes.push_back(found);
-            findings.push_back({ kKindKey, kSourceClass, found.key, found.reason, keyword });
-            break;
-        }
-    }
-    // Type libraries all of whose files do.
-    for (const auto& group : Grouped(references, kTypeLibFile)) {
-        std::wstring keyword;
-        for (const WalkReference* file : group) {
-            keyword = CKlarnEngine::MatchingKeyword(ServerFile(file->data), lowerKeywords);
-            if (keyword.empty())
-                break;
-        }
-        if (!keyword.empty() && IsGuid(LastName(group[0]->key)))
-            findings.push_back({ kKindKey, kSourceTypeLib, group[0]->key,
-                                 group[0]->name + L" = " + ServerFile(group[0]->data), keyword });
-    }
-    // Interfaces whose proxy is such a class.
-    for (const auto& group : Grouped(references, kProxyKey)) {
-        const std::wstring proxy = Lowered(group[0]->data.c_str(), group[0]->data.size());
-        const auto found = classByGuid.find(proxy);
-        if (found != classByGuid.end())
-            findings.push_back({ kKindKey, kSourceInterface, group[0]->key, group[0]->name + L" = " + group[0]->data,
-                                 classes[found->second].keyword });
-    }
-    // The AppIDs such classes name, in their own place's AppID container.
-    std::set<std::wstring> appIds;
-    for (const FoundClass& found : classes) {
-        CRegKeyOwner key;
-        std::wstring appId;
-        if (!OpenFull(found.key, key) || !ReadString(key, L"AppID", appId) || !IsGuid(appId))
-            continue;
-        const std::wstring path = Parent(found.key, 2) + L"\\AppID\\" + appId;
-        CRegKeyOwner appIdKey;
-        if (!appIds.insert(Lowered(path.c_str(), path.size())).second || !OpenFull(path, appIdKey))
-            continue;
-        findings.push_back({ kKindKey, kSourceAppId, path, L"AppID of class " + LastName(found.key), found.keyword });
-    }
-    // Uninstall entries that name the product, its maker or its folder (the first of these that does).
-    for (const auto& group : Grouped(references, kUninstallEntry)) {
-        const WalkReference* naming = nullptr;
-        std::wstring keyword;
-        for (const wchar_t* name : kUninstallValues)
-            for (const WalkReference* value : group)
-                if (!naming && value->name == name) {
-                    keyword = CKlarnEngine::MatchingKeyword(value->data, lowerKeywords);
-                    naming = keyword.empty() ? nullptr : value;
-                }
-        if (naming)
-            findings.push_back({ kKindKey, kSourceUninstall, naming->key, naming->name + L" = " + naming->data, keyword });
-    }
-    // The approvals of such classes: the value alone goes, not the key of all approvals.
-    for (const auto& group : Grouped(references, kApprovedKey)) {
-        CRegKeyOwner key;
-        if (classes.empty() || !OpenFull(group[0]->key, key))
-            continue;
-        std::vector<wchar_t> name(16384);
-        for (DWORD index = 0;; ++index) {
-            DWORD length = static_cast<DWORD>(name.size());
-            if (::RegEnumValueW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            const std::wstring valueName(name.data(), length);
-            const auto found = classByGuid.find(Lowered(valueName.c_str(), valueName.size()));
-            if (found != classByGuid.end())
-                findings.push_back({ kKindValue, kSourceApproval, group[0]->key + L"\\" + valueName,
-                                     L"approved class: " + classes[found->second].reason, classes[found->second].keyword });
-        }
-    }
-    return findings;
+    Decisions decisions;
+    FindClasses(references, context, decisions);
+    FindTypeLibraries(references, context, decisions);
+    FindInterfaces(references, decisions);
+    FindAppIds(references, decisions);
+    FindUninstallEntries(references, context, decisions);
+    FindApprovals(references, decisions);
+    return decisions.findings;
 }

@@ -1,8 +1,9 @@
 // Leftovers by reference: the keys and values that name the product only in their data. A class
-// registration whose server file lies in the product's folder, the type library and interfaces
-// that go with such classes, their AppIDs, an uninstall entry that keeps the product in the list
-// of programs, and the shell-extension approvals of such classes. The walk reads the few values
-// these need where it passes them; afterwards the findings are decided here.
+// registration whose server files lay in the product's place and are gone, the type library and
+// the interfaces that go with such classes, their AppIDs, an uninstall entry whose uninstaller is
+// gone, and the shell-extension approvals of such classes. The walk reads the few values these
+// need where it passes them; afterwards the findings are decided here, each on evidence
+// (FileEvidence.h), never on a name found in a path alone.
 #pragma once
 #include <windows.h>
 #include "KeyPlaces.h"
@@ -10,10 +11,12 @@
 #include <string>
 #include <vector>
 
+class CInstallation;
+
 // What the walk read where it passed a place that names something in its data.
 struct WalkReference
 {
-    KeyPlace place;      // kServerKey, kTypeLibFile, kProxyKey, kUninstallEntry or kApprovedKey
+    KeyPlace place;      // kComClass, kServerKey, kTypeLibFile, kProxyKey, kUninstallEntry or kApprovedKey
     std::wstring key;    // the full path of the key it speaks for: a class, a type library, an
                          // interface, an uninstall entry, the approvals
     std::wstring name;   // the subkey or value that named it (InprocServer32, win64, DisplayName)
@@ -39,14 +42,26 @@ struct ReferenceFinding
     char kind;             // the findings list's kind: 'K', or 'V' for an approval
     char source;
     std::wstring path;
-    std::wstring reason;   // which value named what: "InprocServer32 = C:\Program Files\Velmora\vmshell.dll"
-    std::wstring keyword;  // the keyword that the data holds
+    std::wstring reason;   // the evidence: "InprocServer32 = C:\Program Files\Velmora\vmshell.dll, file missing"
+    std::wstring keyword;  // the keyword that named the product's place
+};
+
+// What the decisions need beside the references: the keywords (lowercase), the installation
+// whose files are judged, and this program's own folder (its own uninstall entry never goes).
+struct ReferenceContext
+{
+    const std::vector<std::wstring>& lowerKeywords;
+    const CInstallation& installation;
+    std::wstring programFolder;
+    // Whether Windows Installer can be asked about a product (not for an installation that is not running).
+    bool askWindowsInstaller = true;
 };
 
 // The findings the references make: classes, type libraries, interfaces, AppIDs, uninstall
 // entries and approvals, in this order, each in the order the walk met it.
 std::vector<ReferenceFinding> FindByReference(const std::vector<WalkReference>& references,
-                                              const std::vector<std::wstring>& lowerKeywords);
+                                              const ReferenceContext& context);
 
-// The file a server's value names: environment variables expanded, quotes and arguments removed.
+// The file a server's value names: environment variables expanded (as this process has them),
+// quotes and arguments removed.
 std::wstring ServerFile(const std::wstring& data);

@@ -58,6 +58,7 @@
 #define IDS_REMOVED_AT_RESTART  199
 #define IDS_FILTER_STILL_NAMES  200
 #define IDS_COLUMN_REASON       201
+#define IDS_FOLLOW_REFERENCES   202
 #define IDS_APP_TITLE           0xE000
 
 // Main dialog controls and commands.
@@ -84,6 +85,7 @@
 #define IDC_CFG_GROUP_KEYWORDS  1031
 #define IDC_CFG_GROUP_REPORT    1032
 #define IDC_CFG_KEYWORDS_HINT   1033
+#define IDC_CFG_REFERENCES      1034
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

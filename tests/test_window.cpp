@@ -87,8 +87,9 @@ protected:
         kt::PressButton(dlg, IDC_SETTINGS);
         return kt::WaitForDialogWithControl(process.id, IDC_CFG_DEFAULT_KEYWORDS, 20000);
     }
-    // Settings for a search of HKEY_CURRENT_USER only, with our keyword and report.
-    void Configure(const std::string& keywords, bool machineToo = false)
+    // Settings for a search of HKEY_CURRENT_USER only, with our keyword and report; leftovers by
+    // reference only when asked for (a keyword list of one's own turns them off).
+    void Configure(const std::string& keywords, bool machineToo = false, bool references = false)
     {
         HWND settings = Settings();
         ASSERT_TRUE(settings);
@@ -100,6 +101,9 @@ protected:
         Answer(warning);
         SetWindowTextA(GetDlgItem(settings, IDC_CFG_KEYWORDS), keywords.c_str());
         SetWindowTextA(GetDlgItem(settings, IDC_CFG_PATH), report.c_str());
+        EXPECT_EQ(SendMessageA(GetDlgItem(settings, IDC_CFG_REFERENCES), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+        if (references)
+            kt::PressButton(settings, IDC_CFG_REFERENCES);
         kt::PressButton(settings, IDOK);
         ASSERT_TRUE(kt::WaitUntilGone(settings, 10000));
     }
@@ -197,6 +201,9 @@ TEST_F(WindowTest, SettingsShowTheStartValuesWarnAndInsistOnARootKey)
     }
     EXPECT_EQ(roots.ColumnHeading(0), "HKey");
     EXPECT_EQ(SendMessageA(GetDlgItem(settings, IDC_CFG_DEFAULT_KEYWORDS), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(SendMessageA(GetDlgItem(settings, IDC_CFG_REFERENCES), BM_GETCHECK, 0, 0), BST_CHECKED)
+        << "leftovers by reference are on with the default keyword list";
+    EXPECT_EQ(kt::ItemText(settings, IDC_CFG_REFERENCES), Str(IDS_FOLLOW_REFERENCES));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(settings, IDC_CFG_KEYWORDS)));
     EXPECT_EQ(kt::ItemText(settings, IDC_CFG_KEYWORDS), kDefaultKeywords);
     EXPECT_EQ(kt::ItemText(settings, IDC_CFG_PATH), Str(IDS_DEFAULT_REPORT));
@@ -211,6 +218,8 @@ TEST_F(WindowTest, SettingsShowTheStartValuesWarnAndInsistOnARootKey)
     Answer(warning);
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(settings, IDC_CFG_KEYWORDS)));
     EXPECT_EQ(kt::ItemText(settings, IDC_CFG_KEYWORDS), kDefaultKeywords) << "the text stays for editing";
+    EXPECT_EQ(SendMessageA(GetDlgItem(settings, IDC_CFG_REFERENCES), BM_GETCHECK, 0, 0), BST_UNCHECKED)
+        << "a keyword list of one's own turns leftovers by reference off";
 
     roots.SetChecked(1, false);
     roots.SetChecked(2, false);
@@ -227,6 +236,7 @@ TEST_F(WindowTest, SettingsShowTheStartValuesWarnAndInsistOnARootKey)
     kt::PressButton(settings, IDC_CFG_DEFAULT_KEYWORDS);
     EXPECT_TRUE(kt::WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(settings, IDC_CFG_KEYWORDS)); }));
     EXPECT_EQ(kt::ItemText(settings, IDC_CFG_KEYWORDS), kDefaultKeywords);
+    EXPECT_EQ(SendMessageA(GetDlgItem(settings, IDC_CFG_REFERENCES), BM_GETCHECK, 0, 0), BST_CHECKED);
     kt::PressButton(settings, IDCANCEL);
     EXPECT_TRUE(kt::WaitUntilGone(settings, 10000));
 }
@@ -566,13 +576,13 @@ TEST_F(WindowTest, ADriversServiceKeyGoesOnlyWithItsFilterEntriesAndReferencesSh
                                       "SYSTEM\\CurrentControlSet\\Control\\Class\\{" + kt::UniqueName("KLTWINDOW") + "}" };
     ASSERT_TRUE(kt::SetMultiString(HKEY_LOCAL_MACHINE, deviceClass.path, "UpperFilters", { "partmgr", driver }));
     Start(english);
-    Configure(keyword, true);
+    Configure(keyword, true, true);
     EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 3));
     ASSERT_EQ(list->Count(), 3);
     ASSERT_EQ(list->Text(0, 2), "K");
     ASSERT_EQ(list->Text(1, 2), "F");
     EXPECT_EQ(list->Text(2, 1), "HKEY_CURRENT_USER\\" + registration.path);
-    EXPECT_EQ(list->Text(2, 3), "InprocServer32 = " + server);
+    EXPECT_EQ(list->Text(2, 3), "InprocServer32 = " + server + ", file missing");
     EXPECT_FALSE(list->Checked(2)) << "unticked, as every finding";
     const std::string entry = list->Text(1, 1);
     // In the registry's own spelling of its system keys, which the test does not assume.

@@ -35,6 +35,7 @@ void CConfig::DoDataExchange(CDataExchange* pDX)
     CDialog::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_CFG_DEFAULT_KEYWORDS, m_defaultKeywordsCheck);
     DDX_Control(pDX, IDC_CFG_KEYWORDS, m_keywordEdit);
+    DDX_Control(pDX, IDC_CFG_REFERENCES, m_referencesCheck);
 }
 
 BOOL CConfig::OnInitDialog()
@@ -45,7 +46,7 @@ BOOL CConfig::OnInitDialog()
         { IDC_CFG_GROUP_ROOTKEYS, IDS_LABEL_ROOTKEYS },     { IDC_CFG_GROUP_KEYWORDS, IDS_LABEL_KEYWORDS },
         { IDC_CFG_GROUP_REPORT, IDS_LABEL_REPORT },       { IDC_CFG_KEYWORDS_HINT, IDS_LABEL_BROWSE_HINT },
         { IDC_CFG_DEFAULT_KEYWORDS, IDS_DEFAULT_KEYWORDS }, { IDC_CFG_LABEL_ROOTKEYS, IDS_LABEL_ROOTKEY_LIST },
-        { IDC_CFG_LABEL_PATH, IDS_LABEL_REPORT_PATH },
+        { IDC_CFG_LABEL_PATH, IDS_LABEL_REPORT_PATH }, { IDC_CFG_REFERENCES, IDS_FOLLOW_REFERENCES },
     };
     for (const auto& label : labels) {
         m_text.LoadString(label.text);
@@ -60,6 +61,7 @@ BOOL CConfig::OnInitDialog()
     else
         m_keywordEdit.EnableWindow(TRUE);
     m_keywordEdit.SetWindowText(m_keywords);
+    m_referencesCheck.SetCheck(m_followReferences ? BST_CHECKED : BST_UNCHECKED);
 
     m_text.LoadString(IDS_DEFAULT_REPORT);
     SetDlgItemText(IDC_CFG_PATH, m_reportPath.IsEmpty() ? m_text : m_reportPath);
@@ -87,20 +89,25 @@ void CConfig::OnBrowseClicked()
 
 void CConfig::OnDefaultKeywordsClicked()
 {
+    // Leftovers by reference follow the keyword list: a careless keyword of one's own must not
+    // decide by a value's data, so they are on by default only with the default list.
     if (m_defaultKeywordsCheck.GetCheck() == 1) {
         m_keywordEdit.EnableWindow(FALSE);
         m_keywordEdit.SetWindowText(kDefaultKeywords);
+        m_referencesCheck.SetCheck(BST_CHECKED);
         return;
     }
     m_text.LoadString(IDS_DEFAULT_OFF_WARNING);
     m_caption.LoadString(IDS_ADMIN_CAPTION);
     MessageBox(m_text, m_caption, MB_ICONEXCLAMATION);
+    m_referencesCheck.SetCheck(BST_UNCHECKED);
     m_keywordEdit.EnableWindow(TRUE);
 }
 
 void CConfig::OnOkClicked()
 {
     m_keywordEdit.GetWindowText(m_keywordsResult);
+    m_followReferences = m_referencesCheck.GetCheck() == BST_CHECKED;
     CString pathText;
     GetDlgItemText(IDC_CFG_PATH, pathText);
 

@@ -174,6 +174,7 @@ void CKlarnerDlg::OnExit()
 void CKlarnerDlg::OnSettings()
 {
     CConfig dlg(this, m_keywords, m_reportPath, m_rootKeys);
+    dlg.SetFollowReferences(m_followReferences);
     if (dlg.DoModal() != IDOK)
         return;
     m_reportPath = dlg.GetReportPath();
@@ -182,6 +183,7 @@ void CKlarnerDlg::OnSettings()
     if (m_keywords.IsEmpty())
         m_keywords = kDefaultKeywords;
     memcpy(m_rootKeys, dlg.GetRootKeys(), sizeof m_rootKeys);
+    m_followReferences = dlg.GetFollowReferences();
 }
 
 void CKlarnerDlg::OnSysCommand(UINT nID, LPARAM)

@@ -29,6 +29,7 @@ struct WorkerRecord
     CmdListEntry* findings;
     RootKeySlot rootKeys[kRootKeyCount];
     LONG* keysSearched;  // the dialog's counter of keys searched, for the progress display
+    BOOL followReferences;  // leftovers by reference too
 };
 
 class CKlarnerDlg : public CDialog
@@ -101,6 +102,8 @@ protected:
     BOOL m_searching = FALSE;
     // The report the last search opened (or tried to): removals are backed up beside it.
     CString m_searchReportPath;
+    // Leftovers by reference too (the settings' box): on while the keyword list is the default one.
+    BOOL m_followReferences = TRUE;
 
     DECLARE_MESSAGE_MAP()
 };

@@ -21,6 +21,7 @@ HANDLE CKlarnerDlg::StartWorker()
     record->hReport = m_hReport;
     record->stopFlag = &m_stopRequested;
     record->keysSearched = &m_keysSearched;
+    record->followReferences = m_followReferences;
     memcpy(record->rootKeys, m_rootKeys, sizeof record->rootKeys);
     memset(record->keywords, 0, sizeof record->keywords);
     strncpy(record->keywords, m_keywords, sizeof record->keywords - 1);
@@ -63,8 +64,8 @@ DWORD WINAPI CKlarnerDlg::WorkerThreadProc(LPVOID parameter)
     const bool searched = AfxCallGuarded(false, [record] {
         CKlarnEngine engine;
         engine.SetProgressCounter(record->keysSearched);
-        // The window finds leftovers by reference too; they stay unticked like every finding.
-        engine.SetFollowReferences(TRUE);
+        // Leftovers by reference as the settings say; they stay unticked like every finding.
+        engine.SetFollowReferences(record->followReferences);
         record->findings =
             engine.ScanRegistry(record->keywords, record->findings, record->rootKeys, record->hReport, record->stopFlag);
         return true;

@@ -1,0 +1,94 @@
+// What a file that a registration names tells about the product.
+#include "FileEvidence.h"
+#include "Installation.h"
+#include "KeyNames.h"
+#include <msi.h>
+#include <algorithm>
+
+namespace {
+const wchar_t* const kFileExtensions[] = { L".exe", L".dll", L".ocx", L".cpl", L".sys", L".tlb", L".olb", L".ax" };
+}
+
+std::wstring FileOfCommand(const std::wstring& data)
+{
+    const size_t start = data.find_first_not_of(L' ');
+    std::wstring text = start == std::wstring::npos ? std::wstring() : data.substr(start);
+    if (!text.empty() && text[0] == L'"') {
+        const size_t close = text.find(L'"', 1);
+        return text.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+    }
+    // Unquoted: the file ends with its extension, where arguments may follow a space.
+    const std::wstring lower = Lowered(text.c_str(), text.size());
+    size_t end = std::wstring::npos;
+    for (const wchar_t* extension : kFileExtensions) {
+        for (size_t at = lower.find(extension); at != std::wstring::npos; at = lower.find(extension, at + 1)) {
+            const size_t after = at + wcslen(extension);
+            if (after == lower.size() || lower[after] == L' ' || lower[after] == L',') {
+                end = after < end ? after : end;
+                break;
+            }
+        }
+    }
+    if (end == std::wstring::npos) {
+        for (const wchar_t* argument : { L" /", L" -" })
+            end = std::min(end, text.find(argument));
+    }
+    text = text.substr(0, end);
+    while (!text.empty() && text.back() == L' ')
+        text.pop_back();
+    return text;
+}
+
+std::wstring ExpandedFile(const std::wstring& data, const std::wstring& owner, const CInstallation& installation,
+                          bool& told)
+{
+    std::wstring expanded;
+    told = installation.Expand(data, owner, expanded);
+    return told ? FileOfCommand(expanded) : FileOfCommand(data);
+}
+
+bool MentionsKeyword(const std::wstring& text, const std::vector<std::wstring>& lowerKeywords)
+{
+    const std::wstring lower = Lowered(text.c_str(), text.size());
+    for (const std::wstring& keyword : lowerKeywords)
+        if (lower.find(keyword) != std::wstring::npos)
+            return true;
+    return false;
+}
+
+FileEvidence Examine(const std::wstring& file, bool told, const CInstallation& installation,
+                     const std::vector<std::wstring>& lowerKeywords)
+{
+    FileEvidence evidence;
+    evidence.file = file;
+    evidence.normalized = told ? installation.Normalized(file) : std::wstring();
+    evidence.told = !evidence.normalized.empty();
+    if (!evidence.told)
+        return evidence;
+    evidence.system = installation.InWindowsFolder(evidence.normalized);
+    std::vector<std::wstring> names;
+    if (evidence.system || !installation.NamesBelowRoot(evidence.normalized, names))
+        return evidence;
+    for (const std::wstring& name : names) {
+        const std::wstring lower = Lowered(name.c_str(), name.size());
+        for (const std::wstring& keyword : lowerKeywords)
+            if (lower.find(keyword) != std::wstring::npos) {
+                evidence.keyword = keyword;
+                return evidence;
+            }
+    }
+    return evidence;
+}
+
+FileEvidence LookAtFile(const std::wstring& data, const std::wstring& owner, const CInstallation& installation,
+                        const std::vector<std::wstring>& lowerKeywords)
+{
+    bool told = false;
+    const std::wstring file = ExpandedFile(data, owner, installation, told);
+    return Examine(file, told, installation, lowerKeywords);
+}
+
+bool WindowsInstallerKnows(const std::wstring& code)
+{
+    return ::MsiQueryProductStateW(code.c_str()) != INSTALLSTATE_UNKNOWN;
+}
