@@ -2,6 +2,7 @@
 // line, then the unattended run or the main window.
 #include "KlarnerApp.h"
 #include "AppConstants.h"
+#include "UnattendedRun.h"
 #include "../engine/Constants.h"
 #include "../engine/KeyNames.h"
 #include "../engine/RootKeys.h"
@@ -52,38 +53,6 @@ BOOL SplitModulePath(const char* path, char* drive, char* dir, char* name)
            CopyWhole(dir, kModuleDirChars, rest, static_cast<size_t>(base - rest)) &&
            CopyWhole(name, kModuleNameChars, base, nameLength);
 }
-}
-
-namespace {
-void WriteLine(DWORD standardHandle, const char* text)
-{
-    HANDLE handle = ::GetStdHandle(standardHandle);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written = 0;
-    ::WriteFile(handle, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
-    ::WriteFile(handle, "\r\n", 2, &written, nullptr);
-}
-}
-
-void WriteStandardError(const char* text)
-{
-    WriteLine(STD_ERROR_HANDLE, text);
-}
-
-void WriteStandardOutput(const char* text)
-{
-    WriteLine(STD_OUTPUT_HANDLE, text);
-}
-
-void EnterUnattendedMode()
-{
-    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    _set_error_mode(_OUT_TO_STDERR);
-    std::set_terminate([] {
-        WriteStandardError("Velmora Klarner: internal error");
-        ::ExitProcess(kExitInternalError);
-    });
 }
 
 CKlarnerApp::CKlarnerApp() {}
@@ -155,10 +124,20 @@ void CKlarnerApp::ShowUsage()
 void CKlarnerApp::RefuseUsage(UINT reasonId, const char* what)
 {
     // A mistyped command line must not quietly run with defaults on many machines.
-    m_text.LoadString(reasonId);
-    WriteStandardError(m_text + what);
-    ShowUsage();
+    WriteUsageRefusal(reasonId, what);
     m_exitCode = kExitBadUsage;
+}
+
+void CKlarnerApp::RunUnattended(CString strFileName, CString strKeyWords, CString strHkeyName)
+{
+    UnattendedRequest request;
+    request.reportPath = strFileName;
+    request.keywords = strKeyWords;
+    request.rootName = strHkeyName;
+    request.remove = m_delete == 1;
+    request.followReferences = m_followReferences == 1;
+    request.recordFailed = m_recordFailed != FALSE;
+    m_exitCode = CUnattendedRun(m_record).Run(request);
 }
 
 BOOL CKlarnerApp::LoadLanguageLibrary(const char* szFullModuleFileName, BOOL pathComplete)

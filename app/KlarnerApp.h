@@ -3,19 +3,7 @@
 #include "../framework/AfxCore.h"
 #include "CommandLine.h"
 #include "RunRecord.h"
-
-// An unattended run shows no box of any kind: the system's ("no disk in drive"), the C
-// runtime's and crash boxes all wait for a click nobody gives. Unexpected failures go to
-// standard error and end the process with kExitInternalError.
-void EnterUnattendedMode();
-// A GUI program has a standard error and output only when its starter gave it them (a
-// redirection, or a tool that captures the output); then the text goes there as one line, else
-// nowhere.
-void WriteStandardError(const char* text);
-void WriteStandardOutput(const char* text);
-
-class CKlarnEngine;
-struct CmdListEntry;
+#include "StandardStreams.h"
 
 class CKlarnerApp : public CWinApp
 {
@@ -64,10 +52,6 @@ private:
     void PrepareRecord(const CommandLineValues& values);
     // Bad usage of an unattended run: the reason and the usage on standard error, code 87.
     void RefuseUsage(UINT reasonId, const char* what);
-    // The report's lines after the search; the exit code from the findings and their removal.
-    void RemoveFindings(CKlarnEngine& engine, CmdListEntry* findings, HANDLE hReport, const CString& reportPath);
-    // Every finding with what became of it, and the keys that could not be read, into the record.
-    void RecordFindings(const CKlarnEngine& engine, CmdListEntry* findings, const std::vector<RecordStatus>& statuses);
 
     DECLARE_MESSAGE_MAP()
 };

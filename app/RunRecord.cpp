@@ -1,5 +1,6 @@
 // The record of an unattended run.
 #include "RunRecord.h"
+#include "../engine/kinds/KindsTable.h"
 #include "version.h"
 #include <nlohmann/json.hpp>
 #include <cstdio>
@@ -45,46 +46,6 @@ std::wstring UserName()
     return ::GetUserNameW(name, &size) && size > 0 ? std::wstring(name, size - 1) : std::wstring();
 }
 
-const char* KindName(char kind, char source)
-{
-    switch (source) {
-    case 'C': return "class";
-    case 'T': return "typeLibrary";
-    case 'I': return "interface";
-    case 'A': return "appId";
-    case 'U': return "uninstallEntry";
-    case 'P': return "approval";
-    default: break;
-    }
-    switch (kind) {
-    case 'K': return "key";
-    case 'V': return "value";
-    case 'F': return "filterEntry";
-    default: return "unknown";
-    }
-}
-
-const char* StatusName(RecordStatus status)
-{
-    switch (status) {
-    case kStatusListed: return "listed";
-    case kStatusRemoved: return "removed";
-    case kStatusRemovedAtRestart: return "removedAtRestart";
-    case kStatusFailed: return "failed";
-    case kStatusRefused: return "refused";
-    }
-    return "listed";
-}
-
-const char* Reason(RecordStatus status)
-{
-    if (status == kStatusFailed)
-        return "it could not be removed: a part of it could not be read, backed up or deleted, or it was gone";
-    if (status == kStatusRefused)
-        return "a device filter list still names this driver: its service key stays so that the device can start";
-    return nullptr;
-}
-
 // Printable ASCII; every other character as <U+XXXX>, as the report writes what its code page lacks.
 std::string Ascii(const std::wstring& text)
 {
@@ -118,6 +79,22 @@ BOOL WriteWhole(HANDLE file, const std::string& text)
 }
 }
 
+RecordedFinding RecordedFinding::Of(const CmdListEntry& finding, Outcome status, const std::wstring& why)
+{
+    RecordedFinding recorded;
+    const ILeftoverKind* kind = KindOf(finding);
+    recorded.kind = kind ? kind->Identity().recordName : "unknown";
+    if (kind)
+        kind->RecordPath(finding, recorded.path, recorded.entry);
+    else
+        recorded.path = finding.path;
+    recorded.keyword = finding.keyword;
+    recorded.reason = finding.reason;
+    recorded.status = status;
+    recorded.why = why;
+    return recorded;
+}
+
 CRunRecord::CRunRecord()
 {
     ::GetSystemTime(&m_started);
@@ -147,7 +124,7 @@ void CRunRecord::AddBackup(const std::wstring& path)
         m_backups.push_back(path);
 }
 
-int CRunRecord::Count(RecordStatus status) const
+int CRunRecord::Count(Outcome status) const
 {
     int count = 0;
     for (const RecordedFinding& finding : m_findings)
@@ -178,27 +155,29 @@ std::string CRunRecord::Text(int exitCode) const
     record["findings"] = Json::array();
     for (const RecordedFinding& finding : m_findings) {
         Json item;
-        item["kind"] = KindName(finding.kind, finding.source);
+        item["kind"] = finding.kind;
         item["path"] = Utf8(finding.path);
-        if (finding.kind == 'F')
+        if (!finding.entry.empty())
             item["entry"] = Utf8(finding.entry);
         item["keyword"] = Utf8(finding.keyword);
-        item["status"] = StatusName(finding.status);
-        // A finding by reference says which value named what; any other says why it stays.
+        item["status"] = OutcomeName(finding.status);
+        // A finding with evidence says which value named what; any other says why it stays.
         if (!finding.reason.empty())
             item["reason"] = Utf8(finding.reason);
-        else if (const char* reason = Reason(finding.status))
-            item["reason"] = reason;
+        else if (!finding.why.empty())
+            item["reason"] = Utf8(finding.why);
+        else if (const char* why = DefaultWhy(finding.status))
+            item["reason"] = why;
         record["findings"].push_back(item);
     }
     record["unreadable"] = Json::array();
     for (const Unreadable& key : m_unreadable)
         record["unreadable"].push_back(Json{ { "path", Utf8(key.path) }, { "belowMatch", key.inMatch } });
     record["counts"] = Json{ { "found", static_cast<int>(m_findings.size()) },
-                             { "removed", Count(kStatusRemoved) },
-                             { "removedAtRestart", Count(kStatusRemovedAtRestart) },
-                             { "failed", Count(kStatusFailed) },
-                             { "refused", Count(kStatusRefused) },
+                             { "removed", Count(Outcome::Removed) },
+                             { "removedAtRestart", Count(Outcome::RemovedAtRestart) },
+                             { "failed", Count(Outcome::Failed) },
+                             { "refused", Count(Outcome::Refused) },
                              { "unreadable", static_cast<int>(m_unreadable.size()) } };
     record["exitCode"] = exitCode;
     return record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -226,8 +205,8 @@ std::string CRunRecord::SummaryLine(int exitCode) const
     snprintf(counts, sizeof counts,
              "Velmora Klarner: %d found, %d removed, %d removed at restart, %d failed, %d refused, %d unreadable; "
              "exit code %d",
-             static_cast<int>(m_findings.size()), Count(kStatusRemoved), Count(kStatusRemovedAtRestart),
-             Count(kStatusFailed), Count(kStatusRefused), static_cast<int>(m_unreadable.size()), exitCode);
+             static_cast<int>(m_findings.size()), Count(Outcome::Removed), Count(Outcome::RemovedAtRestart),
+             Count(Outcome::Failed), Count(Outcome::Refused), static_cast<int>(m_unreadable.size()), exitCode);
     std::string line = counts;
     // Room for both paths, however long they are.
     const size_t room = (kSummaryLimit - line.size() - 40) / 2;

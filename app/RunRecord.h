@@ -3,29 +3,24 @@
 // last on standard output, that a fleet console can show per device.
 #pragma once
 #include <windows.h>
+#include "../engine/CmdList.h"
+#include "../engine/Outcome.h"
 #include "../framework/Handles.h"
 #include <string>
 #include <vector>
 
-// What became of one finding, as the record names it.
-enum RecordStatus
-{
-    kStatusListed,
-    kStatusRemoved,
-    kStatusRemovedAtRestart,
-    kStatusFailed,
-    kStatusRefused,
-};
-
 struct RecordedFinding
 {
-    char kind;               // the findings list's letter: 'K', 'V' or 'F'
-    char source;             // what made it a finding beside its name (References.h), or 0
-    std::wstring path;       // the exact path; for a filter-list entry, that of its list
-    std::wstring entry;      // a filter-list entry's text
+    std::string kind;        // its kind's name in the record ("key", "class", "filterEntry")
+    std::wstring path;       // the exact path; for a list's entry, that of its list
+    std::wstring entry;      // a list's entry
     std::wstring keyword;    // the keyword that matched
-    std::wstring reason;     // a finding by reference: which value named what
-    RecordStatus status;
+    std::wstring reason;     // its evidence beside its name (a finding by reference)
+    Outcome status;
+    std::wstring why;        // why it stays, when it failed or was refused
+
+    // A finding as its kind records it, with what became of it.
+    static RecordedFinding Of(const CmdListEntry& finding, Outcome status, const std::wstring& why = std::wstring());
 };
 
 class CRunRecord
@@ -62,7 +57,7 @@ private:
         std::wstring path;
         bool inMatch;
     };
-    int Count(RecordStatus status) const;
+    int Count(Outcome status) const;
 
     std::wstring m_where;
     std::wstring m_temporary;

@@ -1,83 +1,124 @@
-// The unattended run: one root key, the given or default keywords, every finding backed up
-// and removed with /del, everything recorded in the report; no window, and an exit code that
-// says how it ended.
-#include "KlarnerApp.h"
+// The unattended run.
+#include "UnattendedRun.h"
 #include "AppConstants.h"
+#include "RunRecord.h"
+#include "StandardStreams.h"
 #include "../engine/Constants.h"
 #include "../engine/KeyNames.h"
 #include "../engine/KlarnEngine.h"
-#include "../engine/FilterLists.h"
-#include "../engine/RegBackup.h"
+#include "../engine/Keywords.h"
+#include "../engine/RemovalPass.h"
+#include "../report/Report.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
+#include <memory>
 #include <new>
 #include <vector>
 
 namespace {
-// The findings list goes with the run, however the run ends.
-struct FindingsOwner
-{
-    CmdListEntry* head = nullptr;
-    ~FindingsOwner() { CmdListFree(&head); }
-};
-
-size_t CountFindings(CmdListEntry* findings)
-{
-    size_t count = 0;
-    for (CmdListEntry* entry = findings; entry; entry = entry->next)
-        ++count;
-    return count;
-}
-
 [[noreturn]] void ThrowNoMemory()
 {
     throw std::bad_alloc();
 }
+
+// What a run has found and done so far: what the record holds however the run ends.
+struct Progress
+{
+    CFindingsList findings;
+    std::vector<const CmdListEntry*> list;      // the findings in order
+    std::vector<RemovalResult> results;         // what became of each
+    std::unique_ptr<CRemovalPass> pass;
+
+    void Found(CmdListEntry* head)
+    {
+        findings.Reset(head);
+        for (const CmdListEntry* entry = head; entry; entry = entry->next)
+            list.push_back(entry);
+        RemovalResult listed;
+        listed.outcome = Outcome::Listed;
+        results.assign(list.size(), listed);
+    }
+    void Record(const CKlarnEngine& engine, CRunRecord& record) const
+    {
+        for (size_t i = 0; i < list.size(); ++i)
+            record.AddFinding(RecordedFinding::Of(*list[i], results[i].outcome, results[i].why));
+        for (const UnreadableKey& key : engine.UnreadableKeys())
+            record.AddUnreadable(key.path, key.inMatch != FALSE);
+        if (pass)
+            record.AddBackup(pass->BackupPath());
+    }
+};
 }
 
-void CKlarnerApp::RunUnattended(CString strFileName, CString strKeyWords, CString strHkeyName)
+int CUnattendedRun::Run(UnattendedRequest request)
 {
-    CKlarnEngine engine;
-    FindingsOwner ptrCmdListBase;
-    LONG bAbort = 0;
-
-    if (strFileName.IsEmpty())
-        strFileName.LoadString(IDS_DEFAULT_REPORT);
-    if (strKeyWords.IsEmpty())
-        strKeyWords = kDefaultKeywords;
-    if (strHkeyName.IsEmpty())
-        strHkeyName = "HKEY_LOCAL_MACHINE";
+    if (request.reportPath.IsEmpty())
+        request.reportPath.LoadString(IDS_DEFAULT_REPORT);
+    if (request.keywords.IsEmpty())
+        request.keywords = kDefaultKeywords;
+    if (request.rootName.IsEmpty())
+        request.rootName = "HKEY_LOCAL_MACHINE";
 
     // A keyword text that yields no keyword would search for nothing and call the machine clean.
-    if (engine.SearchTermsOf(strKeyWords).empty()) {
-        RefuseUsage(IDS_NO_KEYWORD, strKeyWords);
-        return;
+    const CKeywords keywords(request.keywords);
+    if (keywords.Empty()) {
+        WriteUsageRefusal(IDS_NO_KEYWORD, request.keywords);
+        return kExitBadUsage;
     }
 
+    CKlarnEngine engine;
     // Leftovers by reference only when asked for: earlier detection and removal runs stay as they were.
-    engine.SetFollowReferences(m_followReferences == 1);
-    HKEY hKey = HkeyFromName(strHkeyName);
-    RootKeySlot rootKeys[kRootKeyCount] = { SlotFromHkey(hKey), 0, 0, 0, 0 };
+    engine.SetFollowReferences(request.followReferences);
+    const HKEY hKey = HkeyFromName(request.rootName);
+    const RootKeySlot rootKeys[kRootKeyCount] = { SlotFromHkey(hKey), 0, 0, 0, 0 };
 
-    ExpandReportPath(strFileName);
+    ExpandReportPath(request.reportPath);
     // The backups go beside the report, wherever the run's current folder is.
-    strFileName = ReportFullPath(strFileName);
-    HANDLE hReport = OpenReport(strFileName);
-    if (hReport != INVALID_HANDLE_VALUE) {
-        WriteReportBanner(hReport);
-        m_record.SetReport(WidenAnsi(strFileName));
-    }
-    m_record.SetRoot(strHkeyName.GetString());
-    m_record.SetKeywords(engine.SearchTermsOf(strKeyWords));
+    const CString reportPath = ReportFullPath(request.reportPath);
+    CReport report;
+    if (report.Open(reportPath))
+        m_record.SetReport(WidenAnsi(reportPath));
+    m_record.SetRoot(request.rootName.GetString());
+    m_record.SetKeywords(keywords.Lower());
 
     // Out of memory anywhere in the run, or any other failure, ends it with its own code and
-    // says so in the report and on standard error; what was removed until then is in the backup.
+    // says so in the report and on standard error; what was removed until then is in the backup
+    // and in the record.
+    Progress progress;
+    int exitCode = kExitClean;
     CmdListSetNoMemoryHandler(&ThrowNoMemory);
     try {
-        // The search lowercases the keyword text in place, so it gets a writable copy.
-        std::vector<char> keywords(strKeyWords.GetString(), strKeyWords.GetString() + strKeyWords.GetLength() + 1);
-        ptrCmdListBase.head = engine.ScanRegistry(keywords.data(), ptrCmdListBase.head, rootKeys, hReport, &bAbort);
-        RemoveFindings(engine, ptrCmdListBase.head, hReport, strFileName);
+        LONG bAbort = 0;
+        progress.Found(engine.Search(keywords, nullptr, rootKeys, report, &bAbort));
+
+        CString text;
+        text.LoadString(IDS_REPORT_RESULTS);
+        report.WriteLine("");
+        report.WriteLine(text);
+        report.WriteLine("");
+
+        // Without a report (or one that no longer takes its lines, or a record that cannot be
+        // written) there is no record of a removal, and no folder known to take the backup:
+        // nothing is removed then.
+        const bool remove = request.remove && report.IsOpen() && !report.WriteFailed() && !request.recordFailed;
+        bool anyFailed = false, anyAtRestart = false;
+        progress.pass.reset(new CRemovalPass(reportPath));
+        if (remove)
+            progress.pass->Run(progress.list, [&](size_t index, const RemovalResult& result) {
+                progress.results[index] = result;
+                anyAtRestart = anyAtRestart || result.outcome == Outcome::RemovedAtRestart;
+                anyFailed = anyFailed || (result.outcome != Outcome::Removed && result.outcome != Outcome::RemovedAtRestart);
+                report.WriteLine(RemovalReportLine(*progress.list[index], result.outcome).c_str());
+            });
+
+        if (!report.IsOpen() || report.WriteFailed() || request.recordFailed)
+            exitCode = kExitReportNotOpened;
+        else if (engine.UnreadableInMatch())
+            exitCode = kExitFindingsRemain;  // a key below a match could not be read: may hold one
+        else if (!progress.list.empty() && (!request.remove || anyFailed))
+            exitCode = kExitFindingsRemain;
+        else
+            exitCode = anyAtRestart ? kExitRestartRequired : kExitClean;
     } catch (...) {
         const bool noMemory = [] {
             try {
@@ -88,87 +129,18 @@ void CKlarnerApp::RunUnattended(CString strFileName, CString strKeyWords, CStrin
                 return false;
             }
         }();
-        m_text.LoadString(noMemory ? IDS_OUT_OF_MEMORY : IDS_INTERNAL_ERROR);
-        WriteReportLine("", hReport);
-        WriteReportLine(m_text, hReport);
-        WriteStandardError(m_text);
-        m_exitCode = noMemory ? kExitOutOfMemory : kExitInternalError;
+        CString text;
+        text.LoadString(noMemory ? IDS_OUT_OF_MEMORY : IDS_INTERNAL_ERROR);
+        report.WriteLine("");
+        report.WriteLine(text);
+        WriteStandardError(text);
+        exitCode = noMemory ? kExitOutOfMemory : kExitInternalError;
     }
     CmdListSetNoMemoryHandler(nullptr);
-    CloseReport(hReport);
-}
-
-void CKlarnerApp::RecordFindings(const CKlarnEngine& engine, CmdListEntry* findings,
-                                 const std::vector<RecordStatus>& statuses)
-{
-    size_t index = 0;
-    for (CmdListEntry* entry = findings; entry; entry = entry->next, ++index) {
-        RecordedFinding finding = { entry->kind, entry->source, entry->path, std::wstring(), entry->keyword, entry->reason,
-                                    statuses[index] };
-        std::wstring key, valueName;
-        if (entry->kind == kKindFilterEntry && SplitFilterEntryPath(entry->path, key, valueName, finding.entry))
-            finding.path = key + L"\\" + valueName;
-        m_record.AddFinding(finding);
+    try {
+        progress.Record(engine, m_record);
+    } catch (...) {
+        // The exit code still says how the run ended; the record then lacks its findings.
     }
-    for (const UnreadableKey& key : engine.UnreadableKeys())
-        m_record.AddUnreadable(key.path, key.inMatch != FALSE);
-}
-
-void CKlarnerApp::RemoveFindings(CKlarnEngine& engine, CmdListEntry* findings, HANDLE hReport,
-                                 const CString& reportPath)
-{
-    m_text.LoadString(IDS_REPORT_RESULTS);
-    WriteReportLine("", hReport);
-    WriteReportLine(m_text, hReport);
-    WriteReportLine("", hReport);
-
-    // Without a report (or one that no longer takes its lines, or a record that cannot be
-    // written) there is no record of a removal, and no folder known to take the backup: nothing
-    // is removed then.
-    const BOOL remove =
-        m_delete == 1 && hReport != INVALID_HANDLE_VALUE && !ReportWriteFailed(hReport) && !m_recordFailed;
-    std::vector<RecordStatus> statuses(CountFindings(findings), kStatusListed);
-    CRegBackup backup(reportPath);
-    engine.SetBackup(&backup);
-    BOOL anyFinding = CmdListGetAt(findings, 0) != nullptr, anyFailed = FALSE, anyAtRestart = FALSE;
-    for (char kind : kRemovalOrder) {
-        for (int index = 0; remove; ++index) {
-            CmdListEntry* entry = CmdListGetAt(findings, index);
-            if (!entry)
-                break;
-            if (entry->kind != kind)
-                continue;
-            RecordStatus& status = statuses[static_cast<size_t>(index)];
-            // Each finding names its own root key: everything up to its first backslash.
-            const std::wstring path(entry->path);
-            std::wstring below;
-            HKEY root = SplitFullPath(path, below);
-            const RemovalOutcome outcome = engine.RemoveFinding(kind, root, below.c_str());
-            CString strKey(ReportSpelling(path).c_str());
-            status = outcome == kRemoved ? kStatusRemoved
-                     : outcome == kRemovedAtRestart ? kStatusRemovedAtRestart
-                     : outcome == kRemovalRefused ? kStatusRefused : kStatusFailed;
-            if (outcome == kRemovedAtRestart) {
-                m_text.LoadString(IDS_REMOVED_AT_RESTART);
-                strKey += m_text;
-                anyAtRestart = TRUE;
-            } else if (outcome != kRemoved) {
-                m_text.LoadString(IDS_REMOVE_FAILED_SUFFIX);
-                strKey += m_text;
-                anyFailed = TRUE;
-            }
-            WriteReportLine(strKey, hReport);
-        }
-    }
-    RecordFindings(engine, findings, statuses);
-    m_record.AddBackup(backup.Path());
-
-    if (hReport == INVALID_HANDLE_VALUE || ReportWriteFailed(hReport) || m_recordFailed)
-        m_exitCode = kExitReportNotOpened;
-    else if (engine.UnreadableInMatch())
-        m_exitCode = kExitFindingsRemain;  // a key below a match could not be read: may hold one
-    else if (anyFinding && (m_delete != 1 || anyFailed))
-        m_exitCode = kExitFindingsRemain;
-    else
-        m_exitCode = anyAtRestart ? kExitRestartRequired : kExitClean;
+    return exitCode;
 }

@@ -12,6 +12,8 @@
 #include "../engine/References.h"
 #include "../engine/RegKey.h"
 #include "../engine/KlarnEngine.h"
+#include "../engine/Keywords.h"
+#include "../engine/kinds/KindsTable.h"
 #include "../report/ReportLog.h"
 #include <cstdio>
 #include <algorithm>
@@ -100,19 +102,23 @@ int References()
                 servers.push_back(std::move(found));
         }
     }
-    CKlarnEngine engine;
-    const std::vector<std::wstring> keywords = engine.SearchTermsOf(kDefaultKeywords);
+    const CKeywords keywords(kDefaultKeywords);
+    // What the kinds that read at these places read, as the walk lets them.
+    std::vector<const ILeftoverKind*> readers;
+    for (const ILeftoverKind* kind : LeftoverKinds())
+        if (kind->ReadsAt(kComClass) || kind->ReadsAt(kServerKey))
+            readers.push_back(kind);
     LARGE_INTEGER f, a, b, c;
     QueryPerformanceFrequency(&f);
     QueryPerformanceCounter(&a);
-    std::vector<WalkReference> references;
+    std::vector<WalkNote> references;
     for (const Server& server : servers)
-        ReadReferences(server.key, server.path, server.place, [&](const WalkReference& reference) {
-            references.push_back(reference);
-        });
+        for (const ILeftoverKind* kind : readers)
+            if (kind->ReadsAt(server.place))
+                kind->ReadAt(server.key, server.path, server.place, [&](WalkNote&& note) { references.push_back(note); });
     QueryPerformanceCounter(&b);
     const CInstallation installation = CInstallation::Live();
-    const ReferenceContext context = { keywords, installation, std::wstring() };
+    const ReferenceContext context = { keywords.Lower(), installation, std::wstring() };
     const size_t found = FindByReference(references, context).size();
     QueryPerformanceCounter(&c);
     printf("%d keys read in %.4f s, %d findings decided in %.4f s, %ld file checks\n", static_cast<int>(servers.size()),

@@ -6,6 +6,8 @@ const char kKindKey = 'K';    // the path names a key, removed with its whole su
 const char kKindValue = 'V';  // the path names a value: key path, backslash, value name
 const char kKindFilterEntry = 'F';  // one entry of a device filter list (see FilterLists.h)
 
+class ILeftoverKind;
+
 struct CmdListEntry
 {
     CmdListEntry* next;
@@ -13,9 +15,11 @@ struct CmdListEntry
     // the key that was found, whatever letters its names hold.
     wchar_t path[kPathChars];
     char kind;
-    // A finding by reference (References.h): what made it one and which value named what; zero
-    // and empty for a finding by its name.
-    char source;
+    // The kind of leftover that made it (kinds/LeftoverKind.h); null for an entry made by hand,
+    // whose letter then says its kind.
+    const ILeftoverKind* owner;
+    // The evidence beside its name (a finding by reference: which value named what); empty for
+    // a finding by its name.
     wchar_t reason[kPathChars];
     // The keyword that matched: in the name, a list's entry, or the data a reference named.
     wchar_t keyword[kKeywordChars];
@@ -33,3 +37,24 @@ void CmdListSetNoMemoryHandler(CmdListNoMemoryHandler handler);
 CmdListEntry* CmdListGetAt(CmdListEntry* head, int index);
 // Frees every entry and sets the head to null.
 void CmdListFree(CmdListEntry** head);
+
+// Owns a findings list: it is freed however its holder's scope ends.
+class CFindingsList
+{
+public:
+    CFindingsList() {}
+    ~CFindingsList() { CmdListFree(&m_head); }
+    CFindingsList(const CFindingsList&) = delete;
+    CFindingsList& operator=(const CFindingsList&) = delete;
+    CmdListEntry* Get() const { return m_head; }
+    // Frees what it held and takes `head` over.
+    void Reset(CmdListEntry* head)
+    {
+        if (head != m_head)
+            CmdListFree(&m_head);
+        m_head = head;
+    }
+
+private:
+    CmdListEntry* m_head = nullptr;
+};

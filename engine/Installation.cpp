@@ -253,7 +253,10 @@ std::wstring CInstallation::Normalized(const std::wstring& file) const
     const DWORD length = ::GetFullPathNameW(path.c_str(), size + 1, full.data(), nullptr);
     if (length == 0 || length > size)
         return std::wstring();
-    return WithoutTrailingBackslash(LongForm(std::wstring(full.data(), length)));
+    // Only an 8.3 name has a long form of its own, and it always holds a tilde: other paths need
+    // no look at the file system.
+    const std::wstring fullPath(full.data(), length);
+    return WithoutTrailingBackslash(fullPath.find(L'~') == std::wstring::npos ? fullPath : LongForm(fullPath));
 }
 
 bool CInstallation::Below(const std::wstring& lowerPath, const std::wstring& lowerFolder)

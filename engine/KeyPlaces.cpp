@@ -26,12 +26,10 @@ bool IsLocale(const std::wstring& name)
 }
 }
 
-KeyPlace RootPlace(HKEY root, bool filterLists, bool references)
+KeyPlace RootPlace(HKEY root)
 {
-    if (root == HKEY_LOCAL_MACHINE && (filterLists || references))
-        return references ? kMachineRoot : kMachineListsRoot;
-    if (!references)
-        return kNoPlace;
+    if (root == HKEY_LOCAL_MACHINE)
+        return kMachineRoot;
     if (root == HKEY_CLASSES_ROOT)
         return kClassPlace;
     if (root == HKEY_CURRENT_USER)
@@ -44,7 +42,6 @@ KeyPlace RootPlace(HKEY root, bool filterLists, bool references)
 KeyPlace NextPlace(KeyPlace parent, const std::wstring& name, const std::wstring& currentSet)
 {
     switch (parent) {
-    case kMachineListsRoot: return Named(name, L"SYSTEM") ? kSystemKey : kNoPlace;
     case kMachineRoot: return Named(name, L"SYSTEM") ? kSystemKey : Named(name, L"SOFTWARE") ? kSoftwareKey : kNoPlace;
     case kSystemKey:
         return Named(name, L"CurrentControlSet") || (!currentSet.empty() && Named(name, currentSet.c_str()))

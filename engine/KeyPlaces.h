@@ -11,8 +11,7 @@ enum KeyPlace : unsigned char
     kNoPlace,
     // HKEY_LOCAL_MACHINE\SYSTEM\<current control set>\Control\Class\<class> and
     // ...\Enum\<enumerator>\<device>\<instance> hold device filter lists.
-    kMachineListsRoot,  // the machine, for its filter lists only
-    kMachineRoot,       // the machine, for its filter lists and its references
+    kMachineRoot,
     kSystemKey,
     kControlSetKey,
     kControlKey,
@@ -48,10 +47,11 @@ enum KeyPlace : unsigned char
     kUninstallEntry,
     kShellExtensions,
     kApprovedKey,
+    kPlaceCount
 };
 
-// The place of a root key itself, for what the walk is to read (nothing: kNoPlace).
-KeyPlace RootPlace(HKEY root, bool filterLists, bool references);
+// The place of a root key itself (kNoPlace: nothing the walk reads lies below it).
+KeyPlace RootPlace(HKEY root);
 // The place of the subkey `name` of a key in `parent`. `currentSet` names the control set the
 // system runs on ("ControlSet001"); a key named "CurrentControlSet" always counts too.
 KeyPlace NextPlace(KeyPlace parent, const std::wstring& name, const std::wstring& currentSet);

@@ -1,19 +1,20 @@
-// The cleaning engine: keyword list and registry search (removal: Removal.cpp).
+// The cleaning engine: the search, and single removals through a pass of one.
 #include "KlarnEngine.h"
 #include "FilterLists.h"
 #include "Installation.h"
 #include "KeyNames.h"
+#include "KeyTrees.h"
+#include "Keywords.h"
+#include "RegBackup.h"
 #include "RegKey.h"
+#include "RemovalPass.h"
 #include "SearchWalk.h"
-#include "SharedFlag.h"
+#include "kinds/KindsTable.h"
 #include "../framework/AfxCore.h"
-#include "../report/ReportLog.h"
+#include "../report/Report.h"
 #include "../resources/resource.h"
-#include <algorithm>
 #include <cstring>
 
-namespace {
-// The folder this program runs from.
 std::wstring ProgramFolder()
 {
     wchar_t path[MAX_PATH] = L"";
@@ -23,76 +24,17 @@ std::wstring ProgramFolder()
     std::wstring folder(path, length);
     return folder.substr(0, folder.rfind(L'\\'));
 }
-}
 
-CKlarnEngine::CKlarnEngine() {}
+CKlarnEngine::CKlarnEngine()
+    : m_kinds(LeftoverKinds())
+{
+}
 
 CKlarnEngine::~CKlarnEngine() {}
 
 void CKlarnEngine::SplitSearchTerms(const char* text, CStringArray& terms)
 {
-    char work[kKeywordTextChars] = "";
-    strncpy(work, text, kKeywordTextChars - 1);
-    work[kKeywordTextChars - 1] = '\0';
-    // Where the window ends inside an entry, that entry is cut short: searching for its first
-    // letters would match keys that are no leftovers. The list ends before it.
-    const size_t textLength = strlen(text);
-    const bool windowCutsAnEntry =
-        textLength > static_cast<size_t>(kKeywordTextChars - 1) && text[kKeywordTextChars - 1] != ',';
-
-    const char* run = work;
-    for (;;) {
-        const char* comma = strchr(run, ',');
-        size_t length = comma ? static_cast<size_t>(comma - run) : strlen(run);
-        // An empty run (end of text, leading or doubled comma) and an over-long entry end the list.
-        if (length == 0 || length >= kKeywordChars - 1)
-            break;
-        if (!comma && windowCutsAnEntry)
-            break;
-        // So does an entry of spaces only: it would match every name with a space in it.
-        if (strspn(run, " ") >= length)
-            break;
-        char entry[kKeywordChars] = "";
-        memcpy(entry, run, length);
-        entry[length] = '\0';
-        terms.Add(CString(entry));
-        if (!comma)
-            break;
-        run = comma + 1;
-    }
-}
-
-std::vector<std::wstring> CKlarnEngine::SearchTermsOf(const char* keywords)
-{
-    std::vector<char> lower(keywords, keywords + strlen(keywords) + 1);
-    _strlwr(lower.data());
-    CStringArray terms;
-    SplitSearchTerms(lower.data(), terms);
-    // Names are matched as Unicode text, so the keywords are too, lowercased the same way.
-    std::vector<std::wstring> lowerKeywords;
-    for (int i = 0; i < terms.GetSize(); ++i) {
-        std::wstring keyword = WidenAnsi(terms[i]);
-        LowerInPlace(keyword);
-        lowerKeywords.push_back(keyword);
-    }
-    return lowerKeywords;
-}
-
-std::string CKlarnEngine::ReportLine(const CmdListEntry& entry)
-{
-    std::wstring line = entry.path;
-    if (entry.reason[0])
-        line += std::wstring(L"  (") + entry.reason + L")";
-    return ReportSpelling(line);
-}
-
-std::wstring CKlarnEngine::MatchingKeyword(const std::wstring& text, const std::vector<std::wstring>& lowerKeywords)
-{
-    const std::wstring lower = Lowered(text.c_str(), text.size());
-    for (const std::wstring& keyword : lowerKeywords)
-        if (lower.find(keyword) != std::wstring::npos)
-            return keyword;
-    return std::wstring();
+    SplitKeywordText(text, terms);
 }
 
 BOOL CKlarnEngine::UnreadableInMatch() const
@@ -103,37 +45,49 @@ BOOL CKlarnEngine::UnreadableInMatch() const
     return FALSE;
 }
 
-CmdListEntry* CKlarnEngine::ScanRegistry(char* keywords, CmdListEntry* cmdList, const RootKeySlot* rootKeys,
+CmdListEntry* CKlarnEngine::ScanRegistry(const char* keywords, CmdListEntry* cmdList, const RootKeySlot* rootKeys,
                                          HANDLE hReport, LONG* stopFlag)
+{
+    CReport report = CReport::Borrowed(hReport);
+    return Search(CKeywords(keywords), cmdList, rootKeys, report, stopFlag);
+}
+
+CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdList, const RootKeySlot* rootKeys,
+                                   CReport& report, LONG* stopFlag)
 {
     m_stopFlag = stopFlag;
     m_cmdList = cmdList;
-    m_hReport = hReport;
 
     CString text;
-    if (hReport == INVALID_HANDLE_VALUE) {
+    if (report.Handle() == INVALID_HANDLE_VALUE) {
         text.LoadString(IDS_REPORT_OPEN_FAILED);
         AfxMessageBox(text, MB_ICONERROR);
     }
-
-    _strlwr(keywords);
-    SplitSearchTerms(keywords, m_searchTerms);
-    const std::vector<std::wstring> lowerKeywords = SearchTermsOf(keywords);
+    for (const CString& entry : keywords.Entries())
+        m_searchTerms.Add(entry);
 
     text.LoadString(IDS_REPORT_KEYWORDS);
-    WriteReportLine(text, m_hReport);
-    WriteReportLine(keywords, m_hReport);
-    WriteReportLine("", m_hReport);
-    WriteReportLine("", m_hReport);
+    report.WriteLine(text);
+    report.WriteLine(keywords.LowerText());
+    report.WriteLine("");
+    report.WriteLine("");
+
+    SearchScope scope;
+    memcpy(scope.rootKeys, rootKeys, sizeof scope.rootKeys);
+    scope.followReferences = m_followReferences != FALSE;
+    scope.controlSet = CurrentControlSetName();
+    std::vector<const ILeftoverKind*> looking;
+    m_checks.clear();
+    for (const ILeftoverKind* kind : m_kinds) {
+        m_checks.push_back({ kind, KindCheck{ KindCheck::Skipped, std::wstring() } });
+        if (kind->LooksIn(scope))
+            looking.push_back(kind);
+    }
 
     CString leadIn;
     leadIn.LoadString(IDS_OPEN_FAILED);
-    CSearchWalk walk(lowerKeywords, leadIn.GetString(), m_stopFlag, m_keysSearched);
-    // A key-name search cannot see the drivers that the device filter lists name: those are
-    // data. The walk of the machine reads them where it passes.
-    walk.ReadFilterListsOf(CurrentControlSetName());
-    if (m_followReferences)
-        walk.FollowReferences();
+    CSearchWalk walk(keywords.Lower(), leadIn.GetString(), m_stopFlag, m_keysSearched);
+    walk.ReadFor(looking, scope.controlSet);
     const int threads = m_searchThreads > 0 ? m_searchThreads : CSearchWalk::DefaultThreadCount();
     WalkResult result;
     for (int slot = 0; slot < kRootKeyCount; ++slot) {
@@ -144,111 +98,63 @@ CmdListEntry* CKlarnEngine::ScanRegistry(char* keywords, CmdListEntry* cmdList, 
         walk.WalkRoot(root, WidenAnsi(m_hkeyName), threads, result);
     }
     for (const std::string& line : result.lines)
-        WriteReportLine(line.c_str(), m_hReport);
-    m_unreadable = std::move(result.unreadable);
+        report.WriteLine(line.c_str());
+    m_unreadable = result.unreadable;
 
-    WriteReportLine("", m_hReport);
-    WriteReportLine("", m_hReport);
+    report.WriteLine("");
+    report.WriteLine("");
 
-    for (const std::wstring& path : result.findings)
-        RecordFinding(path.c_str(), kKindKey);
-    // The filter-list entries follow the keys, then the findings by reference; the start-up
-    // value stays last.
-    RecordFilterEntries(result.filterLists, lowerKeywords);
-    RecordReferences(result.references, lowerKeywords, result.findings);
-    if (rootKeys[kMachineSlot] != 0)
-        CheckTrayStartupValue();
+    // Each kind decides in the table's order: keys by name, filter-list entries, the findings by
+    // reference, the start-up value last.
+    const CInstallation installation = CInstallation::Live();
+    const CSearchFacts facts(scope, keywords, result, installation, ProgramFolder());
+    CFindings findings(m_cmdList);
+    for (auto& check : m_checks)
+        if (check.first->LooksIn(scope))
+            check.second = check.first->Decide(facts, findings);
 
-    for (CmdListEntry* entry = m_cmdList; entry; entry = entry->next) {
-        WriteReportLine(ReportLine(*entry).c_str(), m_hReport);
-        NoteKeyword(*entry, lowerKeywords);
-    }
+    for (CmdListEntry* entry = m_cmdList; entry; entry = entry->next)
+        report.WriteLine(FindingReportLine(*entry).c_str());
 
     m_searchTerms.RemoveAll();
     m_hkeyName.Empty();
     return m_cmdList;
 }
 
-void CKlarnEngine::RecordFilterEntries(const std::vector<FilterList>& lists,
-                                      const std::vector<std::wstring>& lowerKeywords)
+BOOL CKlarnEngine::RemoveEntry(char kind, HKEY root, const wchar_t* path)
 {
-    for (const FilterList& list : lists) {
-        std::vector<std::wstring> recorded;
-        for (const std::wstring& entry : list.entries) {
-            // An entry named twice in one list is one finding; removal takes both.
-            if (MatchingKeyword(entry, lowerKeywords).empty() ||
-                std::find(recorded.begin(), recorded.end(), entry) != recorded.end())
-                continue;
-            recorded.push_back(entry);
-            const std::wstring path = FilterEntryPath(list.key, list.valueName, entry);
-            // A path that does not fit could only be recorded cut short.
-            if (path.size() < static_cast<size_t>(kPathChars))
-                RecordFinding(path.c_str(), kKindFilterEntry);
-        }
-    }
+    if (!path || !m_backup)
+        return FALSE;
+    const std::wstring full = FullPath(root, path);
+    CmdListEntry entry = {};
+    if (full.size() >= static_cast<size_t>(kPathChars))
+        return FALSE;
+    wcsncpy(entry.path, full.c_str(), kPathChars - 1);
+    entry.kind = kind;
+    Outcome outcome = Outcome::Failed;
+    CRemovalPass(*m_backup).Run({ &entry }, [&outcome](size_t, const RemovalResult& result) { outcome = result.outcome; });
+    return outcome == Outcome::Removed || outcome == Outcome::RemovedAtRestart;
 }
 
-void CKlarnEngine::CheckTrayStartupValue()
+BOOL CKlarnEngine::DeleteKeyTree(HKEY root, wchar_t* path)
 {
-    // Deliberately ignores the stop flag: the value check is one open and one query.
-    for (int i = 0; i < m_searchTerms.GetSize(); ++i) {
-        if (m_searchTerms[i] != kTrayKeyword)
-            continue;
-        CRegKeyOwner hScanKey;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_READ, hScanKey.Receive()) != ERROR_SUCCESS)
-            return;
-        if (::RegQueryValueExW(hScanKey, kTrayValueName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            return;
-        RecordFinding(kTrayValueFinding, kKindValue);
-    }
+    size_t length = wcslen(path);
+    if (length > 0 && path[length - 1] == L'\\')
+        path[--length] = L'\0';
+    KeyTree tree;
+    return m_backup && ReadKeyTree(root, path, tree) && m_backup->Append(tree.text) && DeleteKeyTreeKeys(tree);
 }
 
-void CKlarnEngine::NoteKeyword(CmdListEntry& entry, const std::vector<std::wstring>& lowerKeywords)
+BOOL CKlarnEngine::DeleteRegValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName)
 {
-    if (entry.keyword[0])
+    return RemoveEntry(kKindValue, root, (std::wstring(keyPath) + L"\\" + valueName).c_str());
+}
+
+void CKlarnEngine::SplitPathWithValue(const wchar_t* path, std::vector<std::wstring>& parts)
+{
+    const wchar_t* lastBackslash = wcsrchr(path, L'\\');
+    if (!lastBackslash)
         return;
-    // What matched a finding by name: a list's entry, else the last name of its path.
-    std::wstring text = entry.path, key, valueName, listEntry;
-    if (entry.kind == kKindFilterEntry && SplitFilterEntryPath(text, key, valueName, listEntry))
-        text = listEntry;
-    else if (text.rfind(L'\\') != std::wstring::npos)
-        text = text.substr(text.rfind(L'\\') + 1);
-    wcsncpy(entry.keyword, MatchingKeyword(text, lowerKeywords).c_str(), kKeywordChars - 1);
-}
-
-CmdListEntry* CKlarnEngine::RecordFinding(const wchar_t* path, char kind, const ReferenceFinding* reference)
-{
-    CmdListEntry* entry = CmdListAppend(&m_cmdList);
-    wcsncpy(entry->path, path, kPathChars - 1);
-    entry->path[kPathChars - 1] = L'\0';
-    entry->kind = kind;
-    if (reference) {
-        entry->source = reference->source;
-        wcsncpy(entry->reason, reference->reason.c_str(), kPathChars - 1);
-        wcsncpy(entry->keyword, reference->keyword.c_str(), kKeywordChars - 1);
-    }
-    return entry;
-}
-
-void CKlarnEngine::RecordReferences(const std::vector<WalkReference>& references,
-                                    const std::vector<std::wstring>& lowerKeywords,
-                                    const std::vector<std::wstring>& byName)
-{
-    if (references.empty())
-        return;
-    std::vector<std::wstring> names;
-    for (const std::wstring& path : byName)
-        names.push_back(Lowered(path.c_str(), path.size()));
-    const CInstallation installation = CInstallation::Live();
-    const ReferenceContext context = { lowerKeywords, installation, ProgramFolder() };
-    for (const ReferenceFinding& finding : FindByReference(references, context)) {
-        // Not twice: a key found by its name already is listed once, and so is what lies inside it.
-        const std::wstring lower = Lowered(finding.path.c_str(), finding.path.size());
-        bool listed = false;
-        for (const std::wstring& name : names)
-            listed = listed || lower == name || lower.compare(0, name.size() + 1, name + L"\\") == 0;
-        // A path or reason that does not fit could only be recorded cut short.
-        if (!listed && finding.path.size() < static_cast<size_t>(kPathChars))
-            RecordFinding(finding.path.c_str(), finding.kind, &finding);
-    }
+    parts.emplace_back(path, static_cast<size_t>(lastBackslash - path));
+    parts.emplace_back(lastBackslash + 1);
 }

@@ -65,14 +65,14 @@ bool IsGuid(const std::wstring& text)
     return true;
 }
 
-typedef std::vector<const WalkReference*> Group;
+typedef std::vector<const WalkNote*> Group;
 
 // The references of one place, grouped by the key they speak for, in the order the walk met them.
-std::vector<Group> Grouped(const std::vector<WalkReference>& references, KeyPlace place)
+std::vector<Group> Grouped(const std::vector<WalkNote>& references, KeyPlace place)
 {
     std::vector<Group> groups;
     std::map<std::wstring, size_t> index;
-    for (const WalkReference& reference : references) {
+    for (const WalkNote& reference : references) {
         if (reference.place != place)
             continue;
         const std::wstring key = Lower(reference.key);
@@ -110,12 +110,12 @@ bool SameOrBelow(const std::wstring& normalized, const std::wstring& folder)
 // folder, at least one in the product's place, and none of them there any more. A handler that
 // is Windows' own (ole32.dll for most local servers) is no server of the product and is left out.
 bool AllServersGone(const Group& group, const ReferenceContext& context, bool handlersMayBeSystem,
-                    const WalkReference*& evidence, FileEvidence& evidenceFile)
+                    const WalkNote*& evidence, FileEvidence& evidenceFile)
 {
-    std::vector<std::pair<const WalkReference*, std::wstring>> files;
+    std::vector<std::pair<const WalkNote*, std::wstring>> files;
     const std::wstring owner = context.installation.OwnerOf(group[0]->key);
     bool mentions = false, allTold = true;
-    for (const WalkReference* server : group) {
+    for (const WalkNote* server : group) {
         bool told = false;
         files.emplace_back(server, ExpandedFile(server->data, owner, context.installation, told));
         allTold = allTold && told;
@@ -163,11 +163,11 @@ struct Decisions
 };
 
 // Classes whose server files lay in the product's place and are all gone.
-void FindClasses(const std::vector<WalkReference>& references, const ReferenceContext& context, Decisions& out)
+void FindClasses(const std::vector<WalkNote>& references, const ReferenceContext& context, Decisions& out)
 {
     for (const Group& group : Grouped(references, kServerKey)) {
         const std::wstring guid = LastName(group[0]->key);
-        const WalkReference* evidence = nullptr;
+        const WalkNote* evidence = nullptr;
         FileEvidence file;
         if (!IsGuid(guid) || !AllServersGone(group, context, true, evidence, file))
             continue;
@@ -181,10 +181,10 @@ void FindClasses(const std::vector<WalkReference>& references, const ReferenceCo
 }
 
 // Type libraries whose files lay in the product's place and are all gone.
-void FindTypeLibraries(const std::vector<WalkReference>& references, const ReferenceContext& context, Decisions& out)
+void FindTypeLibraries(const std::vector<WalkNote>& references, const ReferenceContext& context, Decisions& out)
 {
     for (const Group& group : Grouped(references, kTypeLibFile)) {
-        const WalkReference* evidence = nullptr;
+        const WalkNote* evidence = nullptr;
         FileEvidence file;
         if (IsGuid(LastName(group[0]->key)) && AllServersGone(group, context, false, evidence, file))
             out.findings.push_back({ 'K', kSourceTypeLib, group[0]->key, evidence->name + L" = " + file.file + kFileMissing,
@@ -193,12 +193,12 @@ void FindTypeLibraries(const std::vector<WalkReference>& references, const Refer
 }
 
 // Interfaces all of whose proxy/stub classes are findings: one that another class still serves stays.
-void FindInterfaces(const std::vector<WalkReference>& references, Decisions& out)
+void FindInterfaces(const std::vector<WalkNote>& references, Decisions& out)
 {
     for (const Group& group : Grouped(references, kProxyKey)) {
         const FoundClass* proxy = nullptr;
         bool allFound = true;
-        for (const WalkReference* named : group) {
+        for (const WalkNote* named : group) {
             const auto found = out.classByGuid.find(Lower(named->data));
             allFound = allFound && found != out.classByGuid.end();
             if (allFound && !proxy)
@@ -212,12 +212,12 @@ void FindInterfaces(const std::vector<WalkReference>& references, Decisions& out
 
 // The AppIDs such classes name, in their own place's AppID container, unless a class that is no
 // finding names the same AppID: it still needs it.
-void FindAppIds(const std::vector<WalkReference>& references, Decisions& out)
+void FindAppIds(const std::vector<WalkNote>& references, Decisions& out)
 {
     std::map<std::wstring, const FoundClass*> named;   // AppID container path (lowercase) -> first class
     std::vector<std::pair<std::wstring, const FoundClass*>> order;
     std::set<std::wstring> stillNeeded;
-    for (const WalkReference& reference : references) {
+    for (const WalkNote& reference : references) {
         if (reference.place != kComClass || !IsGuid(reference.data))
             continue;
         const std::wstring path = Parent(reference.key, 2) + L"\\AppID\\" + reference.data;
@@ -239,9 +239,9 @@ void FindAppIds(const std::vector<WalkReference>& references, Decisions& out)
     }
 }
 
-const WalkReference* Value(const Group& group, const wchar_t* name)
+const WalkNote* Value(const Group& group, const wchar_t* name)
 {
-    for (const WalkReference* value : group)
+    for (const WalkNote* value : group)
         if (_wcsicmp(value->name.c_str(), name) == 0)
             return value;
     return nullptr;
@@ -268,7 +268,7 @@ std::wstring WindowsInstallerCode(const std::wstring& command)
 // Why an uninstall entry's uninstaller is gone, or empty when it is not known to be.
 std::wstring UninstallerGone(const Group& group, const std::wstring& owner, const ReferenceContext& context)
 {
-    const WalkReference* command = Value(group, L"UninstallString");
+    const WalkNote* command = Value(group, L"UninstallString");
     if (!command)
         command = Value(group, L"QuietUninstallString");
     if (!command)
@@ -290,17 +290,17 @@ std::wstring UninstallerGone(const Group& group, const std::wstring& owner, cons
 
 // Uninstall entries that name the product (its name, its maker, a folder in its place) and whose
 // uninstaller and install folder are gone: orphans, not namesakes.
-void FindUninstallEntries(const std::vector<WalkReference>& references, const ReferenceContext& context, Decisions& out)
+void FindUninstallEntries(const std::vector<WalkNote>& references, const ReferenceContext& context, Decisions& out)
 {
     for (const Group& group : Grouped(references, kUninstallEntry)) {
-        const WalkReference* displayName = Value(group, L"DisplayName");
+        const WalkNote* displayName = Value(group, L"DisplayName");
         if (displayName && Lower(displayName->data).compare(0, wcslen(kOwnDisplayName), kOwnDisplayName) == 0)
             continue;
         const std::wstring owner = context.installation.OwnerOf(group[0]->key);
-        const WalkReference* naming = nullptr;
+        const WalkNote* naming = nullptr;
         std::wstring keyword;
         for (const wchar_t* name : kUninstallNames) {
-            const WalkReference* value = Value(group, name);
+            const WalkNote* value = Value(group, name);
             if (naming || !value)
                 continue;
             if (_wcsicmp(name, L"InstallLocation") == 0) {
@@ -320,7 +320,7 @@ void FindUninstallEntries(const std::vector<WalkReference>& references, const Re
         const std::wstring gone = UninstallerGone(group, owner, context);
         if (gone.empty())
             continue;
-        if (const WalkReference* location = Value(group, L"InstallLocation")) {
+        if (const WalkNote* location = Value(group, L"InstallLocation")) {
             const FileEvidence folder = LookAtFile(L"\"" + location->data + L"\"", owner, context.installation,
                                                    context.lowerKeywords);
             if (!folder.told || folder.system || SameOrBelow(folder.normalized, context.programFolder) ||
@@ -332,7 +332,7 @@ void FindUninstallEntries(const std::vector<WalkReference>& references, const Re
 }
 
 // The approvals of such classes: the value alone goes, not the key of all approvals.
-void FindApprovals(const std::vector<WalkReference>& references, Decisions& out)
+void FindApprovals(const std::vector<WalkNote>& references, Decisions& out)
 {
     for (const Group& group : Grouped(references, kApprovedKey)) {
         CRegKeyOwner key;
@@ -360,33 +360,40 @@ bool ReadsReferences(KeyPlace place)
            place == kUninstallEntry || place == kApprovedKey;
 }
 
-void ReadReferences(HKEY key, const std::wstring& path, KeyPlace place,
-                    const std::function<void(const WalkReference&)>& add)
+void ReadReferences(HKEY key, const std::wstring& path, KeyPlace place, const std::function<void(WalkNote&&)>& note)
 {
+    auto add = [&note](KeyPlace at, const std::wstring& of, const std::wstring& name, const std::wstring& data) {
+        WalkNote read;
+        read.place = at;
+        read.key = of;
+        read.name = name;
+        read.data = data;
+        note(std::move(read));
+    };
     std::wstring data;
     switch (place) {
     case kComClass:
         // Which AppID the class names: an AppID stays while a class that is no finding names it.
         if (ReadString(key, L"AppID", data))
-            add({ place, path, L"AppID", data });
+            add(place, path, L"AppID", data);
         break;
     case kServerKey:
     case kProxyKey:
         if (ReadString(key, nullptr, data))
-            add({ place, Parent(path), LastName(path), data });
+            add(place, Parent(path), LastName(path), data);
         break;
     case kTypeLibFile:
         // TypeLib\{library}\<version>\<locale>\win32
         if (ReadString(key, nullptr, data))
-            add({ place, Parent(path, 3), LastName(path), data });
+            add(place, Parent(path, 3), LastName(path), data);
         break;
     case kUninstallEntry:
         for (const wchar_t* name : kUninstallValues)
             if (ReadString(key, name, data))
-                add({ place, path, name, data });
+                add(place, path, name, data);
         break;
     case kApprovedKey:
-        add({ place, path, std::wstring(), std::wstring() });
+        add(place, path, std::wstring(), std::wstring());
         break;
     default:
         break;
@@ -405,8 +412,7 @@ std::wstring ServerFile(const std::wstring& data)
     return FileOfCommand(text);
 }
 
-std::vector<ReferenceFinding> FindByReference(const std::vector<WalkReference>& references,
-                                              const ReferenceContext& context)
+std::vector<ReferenceFinding> FindByReference(const std::vector<WalkNote>& references, const ReferenceContext& context)
 {
     Decisions decisions;
     FindClasses(references, context, decisions);

@@ -7,27 +7,21 @@
 #pragma once
 #include <windows.h>
 #include "KeyPlaces.h"
+#include "WalkResult.h"
 #include <functional>
 #include <string>
 #include <vector>
 
 class CInstallation;
 
-// What the walk read where it passed a place that names something in its data.
-struct WalkReference
-{
-    KeyPlace place;      // kComClass, kServerKey, kTypeLibFile, kProxyKey, kUninstallEntry or kApprovedKey
-    std::wstring key;    // the full path of the key it speaks for: a class, a type library, an
-                         // interface, an uninstall entry, the approvals
-    std::wstring name;   // the subkey or value that named it (InprocServer32, win64, DisplayName)
-    std::wstring data;   // what it named
-};
-
-// Whether the walk reads anything at a key in this place.
+// What the walk reads where it passes a place that names something in its data (kComClass,
+// kServerKey, kTypeLibFile, kProxyKey, kUninstallEntry or kApprovedKey): a note whose key is the
+// full path of the key it speaks for (a class, a type library, an interface, an uninstall entry,
+// the approvals), whose name is the subkey or value that named it (InprocServer32, win64,
+// DisplayName) and whose data is what it named.
 bool ReadsReferences(KeyPlace place);
 // What the key at `path`, open as `key`, holds for the references; `add` for each.
-void ReadReferences(HKEY key, const std::wstring& path, KeyPlace place,
-                    const std::function<void(const WalkReference&)>& add);
+void ReadReferences(HKEY key, const std::wstring& path, KeyPlace place, const std::function<void(WalkNote&&)>& add);
 
 // What made a finding, beside its name: the findings list's `source` (0: its own name).
 const char kSourceClass = 'C';
@@ -59,8 +53,7 @@ struct ReferenceContext
 
 // The findings the references make: classes, type libraries, interfaces, AppIDs, uninstall
 // entries and approvals, in this order, each in the order the walk met it.
-std::vector<ReferenceFinding> FindByReference(const std::vector<WalkReference>& references,
-                                              const ReferenceContext& context);
+std::vector<ReferenceFinding> FindByReference(const std::vector<WalkNote>& references, const ReferenceContext& context);
 
 // The file a server's value names: environment variables expanded (as this process has them),
 // quotes and arguments removed.

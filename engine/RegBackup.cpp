@@ -105,13 +105,26 @@ BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, D
     return TRUE;
 }
 
-void AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const std::wstring& target)
+BOOL AppendRegComment(std::wstring& out, const std::wstring& text)
 {
-    out += L"; registry link ";
-    out += fullPath;
-    out += L" -> ";
-    out += target;
-    out += L" (a link is not exported; it was removed as the link, its target stays)\r\n\r\n";
+    if (!Writable(text.c_str(), text.size()))
+        return FALSE;
+    out += L"; ";
+    out += text;
+    out += L"\r\n";
+    return TRUE;
+}
+
+BOOL AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const std::wstring& target)
+{
+    std::wstring shown = target;
+    while (!shown.empty() && shown.back() == L'\0')
+        shown.pop_back();
+    if (!AppendRegComment(out, L"registry link " + fullPath + L" -> " + shown +
+                                   L" (a link is not exported; it was removed as the link, its target stays)"))
+        return FALSE;
+    out += L"\r\n";
+    return TRUE;
 }
 
 CRegBackup::CRegBackup(const CString& reportPath)

@@ -49,5 +49,9 @@ BOOL AppendRegSection(std::wstring& out, const std::wstring& fullPath);
 // FALSE when the name cannot be written in the format (it holds CR, LF or NUL).
 BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, DWORD type, const BYTE* data,
                     DWORD size);
-// A registry link cannot be exported: a comment names it and its target.
-void AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const std::wstring& target);
+// A registry link cannot be exported: a comment names it and its target. FALSE (and nothing
+// appended) when either holds a character a line cannot carry: a line break in a target would
+// start a section of its own, which an import would write wherever it names.
+BOOL AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const std::wstring& target);
+// A comment line of the backup ("; text"); FALSE when the text cannot be written on one line.
+BOOL AppendRegComment(std::wstring& out, const std::wstring& text);

@@ -4,18 +4,18 @@
 #include "FloorKeys.h"
 #include "KeyNames.h"
 #include "SharedFlag.h"
+#include "kinds/LeftoverKind.h"
 #include "../framework/Handles.h"
 #include <climits>
 
 struct CSearchWalk::Piece
 {
-    enum Kind { Line, Finding, Taken, Lists, Reference } kind;
+    enum Kind { Line, Finding, Taken, Note } kind;
     std::string line;            // Line: a report line
     std::wstring path;           // Finding: the key's full path; Line: the unopened key's
     BOOL inMatch = FALSE;        // Line: the unopened key is at or below a match
     std::vector<Range*> ranges;  // Finding: its subkeys that other threads walked; Taken: the range
-    FilterList list = {};        // Lists: one filter list
-    WalkReference reference = {};  // Reference: what one place named
+    WalkNote note = {};          // Note: what a kind read at one key
 };
 
 // Subkeys [next, end) of one key, taken over by another thread.
@@ -64,10 +64,17 @@ CSearchWalk::CSearchWalk(const std::vector<std::wstring>& keywords, const std::s
 
 CSearchWalk::~CSearchWalk() {}
 
-void CSearchWalk::ReadFilterListsOf(const std::wstring& currentSet)
+void CSearchWalk::ReadFor(const std::vector<const ILeftoverKind*>& kinds, const std::wstring& currentSet)
 {
-    m_readFilterLists = true;
     m_currentSet = currentSet;
+    m_followsPlaces = false;
+    for (size_t place = 0; place < m_readers.size(); ++place) {
+        m_readers[place].clear();
+        for (const ILeftoverKind* kind : kinds)
+            if (kind->ReadsAt(static_cast<KeyPlace>(place)))
+                m_readers[place].push_back(kind);
+        m_followsPlaces = m_followsPlaces || !m_readers[place].empty();
+    }
 }
 
 int CSearchWalk::DefaultThreadCount()
@@ -196,7 +203,7 @@ void CSearchWalk::RunWorker(Worker& self, bool walksRoot, HKEY root, const std::
                 std::unique_ptr<Frame> frame(new Frame);
                 frame->key = std::move(key);
                 frame->path = rootName;
-                frame->place = RootPlace(root, m_readFilterLists, m_followReferences);
+                frame->place = m_followsPlaces ? RootPlace(root) : kNoPlace;
                 {
                     std::lock_guard<std::mutex> hold(self.lock);
                     self.frames.push_back(std::move(frame));
@@ -377,14 +384,10 @@ void CSearchWalk::SearchKey(Worker& self, Frame& parent, DWORD index, BOOL& endL
     child->match = match;
     if (parent.place != kNoPlace) {
         child->place = NextPlace(parent.place, std::wstring(name, length), m_currentSet);
-        if (HoldsFilterLists(child->place) && !IsProtectedPath(child->path))
-            ReadFilterLists(child->key, child->path, [&self](const FilterList& list) {
-                Piece piece = { Piece::Lists, std::string(), std::wstring(), FALSE, {}, list };
-                self.out->push_back(std::move(piece));
-            });
-        else if (ReadsReferences(child->place))
-            ReadReferences(child->key, child->path, child->place, [&self](const WalkReference& reference) {
-                Piece piece = { Piece::Reference, std::string(), std::wstring(), FALSE, {}, {}, reference };
+        for (const ILeftoverKind* kind : m_readers[child->place])
+            kind->ReadAt(child->key, child->path, child->place, [&self](WalkNote&& note) {
+                Piece piece = { Piece::Note, std::string(), std::wstring(), FALSE, {} };
+                piece.note = std::move(note);
                 self.out->push_back(std::move(piece));
             });
     }
@@ -444,11 +447,8 @@ void CSearchWalk::Join(const std::vector<Piece>& pieces, WalkResult& result) con
         case Piece::Taken:
             Join(piece.ranges[0]->pieces, result);
             break;
-        case Piece::Lists:
-            result.filterLists.push_back(piece.list);
-            break;
-        case Piece::Reference:
-            result.references.push_back(piece.reference);
+        case Piece::Note:
+            result.notes.push_back(piece.note);
             break;
         }
     }

@@ -10,9 +10,10 @@
 // thread opened is decided when the walk is joined.
 #pragma once
 #include <windows.h>
-#include "FilterLists.h"
-#include "References.h"
+#include "KeyPlaces.h"
 #include "RegKey.h"
+#include "WalkResult.h"
+#include <array>
 #include <atomic>
 #include <exception>
 #include <memory>
@@ -20,21 +21,7 @@
 #include <string>
 #include <vector>
 
-// A key that could not be opened (or whose path is too long to be recorded).
-struct UnreadableKey
-{
-    std::wstring path;   // its full path
-    BOOL inMatch;        // it, or a key above it, matches: what it holds may be a leftover
-};
-
-struct WalkResult
-{
-    std::vector<std::string> lines;          // one per key that could not be opened, in walk order
-    std::vector<UnreadableKey> unreadable;   // the same keys
-    std::vector<std::wstring> findings;      // top-most matching keys, in the order they are recorded
-    std::vector<FilterList> filterLists;     // the device filter lists met on the way, in walk order
-    std::vector<WalkReference> references;   // what the places that name things in their data hold
-};
+class ILeftoverKind;
 
 class CSearchWalk
 {
@@ -47,12 +34,9 @@ public:
     CSearchWalk(const CSearchWalk&) = delete;
     CSearchWalk& operator=(const CSearchWalk&) = delete;
 
-    // Also reads the device filter lists of the running control set (`currentSet`, see
-    // FilterLists.h) where the walk of HKEY_LOCAL_MACHINE meets them: the walk has them open anyway.
-    void ReadFilterListsOf(const std::wstring& currentSet);
-    // Also reads, where the walk meets them, what class registrations, type libraries, interfaces,
-    // uninstall entries and shell-extension approvals name (References.h).
-    void FollowReferences() { m_followReferences = true; }
+    // Lets `kinds` read where the walk passes a key in one of their places (KeyPlaces.h): the
+    // walk has the key open anyway. `currentSet` names the control set the system runs on.
+    void ReadFor(const std::vector<const ILeftoverKind*>& kinds, const std::wstring& currentSet);
 
     // Walks one root key, whose full name begins every path, and appends to `result`. An
     // exception on any of the walk's threads (out of memory) ends the walk on every thread and
@@ -92,8 +76,9 @@ private:
     const std::string m_openFailedLeadIn;
     const LONG* m_stopFlag;
     LONG* m_keysSearched;
-    bool m_readFilterLists = false;
-    bool m_followReferences = false;
+    // The kinds that read at each place; places are followed only when some kind reads.
+    std::array<std::vector<const ILeftoverKind*>, kPlaceCount> m_readers;
+    bool m_followsPlaces = false;
     std::wstring m_currentSet;
 
     // Per root walk.

@@ -107,6 +107,28 @@ BOOL CListCtrl::DeleteAllItems()
     return static_cast<BOOL>(SendMessage(LVM_DELETEALLITEMS));
 }
 
+BOOL CListCtrl::SetItemData(int item, DWORD_PTR data)
+{
+    LVITEMA lvi = {};
+    lvi.mask = LVIF_PARAM;
+    lvi.iItem = item;
+    lvi.lParam = static_cast<LPARAM>(data);
+    return static_cast<BOOL>(SendMessage(LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&lvi)));
+}
+
+DWORD_PTR CListCtrl::GetItemData(int item) const
+{
+    LVITEMA lvi = {};
+    lvi.mask = LVIF_PARAM;
+    lvi.iItem = item;
+    return SendMessage(LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&lvi)) ? static_cast<DWORD_PTR>(lvi.lParam) : 0;
+}
+
+int CListCtrl::FindItem(LVFINDINFOA* find, int start) const
+{
+    return static_cast<int>(SendMessage(LVM_FINDITEMA, static_cast<WPARAM>(start), reinterpret_cast<LPARAM>(find)));
+}
+
 CPaintDC::CPaintDC(CWnd* wnd)
     : m_hWnd(wnd->GetSafeHwnd())
 {

@@ -37,6 +37,10 @@ public:
     BOOL SetCheck(int item, BOOL check = TRUE);
     BOOL DeleteItem(int item);
     BOOL DeleteAllItems();
+    // The value an item carries beside its texts, and the item that carries a value (-1: none).
+    BOOL SetItemData(int item, DWORD_PTR data);
+    DWORD_PTR GetItemData(int item) const;
+    int FindItem(LVFINDINFOA* find, int start = -1) const;
 };
 
 // Paint device context for the duration of one WM_PAINT.

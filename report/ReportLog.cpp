@@ -6,8 +6,6 @@
 #include <ctime>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <set>
 
 namespace {
 struct tm CurrentLocalTime()
@@ -22,11 +20,6 @@ unsigned Field(int value)
 {
     return static_cast<unsigned>(value);
 }
-
-// Reports with a line that could not be written whole; the window's search writes from its
-// worker thread, so the set is guarded.
-std::mutex g_failedLock;
-std::set<HANDLE> g_failedReports;
 
 bool IsDriveLetterPath(const char* p)
 {
@@ -127,7 +120,7 @@ HANDLE OpenReport(CString path)
     return hReport.Release();
 }
 
-void WriteReportBanner(HANDLE hReport)
+BOOL WriteReportBanner(HANDLE hReport)
 {
     struct tm currentTime = CurrentLocalTime();
     char szTmp[kStampChars] = "";
@@ -135,35 +128,23 @@ void WriteReportBanner(HANDLE hReport)
              Field(currentTime.tm_mon + 1), Field(currentTime.tm_year + 1900), Field(currentTime.tm_hour),
              Field(currentTime.tm_min), Field(currentTime.tm_sec));
     const char* lines[] = { "", kReportRuleLine, "", kReportTitleLine, szTmp, "", kReportRuleLine, "", "" };
+    BOOL whole = TRUE;
     for (const char* line : lines)
-        WriteReportLine(line, hReport);
+        whole = WriteReportLine(line, hReport) && whole;
+    return whole;
 }
 
 BOOL WriteReportLine(const char* text, HANDLE hReport)
 {
     if (hReport == INVALID_HANDLE_VALUE || hReport == nullptr)
         return FALSE;
-    if (WriteWhole(hReport, text, static_cast<DWORD>(strlen(text))) && WriteWhole(hReport, "\r\n", 2))
-        return TRUE;
-    std::lock_guard<std::mutex> hold(g_failedLock);
-    g_failedReports.insert(hReport);
-    return FALSE;
-}
-
-BOOL ReportWriteFailed(HANDLE hReport)
-{
-    std::lock_guard<std::mutex> hold(g_failedLock);
-    return g_failedReports.count(hReport) != 0;
+    return WriteWhole(hReport, text, static_cast<DWORD>(strlen(text))) && WriteWhole(hReport, "\r\n", 2);
 }
 
 void CloseReport(HANDLE hReport)
 {
     if (hReport == INVALID_HANDLE_VALUE || hReport == nullptr)
         return;
-    {
-        std::lock_guard<std::mutex> hold(g_failedLock);
-        g_failedReports.erase(hReport);
-    }
     ::CloseHandle(hReport);
 }
 

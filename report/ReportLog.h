@@ -16,11 +16,10 @@ CString ReportFullPath(const CString& path);
 // A dot in a folder's name is no extension, and neither is the last dot of a date
 // ("report-07.12.2026"): an "extension" of digits only stays.
 std::wstring PathWithoutExtension(const std::wstring& path);
-void WriteReportBanner(HANDLE hReport);
+// Writes the banner; FALSE when a line of it could not be written whole.
+BOOL WriteReportBanner(HANDLE hReport);
 // Writes the text and CR LF; FALSE when either could not be written whole.
 BOOL WriteReportLine(const char* text, HANDLE hReport);
-// Whether a line written to this report since it was opened could not be written whole.
-BOOL ReportWriteFailed(HANDLE hReport);
 void CloseReport(HANDLE hReport);
 CString FormatReportDate();
 CString FormatReportTime();

@@ -5,9 +5,16 @@
 #include "EngineProbe.h"
 #include "TestSupport.h"
 #include "../resources/resource.h"
+#include "../app/RunRecord.h"
 #include "../engine/Constants.h"
 #include "../engine/FloorKeys.h"
+#include "../engine/KeyPlaces.h"
+#include "../engine/Keywords.h"
+#include "../engine/RegBackup.h"
+#include "../engine/RemovalPass.h"
 #include "../engine/SharedFlag.h"
+#include "../engine/kinds/KindsTable.h"
+#include "../report/Report.h"
 #include "../report/ReportLog.h"
 #include <algorithm>
 #include <string>
@@ -530,6 +537,126 @@ TEST_F(SearchTest, AStopEndsEveryThreadAndKeepsWhatWasFoundInOrder)
     std::string reportText = kt::ReadFileBytes(reportPath);
     for (const std::wstring& p : found)
         EXPECT_NE(reportText.find(kt::Utf8(p) + "\r\n"), std::string::npos);
+}
+
+TEST(KeyPlaces, WhereAKeyLiesFollowsFromItsParentAndItsOwnName)
+{
+    const std::wstring set = L"ControlSet001";
+    const struct
+    {
+        KeyPlace parent;
+        const wchar_t* name;
+        KeyPlace next;
+    } rows[] = {
+        { RootPlace(HKEY_LOCAL_MACHINE), L"system", kSystemKey },  { kSystemKey, L"CurrentControlSet", kControlSetKey },
+        { kSystemKey, L"controlset001", kControlSetKey },          { kSystemKey, L"ControlSet002", kNoPlace },
+        { kControlSetKey, L"Enum", kEnumKey },                     { kControlKey, L"Class", kDeviceClassesKey },
+        { kDeviceClassesKey, L"{4d36e967-0}", kDeviceClassKey },    { kEnumeratorKey, L"VMFILTER", kDeviceKey },
+        { kDeviceKey, L"0000", kInstanceKey },                     { kInstanceKey, L"Device Parameters", kNoPlace },
+        { RootPlace(HKEY_USERS), L"S-1-5-21-1_Classes", kClassPlace }, { RootPlace(HKEY_USERS), L"S-1-5-21-1", kUserHive },
+        { kUserHive, L"Software", kSoftwareKey },                  { kSoftwareKey, L"WOW6432Node", kSoftwareKey },
+        { kSoftwareKey, L"classes", kClassPlace },                 { kClassPlace, L"Wow6432Node", kClassPlace },
+        { RootPlace(HKEY_CLASSES_ROOT), L"CLSID", kClsidContainer }, { kClsidContainer, L"{0}", kComClass },
+        { kComClass, L"LocalServer32", kServerKey },               { kComClass, L"ProgID", kNoPlace },
+        { kTypeLibVersion, L"409", kTypeLibLocale },                { kTypeLibVersion, L"FLAGS", kNoPlace },
+        { kTypeLibLocale, L"win64", kTypeLibFile },                { kInterface, L"ProxyStubClsid", kProxyKey },
+        { kCurrentVersion, L"Uninstall", kUninstallContainer },    { kUninstallContainer, L"{0}", kUninstallEntry },
+        { kShellExtensions, L"Approved", kApprovedKey },           { RootPlace(HKEY_CURRENT_CONFIG), L"System", kNoPlace },
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(NextPlace(row.parent, row.name, set), row.next) << kt::Utf8(row.name);
+}
+
+// A kind whose place is not the registry walk, as scheduled tasks, catalog entries and files are:
+// files of a folder of the test's own whose names hold a keyword. It fits the same seam: decided
+// after the walk, shown, recorded, removed in its rank and backed up first.
+class CScratchFileKind : public ILeftoverKind
+{
+public:
+    explicit CScratchFileKind(const std::wstring& folder) : m_folder(folder) {}
+    const KindIdentity& Identity() const override
+    {
+        static const KindIdentity identity = { 'X', "scratchFile", -1 };
+        return identity;
+    }
+    bool LooksIn(const SearchScope&) const override { return true; }
+    KindCheck Decide(const CSearchFacts& facts, CFindings& findings) const override
+    {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((m_folder + L"*").c_str(), &found);
+        for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
+            if (!facts.keywords.Matching(found.cFileName).empty())
+                findings.Add(*this, m_folder + found.cFileName, L"a file in the test's folder",
+                             facts.keywords.Matching(found.cFileName));
+        FindClose(search);
+        return KindCheck();
+    }
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const override
+    {
+        std::wstring text;
+        AppendRegComment(text, std::wstring(L"file ") + finding.path);
+        return std::unique_ptr<CPreparedRemoval>(new CPreparedText(text));
+    }
+    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, CRegBackup& backup) const override
+    {
+        RemovalResult result;
+        if (backup.Append(static_cast<CPreparedText&>(prepared).Text()) && DeleteFileW(finding.path))
+            result.outcome = Outcome::Removed;
+        return result;
+    }
+    bool IsGone(const CmdListEntry& finding) const override
+    {
+        return GetFileAttributesW(finding.path) == INVALID_FILE_ATTRIBUTES;
+    }
+
+private:
+    std::wstring m_folder;
+};
+
+TEST_F(SearchTest, AKindOutsideTheWalkFitsTheSeamFromSearchToRemoval)
+{
+    key.Make(keyword + "Key\\Sub");
+    const std::string folder = kt::ScratchDir("kinds");
+    ASSERT_TRUE(kt::WriteFileBytes(folder + keyword + ".dat", "x"));
+    ASSERT_TRUE(kt::WriteFileBytes(folder + "other.dat", "y"));
+    const CScratchFileKind files(kt::Widen(folder));
+    std::vector<const ILeftoverKind*> kinds = LeftoverKinds();
+    kinds.push_back(&files);
+    CKlarnEngine engine;
+    engine.SetKinds(kinds);
+    const std::string reportPath = folder + "report.txt";
+    CReport report;
+    ASSERT_TRUE(report.Open(reportPath.c_str()));
+    LONG stop = 0;
+    const RootKeySlot slots[kRootKeyCount] = { 0, kUser, 0, 0, 0 };
+    CFindingsList found;
+    found.Reset(engine.Search(CKeywords(keyword.c_str()), nullptr, slots, report, &stop));
+    std::vector<const CmdListEntry*> list;
+    for (const CmdListEntry* entry = found.Get(); entry; entry = entry->next)
+        list.push_back(entry);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(std::wstring(list[0]->path), Full(keyword + "Key")) << "the table's kinds first";
+    EXPECT_EQ(list[1]->kind, 'X');
+    EXPECT_EQ(RecordedFinding::Of(*list[1], Outcome::Listed).kind, "scratchFile");
+
+    // Its rank puts it first in a removal pass, and its backup with it.
+    std::vector<size_t> order;
+    CRemovalPass pass(reportPath.c_str());
+    pass.Run(list, [&](size_t index, const RemovalResult& result) {
+        order.push_back(index);
+        EXPECT_EQ(result.outcome, Outcome::Removed);
+        report.WriteLine(RemovalReportLine(*list[index], result.outcome).c_str());
+    });
+    report.Close();
+    EXPECT_EQ(order, (std::vector<size_t>{ 1, 0 }));
+    EXPECT_FALSE(kt::FileExists(folder + keyword + ".dat"));
+    EXPECT_TRUE(kt::FileExists(folder + "other.dat"));
+    EXPECT_FALSE(key.Exists(keyword + "Key"));
+    const std::wstring backup = kt::ReadUtf16(kt::Utf8(pass.BackupPath()));
+    EXPECT_LT(backup.find(L"; file " + kt::Widen(folder + keyword) + L".dat"), backup.find(L"[" + Full(keyword + "Key") + L"]"));
+    const std::string text = kt::ReadFileBytes(reportPath);
+    EXPECT_NE(text.find(folder + keyword + ".dat  (a file in the test's folder)\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\n" + folder + keyword + ".dat\r\n" + key.Full(keyword + "Key") + "\r\n"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -115,14 +115,24 @@ TEST_F(EvidenceTest, OnlyAMissingFileBelowARootThatNamesTheProductIsEvidence)
     EXPECT_EQ(installation->OwnerOf(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes"), L"");
 }
 
+WalkNote Note(KeyPlace place, const std::wstring& key, const std::wstring& name, const std::wstring& data)
+{
+    WalkNote note;
+    note.place = place;
+    note.key = key;
+    note.name = name;
+    note.data = data;
+    return note;
+}
+
 TEST_F(EvidenceTest, TheDecisionsOfTheReferences)
 {
     const std::wstring hkcr = L"HKEY_CLASSES_ROOT\\", pf = kt::Widen(base + "Program Files\\");
     auto clsid = [&](int n) { return hkcr + L"CLSID\\" + kt::Widen(Guid(n)); };
     auto server = [&](int n, const wchar_t* name, const std::wstring& data) {
-        return WalkReference{ kServerKey, clsid(n), name, data };
+        return Note(kServerKey, clsid(n), name, data);
     };
-    const std::vector<WalkReference> references = {
+    const std::vector<WalkNote> references = {
         server(1, L"InprocServer32", pf + L"Velmora\\Vigilo+\\vmshell.dll"),
         server(2, L"LocalServer32", L"\"" + pf + L"Velmora\\Vigilo+\\agent.exe\" /automation"),
         server(2, L"InprocHandler32", L"ole32.dll"),
@@ -130,22 +140,22 @@ TEST_F(EvidenceTest, TheDecisionsOfTheReferences)
         server(4, L"InprocServer32", pf + L"Velmora\\Vigilo+\\gone.dll"),
         server(4, L"LocalServer32", pf + L"Velmora\\SecureVPN\\vpnshell.dll"),
         server(5, L"InprocServer32", L"%SystemRoot%\\system32\\velmora.dll"),
-        { kTypeLibFile, hkcr + L"TypeLib\\" + kt::Widen(Guid(6)), L"win64", pf + L"Vigilo+\\vm.tlb" },
-        { kTypeLibFile, hkcr + L"TypeLib\\" + kt::Widen(Guid(6)), L"win32", pf + L"Vigilo+\\vm32.tlb" },
-        { kProxyKey, hkcr + L"Interface\\" + kt::Widen(Guid(7)), L"ProxyStubClsid32", kt::Widen(Guid(1)) },
-        { kProxyKey, hkcr + L"Interface\\" + kt::Widen(Guid(8)), L"ProxyStubClsid32", kt::Widen(Guid(1)) },
-        { kProxyKey, hkcr + L"Interface\\" + kt::Widen(Guid(8)), L"ProxyStubClsid", kt::Widen(Guid(3)) },
-        { kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\A", L"DisplayName", L"Vigilo+ 9" },
-        { kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\A", L"UninstallString",
-          L"\"" + pf + L"Vigilo+\\uninstall.exe\" /remove" },
-        { kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\B", L"Publisher", L"Velmora" },
-        { kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\B", L"UninstallString",
-          pf + L"Velmora\\SecureVPN\\vpnshell.dll" },
-        { kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\C", L"DisplayName", L"Velmora Klarner 1.1.0" },
-        { kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\C", L"UninstallString", pf + L"Gone\\u.exe" },
-        { kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\D", L"Publisher", L"Velmora" },
-        { kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\D", L"UninstallString",
-          L"MsiExec.exe /X{6B1E2C3D-4F50-4A61-8B72-93A4B5C6D7FF}" },
+        Note(kTypeLibFile, hkcr + L"TypeLib\\" + kt::Widen(Guid(6)), L"win64", pf + L"Vigilo+\\vm.tlb"),
+        Note(kTypeLibFile, hkcr + L"TypeLib\\" + kt::Widen(Guid(6)), L"win32", pf + L"Vigilo+\\vm32.tlb"),
+        Note(kProxyKey, hkcr + L"Interface\\" + kt::Widen(Guid(7)), L"ProxyStubClsid32", kt::Widen(Guid(1))),
+        Note(kProxyKey, hkcr + L"Interface\\" + kt::Widen(Guid(8)), L"ProxyStubClsid32", kt::Widen(Guid(1))),
+        Note(kProxyKey, hkcr + L"Interface\\" + kt::Widen(Guid(8)), L"ProxyStubClsid", kt::Widen(Guid(3))),
+        Note(kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\A", L"DisplayName", L"Vigilo+ 9"),
+        Note(kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\A", L"UninstallString",
+          L"\"" + pf + L"Vigilo+\\uninstall.exe\" /remove"),
+        Note(kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\B", L"Publisher", L"Velmora"),
+        Note(kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\B", L"UninstallString",
+          pf + L"Velmora\\SecureVPN\\vpnshell.dll"),
+        Note(kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\C", L"DisplayName", L"Velmora Klarner 1.1.0"),
+        Note(kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\C", L"UninstallString", pf + L"Gone\\u.exe"),
+        Note(kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\D", L"Publisher", L"Velmora"),
+        Note(kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\D", L"UninstallString",
+          L"MsiExec.exe /X{6B1E2C3D-4F50-4A61-8B72-93A4B5C6D7FF}"),
     };
     const std::vector<std::wstring> keywords = { L"velmora", L"vigilo+" };
     const ReferenceContext context = { keywords, *installation, std::wstring() };

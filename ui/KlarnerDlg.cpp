@@ -26,12 +26,8 @@ CKlarnerDlg::~CKlarnerDlg()
         m_hWorker.Close();
     }
     m_pictureCtrl.Clear();
-    if (m_hReport != nullptr && m_reportOpen == 1)
-        CloseSearchReport();
-    CmdListFree(&m_findings);
-    // A record no worker took over (its start failed); its event went with the start.
-    free(m_workerRecord);
-    m_workerRecord = nullptr;
+    // The report, the findings list and a record no worker took over (its start failed) go
+    // with their owners.
 }
 
 BEGIN_MESSAGE_MAP(CKlarnerDlg, CDialog)
@@ -66,14 +62,13 @@ BOOL CKlarnerDlg::OnInitDialog()
     CDialog::OnInitDialog();
     m_caption.LoadString(IDS_ERROR_CAPTION);
 
-    m_hReport = nullptr;
+    m_report.Close();
     m_removeMode = 0;
-    m_reportOpen = 0;
     const RootKeySlot startSlots[kRootKeyCount] = { 0, SlotFromHkey(HKEY_CURRENT_USER), SlotFromHkey(HKEY_LOCAL_MACHINE), 0,
                                                      0 };
     memcpy(m_rootKeys, startSlots, sizeof m_rootKeys);
-    m_findings = nullptr;
-    m_workerRecord = nullptr;
+    m_findings.Reset(nullptr);
+    m_workerRecord.reset();
 
     if (HMENU systemMenu = GetSystemMenu(FALSE)) {
         CString aboutItem;
@@ -138,20 +133,12 @@ void CKlarnerDlg::RequestStop()
 void CKlarnerDlg::OpenSearchReport()
 {
     // The file is opened afresh for every search; an earlier search's handle goes first.
-    if (m_reportOpen == 1)
-        CloseSearchReport();
-    m_hReport = OpenReport(m_reportPath);
-    if (m_hReport != INVALID_HANDLE_VALUE) {
-        WriteReportBanner(m_hReport);
-        m_reportOpen = 1;
-    }
+    m_report.Open(m_reportPath);
 }
 
 void CKlarnerDlg::CloseSearchReport()
 {
-    CloseReport(m_hReport);
-    m_hReport = nullptr;
-    m_reportOpen = 0;
+    m_report.Close();
 }
 
 void CKlarnerDlg::OnBnClickedCancel()

@@ -3,10 +3,14 @@
 #pragma once
 #include "../framework/afxwin.h"
 #include "../engine/CmdList.h"
-#include "../engine/KlarnEngine.h"
+#include "../engine/Constants.h"
 #include "../engine/RootKeys.h"
 #include "../picture/PictureEx.h"
 #include "../framework/Handles.h"
+#include "../report/Report.h"
+#include <cstdlib>
+#include <memory>
+#include <vector>
 
 // Ends a windowed search: posted by the worker with the findings list in lParam and in wParam
 // whether the search ran to its end or failed (out of memory; the list is then empty).
@@ -31,6 +35,13 @@ struct WorkerRecord
     LONG* keysSearched;  // the dialog's counter of keys searched, for the progress display
     BOOL followReferences;  // leftovers by reference too
 };
+
+// A worker record from calloc, freed with free by whoever holds it.
+struct WorkerRecordFree
+{
+    void operator()(WorkerRecord* record) const noexcept { free(record); }
+};
+typedef std::unique_ptr<WorkerRecord, WorkerRecordFree> CWorkerRecordOwner;
 
 class CKlarnerDlg : public CDialog
 {
@@ -62,10 +73,10 @@ protected:
     void ResetResults();
     void StartSearch();
     void RemoveTickedFindings();
-    // One kind's ticked findings, as the removal order has it (items 0 to n - 1 at most).
-    void RemoveTickedOfKind(CKlarnEngine& engine, char kind, int n, BOOL& failed, BOOL& refused);
+    // The list's item that shows the finding at `index` of the model, or -1.
+    int ItemOf(size_t index) const;
     // The window's state: m_closeAllowed, m_removeMode, m_searching and the stop flag change
-    // only through these steps, m_reportOpen only through the report's two.
+    // only through these steps, the report only through the report's two.
     void EnterSearching();
     void EnterResults(int count);
     void EnterIdle();
@@ -86,14 +97,19 @@ protected:
     CButton m_actionButton;
     CButton m_clearButton;
     CString m_reportPath;
-    HANDLE m_hReport = nullptr;
-    CmdListEntry* m_findings = nullptr;
+    // The report a search opened, until the list is cleared or the window goes.
+    CReport m_report;
+    // The findings list a search hands over; freed as soon as the list shows it.
+    CFindingsList m_findings;
+    // What the list shows, one entry per item (the item's data is its index here): a removal
+    // works from these, never from the texts it shows.
+    std::vector<CmdListEntry> m_model;
     LONG m_stopRequested = 0;
     int m_closeAllowed = 1;
     int m_removeMode = 0;
-    int m_reportOpen = 0;
     RootKeySlot m_rootKeys[kRootKeyCount] = { 0, SlotFromHkey(HKEY_CURRENT_USER), SlotFromHkey(HKEY_LOCAL_MACHINE), 0, 0 };
-    WorkerRecord* m_workerRecord = nullptr;
+    // The record for the next worker, until it takes the record over.
+    CWorkerRecordOwner m_workerRecord;
     // The running or last search thread: the window may close during a search, and the
     // dialog must outlive the thread that uses its stop flag and report handle.
     CHandle m_hWorker;

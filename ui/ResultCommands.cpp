@@ -2,12 +2,11 @@
 // all, the list's check boxes, clear, and the return to the idle state.
 #include "KlarnerDlg.h"
 #include "../engine/Constants.h"
-#include "../engine/KeyNames.h"
-#include "../engine/KlarnEngine.h"
-#include "../engine/RegBackup.h"
-#include "../engine/SharedFlag.h"
+#include "../engine/RemovalPass.h"
+#include "../engine/kinds/KindsTable.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
+#include <algorithm>
 
 void CKlarnerDlg::OnBnClickedOk()
 {
@@ -44,29 +43,42 @@ void CKlarnerDlg::StartSearch()
 
 void CKlarnerDlg::RemoveTickedFindings()
 {
-    CKlarnEngine engine;
-    // One backup file for this pass, beside the report; nothing goes that is not in it.
-    CRegBackup backup(m_searchReportPath);
-    engine.SetBackup(&backup);
     const int n = m_resultList.GetItemCount();
-    BOOL anyTicked = FALSE;
+    std::vector<const CmdListEntry*> ticked;
     for (int i = 0; i < n; ++i)
         if (m_resultList.GetCheck(i) == 1)
-            anyTicked = TRUE;
+            ticked.push_back(&m_model[m_resultList.GetItemData(i)]);
 
-    if (!anyTicked) {
+    if (ticked.empty()) {
         m_text.LoadString(IDS_NOTHING_TICKED);
         AfxMessageBox(m_text, MB_OK);
     } else {
         m_text.LoadString(IDS_REMOVE_QUESTION);
         m_caption.LoadString(IDS_REMOVE_CAPTION);
         if (MessageBox(m_text, m_caption, MB_OKCANCEL | MB_ICONQUESTION) == IDOK) {
-            BOOL failed = FALSE, refused = FALSE;
-            for (char kind : kRemovalOrder)
-                RemoveTickedOfKind(engine, kind, n, failed, refused);
-            if (refused) {
-                // Why the driver's key stays: the user can tick its entries and try again.
-                m_text.LoadString(IDS_FILTER_STILL_NAMES);
+            // One backup file for this pass, beside the report; nothing goes that is not in it.
+            BOOL failed = FALSE;
+            std::vector<UINT> reasons;
+            CRemovalPass(m_searchReportPath).Run(ticked, [&](size_t index, const RemovalResult& result) {
+                const CmdListEntry& finding = *ticked[index];
+                const ILeftoverKind* kind = KindOf(finding);
+                Outcome outcome = result.outcome;
+                // A finding that someone else removed meanwhile is gone all the same.
+                if (outcome == Outcome::Failed && kind && kind->IsGone(finding))
+                    outcome = Outcome::Removed;
+                if (outcome == Outcome::Removed || outcome == Outcome::RemovedAtRestart) {
+                    // Gone, or going at the next restart: it leaves the list either way.
+                    m_resultList.DeleteItem(ItemOf(static_cast<size_t>(&finding - m_model.data())));
+                } else {
+                    failed = failed || outcome == Outcome::Failed;
+                    // Why it stays on purpose: the user can tick what holds it and try again.
+                    if (result.windowMessage && std::find(reasons.begin(), reasons.end(), result.windowMessage) == reasons.end())
+                        reasons.push_back(result.windowMessage);
+                }
+                m_report.WriteLine(RemovalReportLine(finding, outcome).c_str());
+            });
+            for (UINT reason : reasons) {
+                m_text.LoadString(reason);
                 m_caption.LoadString(IDS_ERROR_CAPTION);
                 MessageBox(m_text, m_caption, MB_ICONERROR);
             }
@@ -81,43 +93,18 @@ void CKlarnerDlg::RemoveTickedFindings()
         ResetResults();
 }
 
-void CKlarnerDlg::RemoveTickedOfKind(CKlarnEngine& engine, char kind, int n, BOOL& failed, BOOL& refused)
+int CKlarnerDlg::ItemOf(size_t index) const
 {
-    for (int i = 0; i < n; ++i) {
-        if (i >= m_resultList.GetItemCount() || m_resultList.GetCheck(i) != 1)
-            continue;
-        CString kindText = m_resultList.GetItemText(i, 2);
-        const char kindLetter = kindText.IsEmpty() ? '\0' : kindText.GetAt(0);
-        if (kindLetter != kind)
-            continue;
-        const std::wstring exactPath = m_resultList.GetItemTextW(i, 1);
-        std::wstring sub;
-        HKEY root = SplitFullPath(exactPath, sub);
-        CString path(ReportSpelling(exactPath).c_str());
-        const RemovalOutcome outcome = engine.RemoveFinding(kindLetter, root, sub.c_str());
-        if (outcome == kRemoved || outcome == kRemovedAtRestart ||
-            (outcome == kRemovalFailed && CKlarnEngine::FindingIsGone(kindLetter, root, sub))) {
-            // Gone, or going at the next restart: it leaves the list either way.
-            if (outcome == kRemovedAtRestart) {
-                m_text.LoadString(IDS_REMOVED_AT_RESTART);
-                path += m_text;
-            }
-            m_resultList.DeleteItem(i);
-            WriteReportLine(path, m_hReport);
-            --i;
-        } else {
-            failed = failed || outcome == kRemovalFailed;
-            refused = refused || outcome == kRemovalRefused;
-            m_text.LoadString(IDS_REMOVE_FAILED_SUFFIX);
-            path += m_text;
-            WriteReportLine(path, m_hReport);
-        }
-    }
+    LVFINDINFOA find = {};
+    find.flags = LVFI_PARAM;
+    find.lParam = static_cast<LPARAM>(index);
+    return m_resultList.FindItem(&find);
 }
 
 void CKlarnerDlg::ResetResults()
 {
-    CmdListFree(&m_findings);
+    m_findings.Reset(nullptr);
+    m_model.clear();
     m_clearButton.EnableWindow(FALSE);
     SetActionCaption(IDS_OK_SEARCH);
     SetDlgItemText(IDC_STATUS, "");

@@ -12,13 +12,13 @@
 HANDLE CKlarnerDlg::StartWorker()
 {
     const HANDLE failed = reinterpret_cast<HANDLE>(-1);
-    m_workerRecord = static_cast<WorkerRecord*>(calloc(1, sizeof(WorkerRecord)));
+    m_workerRecord.reset(static_cast<WorkerRecord*>(calloc(1, sizeof(WorkerRecord))));
     if (!m_workerRecord)
         return failed;
-    WorkerRecord* record = m_workerRecord;
-    record->findings = m_findings;
+    WorkerRecord* record = m_workerRecord.get();
+    record->findings = m_findings.Get();
     record->hWnd = m_hWnd;
-    record->hReport = m_hReport;
+    record->hReport = m_report.Handle();
     record->stopFlag = &m_stopRequested;
     record->keysSearched = &m_keysSearched;
     record->followReferences = m_followReferences;
@@ -53,11 +53,10 @@ HANDLE CKlarnerDlg::StartWorker()
 
 DWORD WINAPI CKlarnerDlg::WorkerThreadProc(LPVOID parameter)
 {
-    WorkerRecord** slot = static_cast<WorkerRecord**>(parameter);
-    WorkerRecord* record = *slot;
-    // Taken over: cleared before the dialog goes on, so that it never sees this record again
-    // (a later search stores its own record there).
-    *slot = nullptr;
+    // Taken over: the dialog's slot is cleared before the dialog goes on, so that it never sees
+    // this record again (a later search stores its own record there).
+    CWorkerRecordOwner owned(static_cast<CWorkerRecordOwner*>(parameter)->release());
+    WorkerRecord* record = owned.get();
     ::SetEvent(record->startedEvent);
     ::Sleep(10);
     // Out of memory during the search: the window says so and shows no findings.
@@ -74,21 +73,24 @@ DWORD WINAPI CKlarnerDlg::WorkerThreadProc(LPVOID parameter)
     // A window closed meanwhile takes no message: the list would be lost, so free it here.
     if (!::PostMessageA(record->hWnd, WM_WORKER_DONE, outcome, reinterpret_cast<LPARAM>(record->findings)))
         CmdListFree(&record->findings);
-    free(record);
     return 0;
 }
 
 LRESULT CKlarnerDlg::OnWorkerDone(WPARAM wParam, LPARAM lParam)
 {
     KillTimer(kProgressTimer);
-    m_findings = reinterpret_cast<CmdListEntry*>(lParam);
+    m_findings.Reset(reinterpret_cast<CmdListEntry*>(lParam));
     // One repaint for the whole list rather than one per item.
     m_resultList.SendMessage(WM_SETREDRAW, FALSE);
-    for (int i = 0;; ++i) {
-        CmdListEntry* node = CmdListGetAt(m_findings, i);
-        if (!node)
-            break;
-        int idx = m_resultList.InsertItem(i, "");
+    m_model.clear();
+    for (const CmdListEntry* node = m_findings.Get(); node; node = node->next) {
+        m_model.push_back(*node);
+        m_model.back().next = nullptr;
+    }
+    for (size_t i = 0; i < m_model.size(); ++i) {
+        const CmdListEntry* node = &m_model[i];
+        int idx = m_resultList.InsertItem(static_cast<int>(i), "");
+        m_resultList.SetItemData(idx, i);
         // The exact path, in Unicode: removal later works from this text.
         m_resultList.SetItemText(idx, 1, node->path);
         const char kind[2] = { node->kind, '\0' };
@@ -117,12 +119,12 @@ LRESULT CKlarnerDlg::OnWorkerDone(WPARAM wParam, LPARAM lParam)
     countLine.Format(line, count);
     CString results;
     results.LoadString(IDS_REPORT_RESULTS);
-    WriteReportLine("", m_hReport);
-    WriteReportLine(countLine, m_hReport);
-    WriteReportLine("", m_hReport);
-    WriteReportLine("", m_hReport);
-    WriteReportLine(results, m_hReport);
-    WriteReportLine("", m_hReport);
+    m_report.WriteLine("");
+    m_report.WriteLine(countLine);
+    m_report.WriteLine("");
+    m_report.WriteLine("");
+    m_report.WriteLine(results);
+    m_report.WriteLine("");
 
     if (m_pictureCtrl.LoadFromResource(MAKEINTRESOURCEA(IDR_GIF_IDLE), "GIF"))
         m_pictureCtrl.Show();
@@ -139,6 +141,6 @@ LRESULT CKlarnerDlg::OnWorkerDone(WPARAM wParam, LPARAM lParam)
     } else {
         MessageBox(message, nullptr, MB_OK);
     }
-    CmdListFree(&m_findings);
+    m_findings.Reset(nullptr);
     return 0;
 }

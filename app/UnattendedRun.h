@@ -1,0 +1,29 @@
+// The unattended run: one root key, the given or default keywords, every finding backed up and
+// removed with /del, everything written to the report and the record; no window, and an exit
+// code that says how it ended.
+#pragma once
+#include <windows.h>
+#include "../framework/CString.h"
+
+class CRunRecord;
+
+struct UnattendedRequest
+{
+    CString reportPath;     // /silent's value (empty: the default report)
+    CString keywords;       // /keywords's value (empty: the default list)
+    CString rootName;       // /hkey's value as a full root key name (empty: HKEY_LOCAL_MACHINE)
+    bool remove = false;              // /del
+    bool followReferences = false;    // /refs
+    bool recordFailed = false;        // the record could not be opened: nothing may be removed
+};
+
+class CUnattendedRun
+{
+public:
+    explicit CUnattendedRun(CRunRecord& record) : m_record(record) {}
+    // Runs and returns the exit code.
+    int Run(UnattendedRequest request);
+
+private:
+    CRunRecord& m_record;
+};

@@ -1,0 +1,43 @@
+// One removal pass, the same for the window's Remove and an unattended /del: the findings go in
+// the order of their kinds' ranks (equal ranks in the order given), every one of them read before
+// the pass changes anything and backed up just before it goes, all into one backup.
+#pragma once
+#include <windows.h>
+#include "CmdList.h"
+#include "Outcome.h"
+#include "../framework/CString.h"
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CRegBackup;
+
+class CRemovalPass
+{
+public:
+    // A pass whose backup goes beside the report at `reportPath`, created with its first finding.
+    explicit CRemovalPass(const CString& reportPath);
+    // A pass that writes into a backup someone else keeps.
+    explicit CRemovalPass(CRegBackup& backup);
+    ~CRemovalPass();
+    CRemovalPass(const CRemovalPass&) = delete;
+    CRemovalPass& operator=(const CRemovalPass&) = delete;
+
+    // Removes `findings`; `told(index, result)` as each one's removal ends, in the order of the
+    // pass. A finding of no known kind, or one that cannot be read whole, fails and stays.
+    void Run(const std::vector<const CmdListEntry*>& findings,
+             const std::function<void(size_t, const RemovalResult&)>& told);
+    // The backup's full path; empty until something was backed up.
+    const std::wstring& BackupPath() const;
+
+private:
+    std::unique_ptr<CRegBackup> m_own;
+    CRegBackup& m_backup;
+};
+
+// A finding's report line after a search: its path, and "  (<reason>)" when it has one.
+std::string FindingReportLine(const CmdListEntry& entry);
+// The report line of a finding a pass tried to remove: its path, and for one that did not go at
+// once the suffix that says so.
+std::string RemovalReportLine(const CmdListEntry& entry, Outcome outcome);

@@ -1,0 +1,128 @@
+// Keys with their trees and single values, read first and backed up just before they go.
+#include "KeyRemoval.h"
+#include "../Constants.h"
+#include "../FloorKeys.h"
+#include "../RegBackup.h"
+#include "../RegKey.h"
+
+namespace {
+struct PreparedValue : CPreparedRemoval
+{
+    CRegKeyOwner key;     // open for setting values
+    std::wstring name;
+    std::wstring text;    // its section in the backup
+};
+
+// The key part and the value name of a value finding's path below its root.
+bool SplitValuePath(const std::wstring& below, std::wstring& key, std::wstring& name)
+{
+    const size_t lastBackslash = below.rfind(L'\\');
+    if (lastBackslash == std::wstring::npos)
+        return false;
+    key = below.substr(0, lastBackslash);
+    name = below.substr(lastBackslash + 1);
+    return true;
+}
+}
+
+RemovalResult Removed()
+{
+    RemovalResult result;
+    result.outcome = Outcome::Removed;
+    return result;
+}
+
+RemovalResult Failed()
+{
+    return RemovalResult();
+}
+
+bool CKeyRemoval::ReadFindingTree(const CmdListEntry& finding, PreparedTree& prepared)
+{
+    prepared.root = SplitFullPath(finding.path, prepared.below);
+    std::wstring& below = prepared.below;
+    // An empty path would name the root key itself; removal must never be pointed at a whole root.
+    if (below.empty() || below[0] == L'\\' || below.size() >= static_cast<size_t>(kDeletePathChars))
+        return false;
+    // The floor is never removed, nor any key that holds part of it.
+    if (IsFloorKey(FullPath(prepared.root, below).c_str()))
+        return false;
+    if (!ReadKeyTree(prepared.root, below, prepared.tree))
+        return false;
+    if (below.back() == L'\\')
+        below.pop_back();
+    return true;
+}
+
+std::unique_ptr<CPreparedRemoval> CKeyRemoval::Prepare(const CmdListEntry& finding) const
+{
+    std::unique_ptr<PreparedTree> prepared(new PreparedTree);
+    if (!ReadFindingTree(finding, *prepared))
+        return nullptr;
+    return std::unique_ptr<CPreparedRemoval>(prepared.release());
+}
+
+RemovalResult CKeyRemoval::RemoveTree(PreparedTree& prepared, CRegBackup& backup)
+{
+    if (!backup.Append(prepared.tree.text))
+        return Failed();
+    return DeleteKeyTreeKeys(prepared.tree) ? Removed() : Failed();
+}
+
+RemovalResult CKeyRemoval::Remove(const CmdListEntry&, CPreparedRemoval& prepared, CRegBackup& backup) const
+{
+    return RemoveTree(static_cast<PreparedTree&>(prepared), backup);
+}
+
+bool CKeyRemoval::IsGone(const CmdListEntry& finding) const
+{
+    // A key is gone only when it is not found; one that denies reading is still there. The very
+    // key of the finding, name by name: never another key through a link.
+    std::wstring below;
+    const HKEY root = SplitFullPath(finding.path, below);
+    CRegKeyOwner key;
+    return OpenKeyExact(root, below.c_str(), KEY_READ, key) == ERROR_FILE_NOT_FOUND;
+}
+
+std::unique_ptr<CPreparedRemoval> CValueRemoval::Prepare(const CmdListEntry& finding) const
+{
+    std::wstring below, keyPath;
+    const HKEY root = SplitFullPath(finding.path, below);
+    std::unique_ptr<PreparedValue> prepared(new PreparedValue);
+    if (below.empty() || below[0] == L'\\' || !SplitValuePath(below, keyPath, prepared->name))
+        return nullptr;
+    // Opened for removing now: a key that denies it leaves its value unsaved and in place.
+    if (OpenKeyExact(root, keyPath.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE, prepared->key) != ERROR_SUCCESS)
+        return nullptr;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (ReadValueBytes(prepared->key, prepared->name.c_str(), type, data) != ERROR_SUCCESS ||
+        !ValueSection(FullPath(root, keyPath), prepared->name, type, data, prepared->text))
+        return nullptr;
+    return std::unique_ptr<CPreparedRemoval>(prepared.release());
+}
+
+RemovalResult CValueRemoval::Remove(const CmdListEntry&, CPreparedRemoval& prepared, CRegBackup& backup) const
+{
+    PreparedValue& value = static_cast<PreparedValue&>(prepared);
+    if (!backup.Append(value.text))
+        return Failed();
+    return ::RegDeleteValueW(value.key, value.name.c_str()) == ERROR_SUCCESS ? Removed() : Failed();
+}
+
+bool CValueRemoval::IsGone(const CmdListEntry& finding) const
+{
+    // Gone when its key or the value itself no longer exists; a key that cannot be opened for
+    // another reason may well still hold it.
+    std::wstring below, keyPath, name;
+    const HKEY root = SplitFullPath(finding.path, below);
+    if (!SplitValuePath(below, keyPath, name))
+        return false;
+    CRegKeyOwner key;
+    LONG result = OpenKeyExact(root, keyPath.c_str(), KEY_QUERY_VALUE, key);
+    if (result == ERROR_FILE_NOT_FOUND)
+        return true;
+    if (result != ERROR_SUCCESS)
+        return false;
+    return ::RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_FILE_NOT_FOUND;
+}

@@ -1,0 +1,38 @@
+// The removal that most kinds share: a finding that is a key goes with its whole tree, a finding
+// that is a value goes alone. Each is read whole before the pass changes anything, backed up just
+// before it goes, and never through a registry link; the floor is never removed.
+#pragma once
+#include "LeftoverKind.h"
+#include "../KeyTrees.h"
+
+class CKeyRemoval : public ILeftoverKind
+{
+public:
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const override;
+    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, CRegBackup& backup) const override;
+    bool IsGone(const CmdListEntry& finding) const override;
+
+protected:
+    struct PreparedTree : CPreparedRemoval
+    {
+        HKEY root = nullptr;
+        std::wstring below;   // the path below the root, without empty names' trailing backslash
+        KeyTree tree;
+    };
+    // Reads the finding's tree; FALSE when it must not or cannot be removed.
+    static bool ReadFindingTree(const CmdListEntry& finding, PreparedTree& prepared);
+    // Backs the tree up and deletes the keys that were read.
+    static RemovalResult RemoveTree(PreparedTree& prepared, CRegBackup& backup);
+};
+
+class CValueRemoval : public ILeftoverKind
+{
+public:
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const override;
+    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, CRegBackup& backup) const override;
+    bool IsGone(const CmdListEntry& finding) const override;
+};
+
+// The results a removal reports most.
+RemovalResult Removed();
+RemovalResult Failed();

@@ -1,0 +1,50 @@
+// The kinds table: each kind's unit gives its one object, listed here in the order of a search's
+// findings. A new kind is its unit and one line here.
+#include "KindsTable.h"
+#include <cstring>
+
+const ILeftoverKind& KeyKind();
+const ILeftoverKind& FilterEntryKind();
+const ILeftoverKind& ClassKind();
+const ILeftoverKind& TypeLibraryKind();
+const ILeftoverKind& InterfaceKind();
+const ILeftoverKind& AppIdKind();
+const ILeftoverKind& UninstallEntryKind();
+const ILeftoverKind& ApprovalKind();
+const ILeftoverKind& StartupValueKind();
+
+const std::vector<const ILeftoverKind*>& LeftoverKinds()
+{
+    static const std::vector<const ILeftoverKind*> kinds = {
+        &KeyKind(),            // keys named after the product, services among them
+        &FilterEntryKind(),    // entries of device filter lists
+        &ClassKind(),          // leftovers by reference
+        &TypeLibraryKind(),
+        &InterfaceKind(),
+        &AppIdKind(),
+        &UninstallEntryKind(),
+        &ApprovalKind(),
+        &StartupValueKind(),   // the tray program's start-up value, last
+    };
+    return kinds;
+}
+
+const ILeftoverKind* KindOf(const CmdListEntry& entry)
+{
+    if (entry.owner)
+        return entry.owner;
+    switch (entry.kind) {
+    case kKindKey: return &KeyKind();
+    case kKindValue: return &StartupValueKind();
+    case kKindFilterEntry: return &FilterEntryKind();
+    default: return nullptr;
+    }
+}
+
+const ILeftoverKind* KindNamed(const char* recordName)
+{
+    for (const ILeftoverKind* kind : LeftoverKinds())
+        if (strcmp(kind->Identity().recordName, recordName) == 0)
+            return kind;
+    return nullptr;
+}

@@ -1,0 +1,11 @@
+// The kinds of leftover the program knows, in the order of a search's findings (KindsTable.cpp).
+#pragma once
+#include "LeftoverKind.h"
+
+// Every kind, in the order of a search's findings.
+const std::vector<const ILeftoverKind*>& LeftoverKinds();
+// The kind of a finding: its own, or for an entry made by hand (a letter only), the kind its
+// letter names ('K' a key, 'V' the start-up value, 'F' a filter-list entry); null for any other.
+const ILeftoverKind* KindOf(const CmdListEntry& entry);
+// The kind the JSON record calls `recordName` ("key", "class"); null when there is none.
+const ILeftoverKind* KindNamed(const char* recordName);

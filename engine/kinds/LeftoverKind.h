@@ -1,0 +1,136 @@
+// A kind of leftover: everything the program knows about one sort of thing that a product leaves
+// behind, in one unit. A search asks each kind what it reads where the walk passes a key and what
+// it decides after the walk; a removal pass asks it to read a finding before anything changes,
+// to remove it (backing up what it read just before) and whether a finding is gone all the same;
+// the report, the window and the JSON record ask it how a finding is shown. The kinds table
+// (KindsTable.h) lists them in the order of a search's findings.
+#pragma once
+#include <windows.h>
+#include "../CmdList.h"
+#include "../KeyPlaces.h"
+#include "../Outcome.h"
+#include "../RootKeys.h"
+#include "../WalkResult.h"
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CInstallation;
+class CKeywords;
+class CRegBackup;
+
+struct KindIdentity
+{
+    char letter;             // the findings list's and the window's kind letter
+    const char* recordName;  // the JSON record's "kind"
+    int rank;                // a removal pass removes lower ranks first; equal ranks in list order
+};
+
+// What a search covers: the root keys it walks, and what it was asked for beside names.
+struct SearchScope
+{
+    RootKeySlot rootKeys[kRootKeyCount] = { 0, 0, 0, 0, 0 };
+    bool followReferences = false;
+    std::wstring controlSet;  // the running control set's name ("ControlSet001"); empty if unknown
+    bool Searches(HKEY root) const;
+};
+
+// Everything a kind may decide on after the walk.
+class CSearchFacts
+{
+public:
+    CSearchFacts(const SearchScope& scope, const CKeywords& keywords, const WalkResult& walk,
+                 const CInstallation& installation, const std::wstring& programFolder);
+    // Whether `path` is a finding by its name already, or lies inside one: it is listed once.
+    bool CoveredByName(const std::wstring& path) const;
+    // What several kinds decide on together, worked out once per search by the first that asks.
+    template <class T> const T& Shared(const void* key, const std::function<T()>& make) const
+    {
+        std::shared_ptr<void>& slot = m_shared[key];
+        if (!slot)
+            slot = std::make_shared<T>(make());
+        return *static_cast<const T*>(slot.get());
+    }
+
+    const SearchScope& scope;
+    const CKeywords& keywords;
+    const WalkResult& walk;
+    const CInstallation& installation;
+    const std::wstring programFolder;  // this program's own folder
+
+private:
+    std::vector<std::wstring> m_lowerNames;
+    mutable std::map<const void*, std::shared_ptr<void>> m_shared;
+};
+
+class ILeftoverKind;
+
+// The findings list as a search builds it.
+class CFindings
+{
+public:
+    explicit CFindings(CmdListEntry*& head) : m_head(head) {}
+    // Appends a finding of `kind` with its reason and the keyword that made it one; none when the
+    // path does not fit (it could only be recorded cut short, naming another key).
+    CmdListEntry* Add(const ILeftoverKind& kind, const std::wstring& path, const std::wstring& reason,
+                      const std::wstring& keyword);
+    // The findings of one kind so far, in order.
+    std::vector<const CmdListEntry*> Of(const ILeftoverKind& kind) const;
+
+private:
+    CmdListEntry*& m_head;
+};
+
+// Whether a kind looked: it did, it could not (and why), or the search did not ask it to.
+struct KindCheck
+{
+    enum State { Ran, Unavailable, Skipped } state = Ran;
+    std::wstring why;
+};
+
+// What a finding's removal read before the pass changed anything, kept until its turn.
+class CPreparedRemoval
+{
+public:
+    virtual ~CPreparedRemoval() {}
+};
+
+class ILeftoverKind
+{
+public:
+    virtual ~ILeftoverKind() {}
+    virtual const KindIdentity& Identity() const = 0;
+
+    // Whether it looks at all in a search of this scope.
+    virtual bool LooksIn(const SearchScope& scope) const = 0;
+    // What it reads where the walk passes a key in one of its places (any thread may call it).
+    virtual bool ReadsAt(KeyPlace place) const;
+    virtual void ReadAt(HKEY key, const std::wstring& path, KeyPlace place,
+                        const std::function<void(WalkNote&&)>& note) const;
+    // After the walk: its findings, appended in order, each with its reason.
+    virtual KindCheck Decide(const CSearchFacts& facts, CFindings& findings) const = 0;
+
+    // Reads what the removal of `finding` will back up, before anything of the pass changes;
+    // null when it cannot be read whole (the finding then stays, and fails).
+    virtual std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const = 0;
+    // Writes what was read to `backup`, then removes the finding.
+    virtual RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, CRegBackup& backup) const = 0;
+    // Whether a finding whose removal failed is gone all the same (someone else removed it).
+    virtual bool IsGone(const CmdListEntry& finding) const = 0;
+
+    // The record's path and list entry of a finding (a list's entry keeps its list's path).
+    virtual void RecordPath(const CmdListEntry& finding, std::wstring& path, std::wstring& entry) const;
+};
+
+// What a removal that only backs up a text and needs nothing else kept holds.
+class CPreparedText : public CPreparedRemoval
+{
+public:
+    explicit CPreparedText(std::wstring text) : m_text(std::move(text)) {}
+    const std::wstring& Text() const { return m_text; }
+
+private:
+    std::wstring m_text;
+};
