@@ -5,8 +5,10 @@
 const char kTextCouldNotFindFile[] = "Couldn't find file: ";
 const char kTextErrorCaption[] = "Error!";
 // One instance per machine, whichever session or account starts it (a run as SYSTEM and an
-// administrator's window must not remove at the same time).
+// administrator's window must not remove at the same time). The session's own name is taken as
+// well: callers that look for a running program by it see this one, and one of theirs is seen.
 const char kMutexName[] = "Global\\VelmoraKlarner";
+const char kSessionMutexName[] = "VelmoraKlarner";
 
 // Exit codes of an unattended run; the windowed mode always ends with 0. Where Windows
 // has a code for the situation, it is that one, so that deployment tools read it right.

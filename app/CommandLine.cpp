@@ -73,7 +73,9 @@ void ParseCommandLine(int argc, const char* const argv[], CommandLineValues& val
             values.badArgument = CString(text, static_cast<int>(length));
     };
     for (int i = 1; i < argc; ++i) {
-        const char* argument = argv[i];
+        // Spaces and tabs before the first switch of an argument ("klarner.exe " /silent=...""
+        // from a tool that quotes the whole command line) are no part of it.
+        const char* argument = argv[i] + strspn(argv[i], " \t");
         const char* end = argument + strlen(argument);
         if (SwitchAt(argument) < 0) {
             // Holds no switch where it starts: a path given without its switch, a mistyped
@@ -102,6 +104,8 @@ void ParseCommandLine(int argc, const char* const argv[], CommandLineValues& val
                 values.conflictingSwitch = CString(place, static_cast<int>(pieceEnd - place));
             seen[id].given = true;
             seen[id].value = value;
+            if (id != kSwitchSilent && id != kSwitchHelp && values.otherSwitch.IsEmpty())
+                values.otherSwitch = CString(place, static_cast<int>(pieceEnd - place));
             switch (id) {
             case kSwitchDel: values.remove = 1; break;
             case kSwitchSilent: values.silent = 1; values.strFileName = value; break;

@@ -31,6 +31,8 @@ struct CommandLineValues
     int usage = 0;        // 1 once /? or /help was seen
     int json = 0;         // 1 once /json was seen
     int refs = 0;         // 1 once /refs was seen
+    // The first switch seen beside /silent and /?, as given: the usage stands alone.
+    CString otherSwitch;
     CString strJsonPath;  // its value: empty (beside the report), "-" (standard output) or a path
     // The first text that is no switch, or a switch given a value it takes none of (empty: none).
     CString badArgument;

@@ -90,29 +90,63 @@ int CKlarnerApp::ExitInstance()
 {
     if (!m_unattended)
         return 0;
-    // A record that could not be written counts like a report that could not be opened.
-    if (!m_record.Finish(m_exitCode))
+    // A record that could not be written counts like a report that could not be opened; after a
+    // removal, the report and the backup still say what was removed.
+    if (!m_record.Finish(m_exitCode)) {
+        if (!m_recordFailed) {
+            m_text.LoadString(IDS_RECORD_FAILED);
+            WriteStandardError(m_text + ReportSpelling(m_record.Where()).c_str());
+        }
         m_exitCode = kExitReportNotOpened;
+    }
     // The last line of standard output, for the fleet tools that keep only that.
     WriteStandardOutput(m_record.SummaryLine(m_exitCode).c_str());
     return m_exitCode;
 }
 
-void CKlarnerApp::PrepareRecord(const CommandLineValues& values)
+namespace {
+// Whether `record` names the report itself or a backup beside it ("<report>-backup-*.reg").
+bool ReplacesTheReport(const std::wstring& record, const std::wstring& report)
+{
+    if (_wcsicmp(record.c_str(), report.c_str()) == 0)
+        return true;
+    const std::wstring stem = PathWithoutExtension(report) + L"-backup-";
+    const std::wstring tail = L".reg";
+    return record.size() > stem.size() + tail.size() && _wcsnicmp(record.c_str(), stem.c_str(), stem.size()) == 0 &&
+           _wcsicmp(record.c_str() + record.size() - tail.size(), tail.c_str()) == 0;
+}
+}
+
+BOOL CKlarnerApp::PrepareRecord(const CommandLineValues& values)
 {
     m_record.SetMode(values.remove != 0);
     if (!values.json)
-        return;
+        return TRUE;
     std::wstring where = L"-";
+    CString path = values.strJsonPath;
     if (values.strJsonPath != "-") {
         // Beside the report, with the report's name, unless a path of its own is given.
-        CString path = values.strJsonPath.IsEmpty() ? values.strFileName : values.strJsonPath;
+        CString report = values.strFileName;
+        ExpandReportPath(report);
+        if (path.IsEmpty())
+            path = values.strFileName;
         ExpandReportPath(path);
         where = WidenAnsi(ReportFullPath(path));
         if (values.strJsonPath.IsEmpty())
             where = PathWithoutExtension(where) + L".json";
+        // A record in the report's place would leave the run without its log.
+        if (ReplacesTheReport(where, WidenAnsi(ReportFullPath(report)))) {
+            RefuseUsage(IDS_RECORD_CONFLICT, ReportSpelling(where).c_str());
+            return FALSE;
+        }
     }
-    m_recordFailed = !m_record.Open(where);
+    if (!m_record.Open(where)) {
+        // Nothing is removed then, and the run says why.
+        m_recordFailed = TRUE;
+        m_text.LoadString(IDS_RECORD_FAILED);
+        WriteStandardError(m_text + ReportSpelling(where).c_str());
+    }
+    return TRUE;
 }
 
 void CKlarnerApp::ShowUsage()
@@ -138,6 +172,19 @@ void CKlarnerApp::RunUnattended(CString strFileName, CString strKeyWords, CStrin
     request.followReferences = m_followReferences == 1;
     request.recordFailed = m_recordFailed != FALSE;
     m_exitCode = CUnattendedRun(m_record).Run(request);
+}
+
+BOOL CKlarnerApp::AnotherInstanceRuns()
+{
+    // Either name held means another instance runs; one another account made and keeps from us
+    // (access denied) is held too. The handles stay open until the process ends.
+    for (const char* name : { kMutexName, kSessionMutexName }) {
+        HANDLE mutex = ::CreateMutexA(nullptr, TRUE, name);
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_ALREADY_EXISTS || (!mutex && error == ERROR_ACCESS_DENIED))
+            return TRUE;
+    }
+    return FALSE;
 }
 
 BOOL CKlarnerApp::LoadLanguageLibrary(const char* szFullModuleFileName, BOOL pathComplete)
@@ -198,19 +245,21 @@ BOOL CKlarnerApp::InitInstance()
     if (!LoadLanguageLibrary(szFullModuleFileName, length < MAX_PATH))
         return FALSE;
 
-    if (m_unattended)
-        PrepareRecord(early);
-
-    // The usage needs no rights and takes no turn: it only needs the texts.
+    // The usage needs no rights and takes no turn: it only needs the texts. It stands alone: with
+    // other switches a tool would read the run's record, with nothing found, as a clean machine.
+    if (early.usage && m_unattended && !early.otherSwitch.IsEmpty()) {
+        RefuseUsage(IDS_USAGE_ALONE, early.otherSwitch);
+        return FALSE;
+    }
     if (early.usage) {
         ShowUsage();
         return FALSE;
     }
+    if (m_unattended && !PrepareRecord(early))
+        return FALSE;
 
-    ::CreateMutexA(nullptr, TRUE, kMutexName);
-    DWORD mutexError = ::GetLastError();
     m_delete = 0;
-    if (mutexError == ERROR_ALREADY_EXISTS) {
+    if (AnotherInstanceRuns()) {
         ShowMessage(IDS_ALREADY_RUNNING, IDS_ERROR_CAPTION);
         m_exitCode = kExitAlreadyRunning;
         return FALSE;
@@ -319,6 +368,8 @@ BOOL CKlarnerApp::IsAdministrator()
     if (!::AccessCheck(psdAdmin.get(), hToken, dwAccessDesired, &GenericMapping, &ps, &dwStructureSize, &dwStatus,
                        &bReturn)) {
         printf("AccessCheck() failed with error %lu\n", ::GetLastError());
+        // Out before anything else is written, so that the summary line stays the last one.
+        fflush(stdout);
         return FALSE;
     }
     return bReturn;

@@ -45,11 +45,14 @@ private:
     // Loads "<dir>\<language>\<program name>.dll" as resources only, "de-de" first.
     BOOL LoadLanguageLibrary(const char* szFullModuleFileName, BOOL pathComplete);
     void ShowMessage(UINT textId, UINT captionId);
+    // Takes the single-instance mutexes; TRUE when another instance holds one of them.
+    BOOL AnotherInstanceRuns();
     // A message box, or in an unattended run the same text on standard error.
     void Tell(const char* text, const char* caption, UINT type);
     void ShowUsage();
-    // Where /json puts the record (placeholders need the language library), and its opening.
-    void PrepareRecord(const CommandLineValues& values);
+    // Where /json puts the record (placeholders need the language library), and its opening;
+    // FALSE (bad usage, code 87) when it would replace the report or a backup.
+    BOOL PrepareRecord(const CommandLineValues& values);
     // Bad usage of an unattended run: the reason and the usage on standard error, code 87.
     void RefuseUsage(UINT reasonId, const char* what);
 

@@ -1,6 +1,8 @@
 // The record of an unattended run.
 #include "RunRecord.h"
 #include "../engine/kinds/KindsTable.h"
+#include "../report/ReportLog.h"
+#include <objbase.h>
 #include "version.h"
 #include <nlohmann/json.hpp>
 #include <cstdio>
@@ -107,9 +109,21 @@ BOOL CRunRecord::Open(const std::wstring& where)
         HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
         return output != nullptr && output != INVALID_HANDLE_VALUE;
     }
-    m_temporary = where + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
-    m_file.Reset(::CreateFileW(m_temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    // The record goes where a report could: a file on a disk, never a device, a pipe, a stream,
+    // a folder or a link to somewhere else. Checked now, before anything is removed.
+    const DWORD attributes = ::GetFileAttributesW(where.c_str());
+    if (!NamesAFileOnADisk(where) ||
+        (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))))
+        return FALSE;
+    // A temporary name nobody can guess, made new: a file or link planted beside the record is
+    // never opened, let alone truncated.
+    GUID unique = {};
+    wchar_t text[40] = L"";
+    if (FAILED(::CoCreateGuid(&unique)) || ::StringFromGUID2(unique, text, 40) == 0)
+        return FALSE;
+    m_temporary = where + L"." + std::wstring(text + 1, wcslen(text) - 2) + L".tmp";
+    m_file.Reset(::CreateFileW(m_temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     // Only a file on a disk can be renamed into place.
     if (m_file && ::GetFileType(m_file) != FILE_TYPE_DISK) {
         m_file.Close();

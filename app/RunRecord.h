@@ -29,10 +29,12 @@ public:
     CRunRecord();
 
     // Where the record goes: a file's full path, or "-" for standard output. The file is written
-    // as a temporary file beside it and renamed into place at the end; this opens that file (or
-    // checks that there is a standard output). FALSE when it cannot be opened.
+    // as a temporary file beside it (a new file under a name nobody can guess) and renamed into
+    // place at the end; this opens that file (or checks that there is a standard output). FALSE
+    // when it cannot be: not a file on a disk, no folder, a folder or link at the path.
     BOOL Open(const std::wstring& where);
     BOOL Wanted() const { return !m_where.empty(); }
+    const std::wstring& Where() const { return m_where; }
 
     void SetMode(bool remove) { m_remove = remove; }
     void SetRoot(const std::string& root) { m_root = root; }

@@ -69,6 +69,8 @@ int CUnattendedRun::Run(UnattendedRequest request)
     CKlarnEngine engine;
     // Leftovers by reference only when asked for: earlier detection and removal runs stay as they were.
     engine.SetFollowReferences(request.followReferences);
+    if (!request.kinds.empty())
+        engine.SetKinds(request.kinds);
     const HKEY hKey = HkeyFromName(request.rootName);
     const RootKeySlot rootKeys[kRootKeyCount] = { SlotFromHkey(hKey), 0, 0, 0, 0 };
 

@@ -4,8 +4,10 @@
 #pragma once
 #include <windows.h>
 #include "../framework/CString.h"
+#include <vector>
 
 class CRunRecord;
+class ILeftoverKind;
 
 struct UnattendedRequest
 {
@@ -15,6 +17,7 @@ struct UnattendedRequest
     bool remove = false;              // /del
     bool followReferences = false;    // /refs
     bool recordFailed = false;        // the record could not be opened: nothing may be removed
+    std::vector<const ILeftoverKind*> kinds;  // the kinds to look for; empty: the kinds table
 };
 
 class CUnattendedRun

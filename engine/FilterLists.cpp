@@ -9,37 +9,35 @@ const wchar_t kEntrySeparator[] = L": ";
 // Enum\<enumerator>\<device>\<instance>: the instance keys hold a device's lists.
 const int kDeviceInstanceDepth = 3;
 
-// The subkeys of an open key that open as themselves, in the registry's order.
-std::vector<std::wstring> SubkeyNames(HKEY key)
-{
-    std::vector<std::wstring> names;
-    wchar_t name[kSearchNameChars];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = kSearchNameChars;
-        if (::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        if (length > 0 && wcslen(name) == length)
-            names.emplace_back(name, length);
-    }
-    return names;
-}
-
-
 // The keys `depth` levels below the open key at `path`, depth first in the registry's order.
 void VisitLevels(HKEY key, const std::wstring& path, int depth, const std::function<bool()>& stopped,
-                 const std::function<void(const FilterList&)>& visit)
+                 const std::function<void(const FilterList&)>& visit, const std::function<void()>& unreadable)
 {
-    for (const std::wstring& name : SubkeyNames(key)) {
+    wchar_t name[kSearchNameChars];
+    for (DWORD index = 0;; ++index) {
         if (stopped())
             return;
-        const std::wstring childPath = path + L"\\" + name;
+        DWORD length = kSearchNameChars;
+        const LONG listed = ::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (listed == ERROR_NO_MORE_ITEMS)
+            return;
+        // A key that cannot be listed or opened (a name with a NUL in it, no rights) may hold a list.
+        if (listed != ERROR_SUCCESS) {
+            unreadable();
+            return;
+        }
         CRegKeyOwner child;
-        if (OpenSubKey(key, name.c_str(), KEY_READ, child) != ERROR_SUCCESS)
+        const LONG opened = length > 0 && wcslen(name) == length ? OpenSubKey(key, name, KEY_READ, child) : ERROR_ACCESS_DENIED;
+        if (opened != ERROR_SUCCESS) {
+            if (opened != ERROR_FILE_NOT_FOUND)
+                unreadable();
             continue;
+        }
+        const std::wstring childPath = path + L"\\" + std::wstring(name, length);
         if (depth == 1)
-            ReadFilterLists(child, childPath, visit);
+            ReadFilterLists(child, childPath, visit, unreadable);
         else
-            VisitLevels(child, childPath, depth - 1, stopped, visit);
+            VisitLevels(child, childPath, depth - 1, stopped, visit, unreadable);
     }
 }
 }
@@ -56,13 +54,19 @@ std::wstring CurrentControlSetName()
     return name;
 }
 
-void ReadFilterLists(HKEY key, const std::wstring& path, const std::function<void(const FilterList&)>& visit)
+void ReadFilterLists(HKEY key, const std::wstring& path, const std::function<void(const FilterList&)>& visit,
+                     const std::function<void()>& unreadable)
 {
     for (const wchar_t* valueName : kFilterValueNames) {
         DWORD type = 0;
         std::vector<BYTE> data;
-        if (ReadValueBytes(key, valueName, type, data) != ERROR_SUCCESS || type != REG_MULTI_SZ)
+        const LONG read = ReadValueBytes(key, valueName, type, data);
+        if (read != ERROR_SUCCESS || !IsListType(type)) {
+            if ((read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) || (read == ERROR_SUCCESS && !IsListType(type)))
+                if (unreadable)
+                    unreadable();
             continue;
+        }
         FilterList list = { path, valueName, SplitMultiString(data) };
         if (!list.entries.empty())
             visit(list);
@@ -70,7 +74,7 @@ void ReadFilterLists(HKEY key, const std::wstring& path, const std::function<voi
 }
 
 void ForEachFilterList(const std::wstring& controlSet, const std::function<bool()>& stopped,
-                       const std::function<void(const FilterList&)>& visit)
+                       const std::function<void(const FilterList&)>& visit, const std::function<void()>& unreadable)
 {
     const struct
     {
@@ -80,20 +84,26 @@ void ForEachFilterList(const std::wstring& controlSet, const std::function<bool(
     for (const auto& place : places) {
         const std::wstring path = controlSet + place.below;
         CRegKeyOwner key;
-        if (OpenKeyExact(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ, key) == ERROR_SUCCESS)
-            VisitLevels(key, FullPath(HKEY_LOCAL_MACHINE, path), place.depth, stopped, visit);
+        const LONG opened = OpenKeyExact(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ, key);
+        if (opened == ERROR_SUCCESS)
+            VisitLevels(key, FullPath(HKEY_LOCAL_MACHINE, path), place.depth, stopped, visit, unreadable);
+        else if (opened != ERROR_FILE_NOT_FOUND)
+            unreadable();
     }
 }
 
-BOOL FilterListsName(const std::wstring& controlSet, const std::wstring& driver)
+ListsNaming FilterListsName(const std::wstring& controlSet, const std::wstring& driver)
 {
-    BOOL named = FALSE;
-    ForEachFilterList(controlSet, [&named] { return named == TRUE; }, [&](const FilterList& list) {
-        for (const std::wstring& entry : list.entries)
-            if (_wcsicmp(entry.c_str(), driver.c_str()) == 0)
-                named = TRUE;
-    });
-    return named;
+    bool named = false, maybe = false;
+    ForEachFilterList(
+        controlSet, [&named] { return named; },
+        [&](const FilterList& list) {
+            for (const std::wstring& entry : list.entries)
+                if (_wcsicmp(entry.c_str(), driver.c_str()) == 0)
+                    named = true;
+        },
+        [&maybe] { maybe = true; });
+    return named ? ListsNaming::Yes : maybe ? ListsNaming::Maybe : ListsNaming::No;
 }
 
 std::vector<std::wstring> SplitMultiString(const std::vector<BYTE>& data)
@@ -122,6 +132,36 @@ std::vector<BYTE> JoinMultiString(const std::vector<std::wstring>& entries)
     text.append(1, L'\0');
     const BYTE* bytes = reinterpret_cast<const BYTE*>(text.data());
     return std::vector<BYTE>(bytes, bytes + text.size() * sizeof(wchar_t));
+}
+
+std::vector<BYTE> WithoutEntry(const std::vector<BYTE>& data, DWORD type, const std::wstring& entry, BOOL& left)
+{
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
+    const size_t units = data.size() / sizeof(wchar_t);
+    std::wstring kept;
+    size_t at = 0;
+    // The entries up to the first empty string (or the data's end)...
+    while (at < units && text[at] != L'\0') {
+        size_t end = at;
+        while (end < units && text[end] != L'\0')
+            ++end;
+        if (std::wstring(text + at, end - at) != entry)
+            kept.append(text + at, end - at).append(1, L'\0');
+        at = end + 1;
+    }
+    // ...then everything from there on as it was: the terminating empty string, and whatever
+    // lies hidden behind it. A list that had no terminator gets one.
+    std::wstring tail = at < units ? std::wstring(text + at, units - at) : std::wstring();
+    if (tail.empty() && type == REG_MULTI_SZ)
+        tail.assign(1, L'\0');
+    left = !kept.empty() || tail.find_first_not_of(L'\0') != std::wstring::npos;
+    const std::wstring whole = kept + tail;
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(whole.data());
+    std::vector<BYTE> result(bytes, bytes + whole.size() * sizeof(wchar_t));
+    // An odd trailing byte is part of the value too.
+    if (data.size() % sizeof(wchar_t))
+        result.push_back(data.back());
+    return result;
 }
 
 std::wstring FilterEntryPath(const std::wstring& key, const wchar_t* valueName, const std::wstring& entry)

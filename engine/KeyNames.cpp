@@ -66,7 +66,9 @@ std::string ReportSpelling(const wchar_t* text, size_t length)
     out.reserve(length);
     for (size_t i = 0; i < length; ++i) {
         const wchar_t c = text[i];
-        if (c == 0 || c == L'\r' || c == L'\n') {
+        // Control characters (NUL, line breaks, ESC and the others below 0x20, DEL) would break the
+        // line or let a name steer a terminal that shows the report.
+        if (c < 0x20 || c == 0x7F) {
             AppendEscape(out, c);
             continue;
         }

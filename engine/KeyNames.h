@@ -13,7 +13,8 @@ std::wstring WidenAnsi(const char* text);
 
 // The report is ANSI text. A character that the ANSI code page holds is written as that
 // code page writes it (exactly what the ANSI registry functions give); any other character,
-// and NUL, CR and LF, which would break the line, are written as <U+XXXX> with at least four
-// upper-case hexadecimal digits (a surrogate pair as one code point, <U+1F600>).
+// and the control characters (below 0x20 and DEL), which would break the line or steer a
+// terminal, are written as <U+XXXX> with at least four upper-case hexadecimal digits (a
+// surrogate pair as one code point, <U+1F600>).
 std::string ReportSpelling(const wchar_t* text, size_t length);
 inline std::string ReportSpelling(const std::wstring& text) { return ReportSpelling(text.c_str(), text.size()); }

@@ -1,6 +1,7 @@
 // Services through the service manager.
 #include "ServiceControl.h"
 #include "FilterLists.h"
+#include "RegKey.h"
 #include <cwctype>
 #include <vector>
 
@@ -73,16 +74,45 @@ ServiceRemoval OpenKnownService(const std::wstring& name, CServiceHandle& servic
     return error == ERROR_SERVICE_MARKED_FOR_DELETE ? kServiceDeletedAtRestart : kServiceNotDeleted;
 }
 
-ServiceRemoval StopAndDeleteService(SC_HANDLE service, DWORD stopWaitMs)
+ServiceRemoval StopAndDeleteService(SC_HANDLE service, DWORD stopWaitMs, BOOL& stopped)
 {
     SERVICE_STATUS status = {};
-    if (::QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED &&
-        ::ControlService(service, SERVICE_CONTROL_STOP, &status))
-        WaitUntilStopped(service, stopWaitMs);
+    stopped = FALSE;
+    if (::QueryServiceStatus(service, &status)) {
+        stopped = status.dwCurrentState == SERVICE_STOPPED;
+        if (!stopped && ::ControlService(service, SERVICE_CONTROL_STOP, &status))
+            stopped = WaitUntilStopped(service, stopWaitMs);
+    }
     // A service that would not stop is marked for deletion: it goes at the next restart.
     if (!::DeleteService(service))
         return ::GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE ? kServiceDeletedAtRestart : kServiceNotDeleted;
     return kServiceDeleted;
+}
+
+BOOL WaitUntilKeyGone(HKEY root, const std::wstring& path, DWORD waitMs)
+{
+    const std::wstring parentPath = path.substr(0, path.rfind(L'\\'));
+    CRegKeyOwner parent;
+    CHandle changed(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    const bool notified = OpenKeyExact(root, parentPath.c_str(), KEY_NOTIFY, parent) == ERROR_SUCCESS && changed;
+    const ULONGLONG deadline = ::GetTickCount64() + waitMs;
+    for (;;) {
+        // Asked before each look, so that a change between the look and the wait is not missed.
+        if (notified)
+            ::RegNotifyChangeKeyValue(parent, FALSE, REG_NOTIFY_CHANGE_NAME, changed, TRUE);
+        CRegKeyOwner key;
+        if (OpenKeyExact(root, path.c_str(), KEY_READ, key) == ERROR_FILE_NOT_FOUND)
+            return TRUE;
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline)
+            return FALSE;
+        // A registry that never says so is looked at again now and then.
+        const DWORD slice = static_cast<DWORD>(deadline - now < kLongestPollMs ? deadline - now : kLongestPollMs);
+        if (notified)
+            ::WaitForSingleObject(changed, slice);
+        else
+            ::Sleep(slice < kShortestPollMs ? slice : kShortestPollMs);
+    }
 }
 
 BOOL SplitServiceKeyPath(const std::wstring& path, std::wstring& controlSet, std::wstring& name)

@@ -24,14 +24,21 @@ typedef CResourceOwner<ServiceHandleTraits> CServiceHandle;
 
 // How long a running service is given to stop before it is only marked for deletion.
 const DWORD kServiceStopWaitMs = 30000;
+// How long the service manager is given to delete the key of a service that has stopped: it does
+// so once the service's process has let go of it.
+const DWORD kServiceKeyWaitMs = 5000;
 
 // Opens the service to stop and delete it: kServiceDeleted (that is, "go on") with `service`
 // open, or why not.
 ServiceRemoval OpenKnownService(const std::wstring& name, CServiceHandle& service);
 // Stops the service if it runs (waiting at most `stopWaitMs`), then deletes it; a service that
-// would not stop is marked for deletion. Whether its key is gone is for the caller to see once
-// the handle is closed: the manager deletes it when the service has stopped and no handle is left.
-ServiceRemoval StopAndDeleteService(SC_HANDLE service, DWORD stopWaitMs);
+// would not stop is marked for deletion. `stopped` says whether it is stopped now. Whether its key
+// is gone is for the caller to see once the handle is closed: the manager deletes it when the
+// service has stopped and no handle is left.
+ServiceRemoval StopAndDeleteService(SC_HANDLE service, DWORD stopWaitMs, BOOL& stopped);
+// Waits at most `waitMs` for the key at `path` below `root` to be gone, on the registry's word
+// that something below its parent changed; whether it is gone.
+BOOL WaitUntilKeyGone(HKEY root, const std::wstring& path, DWORD waitMs);
 
 // A service key's path below HKEY_LOCAL_MACHINE ("SYSTEM\<control set>\Services\<name>", any
 // control set): the control set and the service's name; FALSE for any other path.

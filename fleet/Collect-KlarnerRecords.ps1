@@ -10,7 +10,19 @@ param(
 )
 $records = Invoke-Command -ComputerName $ComputerName -ArgumentList $KlarnerPath, $Remove.IsPresent -ScriptBlock {
     param($klarner, $remove)
-    $switches = @('/silent=C:\ProgramData\Velmora\Logs\klarner-[DATE].txt', '/hkey=HKLM', '/json=-')
+    # The report and the backups go to a folder for SYSTEM and the Administrators only; one that
+    # someone else made (and could plant links in) is refused.
+    $logs = Join-Path $env:ProgramData 'Velmora\Logs'
+    if (Test-Path -LiteralPath $logs) {
+        $owner = (Get-Acl -LiteralPath $logs).GetOwner([Security.Principal.SecurityIdentifier]).Value
+        if ($owner -ne 'S-1-5-18' -and $owner -ne 'S-1-5-32-544') {
+            throw "$env:COMPUTERNAME: the log folder $logs is owned by $owner, not by SYSTEM or the Administrators"
+        }
+    } else {
+        New-Item -ItemType Directory -Path $logs -Force | Out-Null
+        & icacls.exe $logs /inheritance:r /grant:r '*S-1-5-18:(OI)(CI)F' '*S-1-5-32-544:(OI)(CI)F' | Out-Null
+    }
+    $switches = @("/silent=$logs\klarner-[DATE].txt", '/hkey=HKLM', '/json=-')
     if ($remove) { $switches += '/del' }
     # The record on standard output, then the summary line: everything but the last line is JSON.
     $output = & $klarner @switches

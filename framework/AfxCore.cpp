@@ -1,5 +1,6 @@
 // Application object and message boxes of the framework layer.
 #include "AfxCore.h"
+#include "AfxGuard.h"
 #include "CWnd.h"
 
 namespace {
@@ -61,3 +62,24 @@ HICON CWinApp::LoadIcon(UINT id) const
 
 BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
 END_MESSAGE_MAP()
+
+namespace {
+AfxGuardReporter g_guardReporter = nullptr;
+LONG g_reporting = 0;
+}
+
+void AfxSetGuardReporter(AfxGuardReporter reporter)
+{
+    g_guardReporter = reporter;
+}
+
+void AfxReportGuarded(bool noMemory) noexcept
+{
+    if (!g_guardReporter || ::InterlockedCompareExchange(&g_reporting, 1, 0) != 0)
+        return;
+    try {
+        g_guardReporter(noMemory);
+    } catch (...) {
+    }
+    ::InterlockedExchange(&g_reporting, 0);
+}

@@ -39,7 +39,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM, LPARAM lPa
     if (message != WM_INITDIALOG)
         return FALSE;
     CDialog* self = reinterpret_cast<CDialog*>(lParam);
-    return AfxCallGuarded<INT_PTR>(FALSE, [&]() -> INT_PTR {
+    return AfxCallGuardedAndReport<INT_PTR>(FALSE, [&]() -> INT_PTR {
         self->SubclassWindow(hWnd);
         return self->OnInitDialog();
     });

@@ -224,7 +224,7 @@ LRESULT CALLBACK CWnd::AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM
         }
     } scope = { self, self->m_current };
     self->m_current = { message, wParam, lParam };
-    return AfxCallGuarded<LRESULT>(0, [&]() -> LRESULT {
+    return AfxCallGuardedAndReport<LRESULT>(0, [&]() -> LRESULT {
         if (message != WM_NCDESTROY)
             return self->WindowProc(message, wParam, lParam);
         LRESULT result = self->DefWindowProc(message, wParam, lParam);

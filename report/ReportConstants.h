@@ -6,3 +6,7 @@ const int kStampChars = 32;
 // The banner's title line and the rule above and below it.
 const char kReportTitleLine[] = "\tVelmora Klarner";
 const char kReportRuleLine[] = "######################################";
+// The placeholders of both languages, filled in whichever language library is loaded: a script
+// written for one (a fleet's command line) runs on machines with either.
+const char* const kDatePlaceholders[] = { "[DATE]", "[DATUM]" };
+const char* const kTimePlaceholders[] = { "[TIME]", "[ZEIT]" };

@@ -52,7 +52,7 @@ const char* FilePart(const char* full)
     return full[0] == '\\' && full[1] == '\\' ? AfterShare(full + 2) : nullptr;
 }
 
-bool NamesAFileOnADisk(const char* full)
+bool NamesAFileOnADiskA(const char* full)
 {
     const char* file = FilePart(full);
     // A colon in the file's part opens an alternate data stream of some file.
@@ -75,8 +75,14 @@ void ExpandReportPath(CString& path)
     strTimeVar.LoadString(IDS_TIME_PLACEHOLDER);
     if (!strDateVar.IsEmpty() && path.Find(strDateVar) >= 0)
         path.Replace(strDateVar, FormatReportDate());
+    for (const char* placeholder : kDatePlaceholders)
+        if (path.Find(placeholder) >= 0)
+            path.Replace(placeholder, FormatReportDate());
     if (!strTimeVar.IsEmpty() && path.Find(strTimeVar) >= 0)
         path.Replace(strTimeVar, FormatReportTime());
+    for (const char* placeholder : kTimePlaceholders)
+        if (path.Find(placeholder) >= 0)
+            path.Replace(placeholder, FormatReportTime());
 }
 
 CString ReportFullPath(const CString& path)
@@ -98,21 +104,30 @@ std::wstring PathWithoutExtension(const std::wstring& path)
     return isExtension ? path.substr(0, dot) : path;
 }
 
+bool NamesAFileOnADisk(const std::wstring& fullPath)
+{
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, fullPath.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string narrow(size > 0 ? static_cast<size_t>(size) : 1, '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, fullPath.c_str(), -1, &narrow[0], size, nullptr, nullptr);
+    return NamesAFileOnADiskA(narrow.c_str());
+}
+
 HANDLE OpenReport(CString path)
 {
     const CString full = ReportFullPath(path);
-    if (path.IsEmpty() || !NamesAFileOnADisk(full)) {
+    if (path.IsEmpty() || !NamesAFileOnADiskA(full)) {
         ::SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
-    CHandle hReport(::CreateFileA(full, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+    // Opened as itself: a link planted at the report's name is never followed to another file.
+    CHandle hReport(::CreateFileA(full, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!hReport)
         return INVALID_HANDLE_VALUE;
     // What was opened decides, not only its name.
     BY_HANDLE_FILE_INFORMATION information;
     if (::GetFileType(hReport) != FILE_TYPE_DISK || !::GetFileInformationByHandle(hReport, &information) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
         ::SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }

@@ -10,6 +10,9 @@ void ExpandReportPath(CString& path);
 // a disk is a report: a device (NUL, CON, COM1, \\.\...), a pipe or an alternate data stream
 // is refused like a path that cannot be opened.
 HANDLE OpenReport(CString path);
+// Whether a full path names a file on a disk the way a report must (C:\..., \\server\share\...,
+// \\?\...): no device, no pipe, no alternate data stream.
+bool NamesAFileOnADisk(const std::wstring& fullPath);
 // The report's full path (its folder is where the backups go); the path itself when it has none.
 CString ReportFullPath(const CString& path);
 // The path without its file name's extension, which names the files written beside the report.

@@ -59,6 +59,10 @@
 #define IDS_FILTER_STILL_NAMES  200
 #define IDS_COLUMN_REASON       201
 #define IDS_FOLLOW_REFERENCES   202
+#define IDS_USAGE_ALONE         203
+#define IDS_RECORD_CONFLICT     204
+#define IDS_RECORD_FAILED       205
+#define IDS_FILTER_MAY_NAME     206
 #define IDS_APP_TITLE           0xE000
 
 // Main dialog controls and commands.

@@ -2,6 +2,7 @@
 // language library has its text, and the about box it opens.
 #include <gtest/gtest.h>
 #include "TestSupport.h"
+#include "../framework/AfxGuard.h"
 #include "../resources/resource.h"
 #include "../ui/KlarnerDlg.h"
 #include <thread>
@@ -59,6 +60,39 @@ TEST(SystemMenu, AboutItemFollowsASeparatorWhenItsTextExists)
     EXPECT_TRUE(with.aboutOpened);
     EXPECT_EQ(without.count, with.count - 2) << "neither the separator nor the item";
     EXPECT_NE(without.lastId, static_cast<UINT>(IDM_ABOUTBOX));
+}
+
+// A window whose handler runs out of memory, as a removal pass might.
+class CFailingWnd : public CWnd
+{
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        if (message == WM_APP)
+            throw std::bad_alloc();
+        return CWnd::WindowProc(message, wParam, lParam);
+    }
+};
+
+int g_reported = 0;
+bool g_noMemory = false;
+
+TEST(GuardedHandlers, AFailureInAHandlerIsToldOnceAndTheWindowLivesOn)
+{
+    AfxSetGuardReporter([](bool noMemory) {
+        ++g_reported;
+        g_noMemory = noMemory;
+    });
+    HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(window);
+    CFailingWnd wnd;
+    ASSERT_TRUE(wnd.SubclassWindow(window));
+    EXPECT_EQ(SendMessageA(window, WM_APP, 0, 0), 0);
+    EXPECT_EQ(g_reported, 1);
+    EXPECT_TRUE(g_noMemory);
+    EXPECT_TRUE(IsWindow(window));
+    DestroyWindow(window);
+    AfxSetGuardReporter(nullptr);
 }
 
 }  // namespace

@@ -135,4 +135,89 @@ TEST_F(DriversTest, AServiceKeyThatAFilterListStillNamesIsNeverRemoved)
     EXPECT_EQ(kt::MultiString(HKEY_LOCAL_MACHINE, legacyRoot + "\\0000", "LowerFilters"), Entries{ driver });
 }
 
+// A value's type and bytes, as the tests write and read lists of every type.
+void SetRaw(const std::string& key, const char* name, DWORD type, const std::wstring& text)
+{
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, kt::Widen(key).c_str(), kt::Widen(name).c_str(), type, text.data(),
+                              static_cast<DWORD>(text.size() * sizeof(wchar_t))), ERROR_SUCCESS);
+}
+
+std::wstring Raw(const std::string& key, const char* name, DWORD* type = nullptr)
+{
+    wchar_t data[512];
+    DWORD size = sizeof data, got = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kt::Widen(key).c_str(), kt::Widen(name).c_str(), RRF_RT_ANY | RRF_NOEXPAND, &got,
+                     data, &size) != ERROR_SUCCESS)
+        return L"<none>";
+    if (type)
+        *type = got;
+    return std::wstring(data, size / sizeof(wchar_t));
+}
+
+TEST_F(DriversTest, ListsOfEveryTypeAreListsAndOneThatCannotBeReadKeepsItsDriversKey)
+{
+    const std::string driver = keyword + "flt";
+    kt::ScratchService service(driver);
+    ASSERT_TRUE(service.Created());
+    // A one-name string list of each type, and a list with entries hidden behind an empty string.
+    SetRaw(classA, "UpperFilters", REG_SZ, kt::Widen(driver) + std::wstring(1, L'\0'));
+    SetRaw(classB, "LowerFilters", REG_EXPAND_SZ, kt::Widen(driver) + std::wstring(1, L'\0'));
+    const std::wstring hidden = kt::Widen(driver) + std::wstring(1, L'\0') + L"partmgr" + std::wstring(2, L'\0') + L"hidden" +
+                                std::wstring(2, L'\0');
+    SetRaw(device, "UpperFilters", REG_MULTI_SZ, hidden);
+
+    EXPECT_EQ(Run(" /del"), 0u);
+    const std::string lines = Lower(RemovalLines());
+    EXPECT_NE(lines.find(Lower(kMachine + classA + "\\UpperFilters: " + driver + "\r\n")), std::string::npos) << lines;
+    EXPECT_NE(lines.find(Lower(kMachine + classB + "\\LowerFilters: " + driver + "\r\n")), std::string::npos) << lines;
+    EXPECT_EQ(Raw(classA, "UpperFilters"), L"<none>") << "a list left empty goes";
+    EXPECT_EQ(Raw(classB, "LowerFilters"), L"<none>");
+    EXPECT_EQ(Raw(device, "UpperFilters"), L"partmgr" + std::wstring(2, L'\0') + L"hidden" + std::wstring(2, L'\0'))
+        << "what follows the empty string stays byte for byte";
+    EXPECT_EQ(service.OpenError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST)) << "removed after its entries";
+
+    // The backup gives every list back with its type and bytes.
+    std::vector<std::string> backups = kt::BackupsOf(report);
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(kt::Run("reg.exe import \"" + backups[0] + "\""), 0u);
+    DWORD type = 0;
+    EXPECT_EQ(Raw(classA, "UpperFilters", &type), kt::Widen(driver) + std::wstring(1, L'\0'));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(Raw(classB, "LowerFilters", &type), kt::Widen(driver) + std::wstring(1, L'\0'));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(Raw(device, "UpperFilters"), hidden);
+    kt::DeleteTree(HKEY_LOCAL_MACHINE, kServices + driver);
+
+    // A device whose instance key cannot be read may name any driver: its key stays.
+    const std::string held = keyword + "held";
+    kt::ScratchService heldService(held);
+    ASSERT_TRUE(heldService.Created());
+    kt::DeleteTree(HKEY_LOCAL_MACHINE, classA);
+    kt::DeleteTree(HKEY_LOCAL_MACHINE, classB);
+    kt::DeleteTree(HKEY_LOCAL_MACHINE, deviceRoot);
+    const std::string locked = deviceRoot + "\\0001";
+    ASSERT_TRUE(kt::SetMultiString(HKEY_LOCAL_MACHINE, locked, "LowerFilters", { "partmgr" }));
+    ASSERT_TRUE(kt::DenyRead(HKEY_LOCAL_MACHINE, locked));
+    EXPECT_EQ(Run(" /del"), 1u);
+    kt::AllowAll(HKEY_LOCAL_MACHINE, locked);
+    EXPECT_EQ(Lower(RemovalLines()), Lower(kMachine + kServices + held + " - could not be removed\r\n"));
+    EXPECT_EQ(heldService.OpenError(), 0u);
+}
+
+TEST_F(DriversTest, AListInsideAKeyFindingIsBackedUpAsItWasBeforeThePass)
+{
+    // The device's key is named after the product, and its instance's list names the driver:
+    // the entry goes first, then the key; the backup holds the key with its whole list.
+    deviceRoot = "SYSTEM\\CurrentControlSet\\Enum\\Root\\" + keyword + "DEV";
+    device = deviceRoot + "\\0000";
+    const std::string driver = keyword + "flt";
+    ASSERT_TRUE(kt::SetMultiString(HKEY_LOCAL_MACHINE, device, "UpperFilters", { driver, "partmgr" }));
+    EXPECT_EQ(Run(" /del"), 0u);
+    EXPECT_FALSE(kt::KeyExists(HKEY_LOCAL_MACHINE, deviceRoot));
+    std::vector<std::string> backups = kt::BackupsOf(report);
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(kt::Run("reg.exe import \"" + backups[0] + "\""), 0u);
+    EXPECT_EQ(kt::MultiString(HKEY_LOCAL_MACHINE, device, "UpperFilters"), (Entries{ driver, "partmgr" }));
+}
+
 }  // namespace

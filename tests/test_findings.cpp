@@ -1,6 +1,7 @@
 // Findings list and root key names.
 #include <gtest/gtest.h>
 #include "../engine/CmdList.h"
+#include "../engine/KeyNames.h"
 #include "../engine/RootKeys.h"
 #include <cstring>
 
@@ -99,6 +100,13 @@ TEST(RootKeyNames, EveryNameRoundTripsInSlotOrder)
         EXPECT_EQ(SlotFromHkey(HkeyFromName(names[slot])), values[slot]);
         EXPECT_EQ(HkeyFromSlot(values[slot]), HkeyFromName(names[slot]));
     }
+}
+
+TEST(ReportSpelling, ControlCharactersNeverReachTheReportRaw)
+{
+    // An escape sequence in a key's name must not steer the terminal that shows the report.
+    EXPECT_EQ(ReportSpelling(L"a\x1B[31mb\tc\x7F\x01" L"d\r\n"), "a<U+001B>[31mb<U+0009>c<U+007F><U+0001>d<U+000D><U+000A>");
+    EXPECT_EQ(ReportSpelling(L"plain name +-"), "plain name +-");
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include "TestSupport.h"
 #include "../app/AppConstants.h"
 #include "../app/KlarnerApp.h"
+#include "../app/UnattendedRun.h"
+#include "../engine/kinds/KindsTable.h"
 #include "../engine/CmdList.h"
 #include "../engine/KlarnEngine.h"
 #include "../report/ReportLog.h"
@@ -97,6 +99,58 @@ TEST(OutOfMemory, AFailureOnAnyThreadOfTheSearchReachesItsCaller)
     EXPECT_THROW(engine.ScanRegistry(keywords, nullptr, slots, report, &stop), std::bad_alloc);
     g_failOnOtherThreads = false;
     CloseReport(report);
+    kt::DeleteTree(HKEY_CURRENT_USER, base);
+}
+
+// A kind whose removal runs out of memory, after the findings before it went.
+class CExhaustingKind : public ILeftoverKind
+{
+public:
+    explicit CExhaustingKind(const std::wstring& path) : m_path(path) {}
+    const KindIdentity& Identity() const override
+    {
+        static const KindIdentity identity = { 'X', "exhausting", 9 };
+        return identity;
+    }
+    bool LooksIn(const SearchScope&) const override { return true; }
+    KindCheck Decide(const CSearchFacts&, CFindings& findings) const override
+    {
+        findings.Add(*this, m_path, L"", L"");
+        return KindCheck();
+    }
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry&) const override
+    {
+        return std::unique_ptr<CPreparedRemoval>(new CPreparedText(L""));
+    }
+    RemovalResult Remove(const CmdListEntry&, CPreparedRemoval&, CRegBackup&) const override { throw std::bad_alloc(); }
+    bool IsGone(const CmdListEntry&) const override { return false; }
+
+private:
+    std::wstring m_path;
+};
+
+TEST(OutOfMemory, AFailureDuringRemovalKeepsWhatWasRemovedInTheRecord)
+{
+    const std::string base = "Software\\" + kt::UniqueName("kltremoving");
+    const std::string keyword = kt::UniqueName("kw");
+    ASSERT_TRUE(kt::CreateKey(HKEY_CURRENT_USER, base + "\\" + keyword + "Gone"));
+    kt::UseLanguage("en-us");
+    const CExhaustingKind exhausting(L"HKEY_CURRENT_USER\\" + kt::Widen(base) + L"\\never");
+    UnattendedRequest request;
+    request.reportPath = (kt::ScratchDir("nomemory") + "removing.txt").c_str();
+    request.keywords = keyword.c_str();
+    request.rootName = "HKEY_CURRENT_USER";
+    request.remove = true;
+    request.kinds = { KindNamed("key"), &exhausting };
+    CRunRecord record;
+    EXPECT_EQ(CUnattendedRun(record).Run(request), kExitOutOfMemory);
+    EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, base + "\\" + keyword + "Gone"));
+    // Read as text: this program's own allocator stays out of the JSON library.
+    const std::string text = record.Text(kExitOutOfMemory);
+    const size_t removed = text.find("\"status\": \"removed\""), listed = text.find("\"status\": \"listed\"");
+    EXPECT_NE(removed, std::string::npos) << text;
+    EXPECT_GT(listed, removed) << text;
+    EXPECT_EQ(text.find("\"backups\": []"), std::string::npos) << "the backup of what went is named: " << text;
     kt::DeleteTree(HKEY_CURRENT_USER, base);
 }
 

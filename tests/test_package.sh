@@ -24,6 +24,18 @@ for file in klarner.exe de-de/klarner.dll en-us/klarner.dll; do
 done
 [ -f "$folder/fleet/klarner-run.cmd" ] || fail "the fleet scripts are missing"
 
+# A key with a password: read from a file, never given on a command line.
+openssl req -x509 -newkey rsa:2048 -passout pass:klt-secret -days 2 -subj "/CN=Velmora Klarner Test" \
+  -addext extendedKeyUsage=codeSigning -keyout "$work/locked.pem" -out "$work/locked-cert.pem" >/dev/null 2>&1
+printf 'klt-secret' > "$work/pass.txt"
+KLARNER_DIST_DIR="$work/locked" KLARNER_SIGN_CERT="$work/locked-cert.pem" KLARNER_SIGN_KEY="$work/locked.pem" \
+  KLARNER_SIGN_PASS_FILE="$work/pass.txt" "$source_dir/scripts/package" > "$work/locked.log"
+mkdir "$work/locked-unpacked"
+(cd "$work/locked-unpacked" && cmake -E tar xf "$(ls "$work/locked"/velmora-klarner-*-win64.zip)")
+osslsigncode verify -CAfile "$work/locked-cert.pem" -in "$(ls -d "$work/locked-unpacked"/velmora-klarner-*)/klarner.exe" \
+  >/dev/null 2>&1 || fail "a key with a password did not sign"
+grep -q -- '-pass ' "$source_dir/scripts/package" && fail "the password goes on a command line"
+
 # Without a certificate the package is written all the same, says so, and its program carries no
 # signature that would verify.
 KLARNER_DIST_DIR="$work/unsigned" "$source_dir/scripts/package" > "$work/unsigned.log"

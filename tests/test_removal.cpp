@@ -253,6 +253,25 @@ TEST_F(RemovalTest, ANameTheBackupCannotCarryLeavesItsFindingUntouched)
     EXPECT_TRUE(backup->Path().empty()) << "nothing was backed up";
 }
 
+TEST_F(RemovalTest, ALinksTargetCannotWriteSectionsOfItsOwnIntoTheBackup)
+{
+    // Restoring the backup must never write where the finding's tree is not: a target with line
+    // breaks and a section of its own makes its finding fail, untouched.
+    key.Make(L"Fine\\Sub");
+    key.Make(L"Trap");
+    ASSERT_TRUE(kt::CreateRawLink(HKEY_CURRENT_USER, key.Below(L"Trap\\Link"),
+                                  L"\\REGISTRY\\Machine\\x\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run]"
+                                  L"\r\n\"kltevil\"=\"calc.exe\"\r\n"));
+    EXPECT_TRUE(Remove('K', L"Fine"));
+    EXPECT_FALSE(Remove('K', L"Trap"));
+    EXPECT_TRUE(key.Exists(L"Trap\\Link"));
+    const std::wstring text = BackupText();
+    for (size_t at = text.find(L"\n["); at != std::wstring::npos; at = text.find(L"\n[", at + 1))
+        EXPECT_EQ(text.compare(at + 2, 18 + key.Below(L"Fine").size(), L"HKEY_CURRENT_USER\\" + key.Below(L"Fine")), 0)
+            << kt::Utf8(text.substr(at + 1, 80));
+    EXPECT_EQ(text.find(L"kltevil"), std::wstring::npos);
+}
+
 TEST_F(RemovalTest, AValueNamedLikeALinksTargetDoesNotMakeAKeyALink)
 {
     SetText(L"Plain\\Sub", L"SymbolicLinkValue", REG_LINK, L"\\REGISTRY\\Machine\\Software");

@@ -109,6 +109,17 @@ TEST_F(ReportTest, PlaceholdersAreReplacedEverywhere)
         << text;
 }
 
+TEST_F(ReportTest, BothLanguagesPlaceholdersWhicheverLibraryIsLoaded)
+{
+    // A fleet's script is written once; the machines have either library.
+    for (const char* language : { "en-us", "de-de" }) {
+        kt::UseLanguage(language);
+        CString path = "C:\\logs\\[DATE]-[DATUM]-[TIME]-[ZEIT].txt";
+        ExpandReportPath(path);
+        EXPECT_EQ(std::string(path).find('['), std::string::npos) << language << ": " << path.GetString();
+    }
+}
+
 TEST_F(ReportTest, PlainPathIsUnchangedAndEmptyPathIsTheDefault)
 {
     CString plain = "C:\\logs\\run.txt";

@@ -127,6 +127,11 @@ TEST(CommandLine, ValuesMayHoldSlashesAndRunToTheNextSwitch)
     EXPECT_EQ(later.keywords, "a,b");
     EXPECT_EQ(Parse({ "/keywords=ab  " }).keywords, "ab ") << "only the last of two trailing spaces goes";
     EXPECT_EQ(Parse({ "/keywords=ab " }).keywords, "ab");
+    // A tool that quotes the whole command line as one argument may put spaces before it.
+    Parsed quoted = Parse({ " \t /silent=C:\\r.txt /keywords=zzqq /hkey=HKCU" });
+    EXPECT_EQ(quoted.silent, 1);
+    EXPECT_EQ(quoted.file, "C:\\r.txt");
+    EXPECT_EQ(quoted.bad, "");
 }
 
 TEST(CommandLine, SwitchesInAnyCaseAndOnlyAsWholeWords)

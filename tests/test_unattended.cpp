@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "../resources/resource.h"
 #include "../app/AppConstants.h"
+#include "../app/RunRecord.h"
 #include "../engine/Constants.h"
 #include "../report/ReportLog.h"
 #include <nlohmann/json.hpp>
@@ -205,6 +206,11 @@ TEST_F(UnattendedTest, FailuresNeverShowAWindowAndEndWithTheirCodes)
     errors.clear();
     EXPECT_EQ(kt::Run("\"" + EnglishProgram() + "\" /silent=" + report, nullptr, 60000, &errors), 1618u);
     EXPECT_EQ(errors, std::string(alreadyRunning) + "\r\n");
+    CloseHandle(mutex);
+    // The session's own name, as other programs look for a running instance, counts as well.
+    mutex = CreateMutexA(nullptr, TRUE, kSessionMutexName);
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_EQ(kt::Run("\"" + EnglishProgram() + "\" /silent=" + report, nullptr, 60000), 1618u);
     CloseHandle(mutex);
     EXPECT_FALSE(kt::FileExists(report));
 }
@@ -427,6 +433,42 @@ TEST_F(UnattendedTest, ARecordThatCannotBeWrittenStopsTheRemoval)
     EXPECT_NE(LastLine(output).find("exit code 87"), std::string::npos) << output;
 }
 
+TEST_F(UnattendedTest, TheRecordNeverTakesTheReportsPlaceAndSaysWhyItCannotBeWritten)
+{
+    key.Make(keyword + "Stays");
+    kt::UseLanguage("en-us");
+    CString cannot;
+    cannot.LoadString(IDS_RECORD_FAILED);
+    const std::string folder = kt::ScratchDir("json-place");
+    const std::string stem = folder + "r";
+    // The report itself, the record beside a report named .json, or a backup's name: bad usage,
+    // nothing searched, no report, no record.
+    for (const std::string& arguments :
+         { "\"/silent=" + stem + ".txt\" \"/json=" + stem + ".txt\"", "\"/silent=" + stem + ".json\" /json",
+           "\"/silent=" + stem + ".txt\" \"/json=" + stem + "-backup-20261208-101010.reg\"", "\"/silent=" + stem + ".txt\" /? /json" }) {
+        EXPECT_EQ(kt::Run("\"" + EnglishProgram() + "\" " + arguments + " /keywords=" + keyword + " /hkey=HKCU /del"), 87u)
+            << arguments;
+        EXPECT_FALSE(kt::FileExists(stem + ".txt") || kt::FileExists(stem + ".json")) << arguments;
+    }
+    // A folder where the record should go: known before anything is removed, and said.
+    std::string errors;
+    CreateDirectoryA((folder + "taken.json").c_str(), nullptr);
+    EXPECT_EQ(RunProgram("/keywords=" + keyword + " /hkey=HKCU /del \"/json=" + folder + "taken.json\"", &errors), 110u);
+    EXPECT_NE(errors.find(std::string(cannot) + FullPathOf(folder + "taken.json")), std::string::npos) << errors;
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Stays")));
+
+    // The temporary file is new and named so that nobody can guess it: a file planted at the
+    // name it once had (the process id) stays as it was.
+    const std::string record = folder + "record.json";
+    const std::string planted = record + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
+    ASSERT_TRUE(kt::WriteFileBytes(planted, "keep"));
+    CRunRecord direct;
+    ASSERT_TRUE(direct.Open(kt::Widen(record)));
+    ASSERT_TRUE(direct.Finish(0));
+    EXPECT_EQ(kt::ReadFileBytes(planted), "keep");
+    EXPECT_EQ(Json::parse(kt::ReadFileBytes(record))["exitCode"], 0);
+}
+
 TEST_F(UnattendedTest, TheFleetScriptsOneStepCommandThroughCmd)
 {
     // The command line every fleet script runs, beside the program as the package has it.
@@ -435,7 +477,9 @@ TEST_F(UnattendedTest, TheFleetScriptsOneStepCommandThroughCmd)
     std::string source = KLARNER_SOURCE_DIR "/fleet/klarner-run.cmd";
     std::replace(source.begin(), source.end(), '/', '\\');
     ASSERT_TRUE(CopyFileA(("Z:" + source).c_str(), (dir + "klarner-run.cmd").c_str(), FALSE));
-    const std::string logs = kt::ScratchDir("fleet-logs");
+    // Each run makes its log folder (for SYSTEM and the Administrators only).
+    const std::string base = kt::ScratchDir("fleet-logs");
+    const std::string logs = base + "check\\", removal = base + "remove\\";
     SetEnvironmentVariableA("KLARNER_LOGS", logs.c_str());
     SetEnvironmentVariableA("KLARNER_ROOT", "HKCU");
     SetEnvironmentVariableA("KLARNER_SWITCHES", ("/keywords=" + keyword).c_str());
@@ -446,12 +490,32 @@ TEST_F(UnattendedTest, TheFleetScriptsOneStepCommandThroughCmd)
     const std::string date = FormatReportDate().GetString();
     EXPECT_EQ(Json::parse(kt::ReadFileBytes(logs + "klarner-check-" + date + ".json"))["exitCode"], 1);
     output.clear();
+    SetEnvironmentVariableA("KLARNER_LOGS", removal.c_str());
     EXPECT_EQ(kt::Run(command + "remove", &output), 0u);
     EXPECT_EQ(LastLine(output).rfind("Velmora Klarner: 1 found, 1 removed", 0), 0u) << output;
     EXPECT_FALSE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Fleet")));
-    EXPECT_EQ(Json::parse(kt::ReadFileBytes(logs + "klarner-" + date + ".json"))["mode"], "remove");
+    EXPECT_EQ(Json::parse(kt::ReadFileBytes(removal + "klarner-" + date + ".json"))["mode"], "remove");
     EXPECT_EQ(kt::Run(command + "neither"), 87u);
-    for (const char* name : { "KLARNER_LOGS", "KLARNER_ROOT", "KLARNER_SWITCHES" })
+
+    // A folder that is there already and whose owner is not SYSTEM or the Administrators (under
+    // Wine no owner can be told at all), switches that hold a command, and no program: nothing
+    // runs, and the last line says why.
+    key.Make(keyword + "Stays");
+    output.clear();
+    EXPECT_EQ(kt::Run(command + "remove", &output), 5u);
+    EXPECT_NE(LastLine(output).find("is not owned by SYSTEM or the Administrators"), std::string::npos) << output;
+    SetEnvironmentVariableA("KLARNER_LOGS", (base + "third\\").c_str());
+    SetEnvironmentVariableA("KLARNER_SWITCHES", ("/keywords=" + keyword + " & echo x > \"" + base + "second.txt\"").c_str());
+    output.clear();
+    EXPECT_EQ(kt::Run(command + "remove", &output), 87u);
+    EXPECT_FALSE(kt::FileExists(base + "second.txt")) << "no second command runs";
+    SetEnvironmentVariableA("KLARNER_SWITCHES", nullptr);
+    SetEnvironmentVariableA("KLARNER_EXE", (base + "absent\\klarner.exe").c_str());
+    output.clear();
+    EXPECT_EQ(kt::Run(command + "detect", &output), 9009u);
+    EXPECT_NE(LastLine(output).find("klarner.exe not found"), std::string::npos) << output;
+    EXPECT_TRUE(kt::KeyExists(HKEY_CURRENT_USER, key.Below(keyword + "Stays")));
+    for (const char* name : { "KLARNER_LOGS", "KLARNER_ROOT", "KLARNER_SWITCHES", "KLARNER_EXE" })
         SetEnvironmentVariableA(name, nullptr);
 }
 

@@ -6,6 +6,7 @@
 #include "WindowTexts.h"
 #include "../engine/Constants.h"
 #include "../engine/SharedFlag.h"
+#include "../framework/AfxGuard.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
 
@@ -57,9 +58,22 @@ void CKlarnerDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_CLEAR, m_clearButton);
 }
 
+namespace {
+// A command that ended early (out of memory during a removal, say) says so once.
+void ReportFailedCommand(bool noMemory)
+{
+    CString text, caption;
+    text.LoadString(noMemory ? IDS_OUT_OF_MEMORY : IDS_INTERNAL_ERROR);
+    caption.LoadString(IDS_ERROR_CAPTION);
+    CWinApp* app = AfxGetApp();
+    ::MessageBoxA(app && app->m_pMainWnd ? app->m_pMainWnd->GetSafeHwnd() : nullptr, text, caption, MB_ICONERROR);
+}
+}
+
 BOOL CKlarnerDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    AfxSetGuardReporter(&ReportFailedCommand);
     m_caption.LoadString(IDS_ERROR_CAPTION);
 
     m_report.Close();

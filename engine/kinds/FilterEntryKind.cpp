@@ -78,7 +78,7 @@ public:
             return nullptr;
         DWORD type = 0;
         std::vector<BYTE> data;
-        if (ReadValueBytes(key, prepared->valueName.c_str(), type, data) != ERROR_SUCCESS || type != REG_MULTI_SZ)
+        if (ReadValueBytes(key, prepared->valueName.c_str(), type, data) != ERROR_SUCCESS || !IsListType(type))
             return nullptr;
         const std::wstring fullKey = FullPath(prepared->root, prepared->key);
         prepared->id = fullKey + L"\\" + prepared->valueName;
@@ -96,24 +96,21 @@ public:
             return Failed();
         DWORD type = 0;
         std::vector<BYTE> data;
-        if (ReadValueBytes(key, entry.valueName.c_str(), type, data) != ERROR_SUCCESS || type != REG_MULTI_SZ)
+        if (ReadValueBytes(key, entry.valueName.c_str(), type, data) != ERROR_SUCCESS || !IsListType(type))
             return Failed();
         const std::vector<std::wstring> entries = SplitMultiString(data);
-        std::vector<std::wstring> kept;
-        for (const std::wstring& other : entries)
-            if (other != entry.entry)
-                kept.push_back(other);
-        if (kept.size() == entries.size())
+        if (std::find(entries.begin(), entries.end(), entry.entry) == entries.end())
             return Failed();
         // The whole list as it was before the pass, once, however many of its entries go.
         if (!backup.AppendOnce(entry.id, entry.text))
             return Failed();
-        // The other entries keep their order; a list left empty goes as a whole.
-        if (kept.empty())
+        // The other entries keep their order, and the list its type; a list left empty goes as a whole.
+        BOOL left = FALSE;
+        const std::vector<BYTE> shortened = WithoutEntry(data, type, entry.entry, left);
+        if (!left)
             return ::RegDeleteValueW(key, entry.valueName.c_str()) == ERROR_SUCCESS ? Removed() : Failed();
-        const std::vector<BYTE> joined = JoinMultiString(kept);
-        return ::RegSetValueExW(key, entry.valueName.c_str(), 0, REG_MULTI_SZ, joined.data(),
-                                static_cast<DWORD>(joined.size())) == ERROR_SUCCESS
+        return ::RegSetValueExW(key, entry.valueName.c_str(), 0, type, shortened.data(),
+                                static_cast<DWORD>(shortened.size())) == ERROR_SUCCESS
                    ? Removed()
                    : Failed();
     }

@@ -12,6 +12,8 @@
 namespace {
 const wchar_t kStillNamed[] =
     L"a device filter list still names this driver: its service key stays so that the device can start";
+const wchar_t kMayBeNamed[] =
+    L"a device filter list that cannot be read may name this driver: its service key stays so that the device can start";
 
 class CKeyKind : public CKeyRemoval
 {
@@ -60,12 +62,14 @@ private:
     static RemovalResult RemoveService(PreparedKey& key, CRegBackup& backup)
     {
         // A driver that a filter list still names keeps its service key: without it, the device
-        // that loads the driver (a disk, a keyboard) would no longer start.
-        if (FilterListsName(key.controlSet, key.name)) {
+        // that loads the driver (a disk, a keyboard) would no longer start. So does one that a
+        // list which cannot be read may name.
+        const ListsNaming naming = FilterListsName(key.controlSet, key.name);
+        if (naming != ListsNaming::No) {
             RemovalResult refused;
             refused.outcome = Outcome::Refused;
-            refused.why = kStillNamed;
-            refused.windowMessage = IDS_FILTER_STILL_NAMES;
+            refused.why = naming == ListsNaming::Yes ? kStillNamed : kMayBeNamed;
+            refused.windowMessage = naming == ListsNaming::Yes ? IDS_FILTER_STILL_NAMES : IDS_FILTER_MAY_NAME;
             return refused;
         }
         // The service manager keeps only the running system's control set.
@@ -86,16 +90,15 @@ private:
             return Failed();
         // The manager deletes the key itself; none of ours may stand in its way.
         key.tree.keys.clear();
-        const ServiceRemoval removal = StopAndDeleteService(handle, kServiceStopWaitMs);
+        BOOL stopped = FALSE;
+        const ServiceRemoval removal = StopAndDeleteService(handle, kServiceStopWaitMs, stopped);
         handle.Close();
         if (removal == kServiceNotDeleted)
             return Failed();
-        // It deletes the key once the service has stopped and the last handle is closed; a key
-        // still there goes at the next restart.
-        CRegKeyOwner left;
-        result.outcome = OpenKeyExact(key.root, key.below.c_str(), KEY_READ, left) == ERROR_FILE_NOT_FOUND
-                             ? Outcome::Removed
-                             : Outcome::RemovedAtRestart;
+        // It deletes the key once the service has stopped and its process and the last handle
+        // have let go; a key still there after that goes at the next restart.
+        result.outcome = WaitUntilKeyGone(key.root, key.below, stopped ? kServiceKeyWaitMs : 0) ? Outcome::Removed
+                                                                                               : Outcome::RemovedAtRestart;
         return result;
     }
 };

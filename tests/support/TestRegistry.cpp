@@ -160,11 +160,17 @@ bool CreateLink(HKEY root, const std::wstring& path, const std::wstring& target)
     if (status != 0)
         return false;
     ULONG length = *reinterpret_cast<ULONG*>(buffer);
+    return CreateRawLink(root, path, std::wstring(reinterpret_cast<const wchar_t*>(buffer + 4), length / sizeof(wchar_t)));
+}
+
+bool CreateRawLink(HKEY root, const std::wstring& path, const std::wstring& target)
+{
     HKEY link = nullptr;
     if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
                         nullptr, &link, nullptr) != ERROR_SUCCESS)
         return false;
-    LONG result = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, buffer + 4, length);
+    LONG result = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                                 static_cast<DWORD>(target.size() * sizeof(wchar_t)));
     RegCloseKey(link);
     return result == ERROR_SUCCESS;
 }

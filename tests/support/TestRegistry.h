@@ -26,6 +26,8 @@ bool CreateKeyW(HKEY root, const std::wstring& path);
 bool KeyExistsW(HKEY root, const std::wstring& path);
 // A registry link at `path` whose target is the key at `target` (which must exist).
 bool CreateLink(HKEY root, const std::wstring& path, const std::wstring& target);
+// A registry link at `path` whose target value holds `target` as it is (a native path, or anything).
+bool CreateRawLink(HKEY root, const std::wstring& path, const std::wstring& target);
 // A subkey of `parent` whose name is a NUL followed by `rest`, made through the native API.
 bool CreateNulNamedKey(HKEY root, const std::wstring& parent, const std::wstring& rest);
 void DeleteTreeW(HKEY root, const std::wstring& path);
