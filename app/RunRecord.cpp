@@ -132,6 +132,11 @@ BOOL CRunRecord::Open(const std::wstring& where)
     return static_cast<bool>(m_file);
 }
 
+void CRunRecord::AddCheck(const std::string& kind, const char* state, const std::wstring& why)
+{
+    m_checks.push_back({ kind, state, why });
+}
+
 void CRunRecord::AddBackup(const std::wstring& path)
 {
     if (!path.empty())
@@ -187,6 +192,14 @@ std::string CRunRecord::Text(int exitCode) const
     record["unreadable"] = Json::array();
     for (const Unreadable& key : m_unreadable)
         record["unreadable"].push_back(Json{ { "path", Utf8(key.path) }, { "belowMatch", key.inMatch } });
+    // What each kind of leftover did: one that could not look is never taken for a clean machine.
+    record["checks"] = Json::array();
+    for (const Check& check : m_checks) {
+        Json item = Json{ { "kind", check.kind }, { "state", check.state } };
+        if (!check.why.empty())
+            item["why"] = Utf8(check.why);
+        record["checks"].push_back(item);
+    }
     record["counts"] = Json{ { "found", static_cast<int>(m_findings.size()) },
                              { "removed", Count(Outcome::Removed) },
                              { "removedAtRestart", Count(Outcome::RemovedAtRestart) },
@@ -227,5 +240,12 @@ std::string CRunRecord::SummaryLine(int exitCode) const
     line += "; report " + (m_report.empty() ? std::string("none") : Shortened(Ascii(m_report), room));
     if (!m_backups.empty())
         line += "; backup " + Shortened(Ascii(m_backups.back()), room);
+    // A kind that could not look is named: the line never reads as a clean machine then.
+    std::string unavailable;
+    for (const Check& check : m_checks)
+        if (check.state == "unavailable")
+            unavailable += (unavailable.empty() ? "" : ", ") + check.kind;
+    if (!unavailable.empty())
+        line += Shortened("; could not look: " + unavailable, kSummaryLimit - line.size());
     return line;
 }

@@ -43,6 +43,8 @@ public:
     void AddBackup(const std::wstring& path);
     void AddFinding(const RecordedFinding& finding) { m_findings.push_back(finding); }
     void AddUnreadable(const std::wstring& path, bool inMatch) { m_unreadable.push_back({ path, inMatch }); }
+    // What one kind of leftover did in the search: "ran", "unavailable" (and why) or "skipped".
+    void AddCheck(const std::string& kind, const char* state, const std::wstring& why);
 
     // Writes the whole record with its exit code; FALSE when it could not be written whole.
     BOOL Finish(int exitCode);
@@ -59,6 +61,12 @@ private:
         std::wstring path;
         bool inMatch;
     };
+    struct Check
+    {
+        std::string kind;
+        std::string state;
+        std::wstring why;
+    };
     int Count(Outcome status) const;
 
     std::wstring m_where;
@@ -72,4 +80,5 @@ private:
     std::vector<std::wstring> m_backups;
     std::vector<RecordedFinding> m_findings;
     std::vector<Unreadable> m_unreadable;
+    std::vector<Check> m_checks;
 };

@@ -21,6 +21,15 @@ namespace {
     throw std::bad_alloc();
 }
 
+// Whether a kind of leftover could not look: what it would have found may be there.
+bool CouldNotLook(const CKlarnEngine& engine)
+{
+    for (const auto& check : engine.Checks())
+        if (check.second.state == KindCheck::Unavailable)
+            return true;
+    return false;
+}
+
 // What a run has found and done so far: what the record holds however the run ends.
 struct Progress
 {
@@ -44,6 +53,12 @@ struct Progress
             record.AddFinding(RecordedFinding::Of(*list[i], results[i].outcome, results[i].why));
         for (const UnreadableKey& key : engine.UnreadableKeys())
             record.AddUnreadable(key.path, key.inMatch != FALSE);
+        for (const auto& check : engine.Checks())
+            record.AddCheck(check.first->Identity().recordName,
+                            check.second.state == KindCheck::Ran           ? "ran"
+                            : check.second.state == KindCheck::Unavailable ? "unavailable"
+                                                                            : "skipped",
+                            check.second.why);
         if (pass)
             record.AddBackup(pass->BackupPath());
     }
@@ -115,8 +130,8 @@ int CUnattendedRun::Run(UnattendedRequest request)
 
         if (!report.IsOpen() || report.WriteFailed() || request.recordFailed)
             exitCode = kExitReportNotOpened;
-        else if (engine.UnreadableInMatch())
-            exitCode = kExitFindingsRemain;  // a key below a match could not be read: may hold one
+        else if (engine.UnreadableInMatch() || CouldNotLook(engine))
+            exitCode = kExitFindingsRemain;  // a key below a match could not be read, or a kind could not look
         else if (!progress.list.empty() && (!request.remove || anyFailed))
             exitCode = kExitFindingsRemain;
         else

@@ -88,6 +88,22 @@ FileEvidence LookAtFile(const std::wstring& data, const std::wstring& owner, con
     return Examine(file, told, installation, lowerKeywords);
 }
 
+std::wstring EvidenceOfGoneFile(const std::wstring& name, const std::wstring& data, const std::wstring& owner,
+                                const CInstallation& installation, const std::vector<std::wstring>& lowerKeywords,
+                                std::wstring& keyword)
+{
+    bool told = false;
+    const std::wstring file = ExpandedFile(data, owner, installation, told);
+    // Nothing names the product: no look at the file system at all.
+    if (!told || !MentionsKeyword(file, lowerKeywords))
+        return std::wstring();
+    const FileEvidence look = Examine(file, told, installation, lowerKeywords);
+    if (!look.told || look.system || look.keyword.empty() || !installation.FileGone(look.normalized))
+        return std::wstring();
+    keyword = look.keyword;
+    return name + L" = " + look.file + L", file missing";
+}
+
 bool WindowsInstallerKnows(const std::wstring& code)
 {
     return ::MsiQueryProductStateW(code.c_str()) != INSTALLSTATE_UNKNOWN;

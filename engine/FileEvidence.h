@@ -34,5 +34,11 @@ FileEvidence Examine(const std::wstring& file, bool told, const CInstallation& i
 // The same, from a value's data.
 FileEvidence LookAtFile(const std::wstring& data, const std::wstring& owner, const CInstallation& installation,
                         const std::vector<std::wstring>& lowerKeywords);
+// The evidence that the one file `data` names (a value called `name` of a key whose hive `owner`
+// owns) lay in the product's place and is gone: "<name> = <file>, file missing"; empty when it
+// is no such evidence. The keyword that named the place goes to `keyword`.
+std::wstring EvidenceOfGoneFile(const std::wstring& name, const std::wstring& data, const std::wstring& owner,
+                                const CInstallation& installation, const std::vector<std::wstring>& lowerKeywords,
+                                std::wstring& keyword);
 // Whether Windows Installer knows the product `code` ("{GUID}") in any state.
 bool WindowsInstallerKnows(const std::wstring& code);

@@ -54,6 +54,15 @@ std::wstring CurrentControlSetName()
     return name;
 }
 
+std::wstring RunningControlSetPath()
+{
+    const std::wstring own = L"SYSTEM\\" + CurrentControlSetName();
+    CRegKeyOwner key;
+    if (own.size() > 7 && OpenKeyExact(HKEY_LOCAL_MACHINE, own.c_str(), KEY_QUERY_VALUE, key) == ERROR_SUCCESS)
+        return own;
+    return L"SYSTEM\\CurrentControlSet";
+}
+
 void ReadFilterLists(HKEY key, const std::wstring& path, const std::function<void(const FilterList&)>& visit,
                      const std::function<void()>& unreadable)
 {

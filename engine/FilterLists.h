@@ -34,6 +34,10 @@ inline bool HoldsFilterLists(KeyPlace place)
 }
 // The name of the control set the running system uses (SYSTEM\Select\Current); empty if unknown.
 std::wstring CurrentControlSetName();
+// The path below HKEY_LOCAL_MACHINE by which the walk meets the running control set: its own key
+// ("SYSTEM\ControlSet001") where there is one, else "SYSTEM\CurrentControlSet". Findings read
+// there directly name the same keys as the walk's.
+std::wstring RunningControlSetPath();
 // The two lists of one open key at `path`, UpperFilters first; `visit` for each that has entries,
 // `unreadable` (when given) for a list that is there but cannot be read or has another type.
 void ReadFilterLists(HKEY key, const std::wstring& path, const std::function<void(const FilterList&)>& visit,

@@ -65,14 +65,8 @@ std::wstring ShortForm(const std::wstring& path)
 
 std::wstring StringValue(HKEY key, const wchar_t* name)
 {
-    DWORD type = 0;
-    std::vector<BYTE> data;
-    if (ReadValueBytes(key, name, type, data) != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-        return std::wstring();
-    std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
-    while (!text.empty() && text.back() == L'\0')
-        text.pop_back();
-    return text;
+    std::wstring text;
+    return ReadStringValue(key, name, text) ? text : std::wstring();
 }
 }
 

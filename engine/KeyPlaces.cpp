@@ -47,7 +47,15 @@ KeyPlace NextPlace(KeyPlace parent, const std::wstring& name, const std::wstring
         return Named(name, L"CurrentControlSet") || (!currentSet.empty() && Named(name, currentSet.c_str()))
                    ? kControlSetKey
                    : kNoPlace;
-    case kControlSetKey: return Named(name, L"Control") ? kControlKey : Named(name, L"Enum") ? kEnumKey : kNoPlace;
+    case kControlSetKey:
+        return Named(name, L"Control") ? kControlKey
+               : Named(name, L"Enum") ? kEnumKey
+               : Named(name, L"Services") ? kServicesKey
+                                          : kNoPlace;
+    case kServicesKey: return Named(name, L"EventLog") ? kEventLogKey : kServiceKey;
+    case kServiceKey: return Named(name, L"Parameters") ? kServiceParameters : kNoPlace;
+    case kEventLogKey: return kEventLog;
+    case kEventLog: return kEventSource;
     case kControlKey: return Named(name, L"Class") ? kDeviceClassesKey : kNoPlace;
     case kDeviceClassesKey: return kDeviceClassKey;
     case kEnumKey: return kEnumeratorKey;
@@ -67,7 +75,13 @@ KeyPlace NextPlace(KeyPlace parent, const std::wstring& name, const std::wstring
                : Named(name, L"TypeLib") ? kTypeLibContainer
                : Named(name, L"Interface") ? kInterfaceContainer
                : Named(name, L"Wow6432Node") ? kClassPlace
-                                             : kNoPlace;
+               : Named(name, L"AppID") ? kNoPlace
+                                       : kProgId;
+    case kProgId: return Named(name, L"shellex") ? kShellex : kNoPlace;
+    case kShellex:
+        return Named(name, L"ContextMenuHandlers") || Named(name, L"PropertySheetHandlers") ? kShellHandlerContainer
+                                                                                             : kNoPlace;
+    case kShellHandlerContainer: return kShellHandler;
     case kClsidContainer: return kComClass;
     case kComClass:
         return Named(name, L"InprocServer32") || Named(name, L"LocalServer32") || Named(name, L"InprocHandler32")
@@ -80,12 +94,28 @@ KeyPlace NextPlace(KeyPlace parent, const std::wstring& name, const std::wstring
     case kInterfaceContainer: return kInterface;
     case kInterface: return Named(name, L"ProxyStubClsid32") || Named(name, L"ProxyStubClsid") ? kProxyKey : kNoPlace;
 
-    case kSoftwareMicrosoft: return Named(name, L"Windows") ? kSoftwareWindows : kNoPlace;
+    case kSoftwareMicrosoft:
+        return Named(name, L"Windows") ? kSoftwareWindows : Named(name, L"AMSI") ? kAmsiKey : kNoPlace;
+    case kAmsiKey: return Named(name, L"Providers") ? kHandlerContainer : kNoPlace;
     case kSoftwareWindows: return Named(name, L"CurrentVersion") ? kCurrentVersion : kNoPlace;
     case kCurrentVersion:
         return Named(name, L"Uninstall") ? kUninstallContainer
                : Named(name, L"Shell Extensions") ? kShellExtensions
-                                                  : kNoPlace;
+               : Named(name, L"Run") || Named(name, L"RunOnce") ? kRunKey
+               : Named(name, L"Explorer") ? kExplorerKey
+               : Named(name, L"Authentication") ? kAuthenticationKey
+                                                : kNoPlace;
+    case kAuthenticationKey:
+        return Named(name, L"Credential Providers") || Named(name, L"Credential Provider Filters") ? kHandlerContainer
+                                                                                                   : kNoPlace;
+    case kExplorerKey:
+        return Named(name, L"StartupApproved") ? kStartupApproved
+               : Named(name, L"ShellIconOverlayIdentifiers") ? kOverlayContainer
+               : Named(name, L"ShellServiceObjects") || Named(name, L"Browser Helper Objects") ? kHandlerContainer
+                                                                                                : kNoPlace;
+    case kStartupApproved: return Named(name, L"Run") || Named(name, L"Run32") ? kApprovedRunKey : kNoPlace;
+    case kHandlerContainer: return kHandlerEntry;
+    case kOverlayContainer: return kOverlayEntry;
     case kUninstallContainer: return kUninstallEntry;
     case kShellExtensions: return Named(name, L"Approved") ? kApprovedKey : kNoPlace;
     default: return kNoPlace;

@@ -47,6 +47,35 @@ enum KeyPlace : unsigned char
     kUninstallEntry,
     kShellExtensions,
     kApprovedKey,
+    // <software>\Microsoft\Windows\CurrentVersion\Run and RunOnce, and the approvals of what they
+    // start (...\Explorer\StartupApproved\Run and Run32): values.
+    kRunKey,
+    kExplorerKey,
+    kStartupApproved,
+    kApprovedRunKey,
+    // What names a class: <software>\Microsoft\AMSI\Providers, ...\Authentication\Credential
+    // Providers and Credential Provider Filters, ...\Explorer\ShellServiceObjects and Browser
+    // Helper Objects (keys named after the class), ...\Explorer\ShellIconOverlayIdentifiers
+    // (keys whose default value is the class), and the ContextMenuHandlers and
+    // PropertySheetHandlers below any key of a class place.
+    kAmsiKey,
+    kAuthenticationKey,
+    kHandlerContainer,
+    kHandlerEntry,
+    kOverlayContainer,
+    kOverlayEntry,
+    kProgId,
+    kShellex,
+    kShellHandlerContainer,
+    kShellHandler,
+    // SYSTEM\<control set>\Services: each service's key and its Parameters, and the event log's
+    // sources (Services\EventLog\<log>\<source>).
+    kServicesKey,
+    kServiceKey,
+    kServiceParameters,
+    kEventLogKey,
+    kEventLog,
+    kEventSource,
     kPlaceCount
 };
 

@@ -79,7 +79,9 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
     std::vector<const ILeftoverKind*> looking;
     m_checks.clear();
     for (const ILeftoverKind* kind : m_kinds) {
-        m_checks.push_back({ kind, KindCheck{ KindCheck::Skipped, std::wstring() } });
+        KindCheck skipped;
+        skipped.state = KindCheck::Skipped;
+        m_checks.push_back({ kind, skipped });
         if (kind->LooksIn(scope))
             looking.push_back(kind);
     }
@@ -115,6 +117,10 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
 
     for (CmdListEntry* entry = m_cmdList; entry; entry = entry->next)
         report.WriteLine(FindingReportLine(*entry).c_str());
+    // What a kind saw and changes nothing about, after the findings.
+    for (const auto& check : m_checks)
+        for (const std::wstring& note : check.second.notes)
+            report.WriteLine(ReportSpelling(note).c_str());
 
     m_searchTerms.RemoveAll();
     m_hkeyName.Empty();

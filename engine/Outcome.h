@@ -25,4 +25,6 @@ struct RemovalResult
     Outcome outcome = Outcome::Failed;
     std::wstring why;
     UINT windowMessage = 0;
+    // What the administrator can do about it, for the report's line and the record.
+    std::wstring advice;
 };

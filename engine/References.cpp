@@ -18,17 +18,9 @@ const wchar_t kHandlerName[] = L"InprocHandler32";
 const wchar_t kOwnDisplayName[] = L"velmora klarner";
 const wchar_t kFileMissing[] = L", file missing";
 
-// A string value (REG_SZ or REG_EXPAND_SZ).
 bool ReadString(HKEY key, const wchar_t* name, std::wstring& text)
 {
-    DWORD type = 0;
-    std::vector<BYTE> data;
-    if (ReadValueBytes(key, name, type, data) != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-        return false;
-    text.assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
-    while (!text.empty() && text.back() == L'\0')
-        text.pop_back();
-    return !text.empty();
+    return ReadStringValue(key, name, text);
 }
 
 std::wstring Parent(const std::wstring& path, int levels = 1)

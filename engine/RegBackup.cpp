@@ -197,3 +197,30 @@ BOOL CRegBackup::Append(const std::wstring& sections)
         return FALSE;
     return Write(sections);
 }
+
+std::wstring CRegBackup::FileCopyPath(const std::wstring& originalPath) const
+{
+    std::wstring below = originalPath;
+    // "C:\dir\file" keeps its drive as a folder of its own: "C\dir\file".
+    if (below.size() >= 2 && below[1] == L':')
+        below.erase(1, 1);
+    while (!below.empty() && below[0] == L'\\')
+        below.erase(0, 1);
+    return PathWithoutExtension(m_path) + L"-files\\" + below;
+}
+
+BOOL CRegBackup::AppendFile(const std::wstring& originalPath, const std::vector<BYTE>& bytes)
+{
+    if (!Create() || m_failed)
+        return FALSE;
+    const std::wstring copy = FileCopyPath(originalPath);
+    // Every folder on the way, then a new file: an earlier copy is never overwritten.
+    for (size_t at = copy.find(L'\\', 3); at != std::wstring::npos; at = copy.find(L'\\', at + 1))
+        ::CreateDirectoryW(copy.substr(0, at).c_str(), nullptr);
+    CHandle file(::CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (!file || !::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size() || !::FlushFileBuffers(file))
+        return FALSE;
+    return TRUE;
+}

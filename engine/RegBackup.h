@@ -7,6 +7,7 @@
 #include "../framework/Handles.h"
 #include <set>
 #include <string>
+#include <vector>
 
 class CRegBackup
 {
@@ -23,8 +24,14 @@ public:
     // The same, only the first time for `id` in this backup: a value several findings change
     // is kept as it was before the first of them.
     BOOL AppendOnce(const std::wstring& id, const std::wstring& sections);
+    // A copy of a file that a finding's removal takes with it, in the backup's files folder
+    // ("<backup without .reg>-files\<drive>\<path below the drive>"); FALSE when it could not be
+    // written whole (the finding then stays).
+    BOOL AppendFile(const std::wstring& originalPath, const std::vector<BYTE>& bytes);
     // The backup file; empty until it was created.
     const std::wstring& Path() const { return m_path; }
+    // Where AppendFile puts a file's copy.
+    std::wstring FileCopyPath(const std::wstring& originalPath) const;
 
     // "<report path without its extension>-backup-YYYYMMDD-HHMMSS[-n].reg" (n from 2 on, when
     // taken). An "extension" of digits only is part of a date in the name, not an extension.

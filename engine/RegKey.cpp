@@ -1,6 +1,7 @@
 // Registry keys that close themselves; opening and deleting without following links.
 #include "RegKey.h"
 #include <winternl.h>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -37,6 +38,57 @@ LONG ReadValueBytes(HKEY key, const wchar_t* name, DWORD& type, std::vector<BYTE
     }
     bytes.clear();
     return result;
+}
+
+bool ReadStringValue(HKEY key, const wchar_t* name, std::wstring& text)
+{
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (ReadValueBytes(key, name, type, data) != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    text.assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+    text = text.c_str();
+    return !text.empty();
+}
+
+void ForEachValue(HKEY key, const std::function<void(const std::wstring&, DWORD, const std::vector<BYTE>&)>& visit)
+{
+    DWORD values = 0, nameChars = 0, dataBytes = 0;
+    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, &nameChars, &dataBytes,
+                           nullptr, nullptr) != ERROR_SUCCESS)
+        return;
+    std::vector<wchar_t> name(nameChars + 1);
+    std::vector<BYTE> data(dataBytes + sizeof(wchar_t));
+    for (DWORD index = 0; index < values; ++index) {
+        DWORD nameLength = static_cast<DWORD>(name.size()), size = static_cast<DWORD>(data.size()), type = 0;
+        if (::RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+            continue;
+        visit(std::wstring(name.data(), nameLength), type, std::vector<BYTE>(data.begin(), data.begin() + size));
+    }
+}
+
+std::vector<std::wstring> SubkeyNames(HKEY key)
+{
+    std::vector<std::wstring> names;
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        if (::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (length > 0 && wcslen(name) == length)
+            names.emplace_back(name, length);
+    }
+    return names;
+}
+
+bool ReadDwordValue(HKEY key, const wchar_t* name, DWORD& value)
+{
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (ReadValueBytes(key, name, type, data) != ERROR_SUCCESS || type != REG_DWORD || data.size() != sizeof value)
+        return false;
+    memcpy(&value, data.data(), sizeof value);
+    return true;
 }
 
 LONG OpenSubKey(HKEY parent, const wchar_t* name, REGSAM access, CRegKeyOwner& key)

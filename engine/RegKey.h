@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include "../framework/Handles.h"
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,15 @@ typedef CResourceOwner<RegKeyTraits> CRegKeyOwner;
 
 // One value's type and bytes, whatever their size (a value that grows meanwhile is read again).
 LONG ReadValueBytes(HKEY key, const wchar_t* name, DWORD& type, std::vector<BYTE>& bytes);
+// A string value (REG_SZ or REG_EXPAND_SZ, not expanded) up to its first NUL; FALSE when there is
+// none of these types, or it is empty.
+bool ReadStringValue(HKEY key, const wchar_t* name, std::wstring& text);
+// Every value of an open key in the registry's order: its name, type and bytes.
+void ForEachValue(HKEY key, const std::function<void(const std::wstring&, DWORD, const std::vector<BYTE>&)>& visit);
+// The names of an open key's subkeys that open as themselves, in the registry's order.
+std::vector<std::wstring> SubkeyNames(HKEY key);
+// A DWORD value; FALSE when there is none of that type.
+bool ReadDwordValue(HKEY key, const wchar_t* name, DWORD& value);
 // The path with its empty names dropped ("a\\\\b\\" is "a\\b"), as the registry opens it.
 std::wstring WithoutEmptyNames(const wchar_t* path);
 // Opens `name` below `parent` as itself: a registry link opens as the link, not its target.

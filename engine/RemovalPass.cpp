@@ -61,7 +61,7 @@ std::string FindingReportLine(const CmdListEntry& entry)
     return ReportSpelling(line);
 }
 
-std::string RemovalReportLine(const CmdListEntry& entry, Outcome outcome)
+std::string RemovalReportLine(const CmdListEntry& entry, Outcome outcome, const std::wstring& advice)
 {
     CString line(ReportSpelling(entry.path).c_str());
     CString suffix;
@@ -70,5 +70,7 @@ std::string RemovalReportLine(const CmdListEntry& entry, Outcome outcome)
     else if (outcome != Outcome::Removed)
         suffix.LoadString(IDS_REMOVE_FAILED_SUFFIX);
     line += suffix;
+    if (!advice.empty())
+        line += ("  (" + ReportSpelling(advice) + ")").c_str();
     return line.GetString();
 }

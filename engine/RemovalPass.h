@@ -39,5 +39,5 @@ private:
 // A finding's report line after a search: its path, and "  (<reason>)" when it has one.
 std::string FindingReportLine(const CmdListEntry& entry);
 // The report line of a finding a pass tried to remove: its path, and for one that did not go at
-// once the suffix that says so.
-std::string RemovalReportLine(const CmdListEntry& entry, Outcome outcome);
+// once the suffix that says so, then "  (<advice>)" when there is advice.
+std::string RemovalReportLine(const CmdListEntry& entry, Outcome outcome, const std::wstring& advice = std::wstring());

@@ -63,6 +63,8 @@
 #define IDS_RECORD_CONFLICT     204
 #define IDS_RECORD_FAILED       205
 #define IDS_FILTER_MAY_NAME     206
+#define IDS_PROVIDER_STILL_NAMED 207
+#define IDS_SECURITY_CENTER_REFUSED 208
 #define IDS_APP_TITLE           0xE000
 
 // Main dialog controls and commands.

@@ -1,11 +1,22 @@
 // Keys with their trees and single values, read first and backed up just before they go.
 #include "KeyRemoval.h"
 #include "../Constants.h"
+#include "../FilterLists.h"
 #include "../FloorKeys.h"
+#include "../ProviderOrder.h"
 #include "../RegBackup.h"
 #include "../RegKey.h"
+#include "../ServiceControl.h"
+#include "../../resources/resource.h"
 
 namespace {
+const wchar_t kStillNamed[] =
+    L"a device filter list still names this driver: its service key stays so that the device can start";
+const wchar_t kMayBeNamed[] =
+    L"a device filter list that cannot be read may name this driver: its service key stays so that the device can start";
+const wchar_t kProviderNamed[] =
+    L"the network provider order still names this provider: its service key stays so that mapped drives keep working";
+
 struct PreparedValue : CPreparedRemoval
 {
     CRegKeyOwner key;     // open for setting values
@@ -51,6 +62,8 @@ bool CKeyRemoval::ReadFindingTree(const CmdListEntry& finding, PreparedTree& pre
         return false;
     if (below.back() == L'\\')
         below.pop_back();
+    prepared.service = prepared.root == HKEY_LOCAL_MACHINE &&
+                       SplitServiceKeyPath(WithoutEmptyNames(below.c_str()), prepared.controlSet, prepared.serviceName);
     return true;
 }
 
@@ -71,7 +84,53 @@ RemovalResult CKeyRemoval::RemoveTree(PreparedTree& prepared, CRegBackup& backup
 
 RemovalResult CKeyRemoval::Remove(const CmdListEntry&, CPreparedRemoval& prepared, CRegBackup& backup) const
 {
-    return RemoveTree(static_cast<PreparedTree&>(prepared), backup);
+    PreparedTree& tree = static_cast<PreparedTree&>(prepared);
+    return tree.service ? RemoveService(tree, backup) : RemoveTree(tree, backup);
+}
+
+RemovalResult CKeyRemoval::RemoveService(PreparedTree& key, CRegBackup& backup)
+{
+    // A driver that a filter list still names keeps its service key: without it, the device that
+    // loads the driver (a disk, a keyboard) would no longer start. So does one that a list which
+    // cannot be read may name, and a network provider the provider order still names.
+    const ListsNaming naming = FilterListsName(key.controlSet, key.serviceName);
+    const bool ordered = naming == ListsNaming::No && ProviderOrderNames(key.controlSet, key.serviceName);
+    if (naming != ListsNaming::No || ordered) {
+        RemovalResult refused;
+        refused.outcome = Outcome::Refused;
+        refused.why = ordered ? kProviderNamed : naming == ListsNaming::Yes ? kStillNamed : kMayBeNamed;
+        refused.windowMessage = ordered ? IDS_PROVIDER_STILL_NAMED
+                                : naming == ListsNaming::Yes ? IDS_FILTER_STILL_NAMES : IDS_FILTER_MAY_NAME;
+        return refused;
+    }
+    // The service manager keeps only the running system's control set.
+    if (!IsCurrentControlSet(key.controlSet))
+        return RemoveTree(key, backup);
+    CServiceHandle handle;
+    const ServiceRemoval opened = OpenKnownService(key.serviceName, handle);
+    if (opened == kServiceNotKnown)
+        return RemoveTree(key, backup);
+    if (!backup.Append(key.tree.text))
+        return Failed();
+    RemovalResult result;
+    if (opened == kServiceDeletedAtRestart) {
+        result.outcome = Outcome::RemovedAtRestart;
+        return result;
+    }
+    if (opened == kServiceNotDeleted)
+        return Failed();
+    // The manager deletes the key itself; none of ours may stand in its way.
+    key.tree.keys.clear();
+    BOOL stopped = FALSE;
+    const ServiceRemoval removal = StopAndDeleteService(handle, kServiceStopWaitMs, stopped);
+    handle.Close();
+    if (removal == kServiceNotDeleted)
+        return Failed();
+    // It deletes the key once the service has stopped and its process and the last handle have
+    // let go; a key still there after that goes at the next restart.
+    result.outcome = WaitUntilKeyGone(key.root, key.below, stopped ? kServiceKeyWaitMs : 0) ? Outcome::Removed
+                                                                                           : Outcome::RemovedAtRestart;
+    return result;
 }
 
 bool CKeyRemoval::IsGone(const CmdListEntry& finding) const

@@ -1,6 +1,8 @@
 // The removal that most kinds share: a finding that is a key goes with its whole tree, a finding
 // that is a value goes alone. Each is read whole before the pass changes anything, backed up just
-// before it goes, and never through a registry link; the floor is never removed.
+// before it goes, and never through a registry link; the floor is never removed. A key that is a
+// service's key of the running control set goes through the service manager, and not at all
+// while a device filter list or the network provider order still names the service.
 #pragma once
 #include "LeftoverKind.h"
 #include "../KeyTrees.h"
@@ -18,11 +20,15 @@ protected:
         HKEY root = nullptr;
         std::wstring below;   // the path below the root, without empty names' trailing backslash
         KeyTree tree;
+        bool service = false;              // a service's key: its control set and its name
+        std::wstring controlSet, serviceName;
     };
     // Reads the finding's tree; FALSE when it must not or cannot be removed.
     static bool ReadFindingTree(const CmdListEntry& finding, PreparedTree& prepared);
     // Backs the tree up and deletes the keys that were read.
     static RemovalResult RemoveTree(PreparedTree& prepared, CRegBackup& backup);
+    // A service's key: refused while a list names the service, else through the service manager.
+    static RemovalResult RemoveService(PreparedTree& prepared, CRegBackup& backup);
 };
 
 class CValueRemoval : public ILeftoverKind

@@ -5,26 +5,44 @@
 
 const ILeftoverKind& KeyKind();
 const ILeftoverKind& FilterEntryKind();
+const ILeftoverKind& ServiceImageKind();
+const ILeftoverKind& ProviderOrderKind();
+const ILeftoverKind& TaskKind();
+const ILeftoverKind& TraceSessionKind();
 const ILeftoverKind& ClassKind();
 const ILeftoverKind& TypeLibraryKind();
 const ILeftoverKind& InterfaceKind();
 const ILeftoverKind& AppIdKind();
 const ILeftoverKind& UninstallEntryKind();
+const ILeftoverKind& ClassHandlerKind();
+const ILeftoverKind& EventSourceKind();
+const ILeftoverKind& WinsockKind();
+const ILeftoverKind& SecurityCenterKind();
 const ILeftoverKind& ApprovalKind();
+const ILeftoverKind& StartupEntryKind();
 const ILeftoverKind& StartupValueKind();
 
 const std::vector<const ILeftoverKind*>& LeftoverKinds()
 {
     static const std::vector<const ILeftoverKind*> kinds = {
-        &KeyKind(),            // keys named after the product, services among them
-        &FilterEntryKind(),    // entries of device filter lists
-        &ClassKind(),          // leftovers by reference
+        &KeyKind(),             // keys named after the product, services among them
+        &FilterEntryKind(),     // entries of device filter lists
+        &ServiceImageKind(),    // services by what they run
+        &ProviderOrderKind(),   // entries of the network provider order (after the services they name)
+        &TaskKind(),            // scheduled tasks, each as one unit (after the keys it claims)
+        &TraceSessionKind(),    // trace sessions Windows starts at boot
+        &ClassKind(),           // leftovers by reference
         &TypeLibraryKind(),
         &InterfaceKind(),
         &AppIdKind(),
         &UninstallEntryKind(),
+        &ClassHandlerKind(),    // what names a class the references take
+        &EventSourceKind(),
+        &WinsockKind(),
+        &SecurityCenterKind(),
         &ApprovalKind(),
-        &StartupValueKind(),   // the tray program's start-up value, last
+        &StartupEntryKind(),    // start-up values by what they run
+        &StartupValueKind(),    // the tray program's start-up value, last
     };
     return kinds;
 }

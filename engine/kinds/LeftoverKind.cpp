@@ -3,6 +3,7 @@
 #include "../Installation.h"
 #include "../KeyNames.h"
 #include "../Keywords.h"
+#include <cstdlib>
 
 bool SearchScope::Searches(HKEY root) const
 {
@@ -52,6 +53,27 @@ std::vector<const CmdListEntry*> CFindings::Of(const ILeftoverKind& kind) const
     return found;
 }
 
+void CFindings::Drop(const std::function<bool(const CmdListEntry&)>& claims)
+{
+    for (CmdListEntry** link = &m_head; *link;) {
+        CmdListEntry* entry = *link;
+        if (claims(*entry)) {
+            *link = entry->next;
+            free(entry);
+        } else {
+            link = &entry->next;
+        }
+    }
+}
+
+bool CFindings::Has(const std::wstring& path) const
+{
+    for (const CmdListEntry* entry = m_head; entry; entry = entry->next)
+        if (_wcsicmp(entry->path, path.c_str()) == 0)
+            return true;
+    return false;
+}
+
 bool ILeftoverKind::ReadsAt(KeyPlace) const
 {
     return false;
@@ -63,4 +85,48 @@ void ILeftoverKind::RecordPath(const CmdListEntry& finding, std::wstring& path, 
 {
     path = finding.path;
     entry.clear();
+}
+
+std::vector<std::vector<const WalkNote*>> NotesByKey(const std::vector<WalkNote>& notes,
+                                                     const std::vector<KeyPlace>& places)
+{
+    std::vector<std::vector<const WalkNote*>> groups;
+    std::map<std::wstring, size_t> index;
+    for (const WalkNote& note : notes) {
+        bool wanted = false;
+        for (KeyPlace place : places)
+            wanted = wanted || note.place == place;
+        if (!wanted)
+            continue;
+        const std::wstring key = Lowered(note.key.c_str(), note.key.size());
+        auto found = index.find(key);
+        if (found == index.end()) {
+            found = index.emplace(key, groups.size()).first;
+            groups.emplace_back();
+        }
+        groups[found->second].push_back(&note);
+    }
+    return groups;
+}
+
+WalkNote Note(KeyPlace place, const std::wstring& key, const std::wstring& name, const std::wstring& data)
+{
+    WalkNote note;
+    note.place = place;
+    note.key = key;
+    note.name = name;
+    note.data = data;
+    return note;
+}
+
+std::wstring LastNameOf(const std::wstring& path)
+{
+    const size_t backslash = path.rfind(L'\\');
+    return backslash == std::wstring::npos ? path : path.substr(backslash + 1);
+}
+
+std::wstring ParentOf(const std::wstring& path)
+{
+    const size_t backslash = path.rfind(L'\\');
+    return backslash == std::wstring::npos ? std::wstring() : path.substr(0, backslash);
 }

@@ -78,6 +78,11 @@ public:
                       const std::wstring& keyword);
     // The findings of one kind so far, in order.
     std::vector<const CmdListEntry*> Of(const ILeftoverKind& kind) const;
+    // Takes out the findings of other kinds that `claims` says this kind covers (a scheduled
+    // task's keys that the name search found, say): one finding per thing, never two.
+    void Drop(const std::function<bool(const CmdListEntry&)>& claims);
+    // Whether a finding with this path (in any letter case) is listed already.
+    bool Has(const std::wstring& path) const;
 
 private:
     CmdListEntry*& m_head;
@@ -88,6 +93,8 @@ struct KindCheck
 {
     enum State { Ran, Unavailable, Skipped } state = Ran;
     std::wstring why;
+    // Lines for the report alone: what it saw and changes nothing about.
+    std::vector<std::wstring> notes;
 };
 
 // What a finding's removal read before the pass changed anything, kept until its turn.
@@ -123,6 +130,15 @@ public:
     // The record's path and list entry of a finding (a list's entry keeps its list's path).
     virtual void RecordPath(const CmdListEntry& finding, std::wstring& path, std::wstring& entry) const;
 };
+
+// The notes the walk took at the given places, grouped by the key they speak for, in walk order.
+std::vector<std::vector<const WalkNote*>> NotesByKey(const std::vector<WalkNote>& notes,
+                                                     const std::vector<KeyPlace>& places);
+// A note of the walk, for a kind's reading.
+WalkNote Note(KeyPlace place, const std::wstring& key, const std::wstring& name, const std::wstring& data);
+// The last name of a path, and the path without it.
+std::wstring LastNameOf(const std::wstring& path);
+std::wstring ParentOf(const std::wstring& path);
 
 // What a removal that only backs up a text and needs nothing else kept holds.
 class CPreparedText : public CPreparedRemoval

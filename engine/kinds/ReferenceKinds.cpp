@@ -2,7 +2,7 @@
 // entries and shell-extension approvals that name the product only in their data. They are
 // decided together, on evidence, once per search; each is a kind of its own in the findings, the
 // report and the record. The keys go with their trees, an approval as the value alone.
-#include "LeftoverKind.h"
+#include "ReferenceKinds.h"
 #include "KeyRemoval.h"
 #include "../Installation.h"
 #include "../Keywords.h"
@@ -12,9 +12,9 @@ namespace {
 typedef std::vector<ReferenceFinding> Decided;
 // The key under which a search keeps what the references decided.
 const char kDecisions = 0;
+}
 
-// What the references decide in a search, worked out once for all six kinds.
-const Decided& Decisions(const CSearchFacts& facts)
+const Decided& ReferenceDecisions(const CSearchFacts& facts)
 {
     return facts.Shared<Decided>(&kDecisions, [&facts] {
         const ReferenceContext context = { facts.keywords.Lower(), facts.installation, facts.programFolder };
@@ -22,10 +22,11 @@ const Decided& Decisions(const CSearchFacts& facts)
     });
 }
 
+namespace {
 // The findings of one source that are not findings by their names already, nor inside one.
 KindCheck RecordDecided(const ILeftoverKind& kind, char source, const CSearchFacts& facts, CFindings& findings)
 {
-    for (const ReferenceFinding& finding : Decisions(facts))
+    for (const ReferenceFinding& finding : ReferenceDecisions(facts))
         if (finding.source == source && !facts.CoveredByName(finding.path))
             findings.Add(kind, finding.path, finding.reason, finding.keyword);
     return KindCheck();

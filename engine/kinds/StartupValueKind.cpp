@@ -21,6 +21,9 @@ public:
 
     KindCheck Decide(const CSearchFacts& facts, CFindings& findings) const override
     {
+        // Found by what it runs already (with the references): listed once.
+        if (findings.Has(kTrayValueFinding))
+            return KindCheck();
         // Deliberately ignores the stop flag: the check is one open and one query.
         for (int i = 0; i < facts.keywords.TrayEntries(); ++i) {
             CRegKeyOwner run;

@@ -1,0 +1,65 @@
+// Event sources: Services\EventLog\<log>\<source> whose EventMessageFile (one file or several,
+// separated by ";") lay in the product's place and is gone: the event viewer then shows the
+// product's events without their texts. Found with the references; removed as a key.
+#include "LeftoverKind.h"
+#include "KeyRemoval.h"
+#include "../FileEvidence.h"
+#include "../Installation.h"
+#include "../Keywords.h"
+#include "../RegKey.h"
+
+namespace {
+class CEventSourceKind : public CKeyRemoval
+{
+public:
+    const KindIdentity& Identity() const override
+    {
+        static const KindIdentity identity = { kKindKey, "eventSource", 1 };
+        return identity;
+    }
+    bool LooksIn(const SearchScope& scope) const override
+    {
+        return scope.followReferences && scope.Searches(HKEY_LOCAL_MACHINE);
+    }
+    bool ReadsAt(KeyPlace place) const override { return place == kEventSource; }
+
+    void ReadAt(HKEY key, const std::wstring& path, KeyPlace place,
+                const std::function<void(WalkNote&&)>& note) const override
+    {
+        std::wstring files;
+        if (ReadStringValue(key, L"EventMessageFile", files))
+            note(Note(place, path, L"EventMessageFile", files));
+    }
+
+    KindCheck Decide(const CSearchFacts& facts, CFindings& findings) const override
+    {
+        for (const WalkNote& note : facts.walk.notes) {
+            if (note.place != kEventSource || facts.CoveredByName(note.key) || findings.Has(note.key))
+                continue;
+            // Every file it names must be the product's and gone.
+            std::wstring reason, keyword;
+            bool all = true;
+            for (size_t start = 0; all && start <= note.data.size();) {
+                const size_t end = note.data.find(L';', start);
+                const std::wstring file = note.data.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+                if (!file.empty()) {
+                    const std::wstring evidence = EvidenceOfGoneFile(note.name, file, std::wstring(), facts.installation,
+                                                                     facts.keywords.Lower(), keyword);
+                    all = !evidence.empty();
+                    reason = reason.empty() ? evidence : reason;
+                }
+                start = end == std::wstring::npos ? note.data.size() + 1 : end + 1;
+            }
+            if (all && !reason.empty())
+                findings.Add(*this, note.key, reason, keyword);
+        }
+        return KindCheck();
+    }
+};
+}
+
+const ILeftoverKind& EventSourceKind()
+{
+    static const CEventSourceKind kind;
+    return kind;
+}

@@ -1,0 +1,190 @@
+// Security Center registrations: SOFTWARE\Microsoft\Security Center\Provider\Av\{GUID} and
+// ...\Fw\{GUID} whose product executable lay in the product's place and is gone make Windows
+// report the removed product as installed, and can stop another security product from
+// installing. Only Windows may remove them: the instance of root\SecurityCenter2
+// (AntiVirusProduct, FirewallProduct) is deleted through WMI; where that namespace is missing or
+// the removal is refused, the finding is refused with its reason. The registry keys are never
+// deleted by hand. Beside the findings, the report notes a Defender policy that keeps Windows'
+// own antivirus off while no antivirus is registered any more.
+#include "LeftoverKind.h"
+#include "../ComScope.h"
+#include "../FileEvidence.h"
+#include "../Installation.h"
+#include "../KeyTrees.h"
+#include "../Keywords.h"
+#include "../RegBackup.h"
+#include "../RegKey.h"
+#include "../../framework/Handles.h"
+#include "../../resources/resource.h"
+#include <wbemidl.h>
+
+namespace {
+const wchar_t kProviders[] = L"SOFTWARE\\Microsoft\\Security Center\\Provider";
+const wchar_t kDefenderPolicies[] = L"SOFTWARE\\Policies\\Microsoft\\Windows Defender";
+const wchar_t* const kExecutableValues[] = { L"PRODUCTEXE", L"REPORTINGEXE", L"pathToSignedProductExe",
+                                             L"pathToSignedReportingExe" };
+const struct
+{
+    const wchar_t* key;
+    const wchar_t* wmiClass;
+} kProducts[] = { { L"Av", L"AntiVirusProduct" }, { L"Fw", L"FirewallProduct" } };
+
+struct PreparedRegistration : CPreparedRemoval
+{
+    std::wstring text;
+    std::wstring guid;
+    const wchar_t* wmiClass = nullptr;
+};
+
+RemovalResult Refused(const std::wstring& why)
+{
+    RemovalResult result;
+    result.outcome = Outcome::Refused;
+    result.why = why;
+    result.windowMessage = IDS_SECURITY_CENTER_REFUSED;
+    return result;
+}
+
+std::wstring Hex(HRESULT result)
+{
+    wchar_t text[16];
+    swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(result));
+    return text;
+}
+
+// Deletes the instance of `wmiClass` whose instanceGuid is `guid`, once `backUp` (called when WMI
+// is there to ask) agreed; empty when it went, else why not.
+std::wstring DeleteInstance(const wchar_t* wmiClass, const std::wstring& guid, const std::function<bool()>& backUp)
+{
+    CComScope com;
+    IWbemLocator* locator = nullptr;
+    HRESULT result = ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                        reinterpret_cast<void**>(&locator));
+    if (FAILED(result))
+        return L"WMI is not available (" + Hex(result) + L")";
+    CComPtrOf<IWbemLocator> ownLocator(locator);
+    IWbemServices* services = nullptr;
+    BSTR nameSpace = ::SysAllocString(L"ROOT\\SecurityCenter2");
+    result = locator->ConnectServer(nameSpace, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services);
+    ::SysFreeString(nameSpace);
+    if (FAILED(result))
+        return L"the WMI namespace root\\SecurityCenter2 cannot be opened (" + Hex(result) +
+               L"): Windows keeps the registration, and its registry keys are never deleted by hand";
+    CComPtrOf<IWbemServices> ownServices(services);
+    ::CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                        RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+    if (!backUp())
+        return L"the registration could not be backed up";
+    const std::wstring path = std::wstring(wmiClass) + L".instanceGuid=\"" + guid + L"\"";
+    BSTR objectPath = ::SysAllocString(path.c_str());
+    result = services->DeleteInstance(objectPath, 0, nullptr, nullptr);
+    ::SysFreeString(objectPath);
+    if (FAILED(result))
+        return L"Windows refused to remove the registration through WMI (" + Hex(result) + L")";
+    return std::wstring();
+}
+
+class CSecurityCenterKind : public ILeftoverKind
+{
+public:
+    const KindIdentity& Identity() const override
+    {
+        static const KindIdentity identity = { 'S', "securityCenter", 1 };
+        return identity;
+    }
+    bool LooksIn(const SearchScope& scope) const override
+    {
+        return scope.followReferences && scope.Searches(HKEY_LOCAL_MACHINE);
+    }
+
+    KindCheck Decide(const CSearchFacts& facts, CFindings& findings) const override
+    {
+        KindCheck check;
+        int registered = 0, found = 0;
+        for (const auto& product : kProducts) {
+            const std::wstring container = std::wstring(kProviders) + L"\\" + product.key;
+            CRegKeyOwner key;
+            const LONG opened = OpenKeyExact(HKEY_LOCAL_MACHINE, container.c_str(), KEY_READ, key);
+            if (opened != ERROR_SUCCESS) {
+                if (opened != ERROR_FILE_NOT_FOUND) {
+                    check.state = KindCheck::Unavailable;
+                    check.why = L"HKEY_LOCAL_MACHINE\\" + container + L" cannot be read";
+                }
+                continue;
+            }
+            for (const std::wstring& name : SubkeyNames(key)) {
+                CRegKeyOwner registration;
+                if (OpenSubKey(key, name.c_str(), KEY_QUERY_VALUE, registration) != ERROR_SUCCESS)
+                    continue;
+                const bool antivirus = product.key == kProducts[0].key;
+                registered += antivirus;
+                std::wstring reason, keyword, file;
+                for (const wchar_t* value : kExecutableValues)
+                    if (reason.empty() && ReadStringValue(registration, value, file))
+                        reason = EvidenceOfGoneFile(value, file, std::wstring(), facts.installation, facts.keywords.Lower(),
+                                                    keyword);
+                if (reason.empty())
+                    continue;
+                found += antivirus && findings.Add(*this, FullPath(HKEY_LOCAL_MACHINE, container + L"\\" + name), reason,
+                                                   keyword) != nullptr;
+            }
+        }
+        // A policy that keeps Windows' own antivirus off, while no antivirus but the product's
+        // leftovers is registered: the machine may have none at all. Reported, never changed.
+        CRegKeyOwner policies;
+        if (registered == found && OpenKeyExact(HKEY_LOCAL_MACHINE, kDefenderPolicies, KEY_QUERY_VALUE, policies) == ERROR_SUCCESS)
+            for (const wchar_t* policy : { L"DisableAntiSpyware", L"ForceDefenderPassiveMode" }) {
+                DWORD value = 0;
+                if (ReadDwordValue(policies, policy, value) && value != 0)
+                    check.notes.push_back(L"Note: HKEY_LOCAL_MACHINE\\" + std::wstring(kDefenderPolicies) + L"\\" + policy +
+                                          L" is set, and no antivirus is registered any more: Windows' own stays off");
+            }
+        return check;
+    }
+
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const override
+    {
+        std::unique_ptr<PreparedRegistration> prepared(new PreparedRegistration);
+        const std::wstring container = LastNameOf(ParentOf(finding.path));
+        for (const auto& product : kProducts)
+            if (_wcsicmp(container.c_str(), product.key) == 0)
+                prepared->wmiClass = product.wmiClass;
+        std::wstring below;
+        KeyTree tree;
+        if (!prepared->wmiClass || !ReadKeyTree(SplitFullPath(finding.path, below), below, tree))
+            return nullptr;
+        prepared->text = tree.text;
+        prepared->guid = LastNameOf(finding.path);
+        return std::unique_ptr<CPreparedRemoval>(prepared.release());
+    }
+
+    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, CRegBackup& backup) const override
+    {
+        PreparedRegistration& registration = static_cast<PreparedRegistration&>(prepared);
+        bool backupFailed = false;
+        const std::wstring refused = DeleteInstance(registration.wmiClass, registration.guid, [&] {
+            backupFailed = !backup.Append(registration.text);
+            return !backupFailed;
+        });
+        if (!refused.empty())
+            return backupFailed ? RemovalResult() : Refused(refused);
+        // Windows removes its own keys.
+        RemovalResult result;
+        result.outcome = IsGone(finding) ? Outcome::Removed : Outcome::RemovedAtRestart;
+        return result;
+    }
+
+    bool IsGone(const CmdListEntry& finding) const override
+    {
+        std::wstring below;
+        CRegKeyOwner key;
+        return OpenKeyExact(SplitFullPath(finding.path, below), below.c_str(), KEY_READ, key) == ERROR_FILE_NOT_FOUND;
+    }
+};
+}
+
+const ILeftoverKind& SecurityCenterKind()
+{
+    static const CSecurityCenterKind kind;
+    return kind;
+}
