@@ -180,13 +180,18 @@ std::string CRunRecord::Text(int exitCode) const
             item["entry"] = Utf8(finding.entry);
         item["keyword"] = Utf8(finding.keyword);
         item["status"] = OutcomeName(finding.status);
-        // A finding with evidence says which value named what; any other says why it stays.
+        // A finding with evidence says which value named what; any other says why it stays. One
+        // with evidence that stays says why as well.
+        const std::string why = !finding.why.empty() ? Utf8(finding.why)
+                                : DefaultWhy(finding.status) ? std::string(DefaultWhy(finding.status))
+                                                             : std::string();
+        const bool stays = finding.status == Outcome::Failed || finding.status == Outcome::Refused;
         if (!finding.reason.empty())
             item["reason"] = Utf8(finding.reason);
-        else if (!finding.why.empty())
-            item["reason"] = Utf8(finding.why);
-        else if (const char* why = DefaultWhy(finding.status))
+        else if (!why.empty())
             item["reason"] = why;
+        if (!finding.reason.empty() && stays && !why.empty())
+            item["why"] = why;
         record["findings"].push_back(item);
     }
     record["unreadable"] = Json::array();

@@ -50,7 +50,9 @@ struct Progress
     void Record(const CKlarnEngine& engine, CRunRecord& record) const
     {
         for (size_t i = 0; i < list.size(); ++i)
-            record.AddFinding(RecordedFinding::Of(*list[i], results[i].outcome, results[i].why));
+            record.AddFinding(RecordedFinding::Of(*list[i], results[i].outcome,
+                                                  results[i].advice.empty() ? results[i].why
+                                                                            : results[i].why + L": " + results[i].advice));
         for (const UnreadableKey& key : engine.UnreadableKeys())
             record.AddUnreadable(key.path, key.inMatch != FALSE);
         for (const auto& check : engine.Checks())
@@ -125,7 +127,7 @@ int CUnattendedRun::Run(UnattendedRequest request)
                 progress.results[index] = result;
                 anyAtRestart = anyAtRestart || result.outcome == Outcome::RemovedAtRestart;
                 anyFailed = anyFailed || (result.outcome != Outcome::Removed && result.outcome != Outcome::RemovedAtRestart);
-                report.WriteLine(RemovalReportLine(*progress.list[index], result.outcome).c_str());
+                report.WriteLine(RemovalReportLine(*progress.list[index], result.outcome, result.advice).c_str());
             });
 
         if (!report.IsOpen() || report.WriteFailed() || request.recordFailed)

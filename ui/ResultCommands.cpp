@@ -75,7 +75,7 @@ void CKlarnerDlg::RemoveTickedFindings()
                     if (result.windowMessage && std::find(reasons.begin(), reasons.end(), result.windowMessage) == reasons.end())
                         reasons.push_back(result.windowMessage);
                 }
-                m_report.WriteLine(RemovalReportLine(finding, outcome).c_str());
+                m_report.WriteLine(RemovalReportLine(finding, outcome, outcome == result.outcome ? result.advice : std::wstring()).c_str());
             });
             for (UINT reason : reasons) {
                 m_text.LoadString(reason);
