@@ -145,7 +145,7 @@ TEST_F(KindsTest, AScheduledTaskGoesAsOneUnitWithEveryPart)
     // By its name without the references; the name search's key of it is this finding.
     Json record;
     EXPECT_EQ(Run("/hkey=HKLM", &record), 1u);
-    EXPECT_EQ(Found(record), std::vector<std::string>{ "scheduledTask " + named + " listed" });
+    EXPECT_EQ(Found(record), std::vector<std::string>{ "scheduledTask " + Lower(named) + " listed" });
     EXPECT_NE(Report().find("\r\n" + named + "  (scheduled task named after the product)\r\n"), std::string::npos) << Report();
 
     EXPECT_EQ(Run("/hkey=HKLM /refs /del", &record), 0u);
