@@ -14,6 +14,7 @@
 #include "../engine/KlarnEngine.h"
 #include "../engine/Keywords.h"
 #include "../engine/kinds/KindsTable.h"
+#include "../report/Report.h"
 #include "../report/ReportLog.h"
 #include <cstdio>
 #include <algorithm>
@@ -128,8 +129,37 @@ int References()
 }
 }
 
+// What each kind of leftover adds to a search of the machine with the references: its reading
+// during the walk and its decision after it, one line per kind that looks, then the sum.
+int Kinds()
+{
+    RootKeySlot slots[kRootKeyCount] = { 0, 0, SlotFromHkey(HKEY_LOCAL_MACHINE), 0, 0 };
+    char temp[MAX_PATH] = "";
+    ::GetTempPathA(MAX_PATH, temp);
+    CReport report;
+    report.Open(CString(temp) + "search_bench_kinds.txt");
+    LONG stop = 0;
+    CKlarnEngine engine;
+    engine.SetFollowReferences(TRUE);
+    engine.TimeKinds();
+    CFindingsList findings;
+    findings.Reset(engine.Search(CKeywords(kDefaultKeywords), nullptr, slots, report, &stop));
+    double total = 0;
+    for (const CKlarnEngine::KindTime& time : engine.KindTimes()) {
+        printf("%s %.4f %.4f\n", time.kind->Identity().recordName, time.reading, time.deciding);
+        total += time.reading + time.deciding;
+    }
+    int count = 0;
+    for (const CmdListEntry* entry = findings.Get(); entry; entry = entry->next)
+        ++count;
+    printf("total %.4f %d\n", total, count);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc > 1 && strcmp(argv[1], "--kinds") == 0)
+        return Kinds();
     if (argc > 1 && strcmp(argv[1], "--references") == 0)
         return References();
     if (argc > 1 && strcmp(argv[1], "--filter-lists") == 0)

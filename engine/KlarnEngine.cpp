@@ -90,6 +90,8 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
     leadIn.LoadString(IDS_OPEN_FAILED);
     CSearchWalk walk(keywords.Lower(), leadIn.GetString(), m_stopFlag, m_keysSearched);
     walk.ReadFor(looking, scope.controlSet);
+    if (m_timeKinds)
+        walk.TimeReading();
     const int threads = m_searchThreads > 0 ? m_searchThreads : CSearchWalk::DefaultThreadCount();
     WalkResult result;
     for (int slot = 0; slot < kRootKeyCount; ++slot) {
@@ -111,9 +113,20 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
     const CInstallation installation = CInstallation::Live();
     const CSearchFacts facts(scope, keywords, result, installation, ProgramFolder());
     CFindings findings(m_cmdList);
-    for (auto& check : m_checks)
-        if (check.first->LooksIn(scope))
-            check.second = check.first->Decide(facts, findings);
+    LARGE_INTEGER frequency = {};
+    ::QueryPerformanceFrequency(&frequency);
+    m_kindTimes.clear();
+    for (auto& check : m_checks) {
+        if (!check.first->LooksIn(scope))
+            continue;
+        LARGE_INTEGER started = {}, ended = {};
+        ::QueryPerformanceCounter(&started);
+        check.second = check.first->Decide(facts, findings);
+        ::QueryPerformanceCounter(&ended);
+        if (m_timeKinds)
+            m_kindTimes.push_back({ check.first, double(walk.ReadingTicks(check.first)) / double(frequency.QuadPart),
+                                    double(ended.QuadPart - started.QuadPart) / double(frequency.QuadPart) });
+    }
 
     for (CmdListEntry* entry = m_cmdList; entry; entry = entry->next)
         report.WriteLine(FindingReportLine(*entry).c_str());

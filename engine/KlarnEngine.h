@@ -52,6 +52,16 @@ public:
     void SetFollowReferences(BOOL follow) { m_followReferences = follow; }
     // The kinds a search asks (the kinds table unless set).
     void SetKinds(const std::vector<const ILeftoverKind*>& kinds) { m_kinds = kinds; }
+    // For the benchmark: how long each kind of the last search read during the walk and took to
+    // decide, in seconds, when asked for before the search.
+    struct KindTime
+    {
+        const ILeftoverKind* kind;
+        double reading;
+        double deciding;
+    };
+    void TimeKinds() { m_timeKinds = true; }
+    const std::vector<KindTime>& KindTimes() const { return m_kindTimes; }
 
 protected:
     void SplitSearchTerms(const char* text, CStringArray& terms);
@@ -74,6 +84,8 @@ private:
     std::vector<std::pair<const ILeftoverKind*, KindCheck>> m_checks;
     BOOL m_followReferences = FALSE;
     std::vector<const ILeftoverKind*> m_kinds;
+    bool m_timeKinds = false;
+    std::vector<KindTime> m_kindTimes;
 };
 
 // The folder this program runs from.

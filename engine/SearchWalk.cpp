@@ -68,6 +68,8 @@ void CSearchWalk::ReadFor(const std::vector<const ILeftoverKind*>& kinds, const 
 {
     m_currentSet = currentSet;
     m_followsPlaces = false;
+    for (const ILeftoverKind* kind : kinds)
+        m_readingTicks[kind] = 0;
     for (size_t place = 0; place < m_readers.size(); ++place) {
         m_readers[place].clear();
         for (const ILeftoverKind* kind : kinds)
@@ -75,6 +77,12 @@ void CSearchWalk::ReadFor(const std::vector<const ILeftoverKind*>& kinds, const 
                 m_readers[place].push_back(kind);
         m_followsPlaces = m_followsPlaces || !m_readers[place].empty();
     }
+}
+
+long long CSearchWalk::ReadingTicks(const ILeftoverKind* kind) const
+{
+    const auto found = m_readingTicks.find(kind);
+    return found == m_readingTicks.end() ? 0 : found->second.load();
 }
 
 int CSearchWalk::DefaultThreadCount()
@@ -384,12 +392,20 @@ void CSearchWalk::SearchKey(Worker& self, Frame& parent, DWORD index, BOOL& endL
     child->match = match;
     if (parent.place != kNoPlace) {
         child->place = NextPlace(parent.place, std::wstring(name, length), m_currentSet);
-        for (const ILeftoverKind* kind : m_readers[child->place])
+        for (const ILeftoverKind* kind : m_readers[child->place]) {
+            LARGE_INTEGER started = {}, ended = {};
+            if (m_timing)
+                ::QueryPerformanceCounter(&started);
             kind->ReadAt(child->key, child->path, child->place, [&self](WalkNote&& note) {
                 Piece piece = { Piece::Note, std::string(), std::wstring(), FALSE, {} };
                 piece.note = std::move(note);
                 self.out->push_back(std::move(piece));
             });
+            if (m_timing) {
+                ::QueryPerformanceCounter(&ended);
+                m_readingTicks.find(kind)->second += ended.QuadPart - started.QuadPart;
+            }
+        }
     }
     std::lock_guard<std::mutex> hold(self.lock);
     self.frames.push_back(std::move(child));

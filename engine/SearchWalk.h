@@ -16,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -37,6 +38,9 @@ public:
     // Lets `kinds` read where the walk passes a key in one of their places (KeyPlaces.h): the
     // walk has the key open anyway. `currentSet` names the control set the system runs on.
     void ReadFor(const std::vector<const ILeftoverKind*>& kinds, const std::wstring& currentSet);
+    // Measures how long each kind reads (for the benchmark); the ticks of QueryPerformanceCounter.
+    void TimeReading() { m_timing = true; }
+    long long ReadingTicks(const ILeftoverKind* kind) const;
 
     // Walks one root key, whose full name begins every path, and appends to `result`. An
     // exception on any of the walk's threads (out of memory) ends the walk on every thread and
@@ -79,6 +83,8 @@ private:
     // The kinds that read at each place; places are followed only when some kind reads.
     std::array<std::vector<const ILeftoverKind*>, kPlaceCount> m_readers;
     bool m_followsPlaces = false;
+    bool m_timing = false;
+    std::map<const ILeftoverKind*, std::atomic<long long>> m_readingTicks;
     std::wstring m_currentSet;
 
     // Per root walk.
