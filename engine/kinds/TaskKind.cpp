@@ -16,141 +16,13 @@
 #include "../Keywords.h"
 #include "../RegBackup.h"
 #include "../RegKey.h"
+#include "../TaskCache.h"
 #include "../../framework/Handles.h"
 #include <taskschd.h>
 
 namespace {
 const wchar_t kTaskCache[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Schedule\\TaskCache";
-const wchar_t* const kTriggerLists[] = { L"Logon", L"Plain", L"Boot", L"Maintenance" };
-const WORD kExecAction = 0x6666;
-
-struct Task
-{
-    std::wstring path;     // "\Folder\Name"
-    std::wstring id;       // "{GUID}"
-    std::wstring treeKey;  // its key below HKEY_LOCAL_MACHINE
-};
-
-void ReadTree(HKEY key, const std::wstring& below, const std::wstring& taskPath, std::vector<Task>& tasks)
-{
-    for (const std::wstring& name : SubkeyNames(key)) {
-        CRegKeyOwner child;
-        if (OpenSubKey(key, name.c_str(), KEY_READ, child) != ERROR_SUCCESS)
-            continue;
-        Task task = { taskPath + L"\\" + name, std::wstring(), below + L"\\" + name };
-        if (ReadStringValue(child, L"Id", task.id))
-            tasks.push_back(task);
-        else
-            ReadTree(child, task.treeKey, task.path, tasks);
-    }
-}
-
-std::vector<Task> Tasks()
-{
-    std::vector<Task> tasks;
-    const std::wstring tree = std::wstring(kTaskCache) + L"\\Tree";
-    CRegKeyOwner key;
-    if (OpenKeyExact(HKEY_LOCAL_MACHINE, tree.c_str(), KEY_READ, key) == ERROR_SUCCESS)
-        ReadTree(key, tree, std::wstring(), tasks);
-    return tasks;
-}
-
-// Every key of a task below HKEY_LOCAL_MACHINE: its Tree key, its Tasks key, its trigger keys.
-std::vector<std::wstring> PartKeys(const Task& task)
-{
-    std::vector<std::wstring> keys = { task.treeKey, std::wstring(kTaskCache) + L"\\Tasks\\" + task.id };
-    for (const wchar_t* list : kTriggerLists)
-        keys.push_back(std::wstring(kTaskCache) + L"\\" + list + L"\\" + task.id);
-    return keys;
-}
-
-std::wstring TaskFile(const CInstallation& installation, const Task& task)
-{
-    return installation.WindowsFolder() + L"\\System32\\Tasks" + task.path;
-}
-
-bool ReadFileBytes(const std::wstring& path, std::vector<BYTE>& bytes)
-{
-    CHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size = {};
-    if (!file || !::GetFileSizeEx(file, &size) || size.QuadPart > 16 * 1024 * 1024)
-        return false;
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD got = 0;
-    return bytes.empty() || (::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size());
-}
-
-std::wstring Unescaped(std::wstring text)
-{
-    const struct
-    {
-        const wchar_t* entity;
-        const wchar_t* character;
-    } entities[] = { { L"&quot;", L"\"" }, { L"&apos;", L"'" }, { L"&lt;", L"<" }, { L"&gt;", L">" }, { L"&amp;", L"&" } };
-    for (const auto& entity : entities)
-        for (size_t at = text.find(entity.entity); at != std::wstring::npos; at = text.find(entity.entity, at + 1))
-            text.replace(at, wcslen(entity.entity), entity.character);
-    return text;
-}
-
-// The program of the task's first Exec action, from its file (UTF-16 XML) where there is one.
-std::wstring CommandOfFile(const std::vector<BYTE>& bytes)
-{
-    if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE)
-        return std::wstring();
-    const std::wstring xml(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
-    const size_t open = xml.find(L"<Command>");
-    const size_t close = open == std::wstring::npos ? open : xml.find(L"</Command>", open);
-    if (close == std::wstring::npos)
-        return std::wstring();
-    return Unescaped(xml.substr(open + 9, close - open - 9));
-}
-
-// ...else from the Actions value of its TaskCache\Tasks key: a version, the context's text, then
-// the actions, an Exec action (0x6666) holding its id's text and then its command's, each text a
-// byte count and UTF-16.
-std::wstring CommandOfActions(const std::vector<BYTE>& blob)
-{
-    size_t at = 0;
-    auto take = [&](void* out, size_t size) {
-        if (at + size > blob.size())
-            return false;
-        memcpy(out, blob.data() + at, size);
-        at += size;
-        return true;
-    };
-    auto text = [&](std::wstring& out) {
-        DWORD bytes = 0;
-        if (!take(&bytes, sizeof bytes) || bytes % 2 || at + bytes > blob.size())
-            return false;
-        out.assign(reinterpret_cast<const wchar_t*>(blob.data() + at), bytes / 2);
-        at += bytes;
-        return true;
-    };
-    WORD version = 0, magic = 0;
-    std::wstring context, id, command;
-    if (!take(&version, sizeof version) || version == 0 || version > 3 || (version >= 2 && !text(context)) ||
-        !take(&magic, sizeof magic) || magic != kExecAction || !text(id) || !text(command))
-        return std::wstring();
-    return command.c_str();
-}
-
-std::wstring CommandOf(const Task& task, const CInstallation& installation)
-{
-    std::vector<BYTE> bytes;
-    if (ReadFileBytes(TaskFile(installation, task), bytes)) {
-        const std::wstring command = CommandOfFile(bytes);
-        if (!command.empty())
-            return command;
-    }
-    CRegKeyOwner key;
-    DWORD type = 0;
-    if (OpenKeyExact(HKEY_LOCAL_MACHINE, (std::wstring(kTaskCache) + L"\\Tasks\\" + task.id).c_str(), KEY_QUERY_VALUE, key) !=
-            ERROR_SUCCESS ||
-        ReadValueBytes(key, L"Actions", type, bytes) != ERROR_SUCCESS)
-        return std::wstring();
-    return CommandOfActions(bytes);
-}
+typedef ScheduledTask Task;
 
 bool KeyGone(const std::wstring& below)
 {
@@ -214,7 +86,7 @@ public:
 
     KindCheck Decide(const CSearchFacts& facts, CFindings& findings) const override
     {
-        for (const Task& task : Tasks()) {
+        for (const Task& task : ScheduledTasks()) {
             std::wstring keyword, reason;
             for (size_t at = 1; keyword.empty() && at < task.path.size();) {
                 const size_t end = task.path.find(L'\\', at);
@@ -224,7 +96,7 @@ public:
             if (!keyword.empty())
                 reason = L"scheduled task named after the product";
             else if (facts.scope.followReferences) {
-                const std::wstring evidence = EvidenceOfGoneFile(L"Command", CommandOf(task, facts.installation), std::wstring(),
+                const std::wstring evidence = EvidenceOfGoneFile(L"Command", TaskCommand(task, facts.installation), std::wstring(),
                                                                  facts.installation, facts.keywords.Lower(), keyword);
                 if (!evidence.empty())
                     reason = L"scheduled task; " + evidence;
@@ -233,7 +105,7 @@ public:
                 continue;
             // One finding per task, whatever number of its parts the name search found.
             std::vector<std::wstring> parts;
-            for (const std::wstring& key : PartKeys(task))
+            for (const std::wstring& key : TaskPartKeys(task))
                 parts.push_back(FullPath(HKEY_LOCAL_MACHINE, key));
             findings.Drop([&parts](const CmdListEntry& entry) {
                 for (const std::wstring& part : parts)
@@ -250,14 +122,14 @@ public:
     {
         std::unique_ptr<PreparedTask> prepared(new PreparedTask);
         bool known = false;
-        for (const Task& task : Tasks())
+        for (const Task& task : ScheduledTasks())
             if (_wcsicmp(task.path.c_str(), finding.path) == 0) {
                 prepared->task = task;
                 known = true;
             }
         if (!known)
             return nullptr;
-        for (const std::wstring& key : PartKeys(prepared->task)) {
+        for (const std::wstring& key : TaskPartKeys(prepared->task)) {
             if (KeyGone(key))
                 continue;
             KeyTree tree;
@@ -267,7 +139,7 @@ public:
         }
         prepared->file = TaskFile(CInstallation::Live(), prepared->task);
         prepared->hasFile = !FileGone(prepared->file);
-        if (prepared->hasFile && !ReadFileBytes(prepared->file, prepared->bytes))
+        if (prepared->hasFile && !ReadWholeFile(prepared->file, prepared->bytes))
             return nullptr;
         return std::unique_ptr<CPreparedRemoval>(prepared.release());
     }
@@ -302,7 +174,7 @@ public:
 private:
     static bool PartsGone(const Task& task, const std::wstring& file)
     {
-        for (const std::wstring& key : PartKeys(task))
+        for (const std::wstring& key : TaskPartKeys(task))
             if (!KeyGone(key))
                 return false;
         return FileGone(file);
