@@ -12,7 +12,8 @@ const struct
 } kSwitches[] = {
     { "del", kSwitchDel, false },          { "silent", kSwitchSilent, true }, { "keywords", kSwitchKeywords, true },
     { "hkey", kSwitchHkey, true },         { "help", kSwitchHelp, false },    { "?", kSwitchHelp, false },
-    { "json", kSwitchJson, true },         { "refs", kSwitchRefs, false },
+    { "json", kSwitchJson, true },         { "refs", kSwitchRefs, false },    { "restore", kSwitchRestore, true },
+    { "offline", kSwitchOffline, true },   { "dangling", kSwitchDangling, false },
 };
 
 bool TakesValue(int id)
@@ -114,6 +115,9 @@ void ParseCommandLine(int argc, const char* const argv[], CommandLineValues& val
             case kSwitchHelp: values.usage = 1; break;
             case kSwitchJson: values.json = 1; values.strJsonPath = value; break;
             case kSwitchRefs: values.refs = 1; break;
+            case kSwitchRestore: values.restore = 1; values.strRestorePath = value; break;
+            case kSwitchOffline: values.offline = 1; values.strOfflineFolder = value; break;
+            case kSwitchDangling: values.dangling = 1; break;
             default: break;
             }
             place = *pieceEnd ? pieceEnd + 1 : pieceEnd;

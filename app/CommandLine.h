@@ -17,6 +17,9 @@ enum CommandSwitch
     kSwitchHelp,      // "/?" or "/help"
     kSwitchJson,      // "/json", "/json=path" or "/json=-"
     kSwitchRefs,      // "/refs": leftovers by reference too
+    kSwitchRestore,   // "/restore=backup": gives back what one removal pass took
+    kSwitchOffline,   // "/offline=Windows folder": another installation's hives
+    kSwitchDangling,  // "/dangling": filter-list entries that name no driver at all
     kSwitchCount
 };
 
@@ -31,6 +34,11 @@ struct CommandLineValues
     int usage = 0;        // 1 once /? or /help was seen
     int json = 0;         // 1 once /json was seen
     int refs = 0;         // 1 once /refs was seen
+    int restore = 0;      // 1 once /restore was seen
+    CString strRestorePath;  // its value: the backup to give back
+    int offline = 0;      // 1 once /offline was seen
+    CString strOfflineFolder;  // its value: the offline installation's Windows folder
+    int dangling = 0;     // 1 once /dangling was seen
     // The first switch seen beside /silent and /?, as given: the usage stands alone.
     CString otherSwitch;
     CString strJsonPath;  // its value: empty (beside the report), "-" (standard output) or a path

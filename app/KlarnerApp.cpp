@@ -174,6 +174,29 @@ void CKlarnerApp::RunUnattended(CString strFileName, CString strKeyWords, CStrin
     m_exitCode = CUnattendedRun(m_record).Run(request);
 }
 
+void CKlarnerApp::RunRestore(const CommandLineValues& values)
+{
+    // A restore gives back one backup as it is: a search's switches would only be ignored.
+    const char* other = values.remove ? "/del" : values.refs ? "/refs" : values.dangling ? "/dangling"
+                        : !values.strKeyWords.IsEmpty() ? "/keywords" : !values.strHkeyName.IsEmpty() ? "/hkey" : nullptr;
+    if (other) {
+        RefuseUsage(IDS_RESTORE_ALONE, other);
+        return;
+    }
+    if (values.strRestorePath.IsEmpty()) {
+        RefuseUsage(IDS_UNKNOWN_ARGUMENT, "/restore");
+        return;
+    }
+    UnattendedRequest request;
+    request.reportPath = values.strFileName;
+    request.recordFailed = m_recordFailed != FALSE;
+    const std::wstring given = WidenAnsi(values.strRestorePath);
+    wchar_t full[32768];
+    const DWORD length = ::GetFullPathNameW(given.c_str(), 32768, full, nullptr);
+    request.restorePath = length > 0 && length < 32768 ? std::wstring(full, length) : given;
+    m_exitCode = CUnattendedRun(m_record).Restore(request);
+}
+
 BOOL CKlarnerApp::AnotherInstanceRuns()
 {
     // Either name held means another instance runs; one another account made and keeps from us
@@ -279,6 +302,8 @@ BOOL CKlarnerApp::InitInstance()
             RefuseUsage(IDS_UNKNOWN_ARGUMENT, values.badArgument);
         else if (!values.conflictingSwitch.IsEmpty())
             RefuseUsage(IDS_CONFLICTING_SWITCH, values.conflictingSwitch);
+        else if (values.restore)
+            RunRestore(values);
         else
             RunUnattended(values.strFileName, values.strKeyWords, values.strHkeyName);
         return FALSE;

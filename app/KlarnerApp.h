@@ -26,6 +26,8 @@ public:
     // Searches one root key without a window and, with /del, removes every finding after
     // backing it up; sets the exit code.
     void RunUnattended(CString strFileName, CString strKeyWords, CString strHkeyName);
+    // Gives back what the pass of one backup took (/restore); sets the exit code.
+    void RunRestore(const CommandLineValues& values);
 
     CString m_text;
     CString m_caption;

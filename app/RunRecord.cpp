@@ -1,6 +1,7 @@
 // The record of an unattended run.
 #include "RunRecord.h"
 #include "../engine/kinds/KindsTable.h"
+#include "../engine/KeyNames.h"
 #include "../report/ReportLog.h"
 #include <objbase.h>
 #include "version.h"
@@ -11,17 +12,6 @@ namespace {
 typedef nlohmann::ordered_json Json;
 
 const size_t kSummaryLimit = 2047;  // characters, the line's end not counted
-
-std::string Utf8(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
-    return out;
-}
 
 std::string IsoTime(const SYSTEMTIME& time)
 {
@@ -94,6 +84,9 @@ RecordedFinding RecordedFinding::Of(const CmdListEntry& finding, Outcome status,
     recorded.reason = finding.reason;
     recorded.status = status;
     recorded.why = why;
+    recorded.measured = kind && kind->Identity().measured;
+    recorded.size = finding.size;
+    recorded.fileCount = finding.fileCount;
     return recorded;
 }
 
@@ -162,12 +155,14 @@ std::string CRunRecord::Text(int exitCode) const
     record["user"] = Utf8(UserName());
     record["started"] = IsoTime(m_started);
     record["finished"] = IsoTime(finished);
-    record["mode"] = m_remove ? "remove" : "detect";
+    record["mode"] = m_mode;
     record["root"] = m_root.empty() ? Json(nullptr) : Json(m_root);
     record["keywords"] = Json::array();
     for (const std::wstring& keyword : m_keywords)
         record["keywords"].push_back(Utf8(keyword));
     record["report"] = m_report.empty() ? Json(nullptr) : Json(Utf8(m_report));
+    if (m_mode == "restore")
+        record["restoredFrom"] = Utf8(m_restoredFrom);
     record["backups"] = Json::array();
     for (const std::wstring& backup : m_backups)
         record["backups"].push_back(Utf8(backup));
@@ -192,6 +187,10 @@ std::string CRunRecord::Text(int exitCode) const
             item["reason"] = why;
         if (!finding.reason.empty() && stays && !why.empty())
             item["why"] = why;
+        if (finding.measured) {
+            item["size"] = finding.size;
+            item["fileCount"] = finding.fileCount;
+        }
         record["findings"].push_back(item);
     }
     record["unreadable"] = Json::array();
@@ -211,6 +210,14 @@ std::string CRunRecord::Text(int exitCode) const
                              { "failed", Count(Outcome::Failed) },
                              { "refused", Count(Outcome::Refused) },
                              { "unreadable", static_cast<int>(m_unreadable.size()) } };
+    if (m_mode == "restore")
+        record["counts"]["restored"] = Count(Outcome::Restored);
+    record["restartRequired"] = m_restartRequired;
+    record["restartReasons"] = Json::array();
+    for (const std::wstring& reason : m_restartReasons)
+        record["restartReasons"].push_back(Utf8(reason));
+    record["pendingBefore"] = m_pendingBefore < 0 ? Json(nullptr)
+                                                  : Json{ { "count", m_pendingBefore }, { "inProductPlaces", m_pendingInProduct } };
     record["exitCode"] = exitCode;
     return record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
@@ -234,11 +241,15 @@ BOOL CRunRecord::Finish(int exitCode)
 std::string CRunRecord::SummaryLine(int exitCode) const
 {
     char counts[256];
-    snprintf(counts, sizeof counts,
-             "Velmora Klarner: %d found, %d removed, %d removed at restart, %d failed, %d refused, %d unreadable; "
-             "exit code %d",
-             static_cast<int>(m_findings.size()), Count(Outcome::Removed), Count(Outcome::RemovedAtRestart),
-             Count(Outcome::Failed), Count(Outcome::Refused), static_cast<int>(m_unreadable.size()), exitCode);
+    if (m_mode == "restore")
+        snprintf(counts, sizeof counts, "Velmora Klarner: restore: %d restored, %d failed, %d refused; exit code %d",
+                 Count(Outcome::Restored), Count(Outcome::Failed), Count(Outcome::Refused), exitCode);
+    else
+        snprintf(counts, sizeof counts,
+                 "Velmora Klarner: %d found, %d removed, %d removed at restart, %d failed, %d refused, %d unreadable; "
+                 "exit code %d",
+                 static_cast<int>(m_findings.size()), Count(Outcome::Removed), Count(Outcome::RemovedAtRestart),
+                 Count(Outcome::Failed), Count(Outcome::Refused), static_cast<int>(m_unreadable.size()), exitCode);
     std::string line = counts;
     // Room for both paths, however long they are.
     const size_t room = (kSummaryLimit - line.size() - 40) / 2;

@@ -18,6 +18,9 @@ struct RecordedFinding
     std::wstring reason;     // its evidence beside its name (a finding by reference)
     Outcome status;
     std::wstring why;        // why it stays, when it failed or was refused
+    bool measured = false;   // a file or folder: its size in bytes and how many files it held
+    unsigned long long size = 0;
+    unsigned long fileCount = 0;
 
     // A finding as its kind records it, with what became of it.
     static RecordedFinding Of(const CmdListEntry& finding, Outcome status, const std::wstring& why = std::wstring());
@@ -36,13 +39,31 @@ public:
     BOOL Wanted() const { return !m_where.empty(); }
     const std::wstring& Where() const { return m_where; }
 
-    void SetMode(bool remove) { m_remove = remove; }
+    void SetMode(bool remove) { m_mode = remove ? "remove" : "detect"; }
+    // "restore": a run that gives back what a removal pass took.
+    void SetModeName(const char* mode) { m_mode = mode; }
     void SetRoot(const std::string& root) { m_root = root; }
     void SetKeywords(const std::vector<std::wstring>& keywords) { m_keywords = keywords; }
     void SetReport(const std::wstring& path) { m_report = path; }
+    // The backup a restore gave back.
+    void SetRestoredFrom(const std::wstring& path) { m_restoredFrom = path; }
     void AddBackup(const std::wstring& path);
     void AddFinding(const RecordedFinding& finding) { m_findings.push_back(finding); }
     void AddUnreadable(const std::wstring& path, bool inMatch) { m_unreadable.push_back({ path, inMatch }); }
+    // Whether the run (or, for a detection, removing what it found) needs a restart to finish,
+    // and why.
+    void SetRestart(bool required, const std::vector<std::wstring>& reasons)
+    {
+        m_restartRequired = required;
+        m_restartReasons = reasons;
+    }
+    // The deletions and renames Windows had pending for its next start before the run, and how
+    // many of them lie in the product's places.
+    void SetPendingBefore(int count, int inProductPlaces)
+    {
+        m_pendingBefore = count;
+        m_pendingInProduct = inProductPlaces;
+    }
     // What one kind of leftover did in the search: "ran", "unavailable" (and why) or "skipped".
     void AddCheck(const std::string& kind, const char* state, const std::wstring& why);
 
@@ -73,10 +94,15 @@ private:
     std::wstring m_temporary;
     CHandle m_file;
     SYSTEMTIME m_started;
-    bool m_remove = false;
+    std::string m_mode = "detect";
+    bool m_restartRequired = false;
+    std::vector<std::wstring> m_restartReasons;
+    int m_pendingBefore = -1;  // not known
+    int m_pendingInProduct = 0;
     std::string m_root;
     std::vector<std::wstring> m_keywords;
     std::wstring m_report;
+    std::wstring m_restoredFrom;
     std::vector<std::wstring> m_backups;
     std::vector<RecordedFinding> m_findings;
     std::vector<Unreadable> m_unreadable;

@@ -7,10 +7,18 @@
 #include "../engine/KeyNames.h"
 #include "../engine/KlarnEngine.h"
 #include "../engine/Keywords.h"
+#include "../engine/Installation.h"
+#include "../engine/PendingRenames.h"
 #include "../engine/RemovalPass.h"
+#include "../engine/Restore.h"
+#include "../engine/RootKeys.h"
+#include "../engine/ServiceControl.h"
+#include <cstring>
 #include "../report/Report.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
+#include "../engine/kinds/KindsTable.h"
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <vector>
@@ -30,6 +38,25 @@ bool CouldNotLook(const CKlarnEngine& engine)
     return false;
 }
 
+// The operations Windows had pending before the run, and how many of them lie in a product's
+// place (a name below a root holds a keyword): a fleet plans the restart with them.
+void RecordPendingBefore(const CKeywords& keywords, CRunRecord& record)
+{
+    const CInstallation installation = CInstallation::Live();
+    const std::vector<PendingRename> pending = PendingRenames();
+    int inProduct = 0;
+    for (const PendingRename& rename : pending) {
+        std::vector<std::wstring> names;
+        const std::wstring file = installation.Normalized(rename.from);
+        bool product = false;
+        if (!file.empty() && installation.NamesBelowRoot(file, names))
+            for (const std::wstring& name : names)
+                product = product || !keywords.Matching(name).empty();
+        inProduct += product;
+    }
+    record.SetPendingBefore(static_cast<int>(pending.size()), inProduct);
+}
+
 // What a run has found and done so far: what the record holds however the run ends.
 struct Progress
 {
@@ -46,6 +73,24 @@ struct Progress
         RemovalResult listed;
         listed.outcome = Outcome::Listed;
         results.assign(list.size(), listed);
+    }
+    // Whether the run needs a restart to finish, and why: after a removal, what went only at
+    // restart; after a detection, what a removal would leave to it.
+    void RecordRestart(bool removed, CRunRecord& record) const
+    {
+        std::vector<std::wstring> reasons;
+        for (size_t i = 0; i < list.size(); ++i) {
+            const ILeftoverKind* kind = KindOf(*list[i]);
+            std::wstring reason;
+            if (removed && results[i].outcome == Outcome::RemovedAtRestart)
+                reason = kind && kind->Identity().measured ? L"files scheduled for deletion at the next restart"
+                                                           : L"service marked for deletion";
+            else if (!removed && kind)
+                reason = kind->RestartReason(*list[i]);
+            if (!reason.empty() && std::find(reasons.begin(), reasons.end(), reason) == reasons.end())
+                reasons.push_back(reason);
+        }
+        record.SetRestart(!reasons.empty(), reasons);
     }
     void Record(const CKlarnEngine& engine, CRunRecord& record) const
     {
@@ -107,6 +152,7 @@ int CUnattendedRun::Run(UnattendedRequest request)
     int exitCode = kExitClean;
     CmdListSetNoMemoryHandler(&ThrowNoMemory);
     try {
+        RecordPendingBefore(keywords, m_record);
         LONG bAbort = 0;
         progress.Found(engine.Search(keywords, nullptr, rootKeys, report, &bAbort));
 
@@ -130,6 +176,7 @@ int CUnattendedRun::Run(UnattendedRequest request)
                 report.WriteLine(RemovalReportLine(*progress.list[index], result.outcome, result.advice).c_str());
             });
 
+        progress.RecordRestart(remove, m_record);
         if (!report.IsOpen() || report.WriteFailed() || request.recordFailed)
             exitCode = kExitReportNotOpened;
         else if (engine.UnreadableInMatch() || CouldNotLook(engine))
@@ -161,5 +208,68 @@ int CUnattendedRun::Run(UnattendedRequest request)
     } catch (...) {
         // The exit code still says how the run ended; the record then lacks its findings.
     }
+    return exitCode;
+}
+
+int CUnattendedRun::Restore(UnattendedRequest request)
+{
+    if (request.reportPath.IsEmpty())
+        request.reportPath.LoadString(IDS_DEFAULT_REPORT);
+    m_record.SetModeName("restore");
+    m_record.SetRestoredFrom(request.restorePath);
+    CRestore restore;
+    std::wstring why;
+    if (!restore.Open(request.restorePath, why)) {
+        CString text;
+        text.LoadString(IDS_NOT_A_BACKUP);
+        WriteStandardError(text + ReportSpelling(request.restorePath + L" (" + why + L")").c_str());
+        return kExitBadUsage;
+    }
+    ExpandReportPath(request.reportPath);
+    const CString reportPath = ReportFullPath(request.reportPath);
+    CReport report;
+    if (report.Open(reportPath))
+        m_record.SetReport(WidenAnsi(reportPath));
+    // Without a report (or a record) nothing is changed: what a restore wrote must be on record.
+    if (!report.IsOpen() || report.WriteFailed() || request.recordFailed)
+        return kExitReportNotOpened;
+    CString text;
+    text.LoadString(IDS_REPORT_RESTORE);
+    report.WriteLine(text + ReportSpelling(request.restorePath).c_str());
+    report.WriteLine("");
+    bool allBack = true;
+    std::vector<std::wstring> restartReasons;
+    int exitCode = kExitClean;
+    try {
+        restore.Run([&](const RestoredItem& item) {
+            report.WriteLine(RestoredReportLine(item).c_str());
+            RecordedFinding recorded;
+            recorded.kind = item.kind;
+            recorded.path = item.path;
+            recorded.entry = item.entry;
+            recorded.status = item.outcome;
+            recorded.why = item.why;
+            m_record.AddFinding(recorded);
+            allBack = allBack && item.outcome == Outcome::Restored;
+            // The service manager reads a service's key when Windows starts.
+            std::wstring below, controlSet, service;
+            if (item.outcome == Outcome::Restored && strcmp(item.kind, "key") == 0 &&
+                SplitFullPath(item.path, below) == HKEY_LOCAL_MACHINE && SplitServiceKeyPath(below, controlSet, service) &&
+                restartReasons.empty())
+                restartReasons.push_back(L"restored services start with the next restart");
+        });
+        exitCode = report.WriteFailed() ? kExitReportNotOpened : allBack ? kExitClean : kExitFindingsRemain;
+    } catch (const std::bad_alloc&) {
+        text.LoadString(IDS_OUT_OF_MEMORY);
+        report.WriteLine(text);
+        WriteStandardError(text);
+        exitCode = kExitOutOfMemory;
+    } catch (...) {
+        text.LoadString(IDS_INTERNAL_ERROR);
+        report.WriteLine(text);
+        WriteStandardError(text);
+        exitCode = kExitInternalError;
+    }
+    m_record.SetRestart(!restartReasons.empty(), restartReasons);
     return exitCode;
 }

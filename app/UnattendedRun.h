@@ -18,6 +18,7 @@ struct UnattendedRequest
     bool followReferences = false;    // /refs
     bool recordFailed = false;        // the record could not be opened: nothing may be removed
     std::vector<const ILeftoverKind*> kinds;  // the kinds to look for; empty: the kinds table
+    std::wstring restorePath;         // /restore: the backup to give back (full path)
 };
 
 class CUnattendedRun
@@ -26,6 +27,9 @@ public:
     explicit CUnattendedRun(CRunRecord& record) : m_record(record) {}
     // Runs and returns the exit code.
     int Run(UnattendedRequest request);
+    // Gives back what the pass of `request.restorePath` took; the exit code: 0 only when all of it
+    // is back and verified.
+    int Restore(UnattendedRequest request);
 
 private:
     CRunRecord& m_record;

@@ -23,6 +23,9 @@ struct CmdListEntry
     wchar_t reason[kPathChars];
     // The keyword that matched: in the name, a list's entry, or the data a reference named.
     wchar_t keyword[kKeywordChars];
+    // For a file or folder: the bytes and the number of files it held when it was found.
+    unsigned long long size;
+    unsigned long fileCount;
 };
 
 // Appends a zeroed entry behind the last one (or as the head) and returns it. When no memory

@@ -2,7 +2,11 @@
 #include "FileEvidence.h"
 #include "Installation.h"
 #include "KeyNames.h"
+#include "../framework/Handles.h"
 #include <msi.h>
+#include <aclapi.h>
+#include <sddl.h>
+#include <cwchar>
 #include <algorithm>
 
 namespace {
@@ -107,4 +111,44 @@ std::wstring EvidenceOfGoneFile(const std::wstring& name, const std::wstring& da
 bool WindowsInstallerKnows(const std::wstring& code)
 {
     return ::MsiQueryProductStateW(code.c_str()) != INSTALLSTATE_UNKNOWN;
+}
+
+bool ShippedWithWindows(const std::wstring& file)
+{
+    // Windows' own files belong to its installer service, whoever installed the system.
+    const wchar_t kTrustedInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                                &descriptor) == ERROR_SUCCESS) {
+        CLocalMemory<void> ownDescriptor(descriptor);
+        LPWSTR text = nullptr;
+        if (owner && ::ConvertSidToStringSidW(owner, &text)) {
+            CLocalMemory<wchar_t> ownText(text);
+            if (_wcsicmp(text, kTrustedInstaller) == 0)
+                return true;
+        }
+    }
+    // ...and name their maker in their version resource.
+    DWORD handle = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(file.c_str(), &handle);
+    std::vector<BYTE> version(size);
+    struct Translation
+    {
+        WORD language, codePage;
+    }* translations = nullptr;
+    UINT length = 0;
+    if (size == 0 || !::GetFileVersionInfoW(file.c_str(), 0, size, version.data()) ||
+        !::VerQueryValueW(version.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations), &length))
+        return false;
+    for (UINT at = 0; at < length / sizeof(Translation); ++at) {
+        wchar_t query[64];
+        swprintf(query, 64, L"\\StringFileInfo\\%04x%04x\\CompanyName", translations[at].language, translations[at].codePage);
+        wchar_t* company = nullptr;
+        UINT companyLength = 0;
+        if (::VerQueryValueW(version.data(), query, reinterpret_cast<void**>(&company), &companyLength) && company &&
+            wcsstr(company, L"Microsoft"))
+            return true;
+    }
+    return false;
 }

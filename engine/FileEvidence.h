@@ -42,3 +42,6 @@ std::wstring EvidenceOfGoneFile(const std::wstring& name, const std::wstring& da
                                 std::wstring& keyword);
 // Whether Windows Installer knows the product `code` ("{GUID}") in any state.
 bool WindowsInstallerKnows(const std::wstring& code);
+// Whether Windows brought the file: its owner is Windows' installer service, or its version
+// resource names Microsoft as its maker. Such a file is never a product's leftover.
+bool ShippedWithWindows(const std::wstring& file);

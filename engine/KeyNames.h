@@ -11,6 +11,10 @@ std::wstring Lowered(const wchar_t* text, size_t length);
 // ANSI code page text to UTF-16, and back for texts known to fit (root key names).
 std::wstring WidenAnsi(const char* text);
 
+// UTF-16 to UTF-8 and back (the JSON record, the backup's manifest).
+std::string Utf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
 // The report is ANSI text. A character that the ANSI code page holds is written as that
 // code page writes it (exactly what the ANSI registry functions give); any other character,
 // and the control characters (below 0x20 and DEL), which would break the line or steer a

@@ -25,6 +25,20 @@ std::wstring ProgramFolder()
     return folder.substr(0, folder.rfind(L'\\'));
 }
 
+std::wstring PathOfFile(HANDLE file)
+{
+    wchar_t path[32768];
+    if (file == nullptr || file == INVALID_HANDLE_VALUE)
+        return std::wstring();
+    const DWORD length = ::GetFinalPathNameByHandleW(file, path, 32768, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= 32768)
+        return std::wstring();
+    std::wstring text(path, length);
+    if (text.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        return L"\\\\" + text.substr(8);
+    return text.compare(0, 4, L"\\\\?\\") == 0 ? text.substr(4) : text;
+}
+
 CKlarnEngine::CKlarnEngine()
     : m_kinds(LeftoverKinds())
 {
@@ -111,7 +125,7 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
     // Each kind decides in the table's order: keys by name, filter-list entries, the findings by
     // reference, the start-up value last.
     const CInstallation installation = CInstallation::Live();
-    const CSearchFacts facts(scope, keywords, result, installation, ProgramFolder());
+    const CSearchFacts facts(scope, keywords, result, installation, ProgramFolder(), { PathOfFile(report.Handle()) });
     CFindings findings(m_cmdList);
     LARGE_INTEGER frequency = {};
     ::QueryPerformanceFrequency(&frequency);

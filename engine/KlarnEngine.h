@@ -90,3 +90,5 @@ private:
 
 // The folder this program runs from.
 std::wstring ProgramFolder();
+// The full path of an open file ("C:\...", "\\server\share\..."); empty when it cannot be told.
+std::wstring PathOfFile(HANDLE file);

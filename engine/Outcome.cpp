@@ -9,6 +9,7 @@ const char* OutcomeName(Outcome outcome)
     case Outcome::RemovedAtRestart: return "removedAtRestart";
     case Outcome::Failed: return "failed";
     case Outcome::Refused: return "refused";
+    case Outcome::Restored: return "restored";
     }
     return "listed";
 }

@@ -10,7 +10,9 @@ enum class Outcome
     Removed,
     RemovedAtRestart,  // goes at the next restart (a service marked for deletion)
     Failed,            // could not be read, backed up or removed
-    Refused,           // left in place on purpose: removing it would break Windows
+    Refused,           // left in place on purpose: removing it would break Windows (or, for a
+                       // restore, putting it back would)
+    Restored,          // a restore put it back
 };
 
 // The record's name of an outcome ("listed", "removedAtRestart", ...).

@@ -115,6 +115,35 @@ BOOL AppendRegComment(std::wstring& out, const std::wstring& text)
     return TRUE;
 }
 
+namespace {
+const wchar_t kRemovedEntry[] = L"Velmora Klarner: removed entry ";
+const wchar_t kAt[] = L" at ";
+const wchar_t kFrom[] = L" from HKEY_";
+}
+
+BOOL AppendRemovedEntryNote(std::wstring& out, const std::wstring& entry, size_t index, const std::wstring& listPath)
+{
+    return AppendRegComment(out, kRemovedEntry + entry + kAt + std::to_wstring(index) + L" from " + listPath);
+}
+
+bool SplitRemovedEntryNote(const std::wstring& text, std::wstring& entry, size_t& index, std::wstring& listPath)
+{
+    const size_t prefix = wcslen(kRemovedEntry);
+    const size_t from = text.find(kFrom);
+    if (text.compare(0, prefix, kRemovedEntry) != 0 || from == std::wstring::npos)
+        return false;
+    const size_t at = text.rfind(kAt, from);
+    if (at == std::wstring::npos || at < prefix)
+        return false;
+    const std::wstring digits = text.substr(at + 4, from - at - 4);
+    if (digits.empty() || digits.find_first_not_of(L"0123456789") != std::wstring::npos)
+        return false;
+    entry = text.substr(prefix, at - prefix);
+    index = static_cast<size_t>(_wtoi(digits.c_str()));
+    listPath = text.substr(from + 6);
+    return !entry.empty();
+}
+
 BOOL AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const std::wstring& target)
 {
     std::wstring shown = target;
@@ -198,6 +227,16 @@ BOOL CRegBackup::Append(const std::wstring& sections)
     return Write(sections);
 }
 
+std::wstring CRegBackup::FilesFolder() const
+{
+    return PathWithoutExtension(m_path) + L"-files";
+}
+
+std::wstring CRegBackup::ManifestOf(const std::wstring& backupPath)
+{
+    return PathWithoutExtension(backupPath) + L"-files\\manifest.jsonl";
+}
+
 std::wstring CRegBackup::FileCopyPath(const std::wstring& originalPath) const
 {
     std::wstring below = originalPath;
@@ -206,7 +245,31 @@ std::wstring CRegBackup::FileCopyPath(const std::wstring& originalPath) const
         below.erase(1, 1);
     while (!below.empty() && below[0] == L'\\')
         below.erase(0, 1);
-    return PathWithoutExtension(m_path) + L"-files\\" + below;
+    return FilesFolder() + L"\\" + below;
+}
+
+void CRegBackup::MakeFolders(const std::wstring& path)
+{
+    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+        ::CreateDirectoryW(LongPath(path.substr(0, at)).c_str(), nullptr);
+}
+
+BOOL CRegBackup::Note(const ManifestEntry& entry)
+{
+    if (!Create() || m_failed)
+        return FALSE;
+    if (!m_manifest) {
+        const std::wstring manifest = ManifestOf(m_path);
+        MakeFolders(manifest);
+        m_manifest.Reset(::CreateFileW(LongPath(manifest).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!m_manifest)
+            return FALSE;
+    }
+    const std::string line = ManifestLine(entry) + "\n";
+    DWORD written = 0;
+    return ::WriteFile(m_manifest, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+           written == line.size() && ::FlushFileBuffers(m_manifest);
 }
 
 BOOL CRegBackup::AppendFile(const std::wstring& originalPath, const std::vector<BYTE>& bytes)
@@ -215,12 +278,32 @@ BOOL CRegBackup::AppendFile(const std::wstring& originalPath, const std::vector<
         return FALSE;
     const std::wstring copy = FileCopyPath(originalPath);
     // Every folder on the way, then a new file: an earlier copy is never overwritten.
-    for (size_t at = copy.find(L'\\', 3); at != std::wstring::npos; at = copy.find(L'\\', at + 1))
-        ::CreateDirectoryW(copy.substr(0, at).c_str(), nullptr);
-    CHandle file(::CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    MakeFolders(copy);
+    CHandle file(::CreateFileW(LongPath(copy).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     if (!file || !::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size() || !::FlushFileBuffers(file))
         return FALSE;
-    return TRUE;
+    CSha256 hash;
+    ManifestEntry entry;
+    entry.path = originalPath;
+    entry.copy = copy.substr(FilesFolder().size() + 1);
+    entry.size = bytes.size();
+    entry.attributes = ::GetFileAttributesW(LongPath(originalPath).c_str());
+    hash.Add(bytes.data(), bytes.size());
+    entry.sha256 = hash.Hex();
+    return !entry.sha256.empty() && Note(entry);
+}
+
+BOOL CRegBackup::BackUpFile(const std::wstring& originalPath, DWORD attributes)
+{
+    if (!Create() || m_failed)
+        return FALSE;
+    ManifestEntry entry;
+    entry.path = originalPath;
+    entry.attributes = attributes;
+    const std::wstring copy = FileCopyPath(originalPath);
+    entry.copy = copy.substr(FilesFolder().size() + 1);
+    MakeFolders(copy);
+    return CopyAndHash(originalPath, copy, entry.size, entry.sha256) && Note(entry);
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include "../framework/CString.h"
 #include "../framework/Handles.h"
+#include "FileCopies.h"
 #include <set>
 #include <string>
 #include <vector>
@@ -25,9 +26,18 @@ public:
     // is kept as it was before the first of them.
     BOOL AppendOnce(const std::wstring& id, const std::wstring& sections);
     // A copy of a file that a finding's removal takes with it, in the backup's files folder
-    // ("<backup without .reg>-files\<drive>\<path below the drive>"); FALSE when it could not be
-    // written whole (the finding then stays).
+    // ("<backup without .reg>-files\<drive>\<path below the drive>"), noted in its manifest;
+    // FALSE when it could not be written whole (the finding then stays).
     BOOL AppendFile(const std::wstring& originalPath, const std::vector<BYTE>& bytes);
+    // The same, read from the file itself (as large as it is) with its attributes.
+    BOOL BackUpFile(const std::wstring& originalPath, DWORD attributes);
+    // A line of the manifest ("manifest.jsonl" in the files folder: one JSON object per file,
+    // folder and link a removal took, and per deletion left to the next restart); FALSE when it
+    // could not be written whole.
+    BOOL Note(const ManifestEntry& entry);
+    // The files folder, and where a backup's manifest lies.
+    std::wstring FilesFolder() const;
+    static std::wstring ManifestOf(const std::wstring& backupPath);
     // The backup file; empty until it was created.
     const std::wstring& Path() const { return m_path; }
     // Where AppendFile puts a file's copy.
@@ -40,10 +50,13 @@ public:
 private:
     BOOL Create();
     BOOL Write(const std::wstring& text);
+    // Makes the folders on the way to a file's copy.
+    static void MakeFolders(const std::wstring& path);
 
     std::wstring m_reportPath;
     std::wstring m_path;
     CHandle m_file;
+    CHandle m_manifest;
     BOOL m_failed = FALSE;
     std::set<std::wstring> m_held;
 };
@@ -62,3 +75,9 @@ BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, D
 BOOL AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const std::wstring& target);
 // A comment line of the backup ("; text"); FALSE when the text cannot be written on one line.
 BOOL AppendRegComment(std::wstring& out, const std::wstring& text);
+// What a list entry's removal adds beside the whole list as it was (which an import by hand puts
+// back whole): "; Velmora Klarner: removed entry <entry> at <index> from <list's full path>", so
+// that a restore puts back only that entry, in its old place. FALSE when it cannot be written.
+BOOL AppendRemovedEntryNote(std::wstring& out, const std::wstring& entry, size_t index, const std::wstring& listPath);
+// The parts of such a line's text (after "; "); FALSE when it is none.
+bool SplitRemovedEntryNote(const std::wstring& text, std::wstring& entry, size_t& index, std::wstring& listPath);

@@ -2,6 +2,7 @@
 #include "RemovalPass.h"
 #include "KeyNames.h"
 #include "RegBackup.h"
+#include "Restore.h"
 #include "kinds/KindsTable.h"
 #include "../framework/CString.h"
 #include "../resources/resource.h"
@@ -72,5 +73,21 @@ std::string RemovalReportLine(const CmdListEntry& entry, Outcome outcome, const 
     line += suffix;
     if (!advice.empty())
         line += ("  (" + ReportSpelling(advice) + ")").c_str();
+    return line.GetString();
+}
+
+std::string RestoredReportLine(const RestoredItem& item)
+{
+    std::wstring path = item.path;
+    if (!item.entry.empty())
+        path += L": " + item.entry;
+    CString line(ReportSpelling(path).c_str());
+    if (item.outcome != Outcome::Restored) {
+        CString suffix;
+        suffix.LoadString(IDS_RESTORE_FAILED_SUFFIX);
+        line += suffix;
+        if (!item.why.empty())
+            line += ("  (" + ReportSpelling(item.why) + ")").c_str();
+    }
     return line.GetString();
 }

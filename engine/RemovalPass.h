@@ -12,6 +12,7 @@
 #include <vector>
 
 class CRegBackup;
+struct RestoredItem;
 
 class CRemovalPass
 {
@@ -41,3 +42,5 @@ std::string FindingReportLine(const CmdListEntry& entry);
 // The report line of a finding a pass tried to remove: its path, and for one that did not go at
 // once the suffix that says so, then "  (<advice>)" when there is advice.
 std::string RemovalReportLine(const CmdListEntry& entry, Outcome outcome, const std::wstring& advice = std::wstring());
+// The report line of one thing a restore gave back (or could not, with the suffix and why).
+std::string RestoredReportLine(const RestoredItem& item);

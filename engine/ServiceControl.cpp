@@ -135,3 +135,12 @@ BOOL IsCurrentControlSet(const std::wstring& controlSet)
     const std::wstring current = CurrentControlSetName();
     return SameName(names[1], L"CurrentControlSet") || (!current.empty() && SameName(names[1], current.c_str()));
 }
+
+bool ServiceCannotStop(const std::wstring& name)
+{
+    CServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    CServiceHandle service(manager ? ::OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS) : nullptr);
+    SERVICE_STATUS status = {};
+    return service && ::QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED &&
+           !(status.dwControlsAccepted & SERVICE_ACCEPT_STOP);
+}

@@ -36,6 +36,9 @@ ServiceRemoval OpenKnownService(const std::wstring& name, CServiceHandle& servic
 // is gone is for the caller to see once the handle is closed: the manager deletes it when the
 // service has stopped and no handle is left.
 ServiceRemoval StopAndDeleteService(SC_HANDLE service, DWORD stopWaitMs, BOOL& stopped);
+// Whether the service runs now and would not accept a stop: deleting it would leave it marked
+// for deletion until the next restart.
+bool ServiceCannotStop(const std::wstring& name);
 // Waits at most `waitMs` for the key at `path` below `root` to be gone, on the registry's word
 // that something below its parent changed; whether it is gone.
 BOOL WaitUntilKeyGone(HKEY root, const std::wstring& path, DWORD waitMs);

@@ -65,6 +65,14 @@
 #define IDS_FILTER_MAY_NAME     206
 #define IDS_PROVIDER_STILL_NAMED 207
 #define IDS_SECURITY_CENTER_REFUSED 208
+#define IDS_REPORT_RESTORE      209
+#define IDS_RESTORE_FAILED_SUFFIX 210
+#define IDS_NOT_A_BACKUP        211
+#define IDS_UNDO_QUESTION       212
+#define IDS_UNDO_DONE           213
+#define IDS_UNDO_FAILED         214
+#define IDS_RESTORE_ALONE       215
+#define IDS_FILES_STILL_NAMED   216
 #define IDS_APP_TITLE           0xE000
 
 // Main dialog controls and commands.
@@ -77,6 +85,7 @@
 #define ID_HELP_ABOUT           32772
 #define ID_FILE_EXIT            32774
 #define ID_FILE_SETTINGS        32775
+#define ID_FILE_UNDO            32776
 #define IDM_ABOUTBOX            0x0010
 
 // Settings dialog controls.

@@ -3,6 +3,7 @@
 // file that is there, Windows' own file, another vendor's entry), found with their reasons,
 // removed the way Windows wants them removed, or refused and said why.
 #include <gtest/gtest.h>
+#include "ProgramRun.h"
 #include "TestSupport.h"
 #include "../engine/ProviderOrder.h"
 #include <nlohmann/json.hpp>
@@ -11,6 +12,7 @@
 namespace {
 
 using Json = nlohmann::json;
+using kt::ProgramRunTest;
 const std::string kControl = "SYSTEM\\CurrentControlSet\\";
 const std::string kVersion = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\";
 const std::string kTaskCache = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Schedule\\TaskCache\\";
@@ -22,93 +24,11 @@ std::string Guid(int n)
     return text;
 }
 
-class KindsTest : public ::testing::Test
+class KindsTest : public kt::ProgramRunTest
 {
 protected:
-    void SetUp() override
-    {
-        keyword = kt::UniqueName("kltkind");
-        tag = std::to_string(GetCurrentProcessId()) + std::to_string(++counter);
-        product = "C:\\Program Files\\" + keyword + " Suite\\";
-        report = kt::ScratchDir("kinds") + "report.txt";
-    }
-    void TearDown() override
-    {
-        for (auto key = keys.rbegin(); key != keys.rend(); ++key)
-            kt::DeleteTree(key->first, key->second);
-        for (const std::string& file : files)
-            DeleteFileA(file.c_str());
-    }
-    // A value of a key the test owns (removed when the test ends).
-    void Set(HKEY root, const std::string& key, const char* name, DWORD type, const void* data, size_t size)
-    {
-        if (std::find(keys.begin(), keys.end(), std::make_pair(root, key)) == keys.end())
-            keys.push_back({ root, key });
-        ASSERT_EQ(RegSetKeyValueA(root, key.c_str(), name, type, data, static_cast<DWORD>(size)), ERROR_SUCCESS) << key;
-    }
-    void Text(HKEY root, const std::string& key, const char* name, const std::string& text, DWORD type = REG_SZ)
-    {
-        Set(root, key, name, type, text.c_str(), text.size() + 1);
-    }
-    void Dword(HKEY root, const std::string& key, const char* name, DWORD value)
-    {
-        Set(root, key, name, REG_DWORD, &value, sizeof value);
-    }
-    void File(const std::string& path, const std::string& bytes = "MZ")
-    {
-        for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
-            CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
-        ASSERT_TRUE(kt::WriteFileBytes(path, bytes)) << path;
-        files.push_back(path);
-    }
-    DWORD Run(const std::string& switches, Json* record = nullptr)
-    {
-        std::string output;
-        const DWORD code = kt::Run("\"" + kt::EnglishProgram() + "\" \"/silent=" + report + "\" /keywords=" + keyword + " " +
-                                   switches + " /json=-", &output, 300000);
-        if (record)
-            *record = Json::parse(output.substr(0, output.rfind("Velmora Klarner:")));
-        return code;
-    }
-    // "kind path status" of every finding of a record, and the reason of one path; paths in lower
-    // case, as the registry spells its own keys as it likes ("System", "Software").
-    static std::string Lower(std::string text)
-    {
-        std::transform(text.begin(), text.end(), text.begin(), [](char c) { return static_cast<char>(tolower(c)); });
-        return text;
-    }
-    static std::vector<std::string> Found(const Json& record)
-    {
-        std::vector<std::string> found;
-        for (const Json& finding : record["findings"])
-            found.push_back(finding["kind"].get<std::string>() + " " + Lower(finding["path"].get<std::string>()) +
-                            (finding.contains("entry") ? ": " + finding["entry"].get<std::string>() : "") + " " +
-                            finding["status"].get<std::string>());
-        return found;
-    }
-    static std::string Reason(const Json& record, const std::string& path)
-    {
-        for (const Json& finding : record["findings"])
-            if (Lower(finding["path"]) == Lower(path) && finding.contains("reason"))
-                return finding["reason"];
-        return "<none>";
-    }
-    static std::string Why(const Json& record, const std::string& path)
-    {
-        for (const Json& finding : record["findings"])
-            if (Lower(finding["path"]) == Lower(path) && finding.contains("why"))
-                return finding["why"];
-        return "<none>";
-    }
-    bool Exists(HKEY root, const std::string& key) { return kt::KeyExists(root, key); }
-    std::string Report() { return kt::ReadFileBytes(report); }
-
-    static int counter;
-    std::string keyword, tag, product, report;
-    std::vector<std::pair<HKEY, std::string>> keys;
-    std::vector<std::string> files;
+    KindsTest() : ProgramRunTest("kltkind", "kinds") {}
 };
-int KindsTest::counter = 0;
 
 // An Actions value of TaskCache: version 3, a context, one Exec action with its command.
 std::string Actions(const std::string& command)

@@ -113,7 +113,7 @@ TEST(LanguageLibraries, CarryTheSameStringsDialogsControlsAndCommands)
     std::set<UINT> enCommands, deCommands;
     MenuCommands(LoadMenuA(english, MAKEINTRESOURCEA(IDR_MAINMENU)), enCommands);
     MenuCommands(LoadMenuA(german, MAKEINTRESOURCEA(IDR_MAINMENU)), deCommands);
-    EXPECT_EQ(enCommands, (std::set<UINT>{ ID_HELP_ABOUT, ID_FILE_EXIT, ID_FILE_SETTINGS }));
+    EXPECT_EQ(enCommands, (std::set<UINT>{ ID_HELP_ABOUT, ID_FILE_EXIT, ID_FILE_SETTINGS, ID_FILE_UNDO }));
     EXPECT_EQ(deCommands, enCommands);
 }
 

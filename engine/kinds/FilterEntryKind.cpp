@@ -19,6 +19,7 @@ struct PreparedEntry : CPreparedRemoval
     std::wstring key, valueName, entry;
     std::wstring id;     // the list's full path: the backup holds it once per pass
     std::wstring text;   // the whole list as it was before the pass
+    size_t index = 0;    // where the entry stood in it
 };
 
 class CFilterEntryKind : public ILeftoverKind
@@ -84,12 +85,15 @@ public:
         prepared->id = fullKey + L"\\" + prepared->valueName;
         if (!ValueSection(fullKey, prepared->valueName, type, data, prepared->text))
             return nullptr;
+        const std::vector<std::wstring> entries = SplitMultiString(data);
+        prepared->index = static_cast<size_t>(std::find(entries.begin(), entries.end(), prepared->entry) - entries.begin());
         return std::unique_ptr<CPreparedRemoval>(prepared.release());
     }
 
     RemovalResult Remove(const CmdListEntry&, CPreparedRemoval& prepared, CRegBackup& backup) const override
     {
         PreparedEntry& entry = static_cast<PreparedEntry&>(prepared);
+        std::wstring note;
         // The list as it is now: an entry of it this pass removed before is gone already.
         CRegKeyOwner key;
         if (OpenKeyExact(entry.root, entry.key.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE, key) != ERROR_SUCCESS)
@@ -101,8 +105,10 @@ public:
         const std::vector<std::wstring> entries = SplitMultiString(data);
         if (std::find(entries.begin(), entries.end(), entry.entry) == entries.end())
             return Failed();
-        // The whole list as it was before the pass, once, however many of its entries go.
-        if (!backup.AppendOnce(entry.id, entry.text))
+        // The whole list as it was before the pass, once, however many of its entries go; then
+        // which entry went from where.
+        if (!backup.AppendOnce(entry.id, entry.text) || !AppendRemovedEntryNote(note, entry.entry, entry.index, entry.id) ||
+            !backup.Append(note))
             return Failed();
         // The other entries keep their order, and the list its type; a list left empty goes as a whole.
         BOOL left = FALSE;

@@ -133,6 +133,15 @@ RemovalResult CKeyRemoval::RemoveService(PreparedTree& key, CRegBackup& backup)
     return result;
 }
 
+std::wstring CKeyRemoval::RestartReason(const CmdListEntry& finding) const
+{
+    std::wstring below, controlSet, name;
+    if (SplitFullPath(finding.path, below) != HKEY_LOCAL_MACHINE || !SplitServiceKeyPath(below, controlSet, name) ||
+        !IsCurrentControlSet(controlSet) || !ServiceCannotStop(name))
+        return std::wstring();
+    return L"service marked for deletion: it runs and cannot be stopped";
+}
+
 bool CKeyRemoval::IsGone(const CmdListEntry& finding) const
 {
     // A key is gone only when it is not found; one that denies reading is still there. The very

@@ -13,6 +13,8 @@ public:
     std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const override;
     RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, CRegBackup& backup) const override;
     bool IsGone(const CmdListEntry& finding) const override;
+    // A service's key whose service runs and cannot be stopped goes only at the next restart.
+    std::wstring RestartReason(const CmdListEntry& finding) const override;
 
 protected:
     struct PreparedTree : CPreparedRemoval

@@ -21,6 +21,8 @@ const ILeftoverKind& SecurityCenterKind();
 const ILeftoverKind& ApprovalKind();
 const ILeftoverKind& StartupEntryKind();
 const ILeftoverKind& StartupValueKind();
+const ILeftoverKind& FolderKind();
+const ILeftoverKind& DriverFileKind();
 
 const std::vector<const ILeftoverKind*>& LeftoverKinds()
 {
@@ -42,7 +44,9 @@ const std::vector<const ILeftoverKind*>& LeftoverKinds()
         &SecurityCenterKind(),
         &ApprovalKind(),
         &StartupEntryKind(),    // start-up values by what they run
-        &StartupValueKind(),    // the tray program's start-up value, last
+        &StartupValueKind(),    // the tray program's start-up value
+        &FolderKind(),          // files, once every registration is decided: what still names them stays
+        &DriverFileKind(),
     };
     return kinds;
 }

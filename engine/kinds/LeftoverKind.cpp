@@ -14,8 +14,10 @@ bool SearchScope::Searches(HKEY root) const
 }
 
 CSearchFacts::CSearchFacts(const SearchScope& scope, const CKeywords& keywords, const WalkResult& walk,
-                           const CInstallation& installation, const std::wstring& programFolder)
-    : scope(scope), keywords(keywords), walk(walk), installation(installation), programFolder(programFolder)
+                           const CInstallation& installation, const std::wstring& programFolder,
+                           const std::vector<std::wstring>& ownFiles)
+    : scope(scope), keywords(keywords), walk(walk), installation(installation), programFolder(programFolder),
+      ownFiles(ownFiles)
 {
     for (const std::wstring& path : walk.findings)
         m_lowerNames.push_back(Lowered(path.c_str(), path.size()));
@@ -74,12 +76,35 @@ bool CFindings::Has(const std::wstring& path) const
     return false;
 }
 
+std::vector<const CmdListEntry*> CFindings::All() const
+{
+    std::vector<const CmdListEntry*> found;
+    for (const CmdListEntry* entry = m_head; entry; entry = entry->next)
+        found.push_back(entry);
+    return found;
+}
+
+bool CFindings::Covers(const std::wstring& path) const
+{
+    for (const CmdListEntry* entry = m_head; entry; entry = entry->next) {
+        const size_t length = wcslen(entry->path);
+        if (_wcsnicmp(entry->path, path.c_str(), length) == 0 && (path.size() == length || path[length] == L'\\'))
+            return true;
+    }
+    return false;
+}
+
 bool ILeftoverKind::ReadsAt(KeyPlace) const
 {
     return false;
 }
 
 void ILeftoverKind::ReadAt(HKEY, const std::wstring&, KeyPlace, const std::function<void(WalkNote&&)>&) const {}
+
+std::wstring ILeftoverKind::RestartReason(const CmdListEntry&) const
+{
+    return std::wstring();
+}
 
 void ILeftoverKind::RecordPath(const CmdListEntry& finding, std::wstring& path, std::wstring& entry) const
 {

@@ -26,6 +26,7 @@ struct KindIdentity
     char letter;             // the findings list's and the window's kind letter
     const char* recordName;  // the JSON record's "kind"
     int rank;                // a removal pass removes lower ranks first; equal ranks in list order
+    bool measured = false;   // its findings carry a size and a file count (files and folders)
 };
 
 // What a search covers: the root keys it walks, and what it was asked for beside names.
@@ -42,7 +43,8 @@ class CSearchFacts
 {
 public:
     CSearchFacts(const SearchScope& scope, const CKeywords& keywords, const WalkResult& walk,
-                 const CInstallation& installation, const std::wstring& programFolder);
+                 const CInstallation& installation, const std::wstring& programFolder,
+                 const std::vector<std::wstring>& ownFiles = std::vector<std::wstring>());
     // Whether `path` is a finding by its name already, or lies inside one: it is listed once.
     bool CoveredByName(const std::wstring& path) const;
     // What several kinds decide on together, worked out once per search by the first that asks.
@@ -59,6 +61,8 @@ public:
     const WalkResult& walk;
     const CInstallation& installation;
     const std::wstring programFolder;  // this program's own folder
+    // What this run itself uses: its folder, its report (and the backup beside it).
+    const std::vector<std::wstring> ownFiles;
 
 private:
     std::vector<std::wstring> m_lowerNames;
@@ -83,6 +87,10 @@ public:
     void Drop(const std::function<bool(const CmdListEntry&)>& claims);
     // Whether a finding with this path (in any letter case) is listed already.
     bool Has(const std::wstring& path) const;
+    // Every finding so far, in order.
+    std::vector<const CmdListEntry*> All() const;
+    // Whether `path` is a finding's path or lies below one.
+    bool Covers(const std::wstring& path) const;
 
 private:
     CmdListEntry*& m_head;
@@ -126,6 +134,10 @@ public:
     virtual RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, CRegBackup& backup) const = 0;
     // Whether a finding whose removal failed is gone all the same (someone else removed it).
     virtual bool IsGone(const CmdListEntry& finding) const = 0;
+
+    // Why removing the finding now would need a restart to finish (a file in use, a service that
+    // cannot stop); empty when it would not, as far as can be told before trying.
+    virtual std::wstring RestartReason(const CmdListEntry& finding) const;
 
     // The record's path and list entry of a finding (a list's entry keeps its list's path).
     virtual void RecordPath(const CmdListEntry& finding, std::wstring& path, std::wstring& entry) const;

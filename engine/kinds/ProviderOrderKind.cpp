@@ -17,6 +17,7 @@ const wchar_t kSeparator[] = L": ";
 struct PreparedEntry : CPreparedRemoval
 {
     std::wstring key, valueName, name, id, text;
+    size_t index = 0;  // where the name stood in the order
 };
 
 // "<key>\<value>: <name>" back into its parts (the key below HKEY_LOCAL_MACHINE).
@@ -104,8 +105,15 @@ public:
             return nullptr;
         DWORD type = 0;
         std::vector<BYTE> data;
-        if (ListText(key, prepared->valueName, &type, &data).empty())
+        const std::wstring list = ListText(key, prepared->valueName, &type, &data);
+        if (list.empty())
             return nullptr;
+        const std::vector<std::wstring> names = SplitProviderOrder(list);
+        for (size_t at = 0; at < names.size(); ++at)
+            if (_wcsicmp(names[at].c_str(), prepared->name.c_str()) == 0) {
+                prepared->index = at;
+                break;
+            }
         const std::wstring fullKey = FullPath(HKEY_LOCAL_MACHINE, prepared->key);
         prepared->id = fullKey + L"\\" + prepared->valueName;
         if (!ValueSection(fullKey, prepared->valueName, type, data, prepared->text))
@@ -122,7 +130,9 @@ public:
             return Failed();
         DWORD type = 0;
         const std::wstring list = ListText(key, entry.valueName, &type);
-        if (!Names(list, entry.name) || !backup.AppendOnce(entry.id, entry.text))
+        std::wstring note;
+        if (!Names(list, entry.name) || !backup.AppendOnce(entry.id, entry.text) ||
+            !AppendRemovedEntryNote(note, entry.name, entry.index, entry.id) || !backup.Append(note))
             return Failed();
         // An empty order stays as an empty value: Windows reads it, it never looks for it.
         const std::wstring kept = WithoutProvider(list, entry.name);

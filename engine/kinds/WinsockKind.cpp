@@ -13,87 +13,17 @@
 #include "../Keywords.h"
 #include "../RegBackup.h"
 #include "../RegKey.h"
+#include "../WinsockCatalog.h"
 #include <ws2spi.h>
 #include <algorithm>
 #include <cstring>
 
 namespace {
-const wchar_t kParameters[] = L"\\Services\\WinSock2\\Parameters";
 const wchar_t kAdvice[] = L"netsh winsock reset, then restart Windows";
-const size_t kDllPathBytes = MAX_PATH;
-// Offsets in WSAPROTOCOL_INFOW after the DLL's path.
-const size_t kProviderIdAt = kDllPathBytes + 20;
-const size_t kCatalogIdAt = kDllPathBytes + 36;
-const size_t kChainLengthAt = kDllPathBytes + 40;
-const size_t kChainEntriesAt = kDllPathBytes + 44;
-const int kMaxChain = 7;
-
-// The four catalogs: transports and name spaces, 64-bit (the native one) and 32-bit.
-struct Catalog
-{
-    const wchar_t* below;     // below the Parameters key
-    bool nameSpace;
-    bool native;
-};
-const Catalog kCatalogs[] = {
-    { L"\\Protocol_Catalog9\\Catalog_Entries64", false, true },
-    { L"\\Protocol_Catalog9\\Catalog_Entries", false, false },
-    { L"\\NameSpace_Catalog5\\Catalog_Entries64", true, true },
-    { L"\\NameSpace_Catalog5\\Catalog_Entries", true, false },
-};
-
-// One entry of a catalog as it was read.
-struct Entry
-{
-    std::wstring path;        // the numbered key's full path
-    const Catalog* catalog;
-    std::wstring dll;
-    GUID provider = {};
-    DWORD catalogId = 0;
-    std::vector<DWORD> chain; // a layered chain's catalog ids
-};
-
-std::vector<Entry> ReadCatalog(const std::wstring& parameters, const Catalog& catalog)
-{
-    std::vector<Entry> entries;
-    const std::wstring container = parameters + catalog.below;
-    CRegKeyOwner key;
-    if (OpenKeyExact(HKEY_LOCAL_MACHINE, container.c_str(), KEY_READ, key) != ERROR_SUCCESS)
-        return entries;
-    for (const std::wstring& name : SubkeyNames(key)) {
-        CRegKeyOwner item;
-        if (OpenSubKey(key, name.c_str(), KEY_QUERY_VALUE, item) != ERROR_SUCCESS)
-            continue;
-        Entry entry;
-        entry.path = FullPath(HKEY_LOCAL_MACHINE, container + L"\\" + name);
-        entry.catalog = &catalog;
-        DWORD type = 0;
-        std::vector<BYTE> data;
-        if (catalog.nameSpace) {
-            if (!ReadStringValue(item, L"LibraryPath", entry.dll) || ReadValueBytes(item, L"ProviderId", type, data) != ERROR_SUCCESS ||
-                data.size() != sizeof(GUID))
-                continue;
-            memcpy(&entry.provider, data.data(), sizeof(GUID));
-        } else {
-            if (ReadValueBytes(item, L"PackedCatalogItem", type, data) != ERROR_SUCCESS ||
-                data.size() < kChainEntriesAt + kMaxChain * sizeof(DWORD))
-                continue;
-            const char* path = reinterpret_cast<const char*>(data.data());
-            entry.dll = std::wstring(path, path + strnlen(path, kDllPathBytes));
-            memcpy(&entry.provider, data.data() + kProviderIdAt, sizeof(GUID));
-            memcpy(&entry.catalogId, data.data() + kCatalogIdAt, sizeof(DWORD));
-            int length = 0;
-            memcpy(&length, data.data() + kChainLengthAt, sizeof length);
-            for (int i = 0; length > 1 && i < length && i < kMaxChain; ++i) {
-                DWORD id = 0;
-                memcpy(&id, data.data() + kChainEntriesAt + i * sizeof(DWORD), sizeof id);
-                entry.chain.push_back(id);
-            }
-        }
-        entries.push_back(entry);
-    }
-    return entries;
-}
+typedef WinsockCatalog Catalog;
+typedef WinsockEntry Entry;
+const std::wstring kParameters = kWinsockParameters;
+const auto& kCatalogs = kWinsockCatalogs;
 
 std::wstring GuidText(const GUID& guid)
 {
@@ -112,7 +42,7 @@ struct PreparedEntry : CPreparedRemoval
 // Whether the catalog holds the provider.
 bool Holds(const Catalog& catalog, const GUID& provider)
 {
-    for (const Entry& entry : ReadCatalog(RunningControlSetPath() + kParameters, catalog))
+    for (const Entry& entry : ReadWinsockCatalog(RunningControlSetPath() + kParameters, catalog))
         if (IsEqualGUID(entry.provider, provider))
             return true;
     return false;
@@ -169,7 +99,7 @@ public:
     {
         const std::wstring parameters = RunningControlSetPath() + kParameters;
         for (const Catalog& catalog : kCatalogs) {
-            const std::vector<Entry> entries = ReadCatalog(parameters, catalog);
+            const std::vector<Entry> entries = ReadWinsockCatalog(parameters, catalog);
             std::vector<std::pair<const Entry*, std::pair<std::wstring, std::wstring>>> bases;
             for (const Entry& entry : entries) {
                 std::wstring keyword;
@@ -203,7 +133,7 @@ public:
             return nullptr;
         const std::wstring parameters = RunningControlSetPath() + kParameters;
         bool found = false;
-        for (const Entry& entry : ReadCatalog(parameters, *prepared->catalog))
+        for (const Entry& entry : ReadWinsockCatalog(parameters, *prepared->catalog))
             if (_wcsicmp(entry.path.c_str(), finding.path) == 0) {
                 prepared->provider = entry.provider;
                 found = true;

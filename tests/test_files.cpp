@@ -1,0 +1,278 @@
+// Files as leftovers, end to end with klarner.exe in the test prefix: product folders and driver
+// files found only where nothing installed or running names them, every file copied and hashed
+// before it goes, what is in use left to the restart (which wineboot -r carries out), links never
+// entered, and /restore giving back keys, only the removed list entries and the files.
+#include <gtest/gtest.h>
+#include "ProgramRun.h"
+#include "TestSupport.h"
+#include <cstring>
+
+namespace {
+
+using kt::Json;
+const std::string kControl = "SYSTEM\\CurrentControlSet\\";
+const std::string kVersion = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\";
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+class FilesTest : public kt::ProgramRunTest
+{
+protected:
+    FilesTest() : ProgramRunTest("kltfile", "files") {}
+    void TearDown() override
+    {
+        for (const auto& value : values)
+            RegDeleteKeyValueA(value.first, kVersion.c_str(), value.second.c_str());
+        ProgramRunTest::TearDown();
+    }
+    // A file in a folder the test removes whole when it ends.
+    void FileIn(const std::string& folder, const std::string& below, const std::string& bytes = "MZ")
+    {
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+        File(folder + "\\" + below, bytes);
+    }
+    // A value of an existing key below CurrentVersion (Run), deleted when the test ends.
+    void VersionValue(HKEY root, const std::string& key, const std::string& name, const std::string& text)
+    {
+        values.push_back({ root, key + "\\" + name });
+        ASSERT_EQ(RegSetKeyValueA(root, (kVersion + key).c_str(), name.c_str(), REG_SZ, text.c_str(),
+                                  static_cast<DWORD>(text.size() + 1)),
+                  ERROR_SUCCESS);
+    }
+    static std::vector<std::string> FilesFound(const Json& record)
+    {
+        std::vector<std::string> found;
+        for (const std::string& line : Found(record))
+            if (line.compare(0, 5, "file ") == 0 || line.compare(0, 7, "folder ") == 0)
+                found.push_back(line);
+        return found;
+    }
+    static const Json* Finding(const Json& record, const std::string& path)
+    {
+        for (const Json& finding : record["findings"])
+            if (Lower(finding["path"]) == Lower(path))
+                return &finding;
+        return nullptr;
+    }
+    // The sources of the deletions and renames pending for the next start, in lower case.
+    static std::vector<std::string> Pending()
+    {
+        std::vector<std::string> sources;
+        char data[65536];
+        DWORD size = sizeof data;
+        if (RegGetValueA(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data,
+                         &size) != ERROR_SUCCESS)
+            return sources;
+        std::vector<std::string> strings;
+        for (const char* at = data; at < data + size;) {
+            strings.push_back(at);
+            at += strings.back().size() + 1;
+        }
+        for (size_t at = 0; at < strings.size(); at += 2)
+            if (strings[at].size() > 4)
+                sources.push_back(Lower(strings[at].substr(4)));  // without "\??\"
+        return sources;
+    }
+    static bool Has(const std::vector<std::string>& list, const std::string& item)
+    {
+        return std::any_of(list.begin(), list.end(), [&item](const std::string& each) { return Lower(each) == Lower(item); });
+    }
+    std::string Backup()
+    {
+        const std::vector<std::string> backups = kt::BackupsOf(report);
+        return backups.empty() ? std::string() : backups.back();
+    }
+
+    std::vector<std::pair<HKEY, std::string>> values;
+};
+
+TEST_F(FilesTest, FoldersAndDriversAreFoundOnlyWhereNothingStillNamesThem)
+{
+    // A maker's folder with a product still installed: only the other product's folder goes.
+    const std::string maker = "C:\\Program Files\\" + keyword + " Maker";
+    FileIn(maker, keyword + " Old\\engine.dll");
+    FileIn(maker, keyword + " VPN\\vpn.dll");
+    Text(HKEY_LOCAL_MACHINE, kVersion + "Uninstall\\VPN" + tag, "InstallLocation", maker + "\\" + keyword + " VPN\\");
+    const std::string data = "C:\\ProgramData\\" + keyword + " Data";
+    FileIn(data, "logs\\a.log", "12345");
+    FileIn(data, "b.dat", "xy");
+    // Look-alikes: above a root, in the Windows folder, named by a user's start-up value, running.
+    FileIn("C:\\" + keyword + " Above", "x.txt");
+    FileIn("C:\\windows\\" + keyword + " Win", "x.txt");
+    char roaming[MAX_PATH] = "";
+    ASSERT_GT(GetEnvironmentVariableA("APPDATA", roaming, MAX_PATH), 0u);
+    const std::string tray = std::string(roaming) + "\\" + keyword + " Tray";
+    FileIn(tray, "tray.exe");
+    VersionValue(HKEY_CURRENT_USER, "Run", "Tray" + tag, "\"" + tray + "\\tray.exe\" /min");
+    const std::string running = "C:\\Program Files\\" + keyword + " Running";
+    FileIn(running, "placeholder.txt");
+    ASSERT_TRUE(CopyFileA((kt::TestDir() + "test_files.exe").c_str(), (running + "\\runner.exe").c_str(), FALSE));
+    const std::string release = "KlarnerFilesRelease" + tag;
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, release.c_str());
+    kt::Process runner = kt::Start("\"" + running + "\\runner.exe\" --hold " + release);
+    // Drivers: one a service finding runs, one named after the product that another service runs.
+    const std::string drivers = "C:\\windows\\system32\\drivers\\";
+    File(drivers + keyword + "flt.sys");
+    Text(HKEY_LOCAL_MACHINE, kControl + "Services\\" + keyword + "flt", "ImagePath", "system32\\drivers\\" + keyword + "flt.sys");
+    File(drivers + keyword + "kept.sys");
+    Text(HKEY_LOCAL_MACHINE, kControl + "Services\\Kept" + tag, "ImagePath", "\\SystemRoot\\System32\\drivers\\" + keyword + "kept.sys");
+
+    Json record;
+    EXPECT_EQ(Run("/refs /hkey=HKLM", &record), 1u);
+    SetEvent(event);
+    EXPECT_EQ(runner.Wait(60000), 0u);
+    CloseHandle(event);
+    EXPECT_EQ(FilesFound(record), (std::vector<std::string>{ "folder " + Lower(maker + "\\" + keyword + " Old") + " listed",
+                                                              "folder " + Lower(data) + " listed",
+                                                              "file " + Lower(drivers + keyword + "flt.sys") + " listed" }));
+    const Json* folder = Finding(record, data);
+    ASSERT_TRUE(folder);
+    EXPECT_EQ((*folder)["size"], 7);
+    EXPECT_EQ((*folder)["fileCount"], 2);
+    EXPECT_EQ((*folder)["reason"], "nothing installed names a file inside");
+    EXPECT_EQ(Reason(record, drivers + keyword + "flt.sys"), "ImagePath of the service " + keyword + "flt, which is a finding");
+    for (const std::string& kept : { maker, tray, running, drivers + keyword + "kept.sys" })
+        EXPECT_NE(Lower(Report()).find(Lower("\r\nkept " + kept + ": ")), std::string::npos) << kept << "\n" << Report();
+    EXPECT_NE(Report().find("runner.exe names a file inside"), std::string::npos) << "a running program claims its folder";
+    // A detection already says a restart is not needed.
+    EXPECT_EQ(record["restartRequired"], false);
+}
+
+TEST_F(FilesTest, RestoreGivesBackKeysOnlyTheRemovedListEntriesAndVerifiedFiles)
+{
+    char guid[64];
+    snprintf(guid, sizeof guid, "{8E1F0A11-2B3C-4D5E-9F60-%012lX}", GetCurrentProcessId() * 16ul + static_cast<unsigned long>(counter));
+    const std::string klass = kControl + "Control\\Class\\" + guid;
+    const std::string list = "before" + std::string(1, '\0') + keyword + "flt" + std::string(1, '\0') + keyword + "gone" +
+                             std::string(1, '\0') + "after" + std::string(2, '\0');
+    Set(HKEY_LOCAL_MACHINE, klass, "UpperFilters", REG_MULTI_SZ, list.data(), list.size());
+    const std::string service = kControl + "Services\\" + keyword + "flt";
+    Text(HKEY_LOCAL_MACHINE, service, "ImagePath", "system32\\drivers\\" + keyword + "flt.sys");
+    Dword(HKEY_LOCAL_MACHINE, service, "Start", 3);
+    const std::string driver = "C:\\windows\\system32\\drivers\\" + keyword + "flt.sys";
+    File(driver, "driver bytes");
+    const std::string data = "C:\\ProgramData\\" + keyword + " Data";
+    FileIn(data, "a.dll", "AAA");
+    FileIn(data, "sub\\b.dat", "BBBB");
+    SetFileAttributesA((data + "\\sub\\b.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    Json record;
+    ASSERT_EQ(Run("/refs /hkey=HKLM /del", &record), 0u) << Report();
+    EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, service));
+    EXPECT_FALSE(kt::FileExists(driver));
+    EXPECT_FALSE(kt::FileExists(data + "\\sub\\b.dat"));
+    const std::string backup = Backup();
+    ASSERT_FALSE(backup.empty());
+    const std::string manifest = kt::ReadFileBytes(backup.substr(0, backup.size() - 4) + "-files\\manifest.jsonl");
+    EXPECT_NE(manifest.find("\"sha256\""), std::string::npos) << manifest;
+    // A copy that is not what was removed is never put back.
+    const std::string copyOfA = backup.substr(0, backup.size() - 4) + "-files\\C\\ProgramData\\" + keyword + " Data\\a.dll";
+    ASSERT_TRUE(kt::WriteFileBytes(copyOfA, "changed"));
+
+    EXPECT_EQ(RunAlone("\"/restore=" + backup + "\"", &record), 1u) << Report();
+    EXPECT_EQ(record["mode"], "restore");
+    const std::vector<std::string> found = Found(record);
+    EXPECT_TRUE(Has(found, "filterEntry hkey_local_machine\\" + klass + "\\upperfilters: " + keyword + "flt restored")) << Report();
+    EXPECT_TRUE(Has(found, "filterEntry hkey_local_machine\\" + klass + "\\upperfilters: " + keyword + "gone refused"))
+        << "no service key: the list would stop its device";
+    EXPECT_TRUE(Has(found, "file " + driver + " restored"));
+    EXPECT_TRUE(Has(found, "file " + data + "\\a.dll failed"));
+    char restored[256];
+    DWORD size = sizeof restored;
+    ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, klass.c_str(), "UpperFilters", RRF_RT_REG_MULTI_SZ, nullptr, restored, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::string(restored, size), "before" + std::string(1, '\0') + keyword + "flt" + std::string(1, '\0') + "after" +
+                                               std::string(2, '\0'));
+    EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, service));
+    EXPECT_EQ(kt::ReadFileBytes(driver), "driver bytes");
+    EXPECT_EQ(kt::ReadFileBytes(data + "\\sub\\b.dat"), "BBBB");
+    EXPECT_TRUE(GetFileAttributesA((data + "\\sub\\b.dat").c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(kt::FileExists(data + "\\a.dll"));
+    EXPECT_NE(Report().find(" - could not be restored  (its copy in the backup is not what was removed"), std::string::npos);
+    // Only a backup this program wrote: nothing happens for anything else.
+    EXPECT_EQ(RunAlone("\"/restore=" + report + "\""), 87u);
+    EXPECT_EQ(RunAlone("/del \"/restore=" + backup + "\""), 87u);
+}
+
+TEST_F(FilesTest, AFileInUseGoesAtTheNextRestartAndRestoreTakesBackOnlyItsOwnDeletions)
+{
+    char full[MAX_PATH];
+    ASSERT_GT(GetFullPathNameA((kt::ScratchDir("files-pending") + "unrelated.tmp").c_str(), MAX_PATH, full, nullptr), 0u);
+    const std::string unrelated = full;
+    ASSERT_TRUE(kt::WriteFileBytes(unrelated, "x"));
+    ASSERT_TRUE(MoveFileExA(unrelated.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    const std::string busy = "C:\\ProgramData\\" + keyword + " Busy";
+    FileIn(busy, "busy.dll", "in use");
+    FileIn(busy, "other.txt", "free");
+    HANDLE held = CreateFileA((busy + "\\busy.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    Json record;
+    EXPECT_EQ(Run("/refs /hkey=HKLM", &record), 1u);
+    EXPECT_EQ(record["restartRequired"], true) << "a detection says a removal would need a restart";
+    EXPECT_EQ(Run("/refs /hkey=HKLM /del", &record), 3010u) << Report();
+    EXPECT_EQ(record["restartReasons"], Json::array({ "files scheduled for deletion at the next restart" }));
+    EXPECT_GE(record["pendingBefore"]["count"].get<int>(), 1);
+    EXPECT_NE(Report().find("\r\n" + busy + " - removed at the next restart"), std::string::npos) << Report();
+    EXPECT_FALSE(kt::FileExists(busy + "\\other.txt"));
+    EXPECT_TRUE(Has(Pending(), busy + "\\busy.dll"));
+    EXPECT_TRUE(Has(Pending(), busy));
+
+    // The restore takes back its own deletions and nothing else.
+    EXPECT_EQ(RunAlone("\"/restore=" + Backup() + "\""), 0u) << Report();
+    EXPECT_FALSE(Has(Pending(), busy + "\\busy.dll"));
+    EXPECT_FALSE(Has(Pending(), busy));
+    EXPECT_TRUE(Has(Pending(), unrelated));
+    EXPECT_EQ(kt::ReadFileBytes(busy + "\\other.txt"), "free");
+
+    // Removed again, and the restart carries it out.
+    EXPECT_EQ(Run("/refs /hkey=HKLM /del"), 3010u);
+    CloseHandle(held);
+    EXPECT_EQ(kt::Run("C:\\windows\\system32\\wineboot.exe -r"), 0u);
+    EXPECT_FALSE(kt::FileExists(busy + "\\busy.dll"));
+    EXPECT_FALSE(kt::FileExists(unrelated));
+    EXPECT_EQ(Run("/refs /hkey=HKLM", &record), 0u + (kt::FileExists(busy) ? 1u : 0u));
+    // Wine's restart deletes the files it was given and leaves an empty folder; Windows takes both.
+    if (const Json* left = Finding(record, busy)) {
+        EXPECT_EQ((*left)["fileCount"], 0);
+    }
+}
+
+TEST_F(FilesTest, ALinkInsideAProductFolderGoesAsTheLinkAndWhatItPointsToStays)
+{
+    // Made by the test run's fixture (a Unix symbolic link shows as a reparse point under Wine).
+    const std::string product = "C:\\Program Files\\kltlinkfix Suite", target = "C:\\kltlinkfix-target\\keep.txt";
+    if (!kt::FileExists(target) || !(GetFileAttributesA((product + "\\shared").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "the link fixture is made by ctest's files_link_fixture";
+    Json record;
+    const DWORD code = RunAlone("/keywords=kltlinkfix /refs /hkey=HKLM /del", &record);
+    EXPECT_EQ(kt::ReadFileBytes(target), "keep\n") << "what the link points to is never entered";
+    const Json* finding = Finding(record, product);
+    ASSERT_TRUE(finding) << Report();
+    if ((*finding)["status"] == "removed") {
+        EXPECT_EQ(code, 0u);
+        EXPECT_FALSE(kt::FileExists(product));
+    } else {
+        // Wine cannot remove a link by itself: the finding stays whole, and says why.
+        EXPECT_EQ(code, 1u);
+        EXPECT_EQ((*finding)["status"], "failed");
+        EXPECT_NE((*finding)["why"].get<std::string>().find("link"), std::string::npos) << (*finding).dump();
+        EXPECT_TRUE(kt::FileExists(product + "\\inner.dll")) << "nothing else was removed";
+    }
+    const std::string backup = Backup();
+    EXPECT_NE(kt::ReadFileBytes(backup.substr(0, backup.size() - 4) + "-files\\manifest.jsonl").find("\"type\":\"link\""),
+              std::string::npos);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // A program that runs from a product's folder until the test lets it go.
+    if (argc == 3 && strcmp(argv[1], "--hold") == 0) {
+        HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, argv[2]);
+        return release && WaitForSingleObject(release, 120000) == WAIT_OBJECT_0 ? 0 : 1;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
