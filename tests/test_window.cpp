@@ -607,7 +607,7 @@ TEST_F(WindowTest, ADriversServiceKeyGoesOnlyWithItsFilterEntriesAndReferencesSh
     EXPECT_NE(text.find(Str(IDS_REMOVE_FAILED_SUFFIX) + "\r\n" + entry + "\r\n"), std::string::npos) << text;
 }
 
-TEST_F(WindowTest, TheStartUpValueIsBackedUpAndComesBackFromTheBackup)
+TEST_F(WindowTest, TheStartUpValueIsBackedUpAndComesBackByUndoAndFromTheBackup)
 {
     const std::string run = kt::Utf8(kRunKeyPath);
     kt::RunValueGuard tray("C:\\vm\\vmtray.exe --quiet");
@@ -624,6 +624,15 @@ TEST_F(WindowTest, TheStartUpValueIsBackedUpAndComesBackFromTheBackup)
     std::vector<std::wstring> backups = Backups();
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_NE(backups[0].find(L"\r\n\"vmtray\"=\"C:\\\\vm\\\\vmtray.exe --quiet\"\r\n"), std::wstring::npos);
+    // File > Undo last removal gives it back.
+    Command(ID_FILE_UNDO);
+    Answer(Box());
+    kt::MessageBoxInfo undone = Box();
+    EXPECT_EQ(undone.text, Str(IDS_UNDO_DONE));
+    Answer(undone);
+    EXPECT_TRUE(kt::ValueExists(HKEY_LOCAL_MACHINE, run, "vmtray"));
+    // The backup stays one that the registry editor imports.
+    ASSERT_EQ(RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, run.c_str(), "vmtray"), ERROR_SUCCESS);
     EXPECT_EQ(kt::Run("reg.exe import \"" + kt::BackupsOf(report)[0] + "\""), 0u);
     char data[64] = "";
     DWORD size = sizeof data;

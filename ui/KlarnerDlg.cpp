@@ -46,6 +46,7 @@ BEGIN_MESSAGE_MAP(CKlarnerDlg, CDialog)
     ON_MESSAGE(WM_WORKER_DONE, &CKlarnerDlg::OnWorkerDone)
     ON_BN_CLICKED(IDC_CLEAR, &CKlarnerDlg::OnBnClickedClear)
     ON_COMMAND(ID_FILE_EXIT, &CKlarnerDlg::OnExit)
+    ON_COMMAND(ID_FILE_UNDO, &CKlarnerDlg::OnUndo)
 END_MESSAGE_MAP()
 
 void CKlarnerDlg::DoDataExchange(CDataExchange* pDX)

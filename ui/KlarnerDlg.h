@@ -66,6 +66,10 @@ protected:
     LRESULT OnWorkerDone(WPARAM wParam, LPARAM lParam);
     void OnBnClickedClear();
     void OnExit();
+    // File > Undo last removal: gives back what the session's last removal pass took.
+    void OnUndo();
+    // The menu entry is there while a pass of this session has a backup left to give back.
+    void UpdateUndo();
 
     // Starts the search thread; its handle, or -1 when it could not start (a message was shown).
     HANDLE StartWorker();
@@ -120,6 +124,13 @@ protected:
     CString m_searchReportPath;
     // Leftovers by reference too (the settings' box): on while the keyword list is the default one.
     BOOL m_followReferences = TRUE;
+    // The backups of this session's removal passes and the reports beside them, the last pass last.
+    struct UndoablePass
+    {
+        std::wstring backup;
+        CString report;
+    };
+    std::vector<UndoablePass> m_undoable;
 
     DECLARE_MESSAGE_MAP()
 };

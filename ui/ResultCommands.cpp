@@ -3,6 +3,8 @@
 #include "KlarnerDlg.h"
 #include "../engine/Constants.h"
 #include "../engine/RemovalPass.h"
+#include "../engine/Restore.h"
+#include "../engine/KeyNames.h"
 #include "../engine/kinds/KindsTable.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
@@ -59,7 +61,8 @@ void CKlarnerDlg::RemoveTickedFindings()
             // One backup file for this pass, beside the report; nothing goes that is not in it.
             BOOL failed = FALSE;
             std::vector<UINT> reasons;
-            CRemovalPass(m_searchReportPath).Run(ticked, [&](size_t index, const RemovalResult& result) {
+            CRemovalPass pass(m_searchReportPath);
+            pass.Run(ticked, [&](size_t index, const RemovalResult& result) {
                 const CmdListEntry& finding = *ticked[index];
                 const ILeftoverKind* kind = KindOf(finding);
                 Outcome outcome = result.outcome;
@@ -77,6 +80,10 @@ void CKlarnerDlg::RemoveTickedFindings()
                 }
                 m_report.WriteLine(RemovalReportLine(finding, outcome, outcome == result.outcome ? result.advice : std::wstring()).c_str());
             });
+            if (!pass.BackupPath().empty()) {
+                m_undoable.push_back({ pass.BackupPath(), m_searchReportPath });
+                UpdateUndo();
+            }
             for (UINT reason : reasons) {
                 m_text.LoadString(reason);
                 m_caption.LoadString(IDS_ERROR_CAPTION);
@@ -137,4 +144,52 @@ void CKlarnerDlg::OnItemChangedResultList(NMHDR* pNMHDR, LRESULT* pResult)
         m_selectAll.GetCheck() != BST_UNCHECKED)
         m_selectAll.SetCheck(BST_UNCHECKED);
     *pResult = 0;
+}
+
+void CKlarnerDlg::UpdateUndo()
+{
+    if (HMENU menu = ::GetMenu(m_hWnd)) {
+        ::EnableMenuItem(menu, ID_FILE_UNDO, MF_BYCOMMAND | (m_undoable.empty() ? MF_GRAYED : MF_ENABLED));
+        ::DrawMenuBar(m_hWnd);
+    }
+}
+
+void CKlarnerDlg::OnUndo()
+{
+    if (m_undoable.empty() || m_searching)
+        return;
+    const UndoablePass pass = m_undoable.back();
+    m_text.LoadString(IDS_UNDO_QUESTION);
+    m_caption.LoadString(IDS_REMOVE_CAPTION);
+    if (MessageBox(m_text + ReportSpelling(pass.backup).c_str(), m_caption, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+        return;
+    CRestore restore;
+    std::wstring why;
+    m_caption.LoadString(IDS_ERROR_CAPTION);
+    if (!restore.Open(pass.backup, why)) {
+        m_text.LoadString(IDS_NOT_A_BACKUP);
+        MessageBox(m_text + ReportSpelling(pass.backup + L" (" + why + L")").c_str(), m_caption, MB_ICONERROR);
+        return;
+    }
+    // What is given back goes into the pass's report, like what was removed.
+    CReport own;
+    CReport& report = m_report.IsOpen() ? m_report : own;
+    if (!m_report.IsOpen())
+        own.Open(pass.report);
+    m_text.LoadString(IDS_REPORT_RESTORE);
+    report.WriteLine("");
+    report.WriteLine(m_text + ReportSpelling(pass.backup).c_str());
+    report.WriteLine("");
+    bool allBack = true;
+    restore.Run([&](const RestoredItem& item) {
+        report.WriteLine(RestoredReportLine(item).c_str());
+        allBack = allBack && item.outcome == Outcome::Restored;
+    });
+    m_undoable.pop_back();
+    UpdateUndo();
+    m_text.LoadString(allBack ? IDS_UNDO_DONE : IDS_UNDO_FAILED);
+    if (allBack)
+        MessageBox(m_text, AfxGetAppName(), MB_ICONINFORMATION);
+    else
+        MessageBox(m_text, m_caption, MB_ICONERROR);
 }
