@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 namespace {
-const DWORD kCopyChunk = 1024 * 1024;
+const DWORD kCopyChunk = 256 * 1024;
 
 // The reparse data of a junction or symbolic link (the part of the SDK's REPARSE_DATA_BUFFER a
 // link needs): where its names lie in the path buffer that follows.
@@ -164,7 +164,9 @@ bool CopyAndHash(const std::wstring& from, const std::wstring& to, unsigned long
             return false;
     }
     CSha256 hash;
-    std::vector<BYTE> chunk(kCopyChunk);
+    // One buffer per thread for every file: a thousand small files would otherwise cost a
+    // thousand large allocations.
+    static thread_local std::vector<BYTE> chunk(kCopyChunk);
     size = 0;
     for (;;) {
         DWORD got = 0;

@@ -2,6 +2,9 @@
 #include "RegBackup.h"
 #include "KeyNames.h"
 #include "../report/ReportLog.h"
+#include "SearchWalk.h"
+#include <atomic>
+#include <thread>
 #include <cwchar>
 
 namespace {
@@ -250,8 +253,13 @@ std::wstring CRegBackup::FileCopyPath(const std::wstring& originalPath) const
 
 void CRegBackup::MakeFolders(const std::wstring& path)
 {
+    // Each folder once per backup: a folder of a thousand files asks for its folders once.
+    const std::wstring folder = path.substr(0, path.rfind(L'\\'));
+    if (m_madeFolders.count(folder))
+        return;
     for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
         ::CreateDirectoryW(LongPath(path.substr(0, at)).c_str(), nullptr);
+    m_madeFolders.insert(folder);
 }
 
 BOOL CRegBackup::Note(const ManifestEntry& entry)
@@ -268,8 +276,12 @@ BOOL CRegBackup::Note(const ManifestEntry& entry)
     }
     const std::string line = ManifestLine(entry) + "\n";
     DWORD written = 0;
-    return ::WriteFile(m_manifest, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
-           written == line.size() && ::FlushFileBuffers(m_manifest);
+    return ::WriteFile(m_manifest, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) && written == line.size();
+}
+
+BOOL CRegBackup::FlushManifest()
+{
+    return m_manifest && ::FlushFileBuffers(m_manifest);
 }
 
 BOOL CRegBackup::AppendFile(const std::wstring& originalPath, const std::vector<BYTE>& bytes)
@@ -292,18 +304,64 @@ BOOL CRegBackup::AppendFile(const std::wstring& originalPath, const std::vector<
     entry.attributes = ::GetFileAttributesW(LongPath(originalPath).c_str());
     hash.Add(bytes.data(), bytes.size());
     entry.sha256 = hash.Hex();
-    return !entry.sha256.empty() && Note(entry);
+    return !entry.sha256.empty() && Note(entry) && FlushManifest();
+}
+
+namespace {
+// Copies one file into its place in the files folder and hashes it. On the same volume the copy
+// is a second name of the same file, made before the first goes: nothing is written twice, and
+// the data stays whatever becomes of the first name.
+bool CopyIn(const std::wstring& original, const std::wstring& copy, ManifestEntry& entry)
+{
+    if (::CreateHardLinkW(LongPath(copy).c_str(), LongPath(original).c_str(), nullptr)) {
+        if (CopyAndHash(copy, std::wstring(), entry.size, entry.sha256))
+            return true;
+        ::DeleteFileW(LongPath(copy).c_str());
+        return false;
+    }
+    return CopyAndHash(original, copy, entry.size, entry.sha256);
+}
 }
 
 BOOL CRegBackup::BackUpFile(const std::wstring& originalPath, DWORD attributes)
 {
+    FileItem item;
+    item.path = originalPath;
+    item.attributes = attributes;
+    return BackUpFiles({ item });
+}
+
+BOOL CRegBackup::BackUpFiles(const std::vector<FileItem>& files)
+{
     if (!Create() || m_failed)
         return FALSE;
-    ManifestEntry entry;
-    entry.path = originalPath;
-    entry.attributes = attributes;
-    const std::wstring copy = FileCopyPath(originalPath);
-    entry.copy = copy.substr(FilesFolder().size() + 1);
-    MakeFolders(copy);
-    return CopyAndHash(originalPath, copy, entry.size, entry.sha256) && Note(entry);
+    std::vector<ManifestEntry> entries(files.size());
+    std::vector<std::wstring> copies(files.size());
+    for (size_t at = 0; at < files.size(); ++at) {
+        entries[at].path = files[at].path;
+        entries[at].attributes = files[at].attributes;
+        copies[at] = FileCopyPath(files[at].path);
+        entries[at].copy = copies[at].substr(FilesFolder().size() + 1);
+        MakeFolders(copies[at]);
+    }
+    std::atomic<size_t> next{ 0 };
+    std::atomic<bool> failed{ false };
+    auto work = [&] {
+        for (size_t at = next++; at < files.size() && !failed; at = next++)
+            if (!CopyIn(files[at].path, copies[at], entries[at]))
+                failed = true;
+    };
+    const size_t threads = std::min<size_t>(static_cast<size_t>(CSearchWalk::DefaultThreadCount()), files.size());
+    std::vector<std::thread> workers;
+    for (size_t thread = 1; thread < threads; ++thread)
+        workers.emplace_back(work);
+    work();
+    for (std::thread& worker : workers)
+        worker.join();
+    if (failed)
+        return FALSE;
+    for (const ManifestEntry& entry : entries)
+        if (!Note(entry))
+            return FALSE;
+    return TRUE;
 }

@@ -29,12 +29,17 @@ public:
     // ("<backup without .reg>-files\<drive>\<path below the drive>"), noted in its manifest;
     // FALSE when it could not be written whole (the finding then stays).
     BOOL AppendFile(const std::wstring& originalPath, const std::vector<BYTE>& bytes);
-    // The same, read from the file itself (as large as it is) with its attributes.
+    // The same, read from the file itself (as large as it is) with its attributes. On the same
+    // volume the copy is a hard link to the file, made before the file's own name is removed.
     BOOL BackUpFile(const std::wstring& originalPath, DWORD attributes);
+    // The same for many files at once, read and hashed on one thread per core; the manifest's
+    // lines in the order given. FALSE when one of them could not be backed up whole.
+    BOOL BackUpFiles(const std::vector<FileItem>& files);
     // A line of the manifest ("manifest.jsonl" in the files folder: one JSON object per file,
     // folder and link a removal took, and per deletion left to the next restart); FALSE when it
-    // could not be written whole.
+    // could not be written whole. It is on disk after the next FlushManifest.
     BOOL Note(const ManifestEntry& entry);
+    BOOL FlushManifest();
     // The files folder, and where a backup's manifest lies.
     std::wstring FilesFolder() const;
     static std::wstring ManifestOf(const std::wstring& backupPath);
@@ -51,7 +56,7 @@ private:
     BOOL Create();
     BOOL Write(const std::wstring& text);
     // Makes the folders on the way to a file's copy.
-    static void MakeFolders(const std::wstring& path);
+    void MakeFolders(const std::wstring& path);
 
     std::wstring m_reportPath;
     std::wstring m_path;
@@ -59,6 +64,7 @@ private:
     CHandle m_manifest;
     BOOL m_failed = FALSE;
     std::set<std::wstring> m_held;
+    std::set<std::wstring> m_madeFolders;
 };
 
 // The parts of the export text. A key's section header, "[full path]"; FALSE (and nothing

@@ -172,18 +172,27 @@ public:
             refused.windowMessage = IDS_FILES_STILL_NAMED;
             return refused;
         }
-        // Everything into the backup before anything goes.
+        // Everything into the backup before anything goes: the folders and links first (a restore
+        // makes the folders before their files), then the files.
+        std::vector<FileItem> files;
         for (const FileItem& item : items) {
+            if (!item.IsFolder() && !item.IsLink()) {
+                files.push_back(item);
+                continue;
+            }
             ManifestEntry entry;
             entry.path = item.path;
             entry.attributes = item.attributes;
             entry.type = item.IsLink() ? ManifestEntry::Link : ManifestEntry::Folder;
             if (item.IsLink())
                 entry.target = LinkTarget(item.path);
-            const bool kept = item.IsFolder() || item.IsLink() ? backup.Note(entry) : backup.BackUpFile(item.path, item.attributes);
-            if (!kept)
-                return FailedBecause(L"a file could not be copied whole into the backup; nothing was removed");
+            if (!backup.Note(entry))
+                return FailedBecause(L"the backup's manifest could not be written; nothing was removed");
         }
+        if (!backup.BackUpFiles(files))
+            return FailedBecause(L"a file could not be copied whole into the backup; nothing was removed");
+        if (!backup.FlushManifest())
+            return FailedBecause(L"the backup's manifest could not be written; nothing was removed");
         // Links first, as links: what they point to is never entered, and a link that will not go
         // keeps the rest where it is.
         for (const FileItem& item : items) {
@@ -203,6 +212,7 @@ public:
                 atRestart = atRestart || deletion == Deletion::AtRestart;
                 stays = stays || deletion == Deletion::Stays;
             }
+        backup.FlushManifest();  // the deletions left to the restart, for a restore to take back
         if (stays)
             return FailedBecause(L"a file or folder inside could not be deleted");
         RemovalResult result;
