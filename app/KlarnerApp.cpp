@@ -171,6 +171,8 @@ void CKlarnerApp::RunUnattended(CString strFileName, CString strKeyWords, CStrin
     request.remove = m_delete == 1;
     request.followReferences = m_followReferences == 1;
     request.recordFailed = m_recordFailed != FALSE;
+    request.offlineFolder = m_offlineFolder;
+    request.dangling = m_dangling == 1;
     m_exitCode = CUnattendedRun(m_record).Run(request);
 }
 
@@ -187,6 +189,10 @@ void CKlarnerApp::RunRestore(const CommandLineValues& values)
         RefuseUsage(IDS_UNKNOWN_ARGUMENT, "/restore");
         return;
     }
+    if (values.offline && values.strOfflineFolder.IsEmpty()) {
+        RefuseUsage(IDS_UNKNOWN_ARGUMENT, "/offline");
+        return;
+    }
     UnattendedRequest request;
     request.reportPath = values.strFileName;
     request.recordFailed = m_recordFailed != FALSE;
@@ -194,6 +200,7 @@ void CKlarnerApp::RunRestore(const CommandLineValues& values)
     wchar_t full[32768];
     const DWORD length = ::GetFullPathNameW(given.c_str(), 32768, full, nullptr);
     request.restorePath = length > 0 && length < 32768 ? std::wstring(full, length) : given;
+    request.offlineFolder = m_offlineFolder;
     m_exitCode = CUnattendedRun(m_record).Restore(request);
 }
 
@@ -302,6 +309,8 @@ BOOL CKlarnerApp::InitInstance()
             RefuseUsage(IDS_UNKNOWN_ARGUMENT, values.badArgument);
         else if (!values.conflictingSwitch.IsEmpty())
             RefuseUsage(IDS_CONFLICTING_SWITCH, values.conflictingSwitch);
+        else if (values.offline && values.strOfflineFolder.IsEmpty())
+            RefuseUsage(IDS_UNKNOWN_ARGUMENT, "/offline");
         else if (values.restore)
             RunRestore(values);
         else
@@ -332,6 +341,10 @@ void CKlarnerApp::ReadCommandLine(int argc, char* argv[], CommandLineValues& val
         m_delete = 1;
     if (values.refs)
         m_followReferences = 1;
+    if (values.dangling)
+        m_dangling = 1;
+    if (values.offline)
+        m_offlineFolder = WidenAnsi(values.strOfflineFolder);
 }
 
 BOOL CKlarnerApp::IsWin9x()

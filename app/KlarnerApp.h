@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "RunRecord.h"
 #include "StandardStreams.h"
+#include <string>
 
 class CKlarnerApp : public CWinApp
 {
@@ -34,6 +35,9 @@ public:
     int m_delete = 0;
     // 1 when the command line asks for leftovers by reference too (/refs).
     int m_followReferences = 0;
+    // /dangling, and the Windows folder /offline names (empty: the running installation).
+    int m_dangling = 0;
+    std::wstring m_offlineFolder;
     HMODULE m_hResourceLib = nullptr;
     // Set from the first moment when the command line asks for /silent.
     BOOL m_unattended = FALSE;

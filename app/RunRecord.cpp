@@ -156,6 +156,8 @@ std::string CRunRecord::Text(int exitCode) const
     record["started"] = IsoTime(m_started);
     record["finished"] = IsoTime(finished);
     record["mode"] = m_mode;
+    if (!m_offline.empty())
+        record["offline"] = Utf8(m_offline);
     record["root"] = m_root.empty() ? Json(nullptr) : Json(m_root);
     record["keywords"] = Json::array();
     for (const std::wstring& keyword : m_keywords)

@@ -45,6 +45,8 @@ public:
     void SetRoot(const std::string& root) { m_root = root; }
     void SetKeywords(const std::vector<std::wstring>& keywords) { m_keywords = keywords; }
     void SetReport(const std::wstring& path) { m_report = path; }
+    // The Windows folder of the other installation the run searched (/offline).
+    void SetOffline(const std::wstring& windowsFolder) { m_offline = windowsFolder; }
     // The backup a restore gave back.
     void SetRestoredFrom(const std::wstring& path) { m_restoredFrom = path; }
     void AddBackup(const std::wstring& path);
@@ -103,6 +105,7 @@ private:
     std::vector<std::wstring> m_keywords;
     std::wstring m_report;
     std::wstring m_restoredFrom;
+    std::wstring m_offline;
     std::vector<std::wstring> m_backups;
     std::vector<RecordedFinding> m_findings;
     std::vector<Unreadable> m_unreadable;

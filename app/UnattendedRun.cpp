@@ -6,6 +6,7 @@
 #include "../engine/Constants.h"
 #include "../engine/KeyNames.h"
 #include "../engine/KlarnEngine.h"
+#include "../engine/Offline.h"
 #include "../engine/Keywords.h"
 #include "../engine/Installation.h"
 #include "../engine/PendingRenames.h"
@@ -112,6 +113,35 @@ struct Progress
 };
 }
 
+int CUnattendedRun::OpenOffline(const UnattendedRequest& request, COfflineInstallation& offline)
+{
+    if (request.offlineFolder.empty())
+        return kExitClean;
+    std::wstring why;
+    const COfflineInstallation::Opened opened = offline.Open(request.offlineFolder, why);
+    if (opened == COfflineInstallation::Opened::Open) {
+        m_record.SetOffline(offline.WindowsFolder());
+        return kExitClean;
+    }
+    CString text;
+    text.LoadString(opened == COfflineInstallation::Opened::BadUsage ? IDS_OFFLINE_REFUSED : IDS_OFFLINE_NOT_LOADED);
+    WriteStandardError(text + ReportSpelling(why).c_str());
+    return opened == COfflineInstallation::Opened::BadUsage ? kExitBadUsage : kExitReportNotOpened;
+}
+
+void CUnattendedRun::CloseOffline(COfflineInstallation& offline, CReport* report)
+{
+    std::wstring why;
+    if (offline.Close(&why))
+        return;
+    CString text;
+    text.LoadString(IDS_OFFLINE_NOT_UNLOADED);
+    text += ReportSpelling(why).c_str();
+    if (report)
+        report->WriteLine(text);
+    WriteStandardError(text);
+}
+
 int CUnattendedRun::Run(UnattendedRequest request)
 {
     if (request.reportPath.IsEmpty())
@@ -128,9 +158,22 @@ int CUnattendedRun::Run(UnattendedRequest request)
         return kExitBadUsage;
     }
 
+    // Another installation: below HKEY_LOCAL_MACHINE and HKEY_USERS only, its hives loaded for the
+    // run and unloaded however it ends.
+    const HKEY requestedRoot = HkeyFromName(request.rootName);
+    if (!request.offlineFolder.empty() && requestedRoot != HKEY_LOCAL_MACHINE && requestedRoot != HKEY_USERS) {
+        WriteUsageRefusal(IDS_OFFLINE_ROOT, request.rootName);
+        return kExitBadUsage;
+    }
+    COfflineInstallation offline;
+    const int refused = OpenOffline(request, offline);
+    if (refused != kExitClean)
+        return refused;
+
     CKlarnEngine engine;
     // Leftovers by reference only when asked for: earlier detection and removal runs stay as they were.
     engine.SetFollowReferences(request.followReferences);
+    engine.SetDangling(request.dangling);
     if (!request.kinds.empty())
         engine.SetKinds(request.kinds);
     const HKEY hKey = HkeyFromName(request.rootName);
@@ -152,7 +195,14 @@ int CUnattendedRun::Run(UnattendedRequest request)
     int exitCode = kExitClean;
     CmdListSetNoMemoryHandler(&ThrowNoMemory);
     try {
-        RecordPendingBefore(keywords, m_record);
+        if (offline.IsOpen()) {
+            CString text;
+            text.LoadString(IDS_REPORT_OFFLINE);
+            report.WriteLine(text + ReportSpelling(offline.WindowsFolder()).c_str());
+            report.WriteLine("");
+        } else {
+            RecordPendingBefore(keywords, m_record);
+        }
         LONG bAbort = 0;
         progress.Found(engine.Search(keywords, nullptr, rootKeys, report, &bAbort));
 
@@ -208,6 +258,9 @@ int CUnattendedRun::Run(UnattendedRequest request)
     } catch (...) {
         // The exit code still says how the run ended; the record then lacks its findings.
     }
+    // The findings name keys of the loaded hives: the record holds their texts before they go.
+    progress.pass.reset();
+    CloseOffline(offline, &report);
     return exitCode;
 }
 
@@ -217,6 +270,10 @@ int CUnattendedRun::Restore(UnattendedRequest request)
         request.reportPath.LoadString(IDS_DEFAULT_REPORT);
     m_record.SetModeName("restore");
     m_record.SetRestoredFrom(request.restorePath);
+    COfflineInstallation offline;
+    const int refused = OpenOffline(request, offline);
+    if (refused != kExitClean)
+        return refused;
     CRestore restore;
     std::wstring why;
     if (!restore.Open(request.restorePath, why)) {
@@ -270,6 +327,7 @@ int CUnattendedRun::Restore(UnattendedRequest request)
         WriteStandardError(text);
         exitCode = kExitInternalError;
     }
-    m_record.SetRestart(!restartReasons.empty(), restartReasons);
+    m_record.SetRestart(!restartReasons.empty() && !offline.IsOpen(), restartReasons);
+    CloseOffline(offline, &report);
     return exitCode;
 }

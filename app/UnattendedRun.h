@@ -19,6 +19,8 @@ struct UnattendedRequest
     bool recordFailed = false;        // the record could not be opened: nothing may be removed
     std::vector<const ILeftoverKind*> kinds;  // the kinds to look for; empty: the kinds table
     std::wstring restorePath;         // /restore: the backup to give back (full path)
+    std::wstring offlineFolder;       // /offline: another installation's Windows folder
+    bool dangling = false;            // /dangling
 };
 
 class CUnattendedRun
@@ -32,5 +34,11 @@ public:
     int Restore(UnattendedRequest request);
 
 private:
+    // Opens the offline installation a request names (none: nothing to do); the exit code that
+    // ends the run when it cannot be opened, else 0.
+    int OpenOffline(const UnattendedRequest& request, class COfflineInstallation& offline);
+    // Unloads it, saying so when a hive would not go.
+    void CloseOffline(class COfflineInstallation& offline, class CReport* report);
+
     CRunRecord& m_record;
 };

@@ -5,6 +5,7 @@
 #include "Hives.h"
 #include "Installation.h"
 #include "KeyNames.h"
+#include "Offline.h"
 #include "RegKey.h"
 #include "RootKeys.h"
 #include "TaskCache.h"
@@ -186,8 +187,10 @@ CFileClaims CFileClaims::Read(const CInstallation& installation, const std::func
     for (const ScheduledTask& task : ScheduledTasks())
         if (!isFinding(task.path))
             claims.Add(installation, std::wstring(), TaskCommand(task, installation), L"task " + task.path);
-    for (const std::wstring& image : RunningImages())
-        claims.Add(installation, std::wstring(), image, L"running program " + image);
+    // The programs that run belong to this installation, never to another one.
+    if (!OfflineActive())
+        for (const std::wstring& image : RunningImages())
+            claims.Add(installation, std::wstring(), image, L"running program " + image);
     return claims;
 }
 

@@ -2,6 +2,7 @@
 #include "FileEvidence.h"
 #include "Installation.h"
 #include "KeyNames.h"
+#include "Offline.h"
 #include "../framework/Handles.h"
 #include <msi.h>
 #include <aclapi.h>
@@ -110,6 +111,10 @@ std::wstring EvidenceOfGoneFile(const std::wstring& name, const std::wstring& da
 
 bool WindowsInstallerKnows(const std::wstring& code)
 {
+    // This Windows Installer knows only the running installation: for another one it cannot
+    // tell, and a product it cannot rule out is taken as known.
+    if (OfflineActive())
+        return true;
     return ::MsiQueryProductStateW(code.c_str()) != INSTALLSTATE_UNKNOWN;
 }
 

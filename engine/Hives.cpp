@@ -42,6 +42,10 @@ LONG CLoadedHive::Load(HKEY parent, const std::wstring& name, const std::wstring
     if (loaded == ERROR_SUCCESS) {
         m_parent = parent;
         m_name = name;
+    } else if (KeyExists(parent, name)) {
+        // A load that failed may leave an empty key of that name behind (Wine does): it would
+        // read as a hive loaded already the next time.
+        ::RegDeleteKeyW(parent, name.c_str());
     }
     return loaded;
 }

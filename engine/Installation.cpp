@@ -2,6 +2,7 @@
 #include "Installation.h"
 #include "FloorFiles.h"
 #include "KeyNames.h"
+#include "Offline.h"
 #include "RegKey.h"
 #include "../framework/Handles.h"
 #include <sddl.h>
@@ -89,6 +90,8 @@ std::wstring RunningUserSid()
 
 CInstallation CInstallation::Live()
 {
+    if (const CInstallation* offline = OfflineInstallation())
+        return *offline;
     wchar_t folder[MAX_PATH] = L"";
     const UINT length = ::GetSystemWindowsDirectoryW(folder, MAX_PATH);
     std::map<std::wstring, std::wstring> machine;
@@ -192,8 +195,26 @@ bool CInstallation::UserVariable(const std::wstring& owner, const std::wstring& 
     return true;
 }
 
-bool CInstallation::Expand(const std::wstring& text, const std::wstring& owner, std::wstring& expanded) const
+void CInstallation::MapDrive(const std::wstring& ownDrive, const std::wstring& root)
 {
+    m_lowerOwnDrive = Lower(ownDrive) + L"\\";
+    m_driveRoot = root;
+}
+
+bool CInstallation::Expand(const std::wstring& given, const std::wstring& owner, std::wstring& expanded) const
+{
+    // Another installation's own drive is where its disk is now; its variables say so already.
+    std::wstring text = given;
+    if (!m_lowerOwnDrive.empty()) {
+        const std::wstring lower = Lower(text);
+        for (size_t at = lower.rfind(m_lowerOwnDrive); at != std::wstring::npos; at = at ? lower.rfind(m_lowerOwnDrive, at - 1) : std::wstring::npos) {
+            if (at > 0 && iswalpha(lower[at - 1]))
+                continue;
+            text.replace(at, 2, m_driveRoot);
+            if (at == 0)
+                break;
+        }
+    }
     std::wstring out;
     for (size_t at = 0; at < text.size();) {
         const size_t open = text.find(L'%', at);

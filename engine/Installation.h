@@ -18,12 +18,17 @@ class CInstallation
 {
 public:
     // The running system: its Windows folder, the machine-wide folders of its environment, the
-    // profile list and the account this program runs as.
+    // profile list and the account this program runs as. While another installation is open
+    // (Offline.h), that one.
     static CInstallation Live();
     // Given values: the Windows folder, the machine's variables (names in any case), the users'
     // profiles and the account whose hive HKEY_CURRENT_USER is.
     CInstallation(const std::wstring& windowsFolder, const std::map<std::wstring, std::wstring>& machineVariables,
                   const std::vector<UserProfile>& profiles, const std::wstring& runningUser);
+
+    // For another installation: its data names its files on `ownDrive` ("C:"), which is `root`
+    // here ("D:", or a folder a rescue machine holds its disk's files in).
+    void MapDrive(const std::wstring& ownDrive, const std::wstring& root);
 
     const std::wstring& WindowsFolder() const { return m_windowsFolder; }
     const std::vector<UserProfile>& Profiles() const { return m_profiles; }
@@ -67,6 +72,8 @@ private:
     std::vector<std::wstring> m_roots;             // normalized
     std::vector<std::wstring> m_lowerRoots;
     mutable LONG m_fileChecks = 0;
+    std::wstring m_lowerOwnDrive;  // "c:\\" of another installation, empty for this one
+    std::wstring m_driveRoot;
 };
 
 // The SID of the account this program runs as, as text; empty when it cannot be read.

@@ -5,6 +5,7 @@
 #include "KeyNames.h"
 #include "KeyTrees.h"
 #include "Keywords.h"
+#include "Offline.h"
 #include "RegBackup.h"
 #include "RegKey.h"
 #include "RemovalPass.h"
@@ -90,6 +91,8 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
     memcpy(scope.rootKeys, rootKeys, sizeof scope.rootKeys);
     scope.followReferences = m_followReferences != FALSE;
     scope.controlSet = CurrentControlSetName();
+    scope.offline = OfflineActive();
+    scope.dangling = m_dangling != FALSE;
     std::vector<const ILeftoverKind*> looking;
     m_checks.clear();
     for (const ILeftoverKind* kind : m_kinds) {
@@ -113,7 +116,16 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
             continue;
         HKEY root = HkeyFromSlot(rootKeys[slot]);
         m_hkeyName = HkeyName(root);
-        walk.WalkRoot(root, WidenAnsi(m_hkeyName), threads, result);
+        if (!scope.offline) {
+            walk.WalkRoot(root, WidenAnsi(m_hkeyName), threads, result);
+            continue;
+        }
+        // Another installation: each of its loaded hives, in its own terms.
+        for (const OfflineWalkRoot& hive : OfflineWalkRoots(root)) {
+            CRegKeyOwner key;
+            if (OpenSubKey(hive.root, hive.loaded.c_str(), KEY_READ, key) == ERROR_SUCCESS)
+                walk.WalkRoot(key, hive.shownAs, threads, result, hive.place);
+        }
     }
     for (const std::string& line : result.lines)
         report.WriteLine(line.c_str());

@@ -50,6 +50,8 @@ public:
     // Whether the search also finds leftovers by reference (the reference kinds). The window does
     // when its settings say so; an unattended run with /refs.
     void SetFollowReferences(BOOL follow) { m_followReferences = follow; }
+    // Whether the search also finds every filter-list entry whose driver has no service key.
+    void SetDangling(BOOL dangling) { m_dangling = dangling; }
     // The kinds a search asks (the kinds table unless set).
     void SetKinds(const std::vector<const ILeftoverKind*>& kinds) { m_kinds = kinds; }
     // For the benchmark: how long each kind of the last search read during the walk and took to
@@ -83,6 +85,7 @@ private:
     std::vector<UnreadableKey> m_unreadable;
     std::vector<std::pair<const ILeftoverKind*, KindCheck>> m_checks;
     BOOL m_followReferences = FALSE;
+    BOOL m_dangling = FALSE;
     std::vector<const ILeftoverKind*> m_kinds;
     bool m_timeKinds = false;
     std::vector<KindTime> m_kindTimes;

@@ -1,6 +1,7 @@
 // Backup files in the registry editor's export format.
 #include "RegBackup.h"
 #include "KeyNames.h"
+#include "Offline.h"
 #include "../report/ReportLog.h"
 #include "SearchWalk.h"
 #include <atomic>
@@ -58,8 +59,10 @@ void AppendHex(std::wstring& out, size_t lineLength, const BYTE* data, DWORD siz
 }
 }
 
-BOOL AppendRegSection(std::wstring& out, const std::wstring& fullPath)
+BOOL AppendRegSection(std::wstring& out, const std::wstring& shownPath)
 {
+    // Another installation's keys by their loaded names: a restore finds them there.
+    const std::wstring fullPath = LoadedFullPath(shownPath);
     if (!Writable(fullPath.c_str(), fullPath.size()))
         return FALSE;
     out += L'[';
@@ -126,7 +129,7 @@ const wchar_t kFrom[] = L" from HKEY_";
 
 BOOL AppendRemovedEntryNote(std::wstring& out, const std::wstring& entry, size_t index, const std::wstring& listPath)
 {
-    return AppendRegComment(out, kRemovedEntry + entry + kAt + std::to_wstring(index) + L" from " + listPath);
+    return AppendRegComment(out, kRemovedEntry + entry + kAt + std::to_wstring(index) + L" from " + LoadedFullPath(listPath));
 }
 
 bool SplitRemovedEntryNote(const std::wstring& text, std::wstring& entry, size_t& index, std::wstring& listPath)
@@ -152,7 +155,7 @@ BOOL AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const
     std::wstring shown = target;
     while (!shown.empty() && shown.back() == L'\0')
         shown.pop_back();
-    if (!AppendRegComment(out, L"registry link " + fullPath + L" -> " + shown +
+    if (!AppendRegComment(out, L"registry link " + LoadedFullPath(fullPath) + L" -> " + shown +
                                    L" (a link is not exported; it was removed as the link, its target stays)"))
         return FALSE;
     out += L"\r\n";

@@ -1,5 +1,6 @@
 // Registry keys that close themselves; opening and deleting without following links.
 #include "RegKey.h"
+#include "Offline.h"
 #include <winternl.h>
 #include <cstring>
 #include <vector>
@@ -107,8 +108,12 @@ std::wstring WithoutEmptyNames(const wchar_t* path)
     return result;
 }
 
-LONG OpenKeyExact(HKEY root, const wchar_t* path, REGSAM access, CRegKeyOwner& key)
+LONG OpenKeyExact(HKEY root, const wchar_t* given, REGSAM access, CRegKeyOwner& key)
 {
+    // Another installation's keys, while one is open: its loaded hives.
+    std::wstring mapped = given;
+    MapToLoaded(root, mapped);
+    const wchar_t* path = mapped.c_str();
     std::vector<std::wstring> names;
     for (const wchar_t* at = path;;) {
         const wchar_t* end = wcschr(at, L'\\');
@@ -170,7 +175,9 @@ std::wstring KernelName(HKEY key)
 BOOL IsRegistryLink(HKEY base, const wchar_t* path, HKEY opened)
 {
     CRegKeyOwner followed;
-    if (::RegOpenKeyExW(base, path, 0, KEY_QUERY_VALUE, followed.Receive()) == ERROR_SUCCESS) {
+    std::wstring mapped = path ? path : L"";
+    MapToLoaded(base, mapped);
+    if (::RegOpenKeyExW(base, mapped.c_str(), 0, KEY_QUERY_VALUE, followed.Receive()) == ERROR_SUCCESS) {
         const std::wstring own = KernelName(opened), reached = KernelName(followed);
         if (!own.empty() && !reached.empty())
             return _wcsicmp(own.c_str(), reached.c_str()) != 0;

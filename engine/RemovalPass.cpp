@@ -2,6 +2,7 @@
 #include "RemovalPass.h"
 #include "KeyNames.h"
 #include "RegBackup.h"
+#include "Offline.h"
 #include "Restore.h"
 #include "kinds/KindsTable.h"
 #include "../framework/CString.h"
@@ -56,7 +57,7 @@ void CRemovalPass::Run(const std::vector<const CmdListEntry*>& findings,
 
 std::string FindingReportLine(const CmdListEntry& entry)
 {
-    std::wstring line = entry.path;
+    std::wstring line = OfflinePrefix() + entry.path;
     if (entry.reason[0])
         line += std::wstring(L"  (") + entry.reason + L")";
     return ReportSpelling(line);
@@ -64,7 +65,7 @@ std::string FindingReportLine(const CmdListEntry& entry)
 
 std::string RemovalReportLine(const CmdListEntry& entry, Outcome outcome, const std::wstring& advice)
 {
-    CString line(ReportSpelling(entry.path).c_str());
+    CString line(ReportSpelling(OfflinePrefix() + entry.path).c_str());
     CString suffix;
     if (outcome == Outcome::RemovedAtRestart)
         suffix.LoadString(IDS_REMOVED_AT_RESTART);
@@ -78,7 +79,7 @@ std::string RemovalReportLine(const CmdListEntry& entry, Outcome outcome, const 
 
 std::string RestoredReportLine(const RestoredItem& item)
 {
-    std::wstring path = item.path;
+    std::wstring path = OfflinePrefix() + OwnFullPath(item.path);
     if (!item.entry.empty())
         path += L": " + item.entry;
     CString line(ReportSpelling(path).c_str());

@@ -3,6 +3,7 @@
 #include "FileCopies.h"
 #include "FilterLists.h"
 #include "Hives.h"
+#include "Offline.h"
 #include "KeyNames.h"
 #include "PendingRenames.h"
 #include "ProviderOrder.h"
@@ -74,6 +75,10 @@ LONG CreateKeyExact(const std::wstring& fullPath, CRegKeyOwner& key)
     const HKEY root = SplitFullPath(fullPath, below);
     if (!root)
         return ERROR_INVALID_PARAMETER;
+    // Another installation's hive that is not loaded now: never a key of that name instead.
+    const std::wstring first = below.substr(0, below.find(L'\\'));
+    if (IsLoadedName(first) && !KeyExists(root, first))
+        return ERROR_FILE_NOT_FOUND;
     CRegKeyOwner current;
     HKEY parent = root;
     size_t start = 0;
@@ -209,6 +214,20 @@ bool CRestore::Open(const std::wstring& backupPath, std::wstring& why)
     const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
     if (!Parse(text, why))
         return false;
+    // A backup of another installation's hives goes back only into that installation.
+    auto offlineKey = [](const std::wstring& path) {
+        std::wstring below;
+        return SplitFullPath(path, below) && IsLoadedName(below.substr(0, below.find(L'\\')));
+    };
+    bool offline = false;
+    for (const Section& section : m_sections)
+        offline = offline || offlineKey(section.path);
+    for (const EntryNote& note : m_notes)
+        offline = offline || offlineKey(note.listPath);
+    if (offline && !OfflineActive()) {
+        why = L"a backup of an offline installation: give its Windows folder with /offline too";
+        return false;
+    }
     m_hasManifest = !NothingAt(CRegBackup::ManifestOf(backupPath));
     return true;
 }

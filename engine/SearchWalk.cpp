@@ -133,7 +133,7 @@ struct HelperStart
 };
 }
 
-void CSearchWalk::WalkRoot(HKEY root, const std::wstring& rootName, int threads, WalkResult& result)
+void CSearchWalk::WalkRoot(HKEY root, const std::wstring& rootName, int threads, WalkResult& result, KeyPlace place)
 {
     if (threads < 1)
         threads = 1;
@@ -170,7 +170,7 @@ void CSearchWalk::WalkRoot(HKEY root, const std::wstring& rootName, int threads,
             helpers.emplace_back(thread);
     }
     try {
-        RunWorker(*m_workers[0], true, root, rootName);
+        RunWorker(*m_workers[0], true, root, rootName, place);
     } catch (...) {
         Fail(std::current_exception());
     }
@@ -199,7 +199,7 @@ void CSearchWalk::Fail(std::exception_ptr failure)
     m_failed = true;
 }
 
-void CSearchWalk::RunWorker(Worker& self, bool walksRoot, HKEY root, const std::wstring& rootName)
+void CSearchWalk::RunWorker(Worker& self, bool walksRoot, HKEY root, const std::wstring& rootName, KeyPlace place)
 {
     if (walksRoot) {
         // A root key's walk begins like any key's: stop first, then open it (as itself).
@@ -211,7 +211,7 @@ void CSearchWalk::RunWorker(Worker& self, bool walksRoot, HKEY root, const std::
                 std::unique_ptr<Frame> frame(new Frame);
                 frame->key = std::move(key);
                 frame->path = rootName;
-                frame->place = m_followsPlaces ? RootPlace(root) : kNoPlace;
+                frame->place = !m_followsPlaces ? kNoPlace : place == kPlaceCount ? RootPlace(root) : place;
                 {
                     std::lock_guard<std::mutex> hold(self.lock);
                     self.frames.push_back(std::move(frame));

@@ -45,7 +45,9 @@ public:
     // Walks one root key, whose full name begins every path, and appends to `result`. An
     // exception on any of the walk's threads (out of memory) ends the walk on every thread and
     // is thrown again here, on the caller's thread.
-    void WalkRoot(HKEY root, const std::wstring& rootName, int threads, WalkResult& result);
+    // `place` is where the root stands (another installation's loaded hive stands for its SYSTEM
+    // key, say); by default the root key's own place.
+    void WalkRoot(HKEY root, const std::wstring& rootName, int threads, WalkResult& result, KeyPlace place = kPlaceCount);
 
     // One thread per core, at most kMaxSearchThreads, at least one.
     static int DefaultThreadCount();
@@ -56,7 +58,7 @@ private:
     struct Frame;
     struct Worker;
 
-    void RunWorker(Worker& self, bool walksRoot, HKEY root, const std::wstring& rootName);
+    void RunWorker(Worker& self, bool walksRoot, HKEY root, const std::wstring& rootName, KeyPlace place = kPlaceCount);
     // Records the first failure of any thread; every thread then ends its walk.
     void Fail(std::exception_ptr failure);
     void WalkStack(Worker& self);

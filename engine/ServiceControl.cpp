@@ -1,5 +1,6 @@
 // Services through the service manager.
 #include "ServiceControl.h"
+#include "Offline.h"
 #include "FilterLists.h"
 #include "RegKey.h"
 #include <cwctype>
@@ -129,6 +130,9 @@ BOOL SplitServiceKeyPath(const std::wstring& path, std::wstring& controlSet, std
 
 BOOL IsCurrentControlSet(const std::wstring& controlSet)
 {
+    // Another installation's control sets are no running system's: its services are keys.
+    if (OfflineActive())
+        return FALSE;
     const std::vector<std::wstring> names = Names(controlSet);
     if (names.size() != 2)
         return FALSE;

@@ -47,5 +47,6 @@ BOOL WaitUntilKeyGone(HKEY root, const std::wstring& path, DWORD waitMs);
 // control set): the control set and the service's name; FALSE for any other path.
 BOOL SplitServiceKeyPath(const std::wstring& path, std::wstring& controlSet, std::wstring& name);
 // Whether `controlSet` ("SYSTEM\CurrentControlSet" or "SYSTEM\ControlSetNNN") is the one the
-// running system uses, the only one the service manager keeps.
+// running system uses, the only one the service manager keeps; never while another installation
+// is open (Offline.h).
 BOOL IsCurrentControlSet(const std::wstring& controlSet);

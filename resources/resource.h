@@ -73,6 +73,11 @@
 #define IDS_UNDO_FAILED         214
 #define IDS_RESTORE_ALONE       215
 #define IDS_FILES_STILL_NAMED   216
+#define IDS_OFFLINE_REFUSED     217
+#define IDS_OFFLINE_NOT_LOADED  218
+#define IDS_OFFLINE_NOT_UNLOADED 219
+#define IDS_REPORT_OFFLINE      220
+#define IDS_OFFLINE_ROOT        221
 #define IDS_APP_TITLE           0xE000
 
 // Main dialog controls and commands.

@@ -17,6 +17,7 @@
 #include "../Installation.h"
 #include "../KeyNames.h"
 #include "../Keywords.h"
+#include "../Offline.h"
 #include "../RegBackup.h"
 #include "../RegKey.h"
 #include "../ServiceControl.h"
@@ -127,9 +128,10 @@ Deletion DeleteItem(const FileItem& item, bool scheduleWhenNotEmpty, CRegBackup&
     const bool inUse = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_USER_MAPPED_FILE ||
                        (error == ERROR_DIR_NOT_EMPTY && scheduleWhenNotEmpty);
     // The session manager deletes it before anything can open it again; folders after their files,
-    // in the order they were asked for.
+    // in the order they were asked for. Never for another installation: this one's restart would
+    // delete it, and nothing of that one runs to hold it.
     const std::wstring scheduled = item.path.size() < MAX_PATH ? item.path : path;
-    if (inUse && ::MoveFileExW(scheduled.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    if (inUse && !OfflineActive() && ::MoveFileExW(scheduled.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         ManifestEntry entry;
         entry.type = ManifestEntry::Scheduled;
         entry.path = item.path;

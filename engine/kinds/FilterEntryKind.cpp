@@ -22,6 +22,41 @@ struct PreparedEntry : CPreparedRemoval
     size_t index = 0;    // where the entry stood in it
 };
 
+// The device classes Windows needs to reach its own disk: an entry there whose driver cannot be
+// loaded stops the machine at boot (inaccessible boot device).
+const wchar_t* const kBootClasses[] = {
+    L"{4d36e967-e325-11ce-bfc1-08002be10318}",  // disk drives
+    L"{71a27cdd-812a-11d0-bec7-08002be2092f}",  // volumes
+    L"{4d36e97b-e325-11ce-bfc1-08002be10318}",  // storage (SCSI, RAID, NVMe) controllers
+    L"{4d36e96a-e325-11ce-bfc1-08002be10318}",  // IDE ATA/ATAPI controllers
+    L"{533c5b84-ec70-11d2-9505-00c04f79deaf}",  // volume shadow copies
+};
+
+// Why an entry of the list at `listKey` (a full path in a control set) names no driver Windows
+// can load: its service key is not there. Empty when it is.
+std::wstring Dangling(const std::wstring& listKey, const std::wstring& entry)
+{
+    std::wstring below;
+    if (SplitFullPath(listKey, below) != HKEY_LOCAL_MACHINE)
+        return std::wstring();
+    const size_t set = below.find(L'\\', below.find(L'\\') + 1);
+    CRegKeyOwner service;
+    if (set == std::wstring::npos ||
+        OpenKeyExact(HKEY_LOCAL_MACHINE, (below.substr(0, set) + L"\\Services\\" + entry).c_str(), KEY_QUERY_VALUE, service) !=
+            ERROR_FILE_NOT_FOUND)
+        return std::wstring();
+    // The list's class: the class key itself, or the class a device instance names.
+    std::wstring classGuid = LastNameOf(listKey);
+    CRegKeyOwner instance;
+    if (OpenKeyExact(HKEY_LOCAL_MACHINE, below.c_str(), KEY_QUERY_VALUE, instance) == ERROR_SUCCESS)
+        ReadStringValue(instance, L"ClassGUID", classGuid);
+    std::wstring reason = L"no service key: Windows cannot load this driver";
+    for (const wchar_t* boot : kBootClasses)
+        if (_wcsicmp(classGuid.c_str(), boot) == 0)
+            reason += L"; boot device class";
+    return reason;
+}
+
 class CFilterEntryKind : public ILeftoverKind
 {
 public:
@@ -57,10 +92,11 @@ public:
             for (const std::wstring& entry : list.entries) {
                 // An entry named twice in one list is one finding; removal takes both.
                 const std::wstring keyword = facts.keywords.Matching(entry);
-                if (keyword.empty() || std::find(recorded.begin(), recorded.end(), entry) != recorded.end())
+                const std::wstring reason = facts.scope.dangling ? Dangling(list.key, entry) : std::wstring();
+                if ((keyword.empty() && reason.empty()) || std::find(recorded.begin(), recorded.end(), entry) != recorded.end())
                     continue;
                 recorded.push_back(entry);
-                findings.Add(*this, FilterEntryPath(list.key, list.name.c_str(), entry), std::wstring(), keyword);
+                findings.Add(*this, FilterEntryPath(list.key, list.name.c_str(), entry), reason, keyword);
             }
         }
         return KindCheck();

@@ -35,6 +35,8 @@ struct SearchScope
     RootKeySlot rootKeys[kRootKeyCount] = { 0, 0, 0, 0, 0 };
     bool followReferences = false;
     std::wstring controlSet;  // the running control set's name ("ControlSet001"); empty if unknown
+    bool offline = false;     // another installation (Offline.h): nothing of it runs
+    bool dangling = false;    // filter-list entries whose driver has no service key, whatever their name
     bool Searches(HKEY root) const;
 };
 

@@ -92,9 +92,10 @@ public:
         static const KindIdentity identity = { 'S', "securityCenter", 1 };
         return identity;
     }
+    // Only the running Windows changes this, so another installation's is left alone.
     bool LooksIn(const SearchScope& scope) const override
     {
-        return scope.followReferences && scope.Searches(HKEY_LOCAL_MACHINE);
+        return scope.followReferences && scope.Searches(HKEY_LOCAL_MACHINE) && !scope.offline;
     }
 
     KindCheck Decide(const CSearchFacts& facts, CFindings& findings) const override

@@ -27,7 +27,7 @@ public:
         // Deliberately ignores the stop flag: the check is one open and one query.
         for (int i = 0; i < facts.keywords.TrayEntries(); ++i) {
             CRegKeyOwner run;
-            if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_READ, run.Receive()) != ERROR_SUCCESS)
+            if (OpenKeyExact(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_READ, run) != ERROR_SUCCESS)
                 break;
             if (::RegQueryValueExW(run, kTrayValueName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                 break;

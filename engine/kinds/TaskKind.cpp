@@ -14,6 +14,7 @@
 #include "../KeyNames.h"
 #include "../KeyTrees.h"
 #include "../Keywords.h"
+#include "../Offline.h"
 #include "../RegBackup.h"
 #include "../RegKey.h"
 #include "../TaskCache.h"
@@ -152,7 +153,8 @@ public:
             text += tree.text;
         if (!backup.Append(text) || (task.hasFile && !backup.AppendFile(task.file, task.bytes)))
             return RemovalResult();
-        DeleteThroughScheduler(task.task.path);
+        if (!OfflineActive())  // another installation's scheduler does not run: its parts go by hand
+            DeleteThroughScheduler(task.task.path);
         // Whatever part the scheduler left (or never knew) goes too, the parts together.
         for (KeyTree& tree : task.trees)
             DeleteKeyTreeKeys(tree);

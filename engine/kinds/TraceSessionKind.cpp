@@ -3,6 +3,7 @@
 // key the name search found is this kind's finding instead.
 #include "LeftoverKind.h"
 #include "KeyRemoval.h"
+#include "../Offline.h"
 #include "../FilterLists.h"
 #include "../Keywords.h"
 #include "../RegKey.h"
@@ -50,7 +51,8 @@ public:
         properties->Wnode.BufferSize = static_cast<ULONG>(buffer.size());
         properties->LoggerNameOffset = sizeof(EVENT_TRACE_PROPERTIES);
         properties->LogFileNameOffset = sizeof(EVENT_TRACE_PROPERTIES) + 1024 * sizeof(wchar_t);
-        ::ControlTraceW(0, name.c_str(), properties, EVENT_TRACE_CONTROL_STOP);
+        if (!OfflineActive())  // another installation's sessions do not run
+            ::ControlTraceW(0, name.c_str(), properties, EVENT_TRACE_CONTROL_STOP);
         return CKeyRemoval::Remove(finding, prepared, backup);
     }
 };

@@ -86,7 +86,7 @@ protected:
     {
         std::string output;
         const DWORD code = kt::Run("\"" + EnglishProgram() + "\" \"/silent=" + report + "\" " + switches + " /json=-", &output,
-                                   300000);
+                                   300000, &errors);
         if (record)
             *record = Json::parse(output.substr(0, output.rfind("Velmora Klarner:")));
         return code;
@@ -129,6 +129,7 @@ protected:
     std::vector<std::pair<HKEY, std::string>> keys;
     std::vector<std::string> files;
     std::vector<std::string> folders;  // removed whole when the test ends
+    std::string errors;                 // the last run's standard error
 
 private:
     const char* m_prefix;
