@@ -11,7 +11,10 @@
 #include "../engine/Installation.h"
 #include "../engine/References.h"
 #include "../engine/RegKey.h"
+#include "../engine/Hives.h"
+#include "../engine/KeyNames.h"
 #include "../engine/KlarnEngine.h"
+#include "../engine/Offline.h"
 #include "../engine/Keywords.h"
 #include "../engine/kinds/KindsTable.h"
 #include "../report/Report.h"
@@ -156,8 +159,62 @@ int Kinds()
     return 0;
 }
 
+// The bench tree saved as another installation's SOFTWARE hive (beside a SYSTEM hive of one
+// control set), then loaded, searched below HKEY_LOCAL_MACHINE and unloaded, as /offline does.
+int Offline(const char* folder)
+{
+    if (EnableHivePrivileges() != ERROR_SUCCESS)
+        return 1;
+    const std::wstring windows = WidenAnsi(folder) + L"\\Windows", config = windows + L"\\System32\\config";
+    for (const std::wstring& part : { WidenAnsi(folder), windows, windows + L"\\System32", config })
+        ::CreateDirectoryW(part.c_str(), nullptr);
+    ::DeleteFileW((config + L"\\SOFTWARE").c_str());
+    ::DeleteFileW((config + L"\\SYSTEM").c_str());
+    CRegKeyOwner tree, system;
+    if (::RegOpenKeyExW(HKEY_CURRENT_CONFIG, L"BenchTree", 0, KEY_READ, tree.Receive()) != ERROR_SUCCESS ||
+        ::RegSaveKeyW(tree, (config + L"\\SOFTWARE").c_str(), nullptr) != ERROR_SUCCESS)
+        return 1;
+    const DWORD current = 1;
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\KlarnerBenchSystem\\Select", L"Current", REG_DWORD, &current, sizeof current);
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\KlarnerBenchSystem\\ControlSet001\\Services\\partmgr", L"Start",
+                      REG_DWORD, &current, sizeof current);
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\KlarnerBenchSystem", 0, KEY_READ, system.Receive()) != ERROR_SUCCESS ||
+        ::RegSaveKeyW(system, (config + L"\\SYSTEM").c_str(), nullptr) != ERROR_SUCCESS)
+        return 1;
+    system.Close();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\KlarnerBenchSystem");
+
+    RootKeySlot slots[kRootKeyCount] = { 0, 0, SlotFromHkey(HKEY_LOCAL_MACHINE), 0, 0 };
+    char temp[MAX_PATH] = "";
+    ::GetTempPathA(MAX_PATH, temp);
+    CReport report;
+    report.Open(CString(temp) + "search_bench_offline.txt");
+    LONG stop = 0, keys = 0;
+    LARGE_INTEGER f, a, b, c, d;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&a);
+    COfflineInstallation offline;
+    std::wstring why;
+    if (offline.Open(windows, why) != COfflineInstallation::Opened::Open)
+        return 1;
+    QueryPerformanceCounter(&b);
+    CKlarnEngine engine;
+    engine.SetProgressCounter(&keys);
+    CFindingsList findings;
+    findings.Reset(engine.Search(CKeywords(kDefaultKeywords), nullptr, slots, report, &stop));
+    QueryPerformanceCounter(&c);
+    offline.Close();
+    QueryPerformanceCounter(&d);
+    auto seconds = [&f](const LARGE_INTEGER& from, const LARGE_INTEGER& to) { return double(to.QuadPart - from.QuadPart) / double(f.QuadPart); };
+    printf("%ld keys in %.3f s: load %.3f s, search %.3f s, unload %.3f s\n", keys, seconds(a, d), seconds(a, b), seconds(b, c),
+           seconds(c, d));
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc > 2 && strcmp(argv[1], "--offline") == 0)
+        return Offline(argv[2]);
     if (argc > 1 && strcmp(argv[1], "--kinds") == 0)
         return Kinds();
     if (argc > 1 && strcmp(argv[1], "--references") == 0)

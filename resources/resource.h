@@ -78,6 +78,9 @@
 #define IDS_OFFLINE_NOT_UNLOADED 219
 #define IDS_REPORT_OFFLINE      220
 #define IDS_OFFLINE_ROOT        221
+#define IDS_LABEL_REPAIR        222
+#define IDS_LABEL_OFFLINE       223
+#define IDS_FIND_DANGLING       224
 #define IDS_APP_TITLE           0xE000
 
 // Main dialog controls and commands.
@@ -106,6 +109,10 @@
 #define IDC_CFG_GROUP_REPORT    1032
 #define IDC_CFG_KEYWORDS_HINT   1033
 #define IDC_CFG_REFERENCES      1034
+#define IDC_CFG_GROUP_REPAIR    1035
+#define IDC_CFG_LABEL_OFFLINE   1036
+#define IDC_CFG_OFFLINE         1037
+#define IDC_CFG_DANGLING        1038
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -47,6 +47,8 @@ BOOL CConfig::OnInitDialog()
         { IDC_CFG_GROUP_REPORT, IDS_LABEL_REPORT },       { IDC_CFG_KEYWORDS_HINT, IDS_LABEL_BROWSE_HINT },
         { IDC_CFG_DEFAULT_KEYWORDS, IDS_DEFAULT_KEYWORDS }, { IDC_CFG_LABEL_ROOTKEYS, IDS_LABEL_ROOTKEY_LIST },
         { IDC_CFG_LABEL_PATH, IDS_LABEL_REPORT_PATH }, { IDC_CFG_REFERENCES, IDS_FOLLOW_REFERENCES },
+        { IDC_CFG_GROUP_REPAIR, IDS_LABEL_REPAIR },       { IDC_CFG_LABEL_OFFLINE, IDS_LABEL_OFFLINE },
+        { IDC_CFG_DANGLING, IDS_FIND_DANGLING },
     };
     for (const auto& label : labels) {
         m_text.LoadString(label.text);
@@ -62,6 +64,8 @@ BOOL CConfig::OnInitDialog()
         m_keywordEdit.EnableWindow(TRUE);
     m_keywordEdit.SetWindowText(m_keywords);
     m_referencesCheck.SetCheck(m_followReferences ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemText(IDC_CFG_OFFLINE, m_offlineFolder);
+    ::CheckDlgButton(m_hWnd, IDC_CFG_DANGLING, m_dangling ? BST_CHECKED : BST_UNCHECKED);
 
     m_text.LoadString(IDS_DEFAULT_REPORT);
     SetDlgItemText(IDC_CFG_PATH, m_reportPath.IsEmpty() ? m_text : m_reportPath);
@@ -108,6 +112,8 @@ void CConfig::OnOkClicked()
 {
     m_keywordEdit.GetWindowText(m_keywordsResult);
     m_followReferences = m_referencesCheck.GetCheck() == BST_CHECKED;
+    GetDlgItemText(IDC_CFG_OFFLINE, m_offlineFolder);
+    m_dangling = ::IsDlgButtonChecked(m_hWnd, IDC_CFG_DANGLING) == BST_CHECKED;
     CString pathText;
     GetDlgItemText(IDC_CFG_PATH, pathText);
 

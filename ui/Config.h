@@ -19,6 +19,15 @@ public:
     // back as the box was at OK.
     void SetFollowReferences(BOOL follow) { m_followReferences = follow; }
     BOOL GetFollowReferences() const { return m_followReferences; }
+    // Another installation to repair (its Windows folder; empty: this one), and whether the
+    // search also finds filter-list entries whose driver has no service key.
+    void SetRepair(const CString& offlineFolder, BOOL dangling)
+    {
+        m_offlineFolder = offlineFolder;
+        m_dangling = dangling;
+    }
+    CString GetOfflineFolder() const { return m_offlineFolder; }
+    BOOL GetDangling() const { return m_dangling; }
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -38,6 +47,8 @@ protected:
     CListCtrl* m_rootList = nullptr;
     RootKeySlot m_rootKeys[kRootKeyCount] = { 0, 0, 0, 0, 0 };
     BOOL m_followReferences = TRUE;
+    CString m_offlineFolder;
+    BOOL m_dangling = FALSE;
 
     DECLARE_MESSAGE_MAP()
 };

@@ -177,6 +177,7 @@ void CKlarnerDlg::OnSettings()
 {
     CConfig dlg(this, m_keywords, m_reportPath, m_rootKeys);
     dlg.SetFollowReferences(m_followReferences);
+    dlg.SetRepair(m_offlineFolder, m_dangling);
     if (dlg.DoModal() != IDOK)
         return;
     m_reportPath = dlg.GetReportPath();
@@ -186,6 +187,8 @@ void CKlarnerDlg::OnSettings()
         m_keywords = kDefaultKeywords;
     memcpy(m_rootKeys, dlg.GetRootKeys(), sizeof m_rootKeys);
     m_followReferences = dlg.GetFollowReferences();
+    m_offlineFolder = dlg.GetOfflineFolder();
+    m_dangling = dlg.GetDangling();
 }
 
 void CKlarnerDlg::OnSysCommand(UINT nID, LPARAM)

@@ -5,6 +5,7 @@
 #include "../engine/CmdList.h"
 #include "../engine/Constants.h"
 #include "../engine/RootKeys.h"
+#include "../engine/Offline.h"
 #include "../picture/PictureEx.h"
 #include "../framework/Handles.h"
 #include "../report/Report.h"
@@ -34,6 +35,7 @@ struct WorkerRecord
     RootKeySlot rootKeys[kRootKeyCount];
     LONG* keysSearched;  // the dialog's counter of keys searched, for the progress display
     BOOL followReferences;  // leftovers by reference too
+    BOOL dangling;          // filter-list entries whose driver has no service key
 };
 
 // A worker record from calloc, freed with free by whoever holds it.
@@ -131,6 +133,14 @@ protected:
         CString report;
     };
     std::vector<UndoablePass> m_undoable;
+    // Another installation to repair (the settings' folder; empty: this one), open from its
+    // search until its results are cleared or the window goes; and the settings' dangling box.
+    CString m_offlineFolder;
+    std::unique_ptr<COfflineInstallation> m_offline;
+    BOOL m_dangling = FALSE;
+    // Opens the settings' offline installation for a search; FALSE (a message was shown) when
+    // it cannot be.
+    BOOL OpenOffline();
 
     DECLARE_MESSAGE_MAP()
 };

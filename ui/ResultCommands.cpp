@@ -22,6 +22,10 @@ void CKlarnerDlg::OnBnClickedOk()
 
 void CKlarnerDlg::StartSearch()
 {
+    // Another installation's hives are loaded before anything changes; one that cannot be
+    // leaves the window as it was.
+    if (!OpenOffline())
+        return;
     // Should the worker not start, the window keeps the searching looks with IDOK disabled,
     // so the state's remove mode is never reached: only closing (two Cancels) is left.
     EnterSearching();
@@ -108,6 +112,25 @@ int CKlarnerDlg::ItemOf(size_t index) const
     return m_resultList.FindItem(&find);
 }
 
+BOOL CKlarnerDlg::OpenOffline()
+{
+    // A new search starts afresh: the last one's installation goes first.
+    m_offline.reset();
+    if (m_offlineFolder.IsEmpty())
+        return TRUE;
+    std::unique_ptr<COfflineInstallation> offline(new COfflineInstallation);
+    std::wstring why;
+    const COfflineInstallation::Opened opened = offline->Open(WidenAnsi(m_offlineFolder), why);
+    if (opened == COfflineInstallation::Opened::Open) {
+        m_offline = std::move(offline);
+        return TRUE;
+    }
+    m_text.LoadString(opened == COfflineInstallation::Opened::BadUsage ? IDS_OFFLINE_REFUSED : IDS_OFFLINE_NOT_LOADED);
+    m_caption.LoadString(IDS_ERROR_CAPTION);
+    MessageBox(m_text + ReportSpelling(why).c_str(), m_caption, MB_ICONERROR);
+    return FALSE;
+}
+
 void CKlarnerDlg::ResetResults()
 {
     m_findings.Reset(nullptr);
@@ -125,6 +148,7 @@ void CKlarnerDlg::OnBnClickedClear()
     m_resultList.DeleteAllItems();
     CloseSearchReport();
     ResetResults();
+    m_offline.reset();  // its hives go once nothing of it is listed
 }
 
 void CKlarnerDlg::OnBnClickedSelectAll()

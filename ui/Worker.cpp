@@ -22,6 +22,7 @@ HANDLE CKlarnerDlg::StartWorker()
     record->stopFlag = &m_stopRequested;
     record->keysSearched = &m_keysSearched;
     record->followReferences = m_followReferences;
+    record->dangling = m_dangling;
     memcpy(record->rootKeys, m_rootKeys, sizeof record->rootKeys);
     memset(record->keywords, 0, sizeof record->keywords);
     strncpy(record->keywords, m_keywords, sizeof record->keywords - 1);
@@ -65,6 +66,7 @@ DWORD WINAPI CKlarnerDlg::WorkerThreadProc(LPVOID parameter)
         engine.SetProgressCounter(record->keysSearched);
         // Leftovers by reference as the settings say; they stay unticked like every finding.
         engine.SetFollowReferences(record->followReferences);
+        engine.SetDangling(record->dangling);
         record->findings =
             engine.ScanRegistry(record->keywords, record->findings, record->rootKeys, record->hReport, record->stopFlag);
         return true;
@@ -92,7 +94,7 @@ LRESULT CKlarnerDlg::OnWorkerDone(WPARAM wParam, LPARAM lParam)
         int idx = m_resultList.InsertItem(static_cast<int>(i), "");
         m_resultList.SetItemData(idx, i);
         // The exact path, in Unicode: removal later works from this text.
-        m_resultList.SetItemText(idx, 1, node->path);
+        m_resultList.SetItemText(idx, 1, (OfflinePrefix() + node->path).c_str());
         const char kind[2] = { node->kind, '\0' };
         m_resultList.SetItemText(idx, 2, kind);
         if (node->reason[0])
