@@ -142,14 +142,19 @@ std::wstring CKeyRemoval::RestartReason(const CmdListEntry& finding) const
     return L"service marked for deletion: it runs and cannot be stopped";
 }
 
-bool CKeyRemoval::IsGone(const CmdListEntry& finding) const
+bool KeyGone(const std::wstring& fullPath)
 {
     // A key is gone only when it is not found; one that denies reading is still there. The very
-    // key of the finding, name by name: never another key through a link.
+    // key, name by name: never another key through a link.
     std::wstring below;
-    const HKEY root = SplitFullPath(finding.path, below);
+    const HKEY root = SplitFullPath(fullPath, below);
     CRegKeyOwner key;
     return OpenKeyExact(root, below.c_str(), KEY_READ, key) == ERROR_FILE_NOT_FOUND;
+}
+
+bool CKeyRemoval::IsGone(const CmdListEntry& finding) const
+{
+    return KeyGone(finding.path);
 }
 
 std::unique_ptr<CPreparedRemoval> CValueRemoval::Prepare(const CmdListEntry& finding) const

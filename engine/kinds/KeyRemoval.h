@@ -41,6 +41,10 @@ public:
     bool IsGone(const CmdListEntry& finding) const override;
 };
 
+// Whether the key at `fullPath` is gone: not found, opened name by name as itself (one that denies
+// reading is still there).
+bool KeyGone(const std::wstring& fullPath);
+
 // The results a removal reports most.
 RemovalResult Removed();
 RemovalResult Failed();

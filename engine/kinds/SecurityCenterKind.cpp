@@ -7,6 +7,7 @@
 // deleted by hand. Beside the findings, the report notes a Defender policy that keeps Windows'
 // own antivirus off while no antivirus is registered any more.
 #include "LeftoverKind.h"
+#include "KeyRemoval.h"
 #include "../ComScope.h"
 #include "../FileEvidence.h"
 #include "../Installation.h"
@@ -175,12 +176,7 @@ public:
         return result;
     }
 
-    bool IsGone(const CmdListEntry& finding) const override
-    {
-        std::wstring below;
-        CRegKeyOwner key;
-        return OpenKeyExact(SplitFullPath(finding.path, below), below.c_str(), KEY_READ, key) == ERROR_FILE_NOT_FOUND;
-    }
+    bool IsGone(const CmdListEntry& finding) const override { return KeyGone(finding.path); }
 };
 }
 

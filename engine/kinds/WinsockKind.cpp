@@ -7,6 +7,7 @@
 // by hand; the catalog is read again afterwards, and an entry still there has failed.
 #include <winsock2.h>
 #include "LeftoverKind.h"
+#include "KeyRemoval.h"
 #include "../FileEvidence.h"
 #include "../FilterLists.h"
 #include "../KeyTrees.h"
@@ -163,12 +164,7 @@ public:
         return result;
     }
 
-    bool IsGone(const CmdListEntry& finding) const override
-    {
-        std::wstring below;
-        CRegKeyOwner key;
-        return OpenKeyExact(SplitFullPath(finding.path, below), below.c_str(), KEY_READ, key) == ERROR_FILE_NOT_FOUND;
-    }
+    bool IsGone(const CmdListEntry& finding) const override { return KeyGone(finding.path); }
 };
 }
 
