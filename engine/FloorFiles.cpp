@@ -42,3 +42,26 @@ std::vector<std::wstring> RootFolders(const std::map<std::wstring, std::wstring>
     }
     return roots;
 }
+
+namespace {
+// Folders Windows itself puts below Program Files, Common Files, ProgramData and a profile's
+// AppData (the user's temporary files, the per-user programs' own root among them), besides every
+// name that begins with "Windows" or "Microsoft".
+const wchar_t* const kWindowsFolders[] = {
+    L"Internet Explorer", L"Reference Assemblies", L"MSBuild",      L"Uninstall Information", L"Package Cache",
+    L"Packages",          L"USOShared",            L"USOPrivate",   L"ModifiableWindowsApps", L"Common Files",
+    L"dotnet",            L"PowerShell",           L"regid.1991-06.com.microsoft",            L"SoftwareDistribution",
+    L"Temp",              L"Programs",             L"VirtualStore", L"CrashDumps",            L"Application Data",
+    L"Start Menu",        L"Desktop",              L"Documents",    L"Templates",             L"Favorites",
+};
+}
+
+bool IsWindowsFolderName(const std::wstring& name)
+{
+    if (_wcsnicmp(name.c_str(), L"Windows", 7) == 0 || _wcsnicmp(name.c_str(), L"Microsoft", 9) == 0)
+        return true;
+    for (const wchar_t* folder : kWindowsFolders)
+        if (_wcsicmp(name.c_str(), folder) == 0)
+            return true;
+    return false;
+}

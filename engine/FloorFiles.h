@@ -17,3 +17,7 @@ std::vector<std::wstring> RootFolders(const std::map<std::wstring, std::wstring>
 // (%APPDATA%, %TEMP%, ...) belongs to a user.
 extern const wchar_t* const kMachineVariables[];
 extern const size_t kMachineVariableCount;
+
+// Whether a folder of that name below a root is Windows' own ("Windows NT", "Microsoft.NET",
+// "Internet Explorer", "WindowsApps", ...): never a product's place, whatever a keyword matches.
+bool IsWindowsFolderName(const std::wstring& name);

@@ -99,6 +99,7 @@ TEST_F(FilesTest, FoldersAndDriversAreFoundOnlyWhereNothingStillNamesThem)
     // Look-alikes: above a root, in the Windows folder, named by a user's start-up value, running.
     FileIn("C:\\" + keyword + " Above", "x.txt");
     FileIn("C:\\windows\\" + keyword + " Win", "x.txt");
+    FileIn("C:\\Program Files\\Windows " + keyword, "x.dll");
     char roaming[MAX_PATH] = "";
     ASSERT_GT(GetEnvironmentVariableA("APPDATA", roaming, MAX_PATH), 0u);
     const std::string tray = std::string(roaming) + "\\" + keyword + " Tray";
@@ -134,6 +135,7 @@ TEST_F(FilesTest, FoldersAndDriversAreFoundOnlyWhereNothingStillNamesThem)
     for (const std::string& kept : { maker, tray, running, drivers + keyword + "kept.sys" })
         EXPECT_NE(Lower(Report()).find(Lower("\r\nkept " + kept + ": ")), std::string::npos) << kept << "\n" << Report();
     EXPECT_NE(Report().find("runner.exe names a file inside"), std::string::npos) << "a running program claims its folder";
+    EXPECT_NE(Report().find("kept C:\\Program Files\\Windows " + keyword + ": a folder of Windows itself"), std::string::npos);
     // A detection already says a restart is not needed.
     EXPECT_EQ(record["restartRequired"], false);
 }

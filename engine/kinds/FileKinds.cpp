@@ -14,6 +14,7 @@
 #include "../FileClaims.h"
 #include "../FileCopies.h"
 #include "../FileEvidence.h"
+#include "../FloorFiles.h"
 #include "../Installation.h"
 #include "../KeyNames.h"
 #include "../Keywords.h"
@@ -55,6 +56,10 @@ const CFileClaims& Claims(const CSearchFacts& facts, const CFindings& findings)
 bool Untouchable(const CSearchFacts& facts, const std::wstring& path, std::wstring& why)
 {
     const std::wstring lower = Lower(path);
+    if (IsWindowsFolderName(LastNameOf(path))) {
+        why = L"a folder of Windows itself";
+        return true;
+    }
     if (facts.installation.InWindowsFolder(path) || AtOrBelow(Lower(facts.installation.WindowsFolder()), lower)) {
         why = L"the Windows folder";
         return true;
@@ -100,6 +105,22 @@ bool InUse(const FileItem& item)
         return false;
     CHandle file(::CreateFileW(LongPath(item.path).c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return !file && ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// Whether a program file in the folder is one Windows brought (FileEvidence.h): the folder is
+// then Windows' own, whatever it is called.
+bool HoldsWindowsFiles(const std::wstring& folder)
+{
+    std::vector<FileItem> items;
+    ListFileTree(folder, items);
+    for (const FileItem& item : items) {
+        const size_t dot = item.path.rfind(L'.');
+        const std::wstring extension = dot == std::wstring::npos ? std::wstring() : Lower(item.path.substr(dot));
+        if (!item.IsFolder() && !item.IsLink() && (extension == L".exe" || extension == L".dll" || extension == L".sys") &&
+            ShippedWithWindows(item.path))
+            return true;
+    }
+    return false;
 }
 
 struct PreparedFiles : CPreparedRemoval
@@ -304,7 +325,10 @@ private:
         bool directly = false;
         const FileClaim* claim = claims.Naming(folder, &directly);
         if (!claim) {
-            Measure(findings.Add(*this, folder, kNothingNames, keyword));
+            if (HoldsWindowsFiles(folder))
+                check.notes.push_back(L"kept " + folder + L": Windows brought files in it");
+            else
+                Measure(findings.Add(*this, folder, kNothingNames, keyword));
             return;
         }
         check.notes.push_back(L"kept " + folder + L": " + claim->by + L" names a file inside");

@@ -25,6 +25,7 @@ protected:
         tag = std::to_string(GetCurrentProcessId()) + std::to_string(++counter);
         product = "C:\\Program Files\\" + keyword + " Suite\\";
         report = ScratchDir(m_scratch) + "report.txt";
+        folders.push_back(product.substr(0, product.size() - 1));
     }
     void TearDown() override
     {
