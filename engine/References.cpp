@@ -78,11 +78,11 @@ std::vector<Group> Grouped(const std::vector<WalkNote>& references, KeyPlace pla
     return groups;
 }
 
-bool OpenFull(const std::wstring& fullPath, CRegKeyOwner& key)
+bool OpenFull(const std::wstring& fullPath, CRegKeyOwner& key, REGSAM access = KEY_QUERY_VALUE)
 {
     std::wstring below;
     const HKEY root = SplitFullPath(fullPath, below);
-    return OpenKeyExact(root, below.c_str(), KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
+    return OpenKeyExact(root, below.c_str(), access, key) == ERROR_SUCCESS;
 }
 
 bool InFolder(const std::wstring& normalized, const std::wstring& folder)
@@ -203,31 +203,38 @@ void FindInterfaces(const std::vector<WalkNote>& references, Decisions& out)
 }
 
 // The AppIDs such classes name, in their own place's AppID container, unless a class that is no
-// finding names the same AppID: it still needs it.
-void FindAppIds(const std::vector<WalkNote>& references, Decisions& out)
+// finding names the same AppID: it still needs it. Read only when a class that is a finding names
+// one: every other class of its container is asked then, and a search without such a class never
+// reads an AppID value at all.
+void FindAppIds(Decisions& out)
 {
-    std::map<std::wstring, const FoundClass*> named;   // AppID container path (lowercase) -> first class
-    std::vector<std::pair<std::wstring, const FoundClass*>> order;
-    std::set<std::wstring> stillNeeded;
-    for (const WalkNote& reference : references) {
-        if (reference.place != kComClass || !IsGuid(reference.data))
+    std::map<std::wstring, std::set<std::wstring>> neededIn;  // CLSID container (lowercase) -> AppIDs other classes name
+    std::set<std::wstring> taken;
+    for (const FoundClass& found : out.classes) {
+        CRegKeyOwner classKey;
+        std::wstring appId;
+        if (!OpenFull(found.key, classKey) || !ReadString(classKey, L"AppID", appId) || !IsGuid(appId))
             continue;
-        const std::wstring path = Parent(reference.key, 2) + L"\\AppID\\" + reference.data;
-        const std::wstring lower = Lower(path);
-        if (!out.classKeys.count(Lower(reference.key))) {
-            stillNeeded.insert(lower);
-            continue;
+        const std::wstring container = Parent(found.key);
+        auto needed = neededIn.find(Lower(container));
+        if (needed == neededIn.end()) {
+            needed = neededIn.emplace(Lower(container), std::set<std::wstring>()).first;
+            CRegKeyOwner classes;
+            if (OpenFull(container, classes, KEY_READ))
+                for (const std::wstring& name : SubkeyNames(classes)) {
+                    CRegKeyOwner other;
+                    std::wstring otherAppId;
+                    if (!out.classKeys.count(Lower(container + L"\\" + name)) &&
+                        OpenSubKey(classes, name.c_str(), KEY_QUERY_VALUE, other) == ERROR_SUCCESS &&
+                        ReadString(other, L"AppID", otherAppId))
+                        needed->second.insert(Lower(otherAppId));
+                }
         }
-        const FoundClass& found = out.classes[out.classByGuid.at(Lower(LastName(reference.key)))];
-        if (named.emplace(lower, &found).second)
-            order.emplace_back(path, &found);
-    }
-    for (const auto& candidate : order) {
+        const std::wstring path = Parent(found.key, 2) + L"\\AppID\\" + appId;
         CRegKeyOwner key;
-        if (stillNeeded.count(Lower(candidate.first)) || !OpenFull(candidate.first, key))
+        if (needed->second.count(Lower(appId)) || !taken.insert(Lower(path)).second || !OpenFull(path, key))
             continue;
-        out.findings.push_back({ 'K', kSourceAppId, candidate.first, L"AppID of class " + LastName(candidate.second->key),
-                                 candidate.second->keyword });
+        out.findings.push_back({ 'K', kSourceAppId, path, L"AppID of class " + LastName(found.key), found.keyword });
     }
 }
 
@@ -348,8 +355,8 @@ void FindApprovals(const std::vector<WalkNote>& references, Decisions& out)
 
 bool ReadsReferences(KeyPlace place)
 {
-    return place == kComClass || place == kServerKey || place == kTypeLibFile || place == kProxyKey ||
-           place == kUninstallEntry || place == kApprovedKey;
+    return place == kServerKey || place == kTypeLibFile || place == kProxyKey || place == kUninstallEntry ||
+           place == kApprovedKey;
 }
 
 void ReadReferences(HKEY key, const std::wstring& path, KeyPlace place, const std::function<void(WalkNote&&)>& note)
@@ -364,11 +371,6 @@ void ReadReferences(HKEY key, const std::wstring& path, KeyPlace place, const st
     };
     std::wstring data;
     switch (place) {
-    case kComClass:
-        // Which AppID the class names: an AppID stays while a class that is no finding names it.
-        if (ReadString(key, L"AppID", data))
-            add(place, path, L"AppID", data);
-        break;
     case kServerKey:
     case kProxyKey:
         if (ReadString(key, nullptr, data))
@@ -410,7 +412,7 @@ std::vector<ReferenceFinding> FindByReference(const std::vector<WalkNote>& refer
     FindClasses(references, context, decisions);
     FindTypeLibraries(references, context, decisions);
     FindInterfaces(references, decisions);
-    FindAppIds(references, decisions);
+    FindAppIds(decisions);
     FindUninstallEntries(references, context, decisions);
     FindApprovals(references, decisions);
     return decisions.findings;

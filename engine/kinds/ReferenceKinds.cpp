@@ -67,7 +67,7 @@ private:
 
 const ILeftoverKind& ClassKind()
 {
-    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "class", 1 }, kSourceClass, { kComClass, kServerKey });
+    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "class", 1 }, kSourceClass, { kServerKey });
     return kind;
 }
 
