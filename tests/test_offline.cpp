@@ -49,12 +49,7 @@ protected:
                       ERROR_SUCCESS);
         };
         build(text, dword, list);
-        for (size_t at = file.find('\\', 3); at != std::string::npos; at = file.find('\\', at + 1))
-            CreateDirectoryA(file.substr(0, at).c_str(), nullptr);
-        HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, scratch.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
-        EXPECT_EQ(RegSaveKeyA(key, file.c_str(), nullptr), ERROR_SUCCESS) << file;
-        RegCloseKey(key);
+        EXPECT_TRUE(kt::SaveHive(HKEY_CURRENT_USER, scratch, file)) << file;
         kt::DeleteTree(HKEY_CURRENT_USER, scratch);
     }
     static std::string Multi(const std::vector<std::string>& entries)

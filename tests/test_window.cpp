@@ -640,6 +640,40 @@ TEST_F(WindowTest, TheStartUpValueIsBackedUpAndComesBackByUndoAndFromTheBackup)
     EXPECT_STREQ(data, "C:\\vm\\vmtray.exe --quiet");
 }
 
+TEST_F(WindowTest, AnOfflineInstallationIsListedInItsOwnTermsWhileItsHivesAreLoaded)
+{
+    // An installation whose disk drives' list names a driver that has no service key.
+    char full[MAX_PATH];
+    ASSERT_GT(GetFullPathNameA((kt::ScratchDir("window-offline") + "Windows").c_str(), MAX_PATH, full, nullptr), 0u);
+    const std::string windows = full, build = "Software\\KlarnerWindowOffline" + keyword;
+    const std::string disk = "ControlSet001\\Control\\Class\\{4d36e967-e325-11ce-bfc1-08002be10318}";
+    const std::string filters = std::string("partmgr") + '\0' + "gone" + keyword + '\0' + '\0';
+    const DWORD current = 1;
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, (build + "\\Select").c_str(), "Current", REG_DWORD, &current, sizeof current), 0);
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, (build + "\\" + disk).c_str(), "UpperFilters", REG_MULTI_SZ, filters.data(),
+                              static_cast<DWORD>(filters.size())),
+              0);
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, (build + "\\ControlSet001\\Services\\partmgr").c_str(), "Start", REG_DWORD,
+                              &current, sizeof current),
+              0);
+    ASSERT_TRUE(kt::SaveHive(HKEY_CURRENT_USER, build, windows + "\\System32\\config\\SYSTEM"));
+    kt::DeleteTree(HKEY_CURRENT_USER, build);
+
+    Start(english);
+    Configure(keyword, true);
+    HWND settings = Settings();
+    ASSERT_TRUE(settings);
+    SetWindowTextA(GetDlgItem(settings, IDC_CFG_OFFLINE), windows.c_str());
+    kt::PressButton(settings, IDC_CFG_DANGLING);
+    kt::PressButton(settings, IDOK);
+    ASSERT_TRUE(kt::WaitUntilGone(settings, 10000));
+    EXPECT_EQ(Search(), Fmt(IDS_FOUND_FMT, 1));
+    EXPECT_EQ(list->Text(0, 1), "OFFLINE " + windows + ": HKEY_LOCAL_MACHINE\\SYSTEM\\" + disk + "\\UpperFilters: gone" + keyword);
+    EXPECT_TRUE(kt::KeyExists(HKEY_LOCAL_MACHINE, "VelmoraKlarner-Offline-SYSTEM")) << "loaded while its findings are listed";
+    kt::PressButton(dlg, IDC_CLEAR);
+    EXPECT_TRUE(kt::WaitUntil([] { return !kt::KeyExists(HKEY_LOCAL_MACHINE, "VelmoraKlarner-Offline-SYSTEM"); }));
+}
+
 TEST_F(WindowTest, AboutFromTheSystemMenuAndFromTheCommand)
 {
     Start(english);

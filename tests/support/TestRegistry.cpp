@@ -411,3 +411,29 @@ void ScratchService::Release()
 }
 
 }  // namespace kt
+
+namespace kt {
+
+bool SaveHive(HKEY root, const std::string& path, const std::string& file)
+{
+    HANDLE token = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        TOKEN_PRIVILEGES privileges = {};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        LookupPrivilegeValueA(nullptr, "SeBackupPrivilege", &privileges.Privileges[0].Luid);
+        AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, nullptr);
+        CloseHandle(token);
+    }
+    for (size_t at = file.find('\\', 3); at != std::string::npos; at = file.find('\\', at + 1))
+        CreateDirectoryA(file.substr(0, at).c_str(), nullptr);
+    DeleteFileA(file.c_str());
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    const LONG saved = RegSaveKeyA(key, file.c_str(), nullptr);
+    RegCloseKey(key);
+    return saved == ERROR_SUCCESS;
+}
+
+}  // namespace kt

@@ -11,6 +11,9 @@ bool KeyExists(HKEY root, const std::string& path);
 bool SetStringValue(HKEY root, const std::string& path, const char* name, const char* data);
 bool ValueExists(HKEY root, const std::string& path, const char* name);
 void DeleteTree(HKEY root, const std::string& path);
+// Writes the key at `path` below `root` to the hive file `file` (made new, its folders too), as
+// another installation's System32\config holds them.
+bool SaveHive(HKEY root, const std::string& path, const std::string& file);
 // Applies an SDDL security descriptor's DACL to a key (for example "D:(D;;KR;;;WD)(A;;KA;;;WD)").
 bool SetKeyDacl(HKEY root, const std::string& path, const char* sddl);
 bool DenyRead(HKEY root, const std::string& path);
