@@ -240,8 +240,6 @@ public:
             return FailedBecause(L"a file or folder inside could not be deleted");
         RemovalResult result;
         result.outcome = atRestart ? Outcome::RemovedAtRestart : NothingAt(items.front().path) ? Outcome::Removed : Outcome::Failed;
-        if (atRestart)
-            result.advice = L"in use: restart Windows to finish";
         return result;
     }
 
