@@ -39,6 +39,26 @@ bool CouldNotLook(const CKlarnEngine& engine)
     return false;
 }
 
+// Inside a handler: says in the report and on standard error that the exception being handled
+// ended the run early (out of memory, or anything else), and gives the run's exit code for it.
+int TellEndedEarly(CReport& report)
+{
+    const bool noMemory = [] {
+        try {
+            throw;
+        } catch (const std::bad_alloc&) {
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }();
+    CString text;
+    text.LoadString(noMemory ? IDS_OUT_OF_MEMORY : IDS_INTERNAL_ERROR);
+    report.WriteLine(text);
+    WriteStandardError(text);
+    return noMemory ? kExitOutOfMemory : kExitInternalError;
+}
+
 // The operations Windows had pending before the run, and how many of them lie in a product's
 // place (a name below a root holds a keyword): a fleet plans the restart with them.
 void RecordPendingBefore(const CKeywords& keywords, CRunRecord& record)
@@ -236,21 +256,8 @@ int CUnattendedRun::Run(UnattendedRequest request)
         else
             exitCode = anyAtRestart ? kExitRestartRequired : kExitClean;
     } catch (...) {
-        const bool noMemory = [] {
-            try {
-                throw;
-            } catch (const std::bad_alloc&) {
-                return true;
-            } catch (...) {
-                return false;
-            }
-        }();
-        CString text;
-        text.LoadString(noMemory ? IDS_OUT_OF_MEMORY : IDS_INTERNAL_ERROR);
         report.WriteLine("");
-        report.WriteLine(text);
-        WriteStandardError(text);
-        exitCode = noMemory ? kExitOutOfMemory : kExitInternalError;
+        exitCode = TellEndedEarly(report);
     }
     CmdListSetNoMemoryHandler(nullptr);
     try {
@@ -316,16 +323,8 @@ int CUnattendedRun::Restore(UnattendedRequest request)
                 restartReasons.push_back(L"restored services start with the next restart");
         });
         exitCode = report.WriteFailed() ? kExitReportNotOpened : allBack ? kExitClean : kExitFindingsRemain;
-    } catch (const std::bad_alloc&) {
-        text.LoadString(IDS_OUT_OF_MEMORY);
-        report.WriteLine(text);
-        WriteStandardError(text);
-        exitCode = kExitOutOfMemory;
     } catch (...) {
-        text.LoadString(IDS_INTERNAL_ERROR);
-        report.WriteLine(text);
-        WriteStandardError(text);
-        exitCode = kExitInternalError;
+        exitCode = TellEndedEarly(report);
     }
     m_record.SetRestart(!restartReasons.empty() && !offline.IsOpen(), restartReasons);
     CloseOffline(offline, &report);

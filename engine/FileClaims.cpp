@@ -21,12 +21,6 @@ const wchar_t* const kServerKeys[] = { L"InprocServer32", L"LocalServer32", L"In
 // The name a profile's hive is loaded under while its claims are read.
 const wchar_t kLoadedPrefix[] = L"VelmoraKlarner-";
 
-std::wstring Lower(std::wstring text)
-{
-    LowerInPlace(text);
-    return text;
-}
-
 bool Terminates(const std::wstring& text, size_t at)
 {
     return at >= text.size() || wcschr(L"\\\"', ;", text[at]) != nullptr;
@@ -203,19 +197,19 @@ void CFileClaims::Add(const CInstallation& installation, const std::wstring& own
     if (!installation.Expand(data, owner, expanded))
         expanded = data;
     FileClaim claim;
-    claim.lowerText = Lower(expanded);
-    claim.normalized = Lower(installation.Normalized(FileOfCommand(expanded)));
+    claim.lowerText = Lowered(expanded);
+    claim.normalized = Lowered(installation.Normalized(FileOfCommand(expanded)));
     claim.by = by;
     m_claims.push_back(std::move(claim));
 }
 
 const FileClaim* CFileClaims::Naming(const std::wstring& path, bool* directly) const
 {
-    std::wstring forms[2] = { Lower(path), std::wstring() };
+    std::wstring forms[2] = { Lowered(path), std::wstring() };
     wchar_t shortPath[MAX_PATH];
     const DWORD length = ::GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
     if (length > 0 && length < MAX_PATH)
-        forms[1] = Lower(std::wstring(shortPath, length));
+        forms[1] = Lowered(std::wstring(shortPath, length));
     for (const FileClaim& claim : m_claims)
         for (const std::wstring& form : forms) {
             if (form.empty())

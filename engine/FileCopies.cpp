@@ -33,6 +33,12 @@ std::wstring LongPath(const std::wstring& path)
     return L"\\\\?\\" + path;
 }
 
+void MakeFoldersTo(const std::wstring& path)
+{
+    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+        ::CreateDirectoryW(LongPath(path.substr(0, at)).c_str(), nullptr);
+}
+
 bool NothingAt(const std::wstring& path)
 {
     if (::GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES)

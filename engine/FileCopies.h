@@ -18,6 +18,8 @@ struct FileItem
 
 // The form the file functions take without cutting at MAX_PATH: "\\?\C:\...".
 std::wstring LongPath(const std::wstring& path);
+// Makes every folder on the way to `path` (a file's or a folder's), not `path` itself.
+void MakeFoldersTo(const std::wstring& path);
 // Whether the file system says that nothing is at `path` (not merely that it could not tell).
 bool NothingAt(const std::wstring& path);
 // `path` itself first, then everything below it, each folder before what it holds. A link is

@@ -12,11 +12,6 @@ namespace {
 const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 const wchar_t kLocalSystem[] = L"S-1-5-18";
 
-std::wstring Lower(const std::wstring& text)
-{
-    return Lowered(text.c_str(), text.size());
-}
-
 bool StartsWith(const std::wstring& lowerText, const wchar_t* lowerPrefix)
 {
     return lowerText.compare(0, wcslen(lowerPrefix), lowerPrefix) == 0;
@@ -126,7 +121,7 @@ CInstallation::CInstallation(const std::wstring& windowsFolder, const std::map<s
     : m_windowsFolder(WithoutTrailingBackslash(windowsFolder)), m_profiles(profiles), m_runningUser(runningUser)
 {
     for (const auto& variable : machineVariables)
-        m_machine[Lower(variable.first)] = variable.second;
+        m_machine[Lowered(variable.first)] = variable.second;
     // %SystemRoot% and %windir% are the Windows folder, whatever the environment says.
     if (!m_windowsFolder.empty()) {
         m_machine[L"systemroot"] = m_windowsFolder;
@@ -135,9 +130,9 @@ CInstallation::CInstallation(const std::wstring& windowsFolder, const std::map<s
             m_machine[L"systemdrive"] = m_windowsFolder.substr(0, 2);
     }
     const std::wstring windows = Normalized(m_windowsFolder);
-    m_lowerWindows = Lower(windows);
+    m_lowerWindows = Lowered(windows);
     if (!windows.empty()) {
-        const std::wstring shortForm = Lower(ShortForm(windows));
+        const std::wstring shortForm = Lowered(ShortForm(windows));
         if (shortForm != m_lowerWindows)
             m_lowerWindowsShort = shortForm;
     }
@@ -149,13 +144,13 @@ CInstallation::CInstallation(const std::wstring& windowsFolder, const std::map<s
         if (normalized.empty())
             continue;
         m_roots.push_back(normalized);
-        m_lowerRoots.push_back(Lower(normalized));
+        m_lowerRoots.push_back(Lowered(normalized));
     }
 }
 
 std::wstring CInstallation::OwnerOf(const std::wstring& fullKeyPath) const
 {
-    const std::wstring lower = Lower(fullKeyPath);
+    const std::wstring lower = Lowered(fullKeyPath);
     if (StartsWith(lower, L"hkey_current_user") || StartsWith(lower, L"hkey_classes_root"))
         return m_runningUser;
     if (!StartsWith(lower, L"hkey_users\\"))
@@ -164,9 +159,9 @@ std::wstring CInstallation::OwnerOf(const std::wstring& fullKeyPath) const
     const size_t end = fullKeyPath.find(L'\\', start);
     std::wstring hive = fullKeyPath.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
     const std::wstring classes = L"_classes";
-    if (hive.size() > classes.size() && Lower(hive.substr(hive.size() - classes.size())) == classes)
+    if (hive.size() > classes.size() && Lowered(hive.substr(hive.size() - classes.size())) == classes)
         hive.resize(hive.size() - classes.size());
-    return Lower(hive) == L".default" ? std::wstring(kLocalSystem) : hive;
+    return Lowered(hive) == L".default" ? std::wstring(kLocalSystem) : hive;
 }
 
 bool CInstallation::UserVariable(const std::wstring& owner, const std::wstring& lowerName, std::wstring& value) const
@@ -197,7 +192,7 @@ bool CInstallation::UserVariable(const std::wstring& owner, const std::wstring& 
 
 void CInstallation::MapDrive(const std::wstring& ownDrive, const std::wstring& root)
 {
-    m_lowerOwnDrive = Lower(ownDrive) + L"\\";
+    m_lowerOwnDrive = Lowered(ownDrive) + L"\\";
     m_driveRoot = root;
 }
 
@@ -206,7 +201,7 @@ bool CInstallation::Expand(const std::wstring& given, const std::wstring& owner,
     // Another installation's own drive is where its disk is now; its variables say so already.
     std::wstring text = given;
     if (!m_lowerOwnDrive.empty()) {
-        const std::wstring lower = Lower(text);
+        const std::wstring lower = Lowered(text);
         for (size_t at = lower.rfind(m_lowerOwnDrive); at != std::wstring::npos; at = at ? lower.rfind(m_lowerOwnDrive, at - 1) : std::wstring::npos) {
             if (at > 0 && iswalpha(lower[at - 1]))
                 continue;
@@ -224,7 +219,7 @@ bool CInstallation::Expand(const std::wstring& given, const std::wstring& owner,
             break;
         }
         out += text.substr(at, open - at);
-        const std::wstring name = Lower(text.substr(open + 1, close - open - 1));
+        const std::wstring name = Lowered(text.substr(open + 1, close - open - 1));
         std::wstring value;
         if (!owner.empty() && UserVariable(owner, name, value)) {
             out += value;
@@ -250,7 +245,7 @@ std::wstring CInstallation::Normalized(const std::wstring& file) const
     path = start == std::wstring::npos ? std::wstring() : path.substr(start);
     while (!path.empty() && (path.back() == L' ' || path.back() == L'\t'))
         path.pop_back();
-    const std::wstring lower = Lower(path);
+    const std::wstring lower = Lowered(path);
     if (StartsWith(lower, L"\\\\?\\unc\\"))
         return std::wstring();
     if (StartsWith(lower, L"\\\\?\\") || StartsWith(lower, L"\\??\\"))
@@ -282,14 +277,14 @@ bool CInstallation::Below(const std::wstring& lowerPath, const std::wstring& low
 
 bool CInstallation::InWindowsFolder(const std::wstring& normalized) const
 {
-    const std::wstring lower = Lower(normalized);
+    const std::wstring lower = Lowered(normalized);
     return Below(lower, m_lowerWindows) || Below(lower, m_lowerWindowsShort) ||
            (!m_lowerWindows.empty() && lower == m_lowerWindows);
 }
 
 bool CInstallation::NamesBelowRoot(const std::wstring& normalized, std::vector<std::wstring>& names) const
 {
-    const std::wstring lower = Lower(normalized);
+    const std::wstring lower = Lowered(normalized);
     size_t deepest = 0;
     bool found = false;
     for (const std::wstring& root : m_lowerRoots)

@@ -113,3 +113,14 @@ std::wstring FromUtf8(const std::string& text)
     ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size);
     return out;
 }
+
+bool PathBelow(const std::wstring& path, const std::wstring& folder)
+{
+    return !folder.empty() && path.size() > folder.size() && _wcsnicmp(path.c_str(), folder.c_str(), folder.size()) == 0 &&
+           path[folder.size()] == L'\\';
+}
+
+bool PathAtOrBelow(const std::wstring& path, const std::wstring& folder)
+{
+    return !folder.empty() && (_wcsicmp(path.c_str(), folder.c_str()) == 0 || PathBelow(path, folder));
+}

@@ -7,6 +7,12 @@
 // Lowercases Unicode text the same way whatever the user's language (invariant rules).
 void LowerInPlace(std::wstring& text);
 std::wstring Lowered(const wchar_t* text, size_t length);
+inline std::wstring Lowered(const std::wstring& text) { return Lowered(text.c_str(), text.size()); }
+
+// Whether a path (a key's or a file's) lies below `folder`, or is it or lies below it, in any
+// letter case; never for an empty folder.
+bool PathBelow(const std::wstring& path, const std::wstring& folder);
+bool PathAtOrBelow(const std::wstring& path, const std::wstring& folder);
 
 // ANSI code page text to UTF-16, and back for texts known to fit (root key names).
 std::wstring WidenAnsi(const char* text);

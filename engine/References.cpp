@@ -39,11 +39,6 @@ std::wstring LastName(const std::wstring& path)
     return backslash == std::wstring::npos ? path : path.substr(backslash + 1);
 }
 
-std::wstring Lower(const std::wstring& text)
-{
-    return Lowered(text.c_str(), text.size());
-}
-
 // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
 bool IsGuid(const std::wstring& text)
 {
@@ -67,7 +62,7 @@ std::vector<Group> Grouped(const std::vector<WalkNote>& references, KeyPlace pla
     for (const WalkNote& reference : references) {
         if (reference.place != place)
             continue;
-        const std::wstring key = Lower(reference.key);
+        const std::wstring key = Lowered(reference.key);
         auto found = index.find(key);
         if (found == index.end()) {
             found = index.emplace(key, groups.size()).first;
@@ -83,18 +78,6 @@ bool OpenFull(const std::wstring& fullPath, CRegKeyOwner& key, REGSAM access = K
     std::wstring below;
     const HKEY root = SplitFullPath(fullPath, below);
     return OpenKeyExact(root, below.c_str(), access, key) == ERROR_SUCCESS;
-}
-
-bool InFolder(const std::wstring& normalized, const std::wstring& folder)
-{
-    if (folder.empty() || normalized.size() <= folder.size())
-        return false;
-    return _wcsnicmp(normalized.c_str(), folder.c_str(), folder.size()) == 0 && normalized[folder.size()] == L'\\';
-}
-
-bool SameOrBelow(const std::wstring& normalized, const std::wstring& folder)
-{
-    return !folder.empty() && (_wcsicmp(normalized.c_str(), folder.c_str()) == 0 || InFolder(normalized, folder));
 }
 
 // The files of one registration (a class's servers, a type library's files), each with the name
@@ -163,10 +146,10 @@ void FindClasses(const std::vector<WalkNote>& references, const ReferenceContext
         FileEvidence file;
         if (!IsGuid(guid) || !AllServersGone(group, context, true, evidence, file))
             continue;
-        const FoundClass found = { Lower(guid), group[0]->key, evidence->name + L" = " + file.file + kFileMissing,
+        const FoundClass found = { Lowered(guid), group[0]->key, evidence->name + L" = " + file.file + kFileMissing,
                                    file.keyword };
         out.classByGuid.emplace(found.guid, out.classes.size());
-        out.classKeys.insert(Lower(found.key));
+        out.classKeys.insert(Lowered(found.key));
         out.classes.push_back(found);
         out.findings.push_back({ 'K', kSourceClass, found.key, found.reason, found.keyword });
     }
@@ -191,7 +174,7 @@ void FindInterfaces(const std::vector<WalkNote>& references, Decisions& out)
         const FoundClass* proxy = nullptr;
         bool allFound = true;
         for (const WalkNote* named : group) {
-            const auto found = out.classByGuid.find(Lower(named->data));
+            const auto found = out.classByGuid.find(Lowered(named->data));
             allFound = allFound && found != out.classByGuid.end();
             if (allFound && !proxy)
                 proxy = &out.classes[found->second];
@@ -216,23 +199,23 @@ void FindAppIds(Decisions& out)
         if (!OpenFull(found.key, classKey) || !ReadString(classKey, L"AppID", appId) || !IsGuid(appId))
             continue;
         const std::wstring container = Parent(found.key);
-        auto needed = neededIn.find(Lower(container));
+        auto needed = neededIn.find(Lowered(container));
         if (needed == neededIn.end()) {
-            needed = neededIn.emplace(Lower(container), std::set<std::wstring>()).first;
+            needed = neededIn.emplace(Lowered(container), std::set<std::wstring>()).first;
             CRegKeyOwner classes;
             if (OpenFull(container, classes, KEY_READ))
                 for (const std::wstring& name : SubkeyNames(classes)) {
                     CRegKeyOwner other;
                     std::wstring otherAppId;
-                    if (!out.classKeys.count(Lower(container + L"\\" + name)) &&
+                    if (!out.classKeys.count(Lowered(container + L"\\" + name)) &&
                         OpenSubKey(classes, name.c_str(), KEY_QUERY_VALUE, other) == ERROR_SUCCESS &&
                         ReadString(other, L"AppID", otherAppId))
-                        needed->second.insert(Lower(otherAppId));
+                        needed->second.insert(Lowered(otherAppId));
                 }
         }
         const std::wstring path = Parent(found.key, 2) + L"\\AppID\\" + appId;
         CRegKeyOwner key;
-        if (needed->second.count(Lower(appId)) || !taken.insert(Lower(path)).second || !OpenFull(path, key))
+        if (needed->second.count(Lowered(appId)) || !taken.insert(Lowered(path)).second || !OpenFull(path, key))
             continue;
         out.findings.push_back({ 'K', kSourceAppId, path, L"AppID of class " + LastName(found.key), found.keyword });
     }
@@ -249,10 +232,10 @@ const WalkNote* Value(const Group& group, const wchar_t* name)
 // "MsiExec.exe /X{...}": the product code, else empty.
 std::wstring WindowsInstallerCode(const std::wstring& command)
 {
-    const std::wstring file = Lower(LastName(FileOfCommand(command)));
+    const std::wstring file = Lowered(LastName(FileOfCommand(command)));
     if (file != L"msiexec.exe" && file != L"msiexec")
         return std::wstring();
-    const std::wstring lower = Lower(command);
+    const std::wstring lower = Lowered(command);
     for (const wchar_t* option : { L"/x", L"/i", L"-x", L"-i" }) {
         const size_t at = lower.find(option);
         if (at == std::wstring::npos)
@@ -281,7 +264,7 @@ std::wstring UninstallerGone(const Group& group, const std::wstring& owner, cons
         return L"product " + code + L" unknown to Windows Installer";
     }
     const FileEvidence file = LookAtFile(command->data, owner, context.installation, context.lowerKeywords);
-    if (!file.told || file.system || InFolder(file.normalized, context.programFolder) ||
+    if (!file.told || file.system || PathBelow(file.normalized, context.programFolder) ||
         !context.installation.FileGone(file.normalized))
         return std::wstring();
     return command->name + L" = " + file.file + kFileMissing;
@@ -293,7 +276,7 @@ void FindUninstallEntries(const std::vector<WalkNote>& references, const Referen
 {
     for (const Group& group : Grouped(references, kUninstallEntry)) {
         const WalkNote* displayName = Value(group, L"DisplayName");
-        if (displayName && Lower(displayName->data).compare(0, wcslen(kOwnDisplayName), kOwnDisplayName) == 0)
+        if (displayName && Lowered(displayName->data).compare(0, wcslen(kOwnDisplayName), kOwnDisplayName) == 0)
             continue;
         const std::wstring owner = context.installation.OwnerOf(group[0]->key);
         const WalkNote* naming = nullptr;
@@ -307,7 +290,7 @@ void FindUninstallEntries(const std::vector<WalkNote>& references, const Referen
                 if (MentionsKeyword(value->data, context.lowerKeywords))
                     keyword = LookAtFile(L"\"" + value->data + L"\"", owner, context.installation, context.lowerKeywords).keyword;
             } else {
-                const std::wstring lower = Lower(value->data);
+                const std::wstring lower = Lowered(value->data);
                 for (const std::wstring& candidate : context.lowerKeywords)
                     if (keyword.empty() && lower.find(candidate) != std::wstring::npos)
                         keyword = candidate;
@@ -322,8 +305,8 @@ void FindUninstallEntries(const std::vector<WalkNote>& references, const Referen
         if (const WalkNote* location = Value(group, L"InstallLocation")) {
             const FileEvidence folder = LookAtFile(L"\"" + location->data + L"\"", owner, context.installation,
                                                    context.lowerKeywords);
-            if (!folder.told || folder.system || SameOrBelow(folder.normalized, context.programFolder) ||
-                SameOrBelow(context.programFolder, folder.normalized) || !context.installation.FileGone(folder.normalized))
+            if (!folder.told || folder.system || PathAtOrBelow(folder.normalized, context.programFolder) ||
+                PathAtOrBelow(context.programFolder, folder.normalized) || !context.installation.FileGone(folder.normalized))
                 continue;
         }
         out.findings.push_back({ 'K', kSourceUninstall, naming->key, naming->name + L" = " + naming->data + L"; " + gone, keyword });
@@ -343,7 +326,7 @@ void FindApprovals(const std::vector<WalkNote>& references, Decisions& out)
             if (::RegEnumValueW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                 break;
             const std::wstring valueName(name.data(), length);
-            const auto found = out.classByGuid.find(Lower(valueName));
+            const auto found = out.classByGuid.find(Lowered(valueName));
             if (found != out.classByGuid.end())
                 out.findings.push_back({ 'V', kSourceApproval, group[0]->key + L"\\" + valueName,
                                          L"approved class: " + out.classes[found->second].reason,

@@ -260,8 +260,7 @@ void CRegBackup::MakeFolders(const std::wstring& path)
     const std::wstring folder = path.substr(0, path.rfind(L'\\'));
     if (m_madeFolders.count(folder))
         return;
-    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
-        ::CreateDirectoryW(LongPath(path.substr(0, at)).c_str(), nullptr);
+    MakeFoldersTo(path);
     m_madeFolders.insert(folder);
 }
 

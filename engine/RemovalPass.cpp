@@ -63,32 +63,32 @@ std::string FindingReportLine(const CmdListEntry& entry)
     return ReportSpelling(line);
 }
 
+namespace {
+// A path as the report shows it, then the text of `suffixId` (none for 0) and "  (<note>)" when
+// there is a note.
+std::string OutcomeLine(const std::wstring& path, UINT suffixId, const std::wstring& note)
+{
+    CString line(ReportSpelling(OfflinePrefix() + path).c_str());
+    CString suffix;
+    if (suffixId && suffix.LoadString(suffixId))
+        line += suffix;
+    if (!note.empty())
+        line += ("  (" + ReportSpelling(note) + ")").c_str();
+    return line.GetString();
+}
+}
+
 std::string RemovalReportLine(const CmdListEntry& entry, Outcome outcome, const std::wstring& advice)
 {
-    CString line(ReportSpelling(OfflinePrefix() + entry.path).c_str());
-    CString suffix;
-    if (outcome == Outcome::RemovedAtRestart)
-        suffix.LoadString(IDS_REMOVED_AT_RESTART);
-    else if (outcome != Outcome::Removed)
-        suffix.LoadString(IDS_REMOVE_FAILED_SUFFIX);
-    line += suffix;
-    if (!advice.empty())
-        line += ("  (" + ReportSpelling(advice) + ")").c_str();
-    return line.GetString();
+    const UINT suffix = outcome == Outcome::RemovedAtRestart ? IDS_REMOVED_AT_RESTART
+                        : outcome != Outcome::Removed       ? IDS_REMOVE_FAILED_SUFFIX
+                                                            : 0;
+    return OutcomeLine(entry.path, suffix, advice);
 }
 
 std::string RestoredReportLine(const RestoredItem& item)
 {
-    std::wstring path = OfflinePrefix() + OwnFullPath(item.path);
-    if (!item.entry.empty())
-        path += L": " + item.entry;
-    CString line(ReportSpelling(path).c_str());
-    if (item.outcome != Outcome::Restored) {
-        CString suffix;
-        suffix.LoadString(IDS_RESTORE_FAILED_SUFFIX);
-        line += suffix;
-        if (!item.why.empty())
-            line += ("  (" + ReportSpelling(item.why) + ")").c_str();
-    }
-    return line.GetString();
+    const std::wstring path = OwnFullPath(item.path) + (item.entry.empty() ? std::wstring() : L": " + item.entry);
+    const bool back = item.outcome == Outcome::Restored;
+    return OutcomeLine(path, back ? 0 : IDS_RESTORE_FAILED_SUFFIX, back ? std::wstring() : item.why);
 }

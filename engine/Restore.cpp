@@ -23,11 +23,6 @@ const wchar_t kLinkArrow[] = L" -> ";
 const wchar_t kLinkTail[] = L" (a link is not exported";
 const size_t kBackupLimit = 512 * 1024 * 1024;
 
-bool Below(const std::wstring& path, const std::wstring& top)
-{
-    return path.size() > top.size() && _wcsnicmp(path.c_str(), top.c_str(), top.size()) == 0 && path[top.size()] == L'\\';
-}
-
 // A quoted text of the format from `at` (on its opening quote); `at` ends behind the closing one.
 bool ParseQuoted(const std::wstring& line, size_t& at, std::wstring& text)
 {
@@ -333,7 +328,7 @@ void CRestore::RestoreKeys(const std::function<void(const RestoredItem&)>& told)
                 if (!SetAndCheck(key, value) && why.empty())
                     why = L"the value " + (value.name.empty() ? std::wstring(L"@") : value.name) + L" of " + section.path +
                           L" could not be written";
-        } while (index < m_sections.size() && Below(m_sections[index].path, top));
+        } while (index < m_sections.size() && PathBelow(m_sections[index].path, top));
         told(Item("key", top, why.empty() ? Outcome::Restored : Outcome::Failed, why));
     }
     for (const Link& link : m_links) {
@@ -478,7 +473,7 @@ void CRestore::RestoreFiles(const std::function<void(const RestoredItem&)>& told
         if (entry.type == ManifestEntry::Scheduled)
             continue;
         const char* kind = entry.type == ManifestEntry::Folder ? "folder" : entry.type == ManifestEntry::Link ? "link" : "file";
-        if (!open || !Below(entry.path, top)) {
+        if (!open || !PathBelow(entry.path, top)) {
             close();
             top = entry.path;
             group = Item(kind, top);
@@ -503,10 +498,7 @@ void CRestore::RestoreFiles(const std::function<void(const RestoredItem&)>& told
                 if (!CopyAndHash(entry.path, std::wstring(), size, sha256) || sha256 != entry.sha256)
                     why = L"another file is at its place now; it was left as it is";
             } else {
-                const std::wstring parent = entry.path.substr(0, entry.path.rfind(L'\\'));
-                for (size_t at = parent.find(L'\\', 3); at != std::wstring::npos; at = parent.find(L'\\', at + 1))
-                    ::CreateDirectoryW(LongPath(parent.substr(0, at)).c_str(), nullptr);
-                ::CreateDirectoryW(LongPath(parent).c_str(), nullptr);
+                MakeFoldersTo(entry.path);
                 if (!CopyAndHash(folder + L"\\" + entry.copy, entry.path, size, sha256))
                     why = L"its copy could not be written back";
                 else if (sha256 != entry.sha256 || size != entry.size) {

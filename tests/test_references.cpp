@@ -7,6 +7,7 @@
 #include "../engine/FileEvidence.h"
 #include "../engine/Installation.h"
 #include "../engine/References.h"
+#include "../engine/kinds/LeftoverKind.h"
 #include <nlohmann/json.hpp>
 #include <algorithm>
 
@@ -113,16 +114,6 @@ TEST_F(EvidenceTest, OnlyAMissingFileBelowARootThatNamesTheProductIsEvidence)
     EXPECT_EQ(installation->OwnerOf(L"HKEY_USERS\\S-1-5-21-1-2-3-1001_Classes\\CLSID"), L"S-1-5-21-1-2-3-1001");
     EXPECT_EQ(installation->OwnerOf(L"HKEY_CLASSES_ROOT\\CLSID"), L"S-1-5-21-1-2-3-1001");
     EXPECT_EQ(installation->OwnerOf(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes"), L"");
-}
-
-WalkNote Note(KeyPlace place, const std::wstring& key, const std::wstring& name, const std::wstring& data)
-{
-    WalkNote note;
-    note.place = place;
-    note.key = key;
-    note.name = name;
-    note.data = data;
-    return note;
 }
 
 TEST_F(EvidenceTest, TheDecisionsOfTheReferences)

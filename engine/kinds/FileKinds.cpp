@@ -31,19 +31,6 @@ const DWORD kAttributesInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDE
 // The key under which a search keeps the claims, read once for both kinds.
 const char kClaims = 0;
 
-std::wstring Lower(std::wstring text)
-{
-    LowerInPlace(text);
-    return text;
-}
-
-bool AtOrBelow(const std::wstring& lowerPath, const std::wstring& lowerFolder)
-{
-    return lowerPath == lowerFolder ||
-           (lowerPath.size() > lowerFolder.size() && lowerPath.compare(0, lowerFolder.size(), lowerFolder) == 0 &&
-            lowerPath[lowerFolder.size()] == L'\\');
-}
-
 const CFileClaims& Claims(const CSearchFacts& facts, const CFindings& findings)
 {
     return facts.Shared<CFileClaims>(&kClaims, [&facts, &findings] {
@@ -55,24 +42,23 @@ const CFileClaims& Claims(const CSearchFacts& facts, const CFindings& findings)
 // what this run uses itself.
 bool Untouchable(const CSearchFacts& facts, const std::wstring& path, std::wstring& why)
 {
-    const std::wstring lower = Lower(path);
     if (IsWindowsFolderName(LastNameOf(path))) {
         why = L"a folder of Windows itself";
         return true;
     }
-    if (facts.installation.InWindowsFolder(path) || AtOrBelow(Lower(facts.installation.WindowsFolder()), lower)) {
+    if (facts.installation.InWindowsFolder(path) || PathAtOrBelow(facts.installation.WindowsFolder(), path)) {
         why = L"the Windows folder";
         return true;
     }
     for (const std::wstring& root : facts.installation.Roots())
-        if (AtOrBelow(Lower(root), lower)) {
+        if (PathAtOrBelow(root, path)) {
             why = L"a folder programs are installed into";
             return true;
         }
     std::vector<std::wstring> own = facts.ownFiles;
     own.push_back(facts.programFolder);
     for (const std::wstring& file : own)
-        if (!file.empty() && AtOrBelow(Lower(file), lower)) {
+        if (PathAtOrBelow(file, path)) {
             why = L"this program's own files or its report";
             return true;
         }
@@ -107,15 +93,13 @@ bool InUse(const FileItem& item)
     return !file && ::GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-// Whether a program file in the folder is one Windows brought (FileEvidence.h): the folder is
-// then Windows' own, whatever it is called.
-bool HoldsWindowsFiles(const std::wstring& folder)
+// Whether a program file among a folder's items is one Windows brought (FileEvidence.h): the
+// folder is then Windows' own, whatever it is called.
+bool HoldsWindowsFiles(const std::vector<FileItem>& items)
 {
-    std::vector<FileItem> items;
-    ListFileTree(folder, items);
     for (const FileItem& item : items) {
         const size_t dot = item.path.rfind(L'.');
-        const std::wstring extension = dot == std::wstring::npos ? std::wstring() : Lower(item.path.substr(dot));
+        const std::wstring extension = dot == std::wstring::npos ? std::wstring() : Lowered(item.path.substr(dot));
         if (!item.IsFolder() && !item.IsLink() && (extension == L".exe" || extension == L".dll" || extension == L".sys") &&
             ShippedWithWindows(item.path))
             return true;
@@ -257,10 +241,16 @@ public:
     }
 
 protected:
+    // The size and file count of a finding, from its items as listed (none when they could not be).
     static void Measure(CmdListEntry* entry)
     {
         std::vector<FileItem> items;
-        if (!entry || !ListFileTree(entry->path, items))
+        if (entry && ListFileTree(entry->path, items))
+            Measure(entry, items);
+    }
+    static void Measure(CmdListEntry* entry, const std::vector<FileItem>& items)
+    {
+        if (!entry)
             return;
         for (const FileItem& item : items)
             if (!item.IsFolder() && !item.IsLink()) {
@@ -288,7 +278,7 @@ public:
         KindCheck check;
         std::vector<std::wstring> seen;
         for (const std::wstring& root : facts.installation.Roots()) {
-            const std::wstring lowerRoot = Lower(root);
+            const std::wstring lowerRoot = Lowered(root);
             if (facts.installation.InWindowsFolder(root) || std::find(seen.begin(), seen.end(), lowerRoot) != seen.end())
                 continue;
             seen.push_back(lowerRoot);
@@ -314,7 +304,7 @@ private:
         }
         const CFileClaims& claims = Claims(facts, findings);
         for (const UserProfile& profile : facts.installation.Profiles())
-            if (AtOrBelow(Lower(folder), Lower(profile.folder)) &&
+            if (PathAtOrBelow(folder, profile.folder) &&
                 std::find(claims.Unread().begin(), claims.Unread().end(), profile.sid) != claims.Unread().end()) {
                 check.notes.push_back(L"kept " + folder + L": the registrations of its user (" + profile.sid +
                                       L") could not be read");
@@ -323,10 +313,12 @@ private:
         bool directly = false;
         const FileClaim* claim = claims.Naming(folder, &directly);
         if (!claim) {
-            if (HoldsWindowsFiles(folder))
+            std::vector<FileItem> items;
+            const bool listed = ListFileTree(folder, items);
+            if (HoldsWindowsFiles(items))
                 check.notes.push_back(L"kept " + folder + L": Windows brought files in it");
             else
-                Measure(findings.Add(*this, folder, kNothingNames, keyword));
+                Measure(findings.Add(*this, folder, kNothingNames, keyword), listed ? items : std::vector<FileItem>());
             return;
         }
         check.notes.push_back(L"kept " + folder + L": " + claim->by + L" names a file inside");
@@ -403,9 +395,8 @@ public:
 private:
     static bool IsDriverIn(const std::wstring& file, const std::wstring& drivers)
     {
-        const std::wstring lower = Lower(file), folder = Lower(drivers);
-        return lower.size() > folder.size() + 5 && lower.compare(0, folder.size() + 1, folder + L"\\") == 0 &&
-               lower.find(L'\\', folder.size() + 1) == std::wstring::npos && lower.compare(lower.size() - 4, 4, L".sys") == 0;
+        return PathBelow(file, drivers) && file.find(L'\\', drivers.size() + 1) == std::wstring::npos &&
+               _wcsicmp(file.c_str() + file.size() - 4, L".sys") == 0;
     }
 };
 }

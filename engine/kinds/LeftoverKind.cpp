@@ -86,11 +86,9 @@ std::vector<const CmdListEntry*> CFindings::All() const
 
 bool CFindings::Covers(const std::wstring& path) const
 {
-    for (const CmdListEntry* entry = m_head; entry; entry = entry->next) {
-        const size_t length = wcslen(entry->path);
-        if (_wcsnicmp(entry->path, path.c_str(), length) == 0 && (path.size() == length || path[length] == L'\\'))
+    for (const CmdListEntry* entry = m_head; entry; entry = entry->next)
+        if (PathAtOrBelow(path, entry->path))
             return true;
-    }
     return false;
 }
 

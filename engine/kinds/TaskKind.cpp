@@ -8,6 +8,8 @@
 // failed while any part remains. The keys go into the pass's backup, the file into its files
 // folder.
 #include "LeftoverKind.h"
+#include "KeyRemoval.h"
+#include "../FileCopies.h"
 #include "../ComScope.h"
 #include "../FileEvidence.h"
 #include "../Installation.h"
@@ -25,18 +27,10 @@ namespace {
 const wchar_t kTaskCache[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Schedule\\TaskCache";
 typedef ScheduledTask Task;
 
-bool KeyGone(const std::wstring& below)
+// Whether a part of a task, its key below HKEY_LOCAL_MACHINE, is gone.
+bool PartGone(const std::wstring& below)
 {
-    CRegKeyOwner key;
-    return OpenKeyExact(HKEY_LOCAL_MACHINE, below.c_str(), KEY_READ, key) == ERROR_FILE_NOT_FOUND;
-}
-
-bool FileGone(const std::wstring& path)
-{
-    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-        return false;
-    const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return KeyGone(FullPath(HKEY_LOCAL_MACHINE, below));
 }
 
 struct PreparedTask : CPreparedRemoval
@@ -131,7 +125,7 @@ public:
         if (!known)
             return nullptr;
         for (const std::wstring& key : TaskPartKeys(prepared->task)) {
-            if (KeyGone(key))
+            if (PartGone(key))
                 continue;
             KeyTree tree;
             if (!ReadKeyTree(HKEY_LOCAL_MACHINE, key, tree))
@@ -139,7 +133,7 @@ public:
             prepared->trees.push_back(std::move(tree));
         }
         prepared->file = TaskFile(CInstallation::Live(), prepared->task);
-        prepared->hasFile = !FileGone(prepared->file);
+        prepared->hasFile = !NothingAt(prepared->file);
         if (prepared->hasFile && !ReadWholeFile(prepared->file, prepared->bytes))
             return nullptr;
         return std::unique_ptr<CPreparedRemoval>(prepared.release());
@@ -158,7 +152,7 @@ public:
         // Whatever part the scheduler left (or never knew) goes too, the parts together.
         for (KeyTree& tree : task.trees)
             DeleteKeyTreeKeys(tree);
-        if (task.hasFile && !FileGone(task.file))
+        if (task.hasFile && !NothingAt(task.file))
             ::DeleteFileW(task.file.c_str());
         RemovalResult result;
         result.outcome = PartsGone(task.task, task.file) ? Outcome::Removed : Outcome::Failed;
@@ -170,16 +164,16 @@ public:
     bool IsGone(const CmdListEntry& finding) const override
     {
         const Task task = { finding.path, std::wstring(), std::wstring(kTaskCache) + L"\\Tree" + finding.path };
-        return KeyGone(task.treeKey) && FileGone(TaskFile(CInstallation::Live(), task));
+        return PartGone(task.treeKey) && NothingAt(TaskFile(CInstallation::Live(), task));
     }
 
 private:
     static bool PartsGone(const Task& task, const std::wstring& file)
     {
         for (const std::wstring& key : TaskPartKeys(task))
-            if (!KeyGone(key))
+            if (!PartGone(key))
                 return false;
-        return FileGone(file);
+        return NothingAt(file);
     }
 };
 }
