@@ -81,6 +81,27 @@
 #define IDS_LABEL_REPAIR        222
 #define IDS_LABEL_OFFLINE       223
 #define IDS_FIND_DANGLING       224
+// The kinds of leftover, as the window names them.
+#define IDS_KIND_KEY            400
+#define IDS_KIND_FILTER_ENTRY   401
+#define IDS_KIND_SERVICE        402
+#define IDS_KIND_PROVIDER_ORDER 403
+#define IDS_KIND_TASK           404
+#define IDS_KIND_TRACE_SESSION  405
+#define IDS_KIND_CLASS          406
+#define IDS_KIND_TYPE_LIBRARY   407
+#define IDS_KIND_INTERFACE      408
+#define IDS_KIND_APPID          409
+#define IDS_KIND_UNINSTALL_ENTRY 410
+#define IDS_KIND_CLASS_HANDLER  411
+#define IDS_KIND_EVENT_SOURCE   412
+#define IDS_KIND_WINSOCK        413
+#define IDS_KIND_SECURITY_CENTER 414
+#define IDS_KIND_APPROVAL       415
+#define IDS_KIND_STARTUP_ENTRY  416
+#define IDS_KIND_STARTUP_VALUE  417
+#define IDS_KIND_FOLDER         418
+#define IDS_KIND_FILE           419
 #define IDS_APP_TITLE           0xE000
 
 // Main dialog controls and commands.

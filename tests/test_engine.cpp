@@ -576,7 +576,7 @@ public:
     explicit CScratchFileKind(const std::wstring& folder) : m_folder(folder) {}
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { 'X', "scratchFile", -1 };
+        static const KindIdentity identity = { 'X', "scratchFile", -1, 0 };
         return identity;
     }
     bool LooksIn(const SearchScope&) const override { return true; }

@@ -109,7 +109,7 @@ public:
     explicit CExhaustingKind(const std::wstring& path) : m_path(path) {}
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { 'X', "exhausting", 9 };
+        static const KindIdentity identity = { 'X', "exhausting", 9, 0 };
         return identity;
     }
     bool LooksIn(const SearchScope&) const override { return true; }

@@ -4,6 +4,7 @@
 // one takes another program's) and a context menu or property sheet handler below any key of a
 // class place. Each is a key of its own, removed with its tree; found with the references.
 #include "ReferenceKinds.h"
+#include "../../resources/resource.h"
 #include "KeyRemoval.h"
 #include "../KeyNames.h"
 #include "../RegKey.h"
@@ -22,7 +23,7 @@ class CClassHandlerKind : public CKeyRemoval
 public:
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { kKindKey, "classHandler", 1 };
+        static const KindIdentity identity = { kKindKey, "classHandler", 1, IDS_KIND_CLASS_HANDLER };
         return identity;
     }
     bool LooksIn(const SearchScope& scope) const override { return scope.followReferences; }

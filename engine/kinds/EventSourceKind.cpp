@@ -2,6 +2,7 @@
 // separated by ";") lay in the product's place and is gone: the event viewer then shows the
 // product's events without their texts. Found with the references; removed as a key.
 #include "LeftoverKind.h"
+#include "../../resources/resource.h"
 #include "KeyRemoval.h"
 #include "../FileEvidence.h"
 #include "../Installation.h"
@@ -14,7 +15,7 @@ class CEventSourceKind : public CKeyRemoval
 public:
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { kKindKey, "eventSource", 1 };
+        static const KindIdentity identity = { kKindKey, "eventSource", 1, IDS_KIND_EVENT_SOURCE };
         return identity;
     }
     bool LooksIn(const SearchScope& scope) const override

@@ -265,7 +265,7 @@ class CFolderKind : public CFileRemoval
 public:
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { 'D', "folder", 3, true };
+        static const KindIdentity identity = { 'D', "folder", 3, IDS_KIND_FOLDER, true };
         return identity;
     }
     bool LooksIn(const SearchScope& scope) const override
@@ -337,7 +337,7 @@ class CDriverFileKind : public CFileRemoval
 public:
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { 'E', "file", 3, true };
+        static const KindIdentity identity = { 'E', "file", 3, IDS_KIND_FILE, true };
         return identity;
     }
     bool LooksIn(const SearchScope& scope) const override

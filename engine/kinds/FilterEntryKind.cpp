@@ -3,6 +3,7 @@
 // entry by entry, the other entries keeping their order. The whole list as it was goes into the
 // pass's backup once, so that importing it puts every entry back.
 #include "LeftoverKind.h"
+#include "../../resources/resource.h"
 #include "../FilterLists.h"
 #include "../FloorKeys.h"
 #include "../KeyTrees.h"
@@ -62,7 +63,7 @@ class CFilterEntryKind : public ILeftoverKind
 public:
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { kKindFilterEntry, "filterEntry", 0 };
+        static const KindIdentity identity = { kKindFilterEntry, "filterEntry", 0, IDS_KIND_FILTER_ENTRY };
         return identity;
     }
     bool LooksIn(const SearchScope& scope) const override { return scope.Searches(HKEY_LOCAL_MACHINE); }

@@ -1,6 +1,7 @@
 // Keys named after the product: the top-most key of each branch whose own name holds a keyword,
 // removed with its whole tree (a service's key through the service manager, KeyRemoval.h).
 #include "LeftoverKind.h"
+#include "../../resources/resource.h"
 #include "KeyRemoval.h"
 #include "../Keywords.h"
 
@@ -10,7 +11,7 @@ class CKeyKind : public CKeyRemoval
 public:
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { kKindKey, "key", 1 };
+        static const KindIdentity identity = { kKindKey, "key", 1, IDS_KIND_KEY };
         return identity;
     }
     bool LooksIn(const SearchScope&) const override { return true; }

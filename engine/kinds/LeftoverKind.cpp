@@ -104,6 +104,11 @@ std::wstring ILeftoverKind::RestartReason(const CmdListEntry&) const
     return std::wstring();
 }
 
+std::wstring ILeftoverKind::ReadableName(const CmdListEntry&) const
+{
+    return std::wstring();
+}
+
 void ILeftoverKind::RecordPath(const CmdListEntry& finding, std::wstring& path, std::wstring& entry) const
 {
     path = finding.path;

@@ -26,6 +26,7 @@ struct KindIdentity
     char letter;             // the findings list's and the window's kind letter
     const char* recordName;  // the JSON record's "kind"
     int rank;                // a removal pass removes lower ranks first; equal ranks in list order
+    UINT nameId;             // the string that names the kind for people (the window's kind column)
     bool measured = false;   // its findings carry a size and a file count (files and folders)
 };
 
@@ -140,6 +141,10 @@ public:
     // Why removing the finding now would need a restart to finish (a file in use, a service that
     // cannot stop); empty when it would not, as far as can be told before trying.
     virtual std::wstring RestartReason(const CmdListEntry& finding) const;
+
+    // A name people can read for a finding whose path is only a number or a GUID (a catalog
+    // entry's provider, a registration's product); empty when the path says enough.
+    virtual std::wstring ReadableName(const CmdListEntry& finding) const;
 
     // The record's path and list entry of a finding (a list's entry keeps its list's path).
     virtual void RecordPath(const CmdListEntry& finding, std::wstring& path, std::wstring& entry) const;

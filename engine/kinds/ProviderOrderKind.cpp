@@ -3,6 +3,7 @@
 // keeping their order, and the whole value goes into the pass's backup once; they go before the
 // service keys, so that the order never names a provider whose key is gone.
 #include "LeftoverKind.h"
+#include "../../resources/resource.h"
 #include "KeyRemoval.h"
 #include "../KeyTrees.h"
 #include "../FilterLists.h"
@@ -65,7 +66,7 @@ class CProviderOrderKind : public ILeftoverKind
 public:
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { 'N', "providerOrderEntry", 0 };
+        static const KindIdentity identity = { 'N', "providerOrderEntry", 0, IDS_KIND_PROVIDER_ORDER };
         return identity;
     }
     bool LooksIn(const SearchScope& scope) const override { return scope.Searches(HKEY_LOCAL_MACHINE); }

@@ -3,6 +3,7 @@
 // decided together, on evidence, once per search; each is a kind of its own in the findings, the
 // report and the record. The keys go with their trees, an approval as the value alone.
 #include "ReferenceKinds.h"
+#include "../../resources/resource.h"
 #include "KeyRemoval.h"
 #include "../Installation.h"
 #include "../Keywords.h"
@@ -67,36 +68,36 @@ private:
 
 const ILeftoverKind& ClassKind()
 {
-    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "class", 1 }, kSourceClass, { kServerKey });
+    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "class", 1, IDS_KIND_CLASS }, kSourceClass, { kServerKey });
     return kind;
 }
 
 const ILeftoverKind& TypeLibraryKind()
 {
-    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "typeLibrary", 1 }, kSourceTypeLib, { kTypeLibFile });
+    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "typeLibrary", 1, IDS_KIND_TYPE_LIBRARY }, kSourceTypeLib, { kTypeLibFile });
     return kind;
 }
 
 const ILeftoverKind& InterfaceKind()
 {
-    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "interface", 1 }, kSourceInterface, { kProxyKey });
+    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "interface", 1, IDS_KIND_INTERFACE }, kSourceInterface, { kProxyKey });
     return kind;
 }
 
 const ILeftoverKind& AppIdKind()
 {
-    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "appId", 1 }, kSourceAppId, {});
+    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "appId", 1, IDS_KIND_APPID }, kSourceAppId, {});
     return kind;
 }
 
 const ILeftoverKind& UninstallEntryKind()
 {
-    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "uninstallEntry", 1 }, kSourceUninstall, { kUninstallEntry });
+    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "uninstallEntry", 1, IDS_KIND_UNINSTALL_ENTRY }, kSourceUninstall, { kUninstallEntry });
     return kind;
 }
 
 const ILeftoverKind& ApprovalKind()
 {
-    static const CReferenceKind<CValueRemoval> kind({ kKindValue, "approval", 2 }, kSourceApproval, { kApprovedKey });
+    static const CReferenceKind<CValueRemoval> kind({ kKindValue, "approval", 2, IDS_KIND_APPROVAL }, kSourceApproval, { kApprovedKey });
     return kind;
 }

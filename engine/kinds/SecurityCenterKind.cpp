@@ -90,7 +90,7 @@ class CSecurityCenterKind : public ILeftoverKind
 public:
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { 'S', "securityCenter", 1 };
+        static const KindIdentity identity = { 'S', "securityCenter", 1, IDS_KIND_SECURITY_CENTER };
         return identity;
     }
     // Only the running Windows changes this, so another installation's is left alone.

@@ -4,6 +4,7 @@
 // never leaves a list naming it (KeyRemoval.h). A boot or system start driver whose failure
 // Windows treats as severe is marked critical in the reason.
 #include "LeftoverKind.h"
+#include "../../resources/resource.h"
 #include "KeyRemoval.h"
 #include "../FileEvidence.h"
 #include "../Installation.h"
@@ -19,7 +20,7 @@ class CServiceImageKind : public CKeyRemoval
 public:
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { kKindKey, "service", 1 };
+        static const KindIdentity identity = { kKindKey, "service", 1, IDS_KIND_SERVICE };
         return identity;
     }
     bool LooksIn(const SearchScope& scope) const override

@@ -4,6 +4,7 @@
 // Explorer\StartupApproved\Run (or Run32) of the same hive. Found with the leftovers by reference;
 // each value goes alone.
 #include "LeftoverKind.h"
+#include "../../resources/resource.h"
 #include "KeyRemoval.h"
 #include "../FileEvidence.h"
 #include "../Installation.h"
@@ -26,7 +27,7 @@ class CStartupEntryKind : public CValueRemoval
 public:
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { kKindValue, "value", 2 };
+        static const KindIdentity identity = { kKindValue, "value", 2, IDS_KIND_STARTUP_ENTRY };
         return identity;
     }
     bool LooksIn(const SearchScope& scope) const override { return scope.followReferences; }

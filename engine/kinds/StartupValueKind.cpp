@@ -2,6 +2,7 @@
 // searched and the keyword list names the tray program, once per such entry; removed as the
 // value alone.
 #include "LeftoverKind.h"
+#include "../../resources/resource.h"
 #include "KeyRemoval.h"
 #include "../Constants.h"
 #include "../Keywords.h"
@@ -12,7 +13,7 @@ class CStartupValueKind : public CValueRemoval
 public:
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { kKindValue, "value", 2 };
+        static const KindIdentity identity = { kKindValue, "value", 2, IDS_KIND_STARTUP_VALUE };
         return identity;
     }
     // Only with the machine's own slot ticked, as the window's settings tick it: an unattended run

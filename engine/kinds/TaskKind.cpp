@@ -8,6 +8,7 @@
 // failed while any part remains. The keys go into the pass's backup, the file into its files
 // folder.
 #include "LeftoverKind.h"
+#include "../../resources/resource.h"
 #include "KeyRemoval.h"
 #include "../FileCopies.h"
 #include "../ComScope.h"
@@ -74,7 +75,7 @@ class CTaskKind : public ILeftoverKind
 public:
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { 'T', "scheduledTask", 0 };
+        static const KindIdentity identity = { 'T', "scheduledTask", 0, IDS_KIND_TASK };
         return identity;
     }
     bool LooksIn(const SearchScope& scope) const override { return scope.Searches(HKEY_LOCAL_MACHINE); }

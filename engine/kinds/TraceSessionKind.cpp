@@ -2,6 +2,7 @@
 // name holds a keyword. The running session is stopped (ControlTrace) before its key goes; the
 // key the name search found is this kind's finding instead.
 #include "LeftoverKind.h"
+#include "../../resources/resource.h"
 #include "KeyRemoval.h"
 #include "../Offline.h"
 #include "../FilterLists.h"
@@ -18,7 +19,7 @@ class CTraceSessionKind : public CKeyRemoval
 public:
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { kKindKey, "traceSession", 1 };
+        static const KindIdentity identity = { kKindKey, "traceSession", 1, IDS_KIND_TRACE_SESSION };
         return identity;
     }
     bool LooksIn(const SearchScope& scope) const override { return scope.Searches(HKEY_LOCAL_MACHINE); }

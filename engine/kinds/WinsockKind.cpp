@@ -7,6 +7,7 @@
 // by hand; the catalog is read again afterwards, and an entry still there has failed.
 #include <winsock2.h>
 #include "LeftoverKind.h"
+#include "../../resources/resource.h"
 #include "KeyRemoval.h"
 #include "../FileEvidence.h"
 #include "../FilterLists.h"
@@ -88,7 +89,7 @@ class CWinsockKind : public ILeftoverKind
 public:
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { 'W', "winsockEntry", 0 };
+        static const KindIdentity identity = { 'W', "winsockEntry", 0, IDS_KIND_WINSOCK };
         return identity;
     }
     // Only the running Windows changes this, so another installation's is left alone.
