@@ -24,71 +24,10 @@ const DWORD kTagSymbolicLink = 0xA000000C;
 const char* const kTypeNames[] = { "file", "folder", "link", "scheduled" };
 }
 
-std::wstring LongPath(const std::wstring& path)
-{
-    if (path.compare(0, 4, L"\\\\?\\") == 0)
-        return path;
-    if (path.compare(0, 2, L"\\\\") == 0)
-        return L"\\\\?\\UNC\\" + path.substr(2);
-    return L"\\\\?\\" + path;
-}
-
 void MakeFoldersTo(const std::wstring& path)
 {
     for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
         ::CreateDirectoryW(LongPath(path.substr(0, at)).c_str(), nullptr);
-}
-
-bool NothingAt(const std::wstring& path)
-{
-    if (::GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES)
-        return false;
-    const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-bool ListFileTree(const std::wstring& path, std::vector<FileItem>& items)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(LongPath(path).c_str(), GetFileExInfoStandard, &data))
-        return false;
-    FileItem top;
-    top.path = path;
-    top.attributes = data.dwFileAttributes;
-    top.size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    items.push_back(top);
-    if (!top.IsFolder() || top.IsLink())
-        return true;
-    // Depth first, each folder's entries right behind it.
-    std::vector<std::wstring> folders = { path };
-    while (!folders.empty()) {
-        const std::wstring folder = folders.back();
-        folders.pop_back();
-        WIN32_FIND_DATAW found;
-        HANDLE search = ::FindFirstFileExW(LongPath(folder + L"\\*").c_str(), FindExInfoBasic, &found,
-                                           FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-        if (search == INVALID_HANDLE_VALUE)
-            return false;
-        std::vector<std::wstring> below;
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            FileItem item;
-            item.path = folder + L"\\" + name;
-            item.attributes = found.dwFileAttributes;
-            item.size = (static_cast<unsigned long long>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-            items.push_back(item);
-            if (item.IsFolder() && !item.IsLink())
-                below.push_back(item.path);
-        } while (::FindNextFileW(search, &found));
-        const DWORD ended = ::GetLastError();
-        ::FindClose(search);
-        if (ended != ERROR_NO_MORE_FILES)
-            return false;
-        folders.insert(folders.end(), below.rbegin(), below.rend());
-    }
-    return true;
 }
 
 std::wstring LinkTarget(const std::wstring& path)
@@ -157,18 +96,11 @@ std::string CSha256::Hex()
     return text;
 }
 
-bool CopyAndHash(const std::wstring& from, const std::wstring& to, unsigned long long& size, std::string& sha256)
+bool CopyAndHashInto(HANDLE source, HANDLE destination, unsigned long long& size, std::string& sha256)
 {
-    CHandle source(::CreateFileW(LongPath(from).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!source)
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(source, start, nullptr, FILE_BEGIN))
         return false;
-    CHandle copy;
-    if (!to.empty()) {
-        copy.Reset(::CreateFileW(LongPath(to).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!copy)
-            return false;
-    }
     CSha256 hash;
     // One buffer per thread for every file: a thousand small files would otherwise cost a
     // thousand large allocations.
@@ -182,12 +114,30 @@ bool CopyAndHash(const std::wstring& from, const std::wstring& to, unsigned long
             break;
         DWORD written = 0;
         if (!hash.Add(chunk.data(), got) ||
-            (copy && (!::WriteFile(copy, chunk.data(), got, &written, nullptr) || written != got)))
+            (destination && (!::WriteFile(destination, chunk.data(), got, &written, nullptr) || written != got)))
             return false;
         size += got;
     }
     sha256 = hash.Hex();
-    return !sha256.empty() && (!copy || ::FlushFileBuffers(copy));
+    return !sha256.empty() && (!destination || ::FlushFileBuffers(destination));
+}
+
+bool CopyAndHashFrom(HANDLE source, const std::wstring& to, unsigned long long& size, std::string& sha256)
+{
+    CHandle copy;
+    if (!to.empty()) {
+        copy.Reset(::CreateFileW(LongPath(to).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!copy)
+            return false;
+    }
+    return CopyAndHashInto(source, copy, size, sha256);
+}
+
+bool CopyAndHash(const std::wstring& from, const std::wstring& to, unsigned long long& size, std::string& sha256)
+{
+    CHandle source(::CreateFileW(LongPath(from).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return source && CopyAndHashFrom(source, to, size, sha256);
 }
 
 std::string ManifestLine(const ManifestEntry& entry)
@@ -200,6 +150,8 @@ std::string ManifestLine(const ManifestEntry& entry)
     }
     if (entry.type == ManifestEntry::Link)
         line["target"] = Utf8(entry.target);
+    if (entry.type == ManifestEntry::Scheduled && !entry.staged.empty())
+        line["staged"] = Utf8(entry.staged);
     if (entry.type != ManifestEntry::Scheduled)
         line["attributes"] = entry.attributes;
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -239,6 +191,7 @@ bool ReadManifest(const std::wstring& path, std::vector<ManifestEntry>& entries)
             entry.sha256 = item.value("sha256", std::string());
             entry.attributes = item.value("attributes", 0u);
             entry.target = FromUtf8(item.value("target", std::string()));
+            entry.staged = FromUtf8(item.value("staged", std::string()));
             if (entry.path.empty() || (entry.type == ManifestEntry::File && (entry.copy.empty() || entry.sha256.size() != 64)))
                 return false;
             entries.push_back(entry);

@@ -3,28 +3,12 @@
 // backup's files folder keeps of what it holds.
 #pragma once
 #include <windows.h>
+#include "FileHandles.h"
 #include <string>
 #include <vector>
 
-struct FileItem
-{
-    std::wstring path;
-    DWORD attributes = 0;
-    unsigned long long size = 0;
-    bool IsFolder() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
-    // A junction or symbolic link: removed as the link, never entered.
-    bool IsLink() const { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
-};
-
-// The form the file functions take without cutting at MAX_PATH: "\\?\C:\...".
-std::wstring LongPath(const std::wstring& path);
 // Makes every folder on the way to `path` (a file's or a folder's), not `path` itself.
 void MakeFoldersTo(const std::wstring& path);
-// Whether the file system says that nothing is at `path` (not merely that it could not tell).
-bool NothingAt(const std::wstring& path);
-// `path` itself first, then everything below it, each folder before what it holds. A link is
-// listed and never entered. FALSE when `path` or a folder below it cannot be read.
-bool ListFileTree(const std::wstring& path, std::vector<FileItem>& items);
 // What a link points to, as its reparse data says; empty when that cannot be read.
 std::wstring LinkTarget(const std::wstring& path);
 
@@ -50,6 +34,11 @@ private:
 // is empty), which is on disk when this returns TRUE. Files in use are read as far as their
 // owner shares them; FALSE when the file could not be read or written whole.
 bool CopyAndHash(const std::wstring& from, const std::wstring& to, unsigned long long& size, std::string& sha256);
+// Reads the open file `source` from its start, hashing it and writing it to the open file
+// `destination` (none when null).
+bool CopyAndHashInto(HANDLE source, HANDLE destination, unsigned long long& size, std::string& sha256);
+// The same from an open file, read from its start (GENERIC_READ needed).
+bool CopyAndHashFrom(HANDLE source, const std::wstring& to, unsigned long long& size, std::string& sha256);
 
 // One line of the manifest.
 struct ManifestEntry
@@ -59,9 +48,10 @@ struct ManifestEntry
         File,       // a file's copy: where it was, its copy (below the files folder), size, hash
         Folder,     // a folder that was removed (restored empty before its files)
         Link,       // a link that was removed as the link; its target was never entered
-        Scheduled,  // a deletion the removal left to the next restart
+        Scheduled,  // a file in use that the removal left to the next restart, moved out of the way first
     } type = File;
     std::wstring path;
+    std::wstring staged;  // Scheduled: where it waits for the restart (a folder only administrators can write)
     std::wstring copy;
     unsigned long long size = 0;
     std::string sha256;

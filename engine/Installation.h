@@ -76,5 +76,12 @@ private:
     std::wstring m_driveRoot;
 };
 
+// Which Windows installation the program works on now (the running one, or the one open offline):
+// its MachineGuid, its Windows folder and whether it is offline, as one line a backup keeps.
+std::wstring InstallationIdentity();
+// Whether a backup's identity line names the installation of `current` (InstallationIdentity):
+// the same mode, and the same MachineGuid where both have one, else the same Windows folder.
+bool SameInstallation(const std::wstring& recorded, const std::wstring& current);
+
 // The SID of the account this program runs as, as text; empty when it cannot be read.
 std::wstring RunningUserSid();

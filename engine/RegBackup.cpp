@@ -3,13 +3,17 @@
 #include "KeyNames.h"
 #include "Offline.h"
 #include "../report/ReportLog.h"
-#include "SearchWalk.h"
+#include "AdminOnly.h"
+#include "Installation.h"
 #include <atomic>
 #include <thread>
 #include <cwchar>
 
 namespace {
 const wchar_t kHeader[] = L"Windows Registry Editor Version 5.00\r\n\r\n";
+const wchar_t kInstallationNote[] = L"Velmora Klarner: installation ";
+const wchar_t kKindNote[] = L"kind: ";
+const wchar_t kFilesNote[] = L"Velmora Klarner: files in the files folder, listed in its manifest.jsonl";
 // The registry editor breaks a byte list once its line reaches this many characters.
 const size_t kHexLineBreak = 77;
 
@@ -123,8 +127,42 @@ BOOL AppendRegComment(std::wstring& out, const std::wstring& text)
 
 namespace {
 const wchar_t kRemovedEntry[] = L"Velmora Klarner: removed entry ";
+
 const wchar_t kAt[] = L" at ";
 const wchar_t kFrom[] = L" from HKEY_";
+}
+
+BOOL AppendKindNote(std::wstring& out, const char* kind, const std::wstring& path)
+{
+    // Another installation's keys by their loaded names, as their sections name them.
+    const std::wstring named = path.compare(0, 5, L"HKEY_") == 0 ? LoadedFullPath(path) : path;
+    return AppendRegComment(out, kKindNote + WidenAnsi(kind) + L" " + named);
+}
+
+bool SplitKindNote(const std::wstring& comment, std::wstring& kind, std::wstring& path)
+{
+    const size_t prefix = wcslen(kKindNote);
+    if (comment.compare(0, prefix, kKindNote) != 0)
+        return false;
+    const size_t space = comment.find(L' ', prefix);
+    if (space == std::wstring::npos || space == prefix)
+        return false;
+    kind = comment.substr(prefix, space - prefix);
+    path = comment.substr(space + 1);
+    return !path.empty();
+}
+
+bool IsInstallationNote(const std::wstring& comment, std::wstring& identity)
+{
+    if (comment.compare(0, wcslen(kInstallationNote), kInstallationNote) != 0)
+        return false;
+    identity = comment.substr(wcslen(kInstallationNote));
+    return true;
+}
+
+bool IsFilesNote(const std::wstring& comment)
+{
+    return comment == kFilesNote;
 }
 
 BOOL AppendRemovedEntryNote(std::wstring& out, const std::wstring& entry, size_t index, const std::wstring& listPath)
@@ -190,12 +228,19 @@ BOOL CRegBackup::Create()
     // An earlier backup is never overwritten: the next free name is taken instead.
     for (int attempt = 1; attempt <= 100; ++attempt) {
         std::wstring path = NameFor(m_reportPath, now, attempt);
-        m_file.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+        CAdminOnly adminOnly;
+        if (!adminOnly.Attributes())
+            break;
+        m_file.Reset(::CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, adminOnly.Attributes(), CREATE_NEW,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         if (m_file) {
             m_path = path;
             const wchar_t byteOrderMark[] = { 0xFEFF, 0 };
-            return Write(std::wstring(byteOrderMark) + kHeader);
+            // Which installation it belongs to: a restore gives it back only there.
+            std::wstring text = std::wstring(byteOrderMark) + kHeader;
+            if (!AppendRegComment(text, kInstallationNote + InstallationIdentity()))
+                break;
+            return Write(text + L"\r\n");
         }
         DWORD error = ::GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
@@ -219,17 +264,29 @@ BOOL CRegBackup::Write(const std::wstring& text)
 BOOL CRegBackup::AppendOnce(const std::wstring& id, const std::wstring& sections)
 {
     if (m_held.count(id))
-        return !m_failed;
+        return m_findingNote.empty() ? !m_failed : Append(std::wstring());
     if (!Append(sections))
         return FALSE;
     m_held.insert(id);
     return TRUE;
 }
 
+void CRegBackup::BeginFinding(const char* kind, const std::wstring& path)
+{
+    m_findingNote.clear();
+    if (!AppendKindNote(m_findingNote, kind, path))
+        m_findingNote.clear();
+}
+
 BOOL CRegBackup::Append(const std::wstring& sections)
 {
     if (!Create() || m_failed)
         return FALSE;
+    if (!m_findingNote.empty()) {
+        const std::wstring note = m_findingNote;
+        m_findingNote.clear();
+        return Write(note + sections);
+    }
     return Write(sections);
 }
 
@@ -254,6 +311,25 @@ std::wstring CRegBackup::FileCopyPath(const std::wstring& originalPath) const
     return FilesFolder() + L"\\" + below;
 }
 
+BOOL CRegBackup::MakeFilesFolder()
+{
+    if (m_filesFolderMade)
+        return TRUE;
+    if (!Create() || m_failed)
+        return FALSE;
+    // A folder of its own, made now with its own access list; one that exists already was made by
+    // somebody else, who could have planted anything in it.
+    CAdminOnly adminOnly;
+    if (!adminOnly.Attributes() || !::CreateDirectoryW(LongPath(FilesFolder()).c_str(), adminOnly.Attributes()))
+        return FALSE;
+    // The backup says that it has files: a restore without them has not given everything back.
+    std::wstring note;
+    if (!AppendRegComment(note, kFilesNote) || !Write(note + L"\r\n"))
+        return FALSE;
+    m_filesFolderMade = true;
+    return TRUE;
+}
+
 void CRegBackup::MakeFolders(const std::wstring& path)
 {
     // Each folder once per backup: a folder of a thousand files asks for its folders once.
@@ -269,10 +345,11 @@ BOOL CRegBackup::Note(const ManifestEntry& entry)
     if (!Create() || m_failed)
         return FALSE;
     if (!m_manifest) {
-        const std::wstring manifest = ManifestOf(m_path);
-        MakeFolders(manifest);
-        m_manifest.Reset(::CreateFileW(LongPath(manifest).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        CAdminOnly adminOnly;
+        if (!MakeFilesFolder() || !adminOnly.Attributes())
+            return FALSE;
+        m_manifest.Reset(::CreateFileW(LongPath(ManifestOf(m_path)).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                                       adminOnly.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!m_manifest)
             return FALSE;
     }
@@ -292,6 +369,8 @@ BOOL CRegBackup::AppendFile(const std::wstring& originalPath, const std::vector<
         return FALSE;
     const std::wstring copy = FileCopyPath(originalPath);
     // Every folder on the way, then a new file: an earlier copy is never overwritten.
+    if (!MakeFilesFolder())
+        return FALSE;
     MakeFolders(copy);
     CHandle file(::CreateFileW(LongPath(copy).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
@@ -310,60 +389,98 @@ BOOL CRegBackup::AppendFile(const std::wstring& originalPath, const std::vector<
 }
 
 namespace {
-// Copies one file into its place in the files folder and hashes it. On the same volume the copy
-// is a second name of the same file, made before the first goes: nothing is written twice, and
-// the data stays whatever becomes of the first name.
-bool CopyIn(const std::wstring& original, const std::wstring& copy, ManifestEntry& entry)
+// Copies one file into its place in the files folder and hashes it. Where nobody else holds it and
+// the volume allows, the copy is a second name of the very file (checked by its identity), made
+// before its first name goes: nothing is written twice, and the data stays whatever becomes of
+// the first name.
+bool CopyIn(FileToBackUp& file)
 {
-    if (::CreateHardLinkW(LongPath(copy).c_str(), LongPath(original).c_str(), nullptr)) {
-        if (CopyAndHash(copy, std::wstring(), entry.size, entry.sha256))
+    if (file.mayLink && ::CreateHardLinkW(LongPath(file.copy).c_str(), LongPath(file.item->path).c_str(), nullptr)) {
+        CHandle copy(::CreateFileW(LongPath(file.copy).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        FileIdentity identity;
+        // The link went to whatever the path named at that moment: it must be the held file.
+        if (copy && IdentityOf(copy, identity) && identity.index == file.item->identity.index &&
+            CopyAndHashFrom(copy, std::wstring(), file.size, file.sha256)) {
+            file.linked = true;
             return true;
-        ::DeleteFileW(LongPath(copy).c_str());
-        return false;
+        }
+        copy.Close();
+        ::DeleteFileW(LongPath(file.copy).c_str());
     }
-    return CopyAndHash(original, copy, entry.size, entry.sha256);
+    return CopyAndHashFrom(file.handle, file.copy, file.size, file.sha256);
+}
+
+int CoresToUse(size_t work)
+{
+    const DWORD cores = ::GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    const size_t wanted = cores < 1 ? 1 : cores > 8 ? 8 : cores;
+    return static_cast<int>(std::min(wanted, work));
 }
 }
 
-BOOL CRegBackup::BackUpFile(const std::wstring& originalPath, DWORD attributes)
+BOOL CRegBackup::BackUpFiles(std::vector<FileToBackUp>& files)
 {
-    FileItem item;
-    item.path = originalPath;
-    item.attributes = attributes;
-    return BackUpFiles({ item });
-}
-
-BOOL CRegBackup::BackUpFiles(const std::vector<FileItem>& files)
-{
-    if (!Create() || m_failed)
+    if (!MakeFilesFolder())
         return FALSE;
     std::vector<ManifestEntry> entries(files.size());
-    std::vector<std::wstring> copies(files.size());
     for (size_t at = 0; at < files.size(); ++at) {
-        entries[at].path = files[at].path;
-        entries[at].attributes = files[at].attributes;
-        copies[at] = FileCopyPath(files[at].path);
-        entries[at].copy = copies[at].substr(FilesFolder().size() + 1);
-        MakeFolders(copies[at]);
+        entries[at].path = files[at].item->path;
+        entries[at].attributes = files[at].item->attributes;
+        files[at].copy = FileCopyPath(files[at].item->path);
+        entries[at].copy = files[at].copy.substr(FilesFolder().size() + 1);
+        MakeFolders(files[at].copy);
     }
     std::atomic<size_t> next{ 0 };
     std::atomic<bool> failed{ false };
     auto work = [&] {
         for (size_t at = next++; at < files.size() && !failed; at = next++)
-            if (!CopyIn(files[at].path, copies[at], entries[at]))
+            if (!CopyIn(files[at]))
                 failed = true;
     };
-    const size_t threads = std::min<size_t>(static_cast<size_t>(CSearchWalk::DefaultThreadCount()), files.size());
+    const int threads = CoresToUse(files.size());
     std::vector<std::thread> workers;
-    for (size_t thread = 1; thread < threads; ++thread)
+    for (int thread = 1; thread < threads; ++thread)
         workers.emplace_back(work);
     work();
     for (std::thread& worker : workers)
         worker.join();
     if (failed)
         return FALSE;
-    for (const ManifestEntry& entry : entries)
-        if (!Note(entry))
+    for (size_t at = 0; at < files.size(); ++at) {
+        entries[at].sha256 = files[at].sha256;
+        entries[at].size = files[at].size;
+        if (!Note(entries[at]))
             return FALSE;
+    }
     return TRUE;
+}
+
+BOOL CRegBackup::UnlinkCopy(FileToBackUp& file)
+{
+    if (!file.linked)
+        return TRUE;
+    const std::wstring temporary = file.copy + L".copy";
+    unsigned long long size = 0;
+    std::string sha256;
+    if (!CopyAndHashFrom(file.handle, temporary, size, sha256) || sha256 != file.sha256) {
+        ::DeleteFileW(LongPath(temporary).c_str());
+        return FALSE;
+    }
+    if (!::MoveFileExW(LongPath(temporary).c_str(), LongPath(file.copy).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        ::DeleteFileW(LongPath(temporary).c_str());
+        return FALSE;
+    }
+    file.linked = false;
+    return TRUE;
+}
+
+void CRegBackup::SealCopy(const FileToBackUp& file)
+{
+    if (!file.linked)
+        return;
+    CHandle copy(::CreateFileW(LongPath(file.copy).c_str(), READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (copy)
+        MakeAdminOnly(copy);
 }

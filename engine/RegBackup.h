@@ -10,6 +10,20 @@
 #include <string>
 #include <vector>
 
+// A file a removal takes, open as it was listed (GENERIC_READ): copied whole into the files folder
+// or, when nobody else holds it and the volume allows, given a second name there. What became of
+// it is filled in.
+struct FileToBackUp
+{
+    const FileItem* item = nullptr;
+    HANDLE handle = nullptr;
+    bool mayLink = false;
+    bool linked = false;     // the copy is a second name of the file itself
+    std::wstring copy;       // the copy's full path
+    unsigned long long size = 0;
+    std::string sha256;
+};
+
 class CRegBackup
 {
 public:
@@ -18,6 +32,10 @@ public:
     CRegBackup(const CRegBackup&) = delete;
     CRegBackup& operator=(const CRegBackup&) = delete;
 
+    // Says which kind of finding, and which one, the sections written next belong to: a note
+    // ("; kind: <kind> <path>") goes before them with the next write, so that a restore knows
+    // what each removal recorded.
+    void BeginFinding(const char* kind, const std::wstring& path);
     // Appends one finding's sections and makes sure they are on disk. FALSE when they could
     // not be written whole; after a failed write every later call fails too, so that the file
     // never holds a finding after a broken one.
@@ -29,12 +47,15 @@ public:
     // ("<backup without .reg>-files\<drive>\<path below the drive>"), noted in its manifest;
     // FALSE when it could not be written whole (the finding then stays).
     BOOL AppendFile(const std::wstring& originalPath, const std::vector<BYTE>& bytes);
-    // The same, read from the file itself (as large as it is) with its attributes. On the same
-    // volume the copy is a hard link to the file, made before the file's own name is removed.
-    BOOL BackUpFile(const std::wstring& originalPath, DWORD attributes);
-    // The same for many files at once, read and hashed on one thread per core; the manifest's
-    // lines in the order given. FALSE when one of them could not be backed up whole.
-    BOOL BackUpFiles(const std::vector<FileItem>& files);
+    // Files from their handles, read and hashed on one thread per core; the manifest's lines in
+    // the order given. FALSE when one of them could not be backed up whole.
+    BOOL BackUpFiles(std::vector<FileToBackUp>& files);
+    // Makes a linked copy a copy of its own: the file is about to wait for a restart, and its
+    // holder may change it meanwhile. FALSE when its content is no longer what was backed up.
+    BOOL UnlinkCopy(FileToBackUp& file);
+    // Gives a linked copy whose file's own name is gone the backup's access list (it still had the
+    // access list of the place it was removed from).
+    void SealCopy(const FileToBackUp& file);
     // A line of the manifest ("manifest.jsonl" in the files folder: one JSON object per file,
     // folder and link a removal took, and per deletion left to the next restart); FALSE when it
     // could not be written whole. It is on disk after the next FlushManifest.
@@ -43,6 +64,8 @@ public:
     // The files folder, and where a backup's manifest lies.
     std::wstring FilesFolder() const;
     static std::wstring ManifestOf(const std::wstring& backupPath);
+    // Who may change a backup: only SYSTEM and the Administrators (AdminOnly.h); the backup file,
+    // its files folder and manifest get an access list of their own.
     // The backup file; empty until it was created.
     const std::wstring& Path() const { return m_path; }
     // Where AppendFile puts a file's copy.
@@ -54,6 +77,8 @@ public:
 
 private:
     BOOL Create();
+    // Makes the files folder with its own access list, once; FALSE when it exists already.
+    BOOL MakeFilesFolder();
     BOOL Write(const std::wstring& text);
     // Makes the folders on the way to a file's copy.
     void MakeFolders(const std::wstring& path);
@@ -65,6 +90,8 @@ private:
     BOOL m_failed = FALSE;
     std::set<std::wstring> m_held;
     std::set<std::wstring> m_madeFolders;
+    bool m_filesFolderMade = false;
+    std::wstring m_findingNote;  // written before the next sections
 };
 
 // The parts of the export text. A key's section header, "[full path]"; FALSE (and nothing
@@ -79,6 +106,12 @@ BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, D
 // appended) when either holds a character a line cannot carry: a line break in a target would
 // start a section of its own, which an import would write wherever it names.
 BOOL AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const std::wstring& target);
+// The note before a finding's sections, and its parts back (FALSE when a comment is none).
+BOOL AppendKindNote(std::wstring& out, const char* kind, const std::wstring& path);
+bool SplitKindNote(const std::wstring& comment, std::wstring& kind, std::wstring& path);
+// The note that names the backup's installation, and the one that says it has files (comments).
+bool IsInstallationNote(const std::wstring& comment, std::wstring& identity);
+bool IsFilesNote(const std::wstring& comment);
 // A comment line of the backup ("; text"); FALSE when the text cannot be written on one line.
 BOOL AppendRegComment(std::wstring& out, const std::wstring& text);
 // What a list entry's removal adds beside the whole list as it was (which an import by hand puts

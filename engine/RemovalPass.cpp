@@ -2,7 +2,9 @@
 #include "RemovalPass.h"
 #include "KeyNames.h"
 #include "RegBackup.h"
+#include "Installation.h"
 #include "Offline.h"
+#include "StagingFolders.h"
 #include "Restore.h"
 #include "kinds/KindsTable.h"
 #include "../framework/CString.h"
@@ -39,17 +41,24 @@ void CRemovalPass::Run(const std::vector<const CmdListEntry*>& findings,
     };
     std::stable_sort(order.begin(), order.end(), [&rank](size_t a, size_t b) { return rank(a) < rank(b); });
 
+    // The folders that files in use wait in ask for their own deletion when the pass ends, after
+    // the files in them.
+    CStagingFolders staging;
+    const CInstallation installation = CInstallation::Live();
+    RemovalContext context = { m_backup, staging, installation, OfflineActive() };
     // Everything is read before anything changes: a list inside a key tree that an entry's
     // removal shortens is backed up as it was.
     std::vector<std::unique_ptr<CPreparedRemoval>> prepared(findings.size());
     for (size_t index : order)
         if (const ILeftoverKind* kind = KindOf(*findings[index]))
-            prepared[index] = kind->Prepare(*findings[index]);
+            prepared[index] = kind->Prepare(*findings[index], context);
     for (size_t index : order) {
         const ILeftoverKind* kind = KindOf(*findings[index]);
         RemovalResult result;
-        if (kind && prepared[index])
-            result = kind->Remove(*findings[index], *prepared[index], m_backup);
+        if (kind && prepared[index]) {
+            m_backup.BeginFinding(kind->Identity().recordName, findings[index]->path);
+            result = kind->Remove(*findings[index], *prepared[index], context);
+        }
         prepared[index].reset();
         told(index, result);
     }

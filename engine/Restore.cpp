@@ -1,5 +1,7 @@
 // Putting back what a removal pass took.
 #include "Restore.h"
+#include "AdminOnly.h"
+#include "Installation.h"
 #include "FileCopies.h"
 #include "FilterLists.h"
 #include "Hives.h"
@@ -113,15 +115,6 @@ bool SetAndCheck(HKEY key, const CRestore::Value& value)
     return ReadValueBytes(key, value.name.c_str(), type, data) == ERROR_SUCCESS && type == value.type && data == value.data;
 }
 
-RestoredItem Item(const char* kind, const std::wstring& path, Outcome outcome = Outcome::Restored, const std::wstring& why = std::wstring())
-{
-    RestoredItem item;
-    item.kind = kind;
-    item.path = path;
-    item.outcome = outcome;
-    item.why = why;
-    return item;
-}
 
 // The data of a filter list with `entry` inserted at `index` (or at its end): the entries behind
 // the list's first empty string, which Windows never reads, stay as they were.
@@ -140,6 +133,16 @@ std::vector<BYTE> WithEntryAt(const std::vector<BYTE>& data, const std::wstring&
     }
     return joined;
 }
+}
+
+RestoredItem RestoredItemOf(const char* kind, const std::wstring& path, Outcome outcome, const std::wstring& why)
+{
+    RestoredItem item;
+    item.kind = kind;
+    item.path = path;
+    item.outcome = outcome;
+    item.why = why;
+    return item;
 }
 
 bool ParseRegValue(const std::wstring& line, CRestore::Value& value)
@@ -190,6 +193,13 @@ bool ParseRegValue(const std::wstring& line, CRestore::Value& value)
 bool CRestore::Open(const std::wstring& backupPath, std::wstring& why)
 {
     m_backup = backupPath;
+    // A backup is what an administrator writes back wherever it says: one that anybody else
+    // could have written (or planted) is never used.
+    const std::wstring others = OthersMayChange(backupPath);
+    if (!others.empty()) {
+        why = L"the backup may have been changed by someone else: " + others;
+        return false;
+    }
     CHandle file(::CreateFileW(LongPath(backupPath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     LARGE_INTEGER size = {};
     if (!file || !::GetFileSizeEx(file, &size) || size.QuadPart > static_cast<LONGLONG>(kBackupLimit)) {
@@ -223,7 +233,27 @@ bool CRestore::Open(const std::wstring& backupPath, std::wstring& why)
         why = L"a backup of an offline installation: give its Windows folder with /offline too";
         return false;
     }
-    m_hasManifest = !NothingAt(CRegBackup::ManifestOf(backupPath));
+    // It goes back only into the installation it was taken from.
+    if (!m_identity.empty() && !SameInstallation(m_identity, InstallationIdentity())) {
+        why = L"a backup of another installation (" + m_identity + L"); this is " + InstallationIdentity();
+        return false;
+    }
+    if (m_identity.empty() && !offline && OfflineActive() && !(m_sections.empty() && m_notes.empty())) {
+        why = L"a backup of the running Windows: restore it without /offline";
+        return false;
+    }
+    const std::wstring manifest = CRegBackup::ManifestOf(backupPath);
+    m_hasManifest = !NothingAt(manifest);
+    if (m_hasManifest || m_hasFiles) {
+        const std::wstring folder = manifest.substr(0, manifest.rfind(L'\\'));
+        for (const std::wstring& part : { folder, manifest }) {
+            const std::wstring changed = NothingAt(part) ? std::wstring() : OthersMayChange(part);
+            if (!changed.empty()) {
+                why = L"the backup's files may have been changed by someone else: " + part + L": " + changed;
+                return false;
+            }
+        }
+    }
     return true;
 }
 
@@ -259,7 +289,14 @@ bool CRestore::Parse(const std::wstring& text, std::wstring& why)
         if (line.compare(0, 2, L"; ") == 0) {
             const std::wstring comment = line.substr(2);
             EntryNote note;
-            if (SplitRemovedEntryNote(comment, note.entry, note.index, note.listPath)) {
+            std::wstring kind, path;
+            if (IsInstallationNote(comment, path)) {
+                m_identity = path;
+            } else if (IsFilesNote(comment)) {
+                m_hasFiles = true;
+            } else if (SplitKindNote(comment, kind, path)) {
+                m_finding = path;
+            } else if (SplitRemovedEntryNote(comment, note.entry, note.index, note.listPath)) {
                 // The list as it was is the value just before, once per list: only the entry goes back.
                 const std::wstring key = note.listPath.substr(0, note.listPath.rfind(L'\\'));
                 const std::wstring name = note.listPath.substr(note.listPath.rfind(L'\\') + 1);
@@ -279,9 +316,18 @@ bool CRestore::Parse(const std::wstring& text, std::wstring& why)
                 m_notes.push_back(note);
             } else if (comment.compare(0, wcslen(kLinkComment), kLinkComment) == 0) {
                 const size_t arrow = comment.find(kLinkArrow), tail = comment.rfind(kLinkTail);
-                if (arrow != std::wstring::npos && tail != std::wstring::npos && tail > arrow)
-                    m_links.push_back({ comment.substr(wcslen(kLinkComment), arrow - wcslen(kLinkComment)),
-                                        comment.substr(arrow + wcslen(kLinkArrow), tail - arrow - wcslen(kLinkArrow)) });
+                if (arrow != std::wstring::npos && tail != std::wstring::npos && tail > arrow) {
+                    Link link = { comment.substr(wcslen(kLinkComment), arrow - wcslen(kLinkComment)),
+                                  comment.substr(arrow + wcslen(kLinkArrow), tail - arrow - wcslen(kLinkArrow)) };
+                    // Only a link that a removal of this backup recorded, in the tree it removed:
+                    // a comment anywhere else could make any key a link to anywhere.
+                    const std::wstring parent = link.path.substr(0, link.path.rfind(L'\\'));
+                    link.recorded = !m_finding.empty() ? PathAtOrBelow(link.path, m_finding)
+                                                       : std::any_of(m_sections.begin(), m_sections.end(), [&](const Section& s) {
+                                                             return _wcsicmp(s.path.c_str(), parent.c_str()) == 0;
+                                                         });
+                    m_links.push_back(link);
+                }
             }
             continue;
         }
@@ -324,14 +370,32 @@ void CRestore::RestoreKeys(const std::function<void(const RestoredItem&)>& told)
                     why = section.path + L" could not be created (" + std::to_wstring(created) + L")";
                 continue;
             }
-            for (const Value& value : section.values)
+            std::wstring changed;
+            for (const Value& value : section.values) {
+                const std::wstring shown = value.name.empty() ? std::wstring(L"@") : value.name;
+                // A value someone set since the removal stays as it is, as a file that is back
+                // at its place does: the restore never writes over what it did not take.
+                DWORD type = 0;
+                std::vector<BYTE> data;
+                if (ReadValueBytes(key, value.name.c_str(), type, data) == ERROR_SUCCESS) {
+                    if (type != value.type || data != value.data)
+                        changed += (changed.empty() ? L"" : L", ") + shown;
+                    continue;
+                }
                 if (!SetAndCheck(key, value) && why.empty())
-                    why = L"the value " + (value.name.empty() ? std::wstring(L"@") : value.name) + L" of " + section.path +
-                          L" could not be written";
+                    why = L"the value " + shown + L" of " + section.path + L" could not be written";
+            }
+            if (!changed.empty() && why.empty())
+                why = L"changed since the backup, left as they are: " + changed + L" of " + section.path;
         } while (index < m_sections.size() && PathBelow(m_sections[index].path, top));
-        told(Item("key", top, why.empty() ? Outcome::Restored : Outcome::Failed, why));
+        told(RestoredItemOf("key", top, why.empty() ? Outcome::Restored : Outcome::Failed, why));
     }
     for (const Link& link : m_links) {
+        if (!link.recorded) {
+            told(RestoredItemOf("link", link.path, Outcome::Refused,
+                      L"no removal of this backup took a key tree it lies in; a link there could lead anywhere"));
+            continue;
+        }
         const std::wstring parent = link.path.substr(0, link.path.rfind(L'\\'));
         const std::wstring name = link.path.substr(link.path.rfind(L'\\') + 1);
         CRegKeyOwner parentKey;
@@ -347,7 +411,12 @@ void CRestore::RestoreKeys(const std::function<void(const RestoredItem&)>& told)
         if (result == ERROR_SUCCESS)
             result = ::RegSetValueExW(linkKey, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(link.target.data()),
                                       static_cast<DWORD>(link.target.size() * sizeof(wchar_t)));
-        told(Item("link", link.path, result == ERROR_SUCCESS ? Outcome::Restored : Outcome::Failed,
+        // Read back: the key there must be a link now, as itself.
+        CRegKeyOwner made;
+        if (result == ERROR_SUCCESS && (OpenSubKey(parentKey, name.c_str(), KEY_READ, made) != ERROR_SUCCESS ||
+                                        !IsRegistryLink(parentKey, name.c_str(), made)))
+            result = ERROR_CANTREAD;
+        told(RestoredItemOf("link", link.path, result == ERROR_SUCCESS ? Outcome::Restored : Outcome::Failed,
                   result == ERROR_SUCCESS ? std::wstring()
                                           : L"the registry link could not be made again (" + std::to_wstring(result) +
                                                 L"); it pointed to " + link.target));
@@ -367,7 +436,7 @@ void CRestore::RestoreEntries(const std::function<void(const RestoredItem&)>& to
         const bool order = std::find_if(std::begin(kProviderOrderValues), std::end(kProviderOrderValues), [&](const wchar_t* name) {
                                return _wcsicmp(name, valueName.c_str()) == 0;
                            }) != std::end(kProviderOrderValues);
-        RestoredItem item = Item(order ? "providerOrderEntry" : "filterEntry", note.listPath);
+        RestoredItem item = RestoredItemOf(order ? "providerOrderEntry" : "filterEntry", note.listPath);
         item.entry = note.entry;
         // The driver's service key must be there first: a list naming a missing driver stops the
         // device (a disk, a keyboard) at the next start.
@@ -442,87 +511,3 @@ void CRestore::RestoreEntries(const std::function<void(const RestoredItem&)>& to
     }
 }
 
-void CRestore::RestoreFiles(const std::function<void(const RestoredItem&)>& told)
-{
-    if (!m_hasManifest)
-        return;
-    const std::wstring manifestPath = CRegBackup::ManifestOf(m_backup);
-    const std::wstring folder = manifestPath.substr(0, manifestPath.rfind(L'\\'));
-    std::vector<ManifestEntry> entries;
-    if (!ReadManifest(manifestPath, entries)) {
-        told(Item("file", manifestPath, Outcome::Failed, L"the manifest of the backup's files cannot be read"));
-        return;
-    }
-    // Deletions the pass left to the next restart are taken back first, and nothing else.
-    std::vector<std::wstring> scheduled;
-    for (const ManifestEntry& entry : entries)
-        if (entry.type == ManifestEntry::Scheduled)
-            scheduled.push_back(entry.path);
-    int cancelled = 0;
-    const bool pendingTaken = scheduled.empty() || CancelPendingDeletions(scheduled, cancelled);
-
-    std::wstring top;
-    RestoredItem group;
-    bool open = false;
-    auto close = [&] {
-        if (open)
-            told(group);
-        open = false;
-    };
-    for (const ManifestEntry& entry : entries) {
-        if (entry.type == ManifestEntry::Scheduled)
-            continue;
-        const char* kind = entry.type == ManifestEntry::Folder ? "folder" : entry.type == ManifestEntry::Link ? "link" : "file";
-        if (!open || !PathBelow(entry.path, top)) {
-            close();
-            top = entry.path;
-            group = Item(kind, top);
-            open = true;
-        }
-        std::wstring why;
-        if (entry.type == ManifestEntry::Folder) {
-            if (!::CreateDirectoryW(LongPath(entry.path).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
-                why = L"the folder could not be made again";
-        } else if (entry.type == ManifestEntry::Link) {
-            std::wstring target = entry.target;
-            if (target.compare(0, 4, L"\\??\\") == 0)
-                target.erase(0, 4);
-            const DWORD flags = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
-            if (NothingAt(entry.path) && (target.empty() || !::CreateSymbolicLinkW(entry.path.c_str(), target.c_str(), flags)))
-                why = L"the link could not be made again; it pointed to " + (target.empty() ? std::wstring(L"(unknown)") : target);
-        } else {
-            unsigned long long size = 0;
-            std::string sha256;
-            if (!NothingAt(entry.path)) {
-                // Still there (its deletion waited for a restart): it must be the very same file.
-                if (!CopyAndHash(entry.path, std::wstring(), size, sha256) || sha256 != entry.sha256)
-                    why = L"another file is at its place now; it was left as it is";
-            } else {
-                MakeFoldersTo(entry.path);
-                if (!CopyAndHash(folder + L"\\" + entry.copy, entry.path, size, sha256))
-                    why = L"its copy could not be written back";
-                else if (sha256 != entry.sha256 || size != entry.size) {
-                    ::DeleteFileW(LongPath(entry.path).c_str());
-                    why = L"its copy in the backup is not what was removed (SHA-256 differs); it was not put back";
-                } else if (entry.attributes && entry.attributes != INVALID_FILE_ATTRIBUTES)
-                    ::SetFileAttributesW(LongPath(entry.path).c_str(), entry.attributes & ~FILE_ATTRIBUTE_DIRECTORY);
-            }
-            if (why.empty() && !pendingTaken &&
-                std::find(scheduled.begin(), scheduled.end(), entry.path) != scheduled.end())
-                why = L"its deletion at the next restart could not be taken back";
-        }
-        if (!why.empty()) {
-            if (entry.path == top) {
-                group.outcome = Outcome::Failed;
-                group.why = why;
-            } else {
-                if (group.outcome == Outcome::Restored) {
-                    group.outcome = Outcome::Failed;
-                    group.why = L"not everything inside is back";
-                }
-                told(Item(kind, entry.path, Outcome::Failed, why));
-            }
-        }
-    }
-    close();
-}

@@ -19,6 +19,10 @@ struct RestoredItem
     std::wstring why;     // why it is not back
 };
 
+// One item of a restore, for `told`.
+RestoredItem RestoredItemOf(const char* kind, const std::wstring& path, Outcome outcome = Outcome::Restored,
+                  const std::wstring& why = std::wstring());
+
 class CRestore
 {
 public:
@@ -43,6 +47,7 @@ public:
     struct Link
     {
         std::wstring path, target;
+        bool recorded = false;  // it lies in a tree a removal of this backup took
     };
     struct EntryNote
     {
@@ -65,6 +70,9 @@ private:
     std::vector<Link> m_links;
     std::vector<EntryNote> m_notes;
     bool m_hasManifest = false;
+    bool m_hasFiles = false;       // the backup says it holds files
+    std::wstring m_identity;       // the installation it was taken from
+    std::wstring m_finding;        // the finding whose sections are being read
 };
 
 // Parses one value line of the export format ("name"=data, @=data); FALSE when it is none.

@@ -591,16 +591,16 @@ public:
         FindClose(search);
         return KindCheck();
     }
-    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const override
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding, const RemovalContext&) const override
     {
         std::wstring text;
         AppendRegComment(text, std::wstring(L"file ") + finding.path);
         return std::unique_ptr<CPreparedRemoval>(new CPreparedText(text));
     }
-    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, CRegBackup& backup) const override
+    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, RemovalContext& context) const override
     {
         RemovalResult result;
-        if (backup.Append(static_cast<CPreparedText&>(prepared).Text()) && DeleteFileW(finding.path))
+        if (context.backup.Append(static_cast<CPreparedText&>(prepared).Text()) && DeleteFileW(finding.path))
             result.outcome = Outcome::Removed;
         return result;
     }

@@ -5,7 +5,13 @@
 #include <gtest/gtest.h>
 #include "ProgramRun.h"
 #include "TestSupport.h"
+#include "../engine/Installation.h"
+#include "../engine/RegBackup.h"
+#include "../engine/StagingFolders.h"
+#include "../engine/kinds/KindsTable.h"
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -13,6 +19,8 @@ using kt::Json;
 const std::string kControl = "SYSTEM\\CurrentControlSet\\";
 const std::string kVersion = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\";
 const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+// Made by the ctest fixture: links to a decoy that stands for System32.
+const std::string kSwapLinks = "C:\\kltswap", kDecoy = "C:\\kltswap-decoy";
 
 class FilesTest : public kt::ProgramRunTest
 {
@@ -76,6 +84,19 @@ protected:
     static bool Has(const std::vector<std::string>& list, const std::string& item)
     {
         return std::any_of(list.begin(), list.end(), [&item](const std::string& each) { return Lower(each) == Lower(item); });
+    }
+    // Moves a link (or anything) on the Linux side, as ctest's files_link_swapper does when
+    // asked; paths below C:\. TRUE when it was moved.
+    static bool SwapIn(const std::string& from, const std::string& to)
+    {
+        static int count = 0;
+        const std::string request = kSwapLinks + "\\requests\\" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+        if (!kt::WriteFileBytes(request + ".tmp", from.substr(3) + "\n" + to.substr(3) + "\n") ||
+            !MoveFileA((request + ".tmp").c_str(), (request + ".req").c_str()))
+            return false;
+        for (int wait = 0; wait < 600 && !kt::FileExists(request + ".done"); ++wait)
+            WaitForSingleObject(GetCurrentThread(), 50);
+        return kt::ReadFileBytes(request + ".done") == "0\n";
     }
     std::string Backup()
     {
@@ -196,48 +217,123 @@ TEST_F(FilesTest, RestoreGivesBackKeysOnlyTheRemovedListEntriesAndVerifiedFiles)
     EXPECT_EQ(RunAlone("/del \"/restore=" + backup + "\""), 87u);
 }
 
-TEST_F(FilesTest, AFileInUseGoesAtTheNextRestartAndRestoreTakesBackOnlyItsOwnDeletions)
+TEST_F(FilesTest, AFileInUseWaitsForTheRestartInAFolderOfItsOwnAndALinkSwappedInLaterDeletesNothing)
 {
+    if (!kt::FileExists(kDecoy + "\\busy.dll"))
+        GTEST_SKIP() << "the swap links are made by ctest's files_link_fixture";
     char full[MAX_PATH];
     ASSERT_GT(GetFullPathNameA((kt::ScratchDir("files-pending") + "unrelated.tmp").c_str(), MAX_PATH, full, nullptr), 0u);
     const std::string unrelated = full;
     ASSERT_TRUE(kt::WriteFileBytes(unrelated, "x"));
     ASSERT_TRUE(MoveFileExA(unrelated.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    // A program that has a file open and lets others move it (a log it writes), and one that
+    // does not: that one's folder cannot be taken safely.
     const std::string busy = "C:\\ProgramData\\" + keyword + " Busy";
-    FileIn(busy, "busy.dll", "in use");
+    FileIn(busy, "bin\\busy.dll", "old bytes");
     FileIn(busy, "other.txt", "free");
-    HANDLE held = CreateFileA((busy + "\\busy.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held = CreateFileA((busy + "\\bin\\busy.dll").c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::string locked = "C:\\ProgramData\\" + keyword + " Locked";
+    FileIn(locked, "locked.dll", "locked");
+    HANDLE lockedHandle = CreateFileA((locked + "\\locked.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lockedHandle, INVALID_HANDLE_VALUE);
 
     Json record;
     EXPECT_EQ(Run("/refs /hkey=HKLM", &record), 1u);
     EXPECT_EQ(record["restartRequired"], true) << "a detection says a removal would need a restart";
-    EXPECT_EQ(Run("/refs /hkey=HKLM /del", &record), 3010u) << Report();
+    EXPECT_EQ(Run("/refs /hkey=HKLM /del", &record), 1u) << Report();
     EXPECT_EQ(record["restartReasons"], Json::array({ "files scheduled for deletion at the next restart" }));
     EXPECT_GE(record["pendingBefore"]["count"].get<int>(), 1);
     EXPECT_NE(Report().find("\r\n" + busy + " - removed at the next restart"), std::string::npos) << Report();
-    EXPECT_FALSE(kt::FileExists(busy + "\\other.txt"));
-    EXPECT_TRUE(Has(Pending(), busy + "\\busy.dll"));
-    EXPECT_TRUE(Has(Pending(), busy));
-
-    // The restore takes back its own deletions and nothing else.
-    EXPECT_EQ(RunAlone("\"/restore=" + Backup() + "\""), 0u) << Report();
-    EXPECT_FALSE(Has(Pending(), busy + "\\busy.dll"));
-    EXPECT_FALSE(Has(Pending(), busy));
-    EXPECT_TRUE(Has(Pending(), unrelated));
-    EXPECT_EQ(kt::ReadFileBytes(busy + "\\other.txt"), "free");
-
-    // Removed again, and the restart carries it out.
-    EXPECT_EQ(Run("/refs /hkey=HKLM /del"), 3010u);
+    EXPECT_NE(Report().find("\r\n" + locked + " - could not be removed  (close the program that holds it, then run again)"),
+              std::string::npos);
+    EXPECT_EQ(kt::ReadFileBytes(locked + "\\locked.dll"), "locked") << "nothing of a refused folder goes";
+    CloseHandle(lockedHandle);
+    // The file in use waits in a folder only administrators can write; its product folder is gone.
+    EXPECT_FALSE(kt::FileExists(busy));
+    EXPECT_FALSE(Has(Pending(), busy + "\\bin\\busy.dll"));
+    std::string staged;
+    for (const std::string& source : Pending())
+        if (source.find("\\velmoraklarner-pending-") != std::string::npos && source.find("busy.dll") != std::string::npos)
+            staged = source;
+    ASSERT_FALSE(staged.empty()) << "the deletion at the restart is asked for in the pass's own folder";
+    // Its holder writes on after the run: the backup holds what was removed.
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(held, "new", 3, &written, nullptr));
     CloseHandle(held);
+
+    EXPECT_EQ(RunAlone("\"/restore=" + Backup() + "\""), 0u) << Report();
+    EXPECT_EQ(kt::ReadFileBytes(busy + "\\bin\\busy.dll"), "old bytes");
+    EXPECT_EQ(kt::ReadFileBytes(busy + "\\other.txt"), "free");
+    EXPECT_TRUE(Has(Pending(), unrelated)) << "somebody else's deletion stays";
+    // A link planted where the product's folder was, before the restart: the restart deletes
+    // only what waits in the pass's own folder.
+    ASSERT_TRUE(MoveFileA((busy + "\\bin").c_str(), (busy + "\\bin-restored").c_str()));
+    ASSERT_TRUE(SwapIn(kSwapLinks + "\\link1", busy + "\\bin"));
+    std::string pending;
+    for (const std::string& source : Pending())
+        pending += source + "\n";
     EXPECT_EQ(kt::Run("C:\\windows\\system32\\wineboot.exe -r"), 0u);
-    EXPECT_FALSE(kt::FileExists(busy + "\\busy.dll"));
+    EXPECT_EQ(kt::ReadFileBytes(kDecoy + "\\busy.dll"), "decoy\n") << pending;
+    EXPECT_FALSE(kt::FileExists(staged));
     EXPECT_FALSE(kt::FileExists(unrelated));
-    EXPECT_EQ(Run("/refs /hkey=HKLM", &record), 0u + (kt::FileExists(busy) ? 1u : 0u));
-    // Wine's restart deletes the files it was given and leaves an empty folder; Windows takes both.
-    if (const Json* left = Finding(record, busy)) {
-        EXPECT_EQ((*left)["fileCount"], 0);
-    }
+    EXPECT_TRUE(SwapIn(busy + "\\bin", kSwapLinks + "\\link1"));
+}
+
+TEST_F(FilesTest, AFolderSwappedForALinkAfterItWasListedIsRefusedAndNothingOutsideIsTouched)
+{
+    if (!kt::FileExists(kDecoy + "\\victim.dll"))
+        GTEST_SKIP() << "the swap links are made by ctest's files_link_fixture";
+    const ILeftoverKind* folders = KindNamed("folder");
+    ASSERT_TRUE(folders);
+    const std::string product = "C:\\ProgramData\\" + keyword + " Swap";
+    FileIn(product, "bin\\victim.dll", "product");
+    FileIn(product, "top.dll", "top");
+    CmdListEntry finding = {};
+    const std::wstring path = kt::Widen(product);
+    wcsncpy(finding.path, path.c_str(), kPathChars - 1);
+    finding.kind = 'D';
+    finding.owner = folders;
+    // Listed first; then "bin" becomes a link to a place the program must never touch.
+    CRegBackup backup(CString(report.c_str()));
+    CStagingFolders staging;
+    const CInstallation installation = CInstallation::Live();
+    RemovalContext context = { backup, staging, installation, false };
+    std::unique_ptr<CPreparedRemoval> prepared = folders->Prepare(finding, context);
+    ASSERT_TRUE(prepared);
+    ASSERT_TRUE(MoveFileA((product + "\\bin").c_str(), (product + "\\bin-away").c_str()));
+    ASSERT_TRUE(SwapIn(kSwapLinks + "\\link2", product + "\\bin"));
+    const RemovalResult result = folders->Remove(finding, *prepared, context);
+    EXPECT_EQ(result.outcome, Outcome::Refused) << kt::Utf8(result.why);
+    EXPECT_EQ(kt::ReadFileBytes(kDecoy + "\\victim.dll"), "decoy\n");
+    EXPECT_EQ(kt::ReadFileBytes(product + "\\top.dll"), "top") << "nothing of the finding went";
+    EXPECT_EQ(kt::ReadFileBytes(product + "\\bin-away\\victim.dll"), "product");
+    ASSERT_TRUE(SwapIn(product + "\\bin", kSwapLinks + "\\link2"));
+
+    // While a pass runs, once its manifest is there, every folder it listed is held: nobody can
+    // rename one to put a link in its place. (A Linux-side rename ignores Windows' sharing, and
+    // Wine deletes an open file by its name: that race only Windows can show.)
+    for (int i = 0; i < 300; ++i)
+        FileIn(product, "many\\f" + std::to_string(i) + ".dll", std::string(4096, 'x'));
+    std::atomic<bool> done{ false }, renamed{ false }, tried{ false };
+    std::thread renamer([&] {
+        while (!done && !tried) {
+            for (const std::string& found : kt::BackupsOf(report))
+                if (kt::FileExists(found.substr(0, found.size() - 4) + "-files\\manifest.jsonl")) {
+                    tried = true;
+                    renamed = MoveFileA((product + "\\many").c_str(), (product + "\\many-away").c_str()) != FALSE;
+                    break;
+                }
+            SwitchToThread();
+        }
+    });
+    Run("/refs /hkey=HKLM /del");
+    done = true;
+    renamer.join();
+    EXPECT_TRUE(tried);
+    EXPECT_FALSE(renamed) << "a folder the pass holds was renamed";
+    EXPECT_EQ(kt::ReadFileBytes(kDecoy + "\\victim.dll"), "decoy\n");
 }
 
 TEST_F(FilesTest, ALinkInsideAProductFolderGoesAsTheLinkAndWhatItPointsToStays)

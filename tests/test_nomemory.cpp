@@ -118,11 +118,11 @@ public:
         findings.Add(*this, m_path, L"", L"");
         return KindCheck();
     }
-    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry&) const override
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry&, const RemovalContext&) const override
     {
         return std::unique_ptr<CPreparedRemoval>(new CPreparedText(L""));
     }
-    RemovalResult Remove(const CmdListEntry&, CPreparedRemoval&, CRegBackup&) const override { throw std::bad_alloc(); }
+    RemovalResult Remove(const CmdListEntry&, CPreparedRemoval&, RemovalContext&) const override { throw std::bad_alloc(); }
     bool IsGone(const CmdListEntry&) const override { return false; }
 
 private:

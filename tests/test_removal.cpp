@@ -83,6 +83,12 @@ protected:
     }
     BOOL Remove(char kind, const std::wstring& below) { return engine.RemoveEntry(kind, HKEY_CURRENT_USER, key.Below(below).c_str()); }
     std::wstring BackupText() { return kt::ReadUtf16(kt::Utf8(backup->Path())); }
+    // A backup's sections, after its header and the line naming its installation.
+    static std::wstring Sections(const std::wstring& text)
+    {
+        const size_t first = text.find(L"\r\n[");
+        return first == std::wstring::npos ? std::wstring() : text.substr(first + 2);
+    }
 
     kt::ScratchKey key{ "kltremove" };
     std::string folder, report;
@@ -99,8 +105,11 @@ TEST_F(RemovalTest, KeyWithoutSubkeysIsBackedUpBesideTheReportThenRemoved)
     std::string name = kt::Utf8(backup->Path());
     EXPECT_EQ(name.rfind(folder + "Klarner-Report-07.12.2026-backup-", 0), 0u) << name;
     EXPECT_EQ(name.substr(name.size() - 4), ".reg");
-    EXPECT_EQ(BackupText(), L"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" + key.Below(L"Leaf") +
-                                L"]\r\n\r\n");
+    // The export's header, the installation the backup belongs to, then the key.
+    const std::wstring text = BackupText();
+    const std::wstring header = L"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n; Velmora Klarner: installation machine ";
+    EXPECT_EQ(text.substr(0, header.size()), header);
+    EXPECT_EQ(Sections(text), L"[HKEY_CURRENT_USER\\" + key.Below(L"Leaf") + L"]\r\n\r\n");
 }
 
 TEST_F(RemovalTest, ThreeLevelTreeAndTheBufferIsRestored)
@@ -155,7 +164,7 @@ TEST_F(RemovalTest, ValuesAndTheDefaultValue)
     SetText(L"V", L"other", REG_SZ, L"y");
     SetText(L"V", L"", REG_SZ, L"default");
     EXPECT_TRUE(Remove('V', L"V\\vmtray"));
-    EXPECT_EQ(BackupText().substr(41), L"[HKEY_CURRENT_USER\\" + key.Below(L"V") + L"]\r\n\"vmtray\"=\"C:\\\\vm\\\\vmtray.exe\"\r\n\r\n");
+    EXPECT_EQ(Sections(BackupText()), L"[HKEY_CURRENT_USER\\" + key.Below(L"V") + L"]\r\n\"vmtray\"=\"C:\\\\vm\\\\vmtray.exe\"\r\n\r\n");
     EXPECT_FALSE(kt::ValueExists(HKEY_CURRENT_USER, kt::Utf8(key.Below(L"V")), "vmtray"));
     EXPECT_TRUE(kt::ValueExists(HKEY_CURRENT_USER, kt::Utf8(key.Below(L"V")), "other"));
     EXPECT_FALSE(Remove('V', L"V\\vmtray"));

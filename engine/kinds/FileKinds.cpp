@@ -18,7 +18,7 @@
 #include "../Installation.h"
 #include "../KeyNames.h"
 #include "../Keywords.h"
-#include "../Offline.h"
+#include "../StagingFolders.h"
 #include "../RegBackup.h"
 #include "../RegKey.h"
 #include "../ServiceControl.h"
@@ -84,15 +84,6 @@ std::vector<std::wstring> Subfolders(const std::wstring& folder)
     return names;
 }
 
-// Whether a file is open somewhere now, so that deleting it would have to wait for the restart.
-bool InUse(const FileItem& item)
-{
-    if (item.IsFolder() || item.IsLink())
-        return false;
-    CHandle file(::CreateFileW(LongPath(item.path).c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return !file && ::GetLastError() == ERROR_SHARING_VIOLATION;
-}
-
 // Whether a program file among a folder's items is one Windows brought (FileEvidence.h): the
 // folder is then Windows' own, whatever it is called.
 bool HoldsWindowsFiles(const std::vector<FileItem>& items)
@@ -110,42 +101,16 @@ bool HoldsWindowsFiles(const std::vector<FileItem>& items)
 struct PreparedFiles : CPreparedRemoval
 {
     std::vector<FileItem> items;  // the finding first, each folder before what it holds
+    Listing listing = Listing::Listed;
 };
 
-enum class Deletion
+// One listed item during its removal: its handle, opened as listed, holds it until it is gone.
+struct HeldItem
 {
-    Gone,
-    AtRestart,
-    Stays,
+    const FileItem* item;
+    CHandle handle;
+    bool inUse = false;  // another program has it open: copied, never linked, and left to the restart
 };
-
-// Deletes one file or (empty) folder; what is in use is left to the next restart, noted in the
-// manifest so that a restore can take the deletion back.
-Deletion DeleteItem(const FileItem& item, bool scheduleWhenNotEmpty, CRegBackup& backup)
-{
-    const std::wstring path = LongPath(item.path);
-    if (item.attributes & kAttributesInTheWay)
-        ::SetFileAttributesW(path.c_str(), item.attributes & ~kAttributesInTheWay);
-    const BOOL deleted = item.IsFolder() ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str());
-    const DWORD error = ::GetLastError();
-    if (deleted || NothingAt(item.path))
-        return Deletion::Gone;
-    const bool inUse = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_USER_MAPPED_FILE ||
-                       (error == ERROR_DIR_NOT_EMPTY && scheduleWhenNotEmpty);
-    // The session manager deletes it before anything can open it again; folders after their files,
-    // in the order they were asked for. Never for another installation: this one's restart would
-    // delete it, and nothing of that one runs to hold it.
-    const std::wstring scheduled = item.path.size() < MAX_PATH ? item.path : path;
-    if (inUse && !OfflineActive() && ::MoveFileExW(scheduled.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        ManifestEntry entry;
-        entry.type = ManifestEntry::Scheduled;
-        entry.path = item.path;
-        backup.Note(entry);
-        return Deletion::AtRestart;
-    }
-    ::SetFileAttributesW(path.c_str(), item.attributes);
-    return Deletion::Stays;
-}
 
 RemovalResult FailedBecause(const wchar_t* why)
 {
@@ -154,37 +119,149 @@ RemovalResult FailedBecause(const wchar_t* why)
     return result;
 }
 
+RemovalResult RefusedBecause(const std::wstring& why, const wchar_t* advice = L"")
+{
+    RemovalResult result;
+    result.outcome = Outcome::Refused;
+    result.why = why;
+    result.advice = advice;
+    return result;
+}
+
+const wchar_t kCloseHolder[] = L"close the program that holds it, then run again";
+const DWORD kFileAccess = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+const DWORD kFolderAccess = DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Opens every item as it was listed, folders first: a folder is held without letting anybody
+// rename or delete it, so that nothing below it can be swapped for a link while the pass works;
+// a file is held so that nobody can write it, unless a program has it open already. Nothing is
+// changed here; an empty result with `refusal` set when the finding must stay whole.
+std::vector<HeldItem> HoldAsListed(const std::vector<FileItem>& items, RemovalResult& refusal)
+{
+    std::vector<HeldItem> held;
+    for (const FileItem& item : items) {
+        HeldItem one{ &item, CHandle() };
+        DWORD error = 0;
+        Opening opening;
+        if (item.IsLink())
+            opening = OpenAsListed(item, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, one.handle, &error);
+        else if (item.IsFolder())
+            opening = OpenAsListed(item, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, one.handle, &error);
+        else {
+            opening = OpenAsListed(item, kFileAccess, FILE_SHARE_READ, one.handle, &error);
+            if (opening == Opening::InUse) {
+                one.inUse = true;
+                opening = OpenAsListed(item, kFileAccess, kShareAll, one.handle, &error);
+            }
+        }
+        switch (opening) {
+        case Opening::Opened:
+            held.push_back(std::move(one));
+            continue;
+        case Opening::Gone:
+            continue;  // someone else removed it meanwhile: nothing of it to back up or delete
+        case Opening::Changed:
+            refusal = RefusedBecause(L"something else stands at " + item.path +
+                                     L" now than was listed (a link or another file); nothing was removed");
+            break;
+        case Opening::InUse:
+            refusal = RefusedBecause(L"a program holds " + item.path + L" open and does not let it be moved or deleted; nothing "
+                                     L"was removed", kCloseHolder);
+            break;
+        case Opening::Failed:
+            refusal = FailedBecause(L"a file or folder inside could not be opened; nothing was removed");
+            break;
+        }
+        return std::vector<HeldItem>();
+    }
+    if (held.empty() || held.front().item != &items.front())
+        refusal = FailedBecause(L"it is gone already");
+    return held;
+}
+
+// Deletes a held file now, or (in use, on the running system) moves it out of the way and leaves
+// it to the restart. Offline, nothing of that installation holds it, and this machine's restart
+// must never delete it: it stays.
+enum class Deletion { Gone, AtRestart, Stays };
+Deletion DeleteHeld(HeldItem& file, RemovalContext& context, FileToBackUp* backedUp, std::wstring& why)
+{
+    const DWORD attributes = file.item->attributes;
+    if (attributes & kAttributesInTheWay)
+        SetAttributesThrough(file.handle, attributes & ~kAttributesInTheWay);
+    DWORD error = file.inUse ? ERROR_SHARING_VIOLATION : DeleteThrough(file.handle);
+    if (error == ERROR_SUCCESS) {
+        file.handle.Close();
+        return Deletion::Gone;
+    }
+    const bool inUse = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_USER_MAPPED_FILE;
+    if (inUse && !context.offline) {
+        // Its holder may change it later: the backup needs a copy of its own, not a second name.
+        if (backedUp && backedUp->linked && !context.backup.UnlinkCopy(*backedUp)) {
+            why = L"a file in use changed while it was backed up; it stays";
+        } else {
+            const std::wstring staged = context.staging.Stage(file.handle, file.item->path, error);
+            if (!staged.empty()) {
+                ManifestEntry entry;
+                entry.type = ManifestEntry::Scheduled;
+                entry.path = file.item->path;
+                entry.staged = staged;
+                context.backup.Note(entry);
+                file.handle.Close();
+                return Deletion::AtRestart;
+            }
+            why = L"a file in use could not be moved out of the way for the restart (error " + std::to_wstring(error) + L")";
+        }
+    }
+    SetAttributesThrough(file.handle, attributes);
+    if (why.empty())
+        why = L"a file or folder inside could not be deleted";
+    return Deletion::Stays;
+}
+
 class CFileRemoval : public ILeftoverKind
 {
 public:
-    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const override
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding, const RemovalContext&) const override
     {
         std::unique_ptr<PreparedFiles> prepared(new PreparedFiles);
-        if (!ListFileTree(finding.path, prepared->items))
+        prepared->listing = ListFiles(finding.path, prepared->items);
+        if (prepared->listing == Listing::Unreadable)
             return nullptr;
         return std::unique_ptr<CPreparedRemoval>(prepared.release());
     }
 
-    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, CRegBackup& backup) const override
+    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, RemovalContext& context) const override
     {
-        const std::vector<FileItem>& items = static_cast<PreparedFiles&>(prepared).items;
+        const PreparedFiles& files = static_cast<PreparedFiles&>(prepared);
+        if (files.listing == Listing::Elsewhere)
+            return RefusedBecause(std::wstring(finding.path) + L" leads elsewhere (a link on the way to it); nothing was removed");
         // Files go after every registration of the pass: whatever still names one now (a
         // registration that could not be removed, one not ticked, a program started since)
         // keeps them, or it would be left pointing at nothing.
-        const CFileClaims claims = CFileClaims::Read(CInstallation::Live(), [](const std::wstring&) { return false; });
+        const CFileClaims claims = CFileClaims::Read(context.installation, [](const std::wstring&) { return false; });
         if (const FileClaim* claim = claims.Naming(finding.path)) {
-            RemovalResult refused;
-            refused.outcome = Outcome::Refused;
-            refused.why = claim->by + L" still names a file inside; it stays while that stays";
+            RemovalResult refused = RefusedBecause(claim->by + L" still names a file inside; it stays while that stays");
             refused.windowMessage = IDS_FILES_STILL_NAMED;
             return refused;
         }
+        RemovalResult refusal;
+        std::vector<HeldItem> held = HoldAsListed(files.items, refusal);
+        if (held.empty())
+            return refusal;
         // Everything into the backup before anything goes: the folders and links first (a restore
         // makes the folders before their files), then the files.
-        std::vector<FileItem> files;
-        for (const FileItem& item : items) {
+        std::vector<FileToBackUp> copies;
+        std::vector<size_t> copyOf(held.size(), SIZE_MAX);
+        for (size_t at = 0; at < held.size(); ++at) {
+            const FileItem& item = *held[at].item;
             if (!item.IsFolder() && !item.IsLink()) {
-                files.push_back(item);
+                copyOf[at] = copies.size();
+                FileToBackUp copy;
+                copy.item = &item;
+                copy.handle = held[at].handle;
+                copy.mayLink = !held[at].inUse;
+                copies.push_back(copy);
                 continue;
             }
             ManifestEntry entry;
@@ -193,37 +270,56 @@ public:
             entry.type = item.IsLink() ? ManifestEntry::Link : ManifestEntry::Folder;
             if (item.IsLink())
                 entry.target = LinkTarget(item.path);
-            if (!backup.Note(entry))
+            if (!context.backup.Note(entry))
                 return FailedBecause(L"the backup's manifest could not be written; nothing was removed");
         }
-        if (!backup.BackUpFiles(files))
+        if (!context.backup.BackUpFiles(copies))
             return FailedBecause(L"a file could not be copied whole into the backup; nothing was removed");
-        if (!backup.FlushManifest())
+        if (!context.backup.FlushManifest())
             return FailedBecause(L"the backup's manifest could not be written; nothing was removed");
         // Links first, as links: what they point to is never entered, and a link that will not go
         // keeps the rest where it is.
-        for (const FileItem& item : items) {
-            if (!item.IsLink())
+        for (HeldItem& link : held) {
+            if (!link.item->IsLink())
                 continue;
-            const std::wstring path = LongPath(item.path);
-            if (!(item.IsFolder() ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str())) && !NothingAt(item.path))
+            if (DeleteThrough(link.handle) != ERROR_SUCCESS)
                 return FailedBecause(L"a link inside could not be removed as the link (what it points to was never "
                                      L"entered); nothing else was removed");
+            link.handle.Close();
         }
         bool atRestart = false, stays = false;
-        for (int pass = 0; pass < 2; ++pass)  // the files, then the folders, deepest first
-            for (auto item = items.rbegin(); item != items.rend(); ++item) {
-                if (item->IsLink() || item->IsFolder() != (pass == 1))
-                    continue;
-                const Deletion deletion = DeleteItem(*item, atRestart, backup);
-                atRestart = atRestart || deletion == Deletion::AtRestart;
-                stays = stays || deletion == Deletion::Stays;
+        std::wstring why;
+        for (size_t at = held.size(); at-- > 0;) {
+            HeldItem& file = held[at];
+            if (file.item->IsLink() || file.item->IsFolder())
+                continue;
+            const Deletion deletion = DeleteHeld(file, context, copyOf[at] == SIZE_MAX ? nullptr : &copies[copyOf[at]], why);
+            atRestart = atRestart || deletion == Deletion::AtRestart;
+            stays = stays || deletion == Deletion::Stays;
+        }
+        // The copies that were second names of files now gone: only administrators may change them.
+        for (size_t at = 0; at < held.size(); ++at)
+            if (copyOf[at] != SIZE_MAX && !held[at].handle)
+                context.backup.SealCopy(copies[copyOf[at]]);
+        // The folders, deepest first, through the handles that held them: never a folder by its
+        // path, and never left to the restart (whatever stands at its path by then would go).
+        for (size_t at = held.size(); at-- > 0;) {
+            HeldItem& folder = held[at];
+            if (!folder.item->IsFolder() || folder.item->IsLink())
+                continue;
+            if (folder.item->attributes & kAttributesInTheWay)
+                SetAttributesThrough(folder.handle, folder.item->attributes & ~kAttributesInTheWay);
+            if (DeleteThrough(folder.handle) != ERROR_SUCCESS) {
+                SetAttributesThrough(folder.handle, folder.item->attributes);
+                stays = true;
             }
-        backup.FlushManifest();  // the deletions left to the restart, for a restore to take back
+            folder.handle.Close();
+        }
+        context.backup.FlushManifest();  // the files left to the restart, for the record of the backup
         if (stays)
-            return FailedBecause(L"a file or folder inside could not be deleted");
+            return FailedBecause(why.empty() ? L"a file or folder inside could not be deleted" : why.c_str());
         RemovalResult result;
-        result.outcome = atRestart ? Outcome::RemovedAtRestart : NothingAt(items.front().path) ? Outcome::Removed : Outcome::Failed;
+        result.outcome = atRestart ? Outcome::RemovedAtRestart : NothingAt(files.items.front().path) ? Outcome::Removed : Outcome::Failed;
         return result;
     }
 
@@ -234,9 +330,11 @@ public:
         std::vector<FileItem> items;
         if (!ListFileTree(finding.path, items))
             return std::wstring();
-        for (const FileItem& item : items)
-            if (InUse(item))
+        for (const FileItem& item : items) {
+            CHandle file;
+            if (!item.IsFolder() && !item.IsLink() && OpenAsListed(item, kFileAccess, FILE_SHARE_READ, file) == Opening::InUse)
                 return L"files in use are deleted at the next restart";
+        }
         return std::wstring();
     }
 

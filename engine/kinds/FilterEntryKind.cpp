@@ -103,7 +103,7 @@ public:
         return KindCheck();
     }
 
-    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const override
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding, const RemovalContext&) const override
     {
         std::unique_ptr<PreparedEntry> prepared(new PreparedEntry);
         std::wstring below;
@@ -127,7 +127,7 @@ public:
         return std::unique_ptr<CPreparedRemoval>(prepared.release());
     }
 
-    RemovalResult Remove(const CmdListEntry&, CPreparedRemoval& prepared, CRegBackup& backup) const override
+    RemovalResult Remove(const CmdListEntry&, CPreparedRemoval& prepared, RemovalContext& context) const override
     {
         PreparedEntry& entry = static_cast<PreparedEntry&>(prepared);
         std::wstring note;
@@ -144,8 +144,8 @@ public:
             return Failed();
         // The whole list as it was before the pass, once, however many of its entries go; then
         // which entry went from where.
-        if (!backup.AppendOnce(entry.id, entry.text) || !AppendRemovedEntryNote(note, entry.entry, entry.index, entry.id) ||
-            !backup.Append(note))
+        if (!context.backup.AppendOnce(entry.id, entry.text) || !AppendRemovedEntryNote(note, entry.entry, entry.index, entry.id) ||
+            !context.backup.Append(note))
             return Failed();
         // The other entries keep their order, and the list its type; a list left empty goes as a whole.
         BOOL left = FALSE;

@@ -67,7 +67,7 @@ bool CKeyRemoval::ReadFindingTree(const CmdListEntry& finding, PreparedTree& pre
     return true;
 }
 
-std::unique_ptr<CPreparedRemoval> CKeyRemoval::Prepare(const CmdListEntry& finding) const
+std::unique_ptr<CPreparedRemoval> CKeyRemoval::Prepare(const CmdListEntry& finding, const RemovalContext&) const
 {
     std::unique_ptr<PreparedTree> prepared(new PreparedTree);
     if (!ReadFindingTree(finding, *prepared))
@@ -82,10 +82,10 @@ RemovalResult CKeyRemoval::RemoveTree(PreparedTree& prepared, CRegBackup& backup
     return DeleteKeyTreeKeys(prepared.tree) ? Removed() : Failed();
 }
 
-RemovalResult CKeyRemoval::Remove(const CmdListEntry&, CPreparedRemoval& prepared, CRegBackup& backup) const
+RemovalResult CKeyRemoval::Remove(const CmdListEntry&, CPreparedRemoval& prepared, RemovalContext& context) const
 {
     PreparedTree& tree = static_cast<PreparedTree&>(prepared);
-    return tree.service ? RemoveService(tree, backup) : RemoveTree(tree, backup);
+    return tree.service ? RemoveService(tree, context.backup) : RemoveTree(tree, context.backup);
 }
 
 RemovalResult CKeyRemoval::RemoveService(PreparedTree& key, CRegBackup& backup)
@@ -157,7 +157,7 @@ bool CKeyRemoval::IsGone(const CmdListEntry& finding) const
     return KeyGone(finding.path);
 }
 
-std::unique_ptr<CPreparedRemoval> CValueRemoval::Prepare(const CmdListEntry& finding) const
+std::unique_ptr<CPreparedRemoval> CValueRemoval::Prepare(const CmdListEntry& finding, const RemovalContext&) const
 {
     std::wstring below, keyPath;
     const HKEY root = SplitFullPath(finding.path, below);
@@ -175,10 +175,10 @@ std::unique_ptr<CPreparedRemoval> CValueRemoval::Prepare(const CmdListEntry& fin
     return std::unique_ptr<CPreparedRemoval>(prepared.release());
 }
 
-RemovalResult CValueRemoval::Remove(const CmdListEntry&, CPreparedRemoval& prepared, CRegBackup& backup) const
+RemovalResult CValueRemoval::Remove(const CmdListEntry&, CPreparedRemoval& prepared, RemovalContext& context) const
 {
     PreparedValue& value = static_cast<PreparedValue&>(prepared);
-    if (!backup.Append(value.text))
+    if (!context.backup.Append(value.text))
         return Failed();
     return ::RegDeleteValueW(value.key, value.name.c_str()) == ERROR_SUCCESS ? Removed() : Failed();
 }

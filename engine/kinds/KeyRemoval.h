@@ -10,8 +10,8 @@
 class CKeyRemoval : public ILeftoverKind
 {
 public:
-    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const override;
-    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, CRegBackup& backup) const override;
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding, const RemovalContext&) const override;
+    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, RemovalContext& context) const override;
     bool IsGone(const CmdListEntry& finding) const override;
     // A service's key whose service runs and cannot be stopped goes only at the next restart.
     std::wstring RestartReason(const CmdListEntry& finding) const override;
@@ -36,8 +36,8 @@ protected:
 class CValueRemoval : public ILeftoverKind
 {
 public:
-    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const override;
-    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, CRegBackup& backup) const override;
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding, const RemovalContext&) const override;
+    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, RemovalContext& context) const override;
     bool IsGone(const CmdListEntry& finding) const override;
 };
 

@@ -20,6 +20,7 @@
 class CInstallation;
 class CKeywords;
 class CRegBackup;
+class CStagingFolders;
 
 struct KindIdentity
 {
@@ -108,6 +109,16 @@ struct KindCheck
     std::vector<std::wstring> notes;
 };
 
+// What a removal pass hands every kind: the backup it writes first, the installation it removes
+// from (the running one, or another one open offline) and where files in use wait for the restart.
+struct RemovalContext
+{
+    CRegBackup& backup;
+    CStagingFolders& staging;
+    const CInstallation& installation;
+    bool offline;  // another installation: nothing of it runs, nothing waits for this one's restart
+};
+
 // What a finding's removal read before the pass changed anything, kept until its turn.
 class CPreparedRemoval
 {
@@ -132,9 +143,9 @@ public:
 
     // Reads what the removal of `finding` will back up, before anything of the pass changes;
     // null when it cannot be read whole (the finding then stays, and fails).
-    virtual std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const = 0;
-    // Writes what was read to `backup`, then removes the finding.
-    virtual RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, CRegBackup& backup) const = 0;
+    virtual std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding, const RemovalContext& context) const = 0;
+    // Writes what was read to the context's backup, then removes the finding.
+    virtual RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, RemovalContext& context) const = 0;
     // Whether a finding whose removal failed is gone all the same (someone else removed it).
     virtual bool IsGone(const CmdListEntry& finding) const = 0;
 

@@ -96,7 +96,7 @@ public:
         return KindCheck();
     }
 
-    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const override
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding, const RemovalContext&) const override
     {
         std::unique_ptr<PreparedEntry> prepared(new PreparedEntry);
         if (!SplitEntry(finding.path, prepared->key, prepared->valueName, prepared->name))
@@ -122,7 +122,7 @@ public:
         return std::unique_ptr<CPreparedRemoval>(prepared.release());
     }
 
-    RemovalResult Remove(const CmdListEntry&, CPreparedRemoval& prepared, CRegBackup& backup) const override
+    RemovalResult Remove(const CmdListEntry&, CPreparedRemoval& prepared, RemovalContext& context) const override
     {
         PreparedEntry& entry = static_cast<PreparedEntry&>(prepared);
         // The order as it is now: a name of it this pass removed before is gone already.
@@ -132,8 +132,8 @@ public:
         DWORD type = 0;
         const std::wstring list = ListText(key, entry.valueName, &type);
         std::wstring note;
-        if (!Names(list, entry.name) || !backup.AppendOnce(entry.id, entry.text) ||
-            !AppendRemovedEntryNote(note, entry.name, entry.index, entry.id) || !backup.Append(note))
+        if (!Names(list, entry.name) || !context.backup.AppendOnce(entry.id, entry.text) ||
+            !AppendRemovedEntryNote(note, entry.name, entry.index, entry.id) || !context.backup.Append(note))
             return Failed();
         // An empty order stays as an empty value: Windows reads it, it never looks for it.
         const std::wstring kept = WithoutProvider(list, entry.name);

@@ -144,7 +144,7 @@ public:
         return check;
     }
 
-    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const override
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding, const RemovalContext&) const override
     {
         std::unique_ptr<PreparedRegistration> prepared(new PreparedRegistration);
         const std::wstring container = LastNameOf(ParentOf(finding.path));
@@ -160,12 +160,12 @@ public:
         return std::unique_ptr<CPreparedRemoval>(prepared.release());
     }
 
-    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, CRegBackup& backup) const override
+    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, RemovalContext& context) const override
     {
         PreparedRegistration& registration = static_cast<PreparedRegistration&>(prepared);
         bool backupFailed = false;
         const std::wstring refused = DeleteInstance(registration.wmiClass, registration.guid, [&] {
-            backupFailed = !backup.Append(registration.text);
+            backupFailed = !context.backup.Append(registration.text);
             return !backupFailed;
         });
         if (!refused.empty())

@@ -114,7 +114,7 @@ public:
         return KindCheck();
     }
 
-    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const override
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding, const RemovalContext& context) const override
     {
         std::unique_ptr<PreparedTask> prepared(new PreparedTask);
         bool known = false;
@@ -133,22 +133,22 @@ public:
                 return nullptr;
             prepared->trees.push_back(std::move(tree));
         }
-        prepared->file = TaskFile(CInstallation::Live(), prepared->task);
+        prepared->file = TaskFile(context.installation, prepared->task);
         prepared->hasFile = !NothingAt(prepared->file);
         if (prepared->hasFile && !ReadWholeFile(prepared->file, prepared->bytes))
             return nullptr;
         return std::unique_ptr<CPreparedRemoval>(prepared.release());
     }
 
-    RemovalResult Remove(const CmdListEntry&, CPreparedRemoval& prepared, CRegBackup& backup) const override
+    RemovalResult Remove(const CmdListEntry&, CPreparedRemoval& prepared, RemovalContext& context) const override
     {
         PreparedTask& task = static_cast<PreparedTask&>(prepared);
         std::wstring text;
         for (const KeyTree& tree : task.trees)
             text += tree.text;
-        if (!backup.Append(text) || (task.hasFile && !backup.AppendFile(task.file, task.bytes)))
+        if (!context.backup.Append(text) || (task.hasFile && !context.backup.AppendFile(task.file, task.bytes)))
             return RemovalResult();
-        if (!OfflineActive())  // another installation's scheduler does not run: its parts go by hand
+        if (!context.offline)  // another installation's scheduler does not run: its parts go by hand
             DeleteThroughScheduler(task.task.path);
         // Whatever part the scheduler left (or never knew) goes too, the parts together.
         for (KeyTree& tree : task.trees)

@@ -4,7 +4,6 @@
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
-#include "../Offline.h"
 #include "../FilterLists.h"
 #include "../Keywords.h"
 #include "../RegKey.h"
@@ -42,7 +41,7 @@ public:
         return KindCheck();
     }
 
-    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, CRegBackup& backup) const override
+    RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, RemovalContext& context) const override
     {
         // Stopped first: a session that runs keeps writing to the product's log. One that is not
         // running is no failure.
@@ -52,9 +51,9 @@ public:
         properties->Wnode.BufferSize = static_cast<ULONG>(buffer.size());
         properties->LoggerNameOffset = sizeof(EVENT_TRACE_PROPERTIES);
         properties->LogFileNameOffset = sizeof(EVENT_TRACE_PROPERTIES) + 1024 * sizeof(wchar_t);
-        if (!OfflineActive())  // another installation's sessions do not run
+        if (!context.offline)  // another installation's sessions do not run
             ::ControlTraceW(0, name.c_str(), properties, EVENT_TRACE_CONTROL_STOP);
-        return CKeyRemoval::Remove(finding, prepared, backup);
+        return CKeyRemoval::Remove(finding, prepared, context);
     }
 };
 }

@@ -128,7 +128,7 @@ public:
         return KindCheck();
     }
 
-    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding) const override
+    std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding, const RemovalContext&) const override
     {
         std::unique_ptr<PreparedEntry> prepared(new PreparedEntry);
         prepared->catalog = CatalogOf(finding.path);
@@ -149,10 +149,10 @@ public:
         return std::unique_ptr<CPreparedRemoval>(prepared.release());
     }
 
-    RemovalResult Remove(const CmdListEntry&, CPreparedRemoval& prepared, CRegBackup& backup) const override
+    RemovalResult Remove(const CmdListEntry&, CPreparedRemoval& prepared, RemovalContext& context) const override
     {
         PreparedEntry& entry = static_cast<PreparedEntry&>(prepared);
-        if (!backup.Append(entry.text))
+        if (!context.backup.Append(entry.text))
             return RemovalResult();
         Deinstall(*entry.catalog, entry.provider);
         RemovalResult result;
