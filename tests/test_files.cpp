@@ -217,6 +217,106 @@ TEST_F(FilesTest, RestoreGivesBackKeysOnlyTheRemovedListEntriesAndVerifiedFiles)
     EXPECT_EQ(RunAlone("/del \"/restore=" + backup + "\""), 87u);
 }
 
+TEST_F(FilesTest, ARestoreWritesOnlyWhereTheProgramRemovesFilesFromABackupNobodyElseCouldChange)
+{
+    const std::string product = "C:\\ProgramData\\" + keyword + " Product";
+    FileIn(product, "a.dll", "AAA");
+    const std::string key = "SOFTWARE\\" + keyword + "Settings";
+    Text(HKEY_LOCAL_MACHINE, key, "Mode", "original");
+    Text(HKEY_LOCAL_MACHINE, key, "Other", "kept");
+    ASSERT_EQ(Run("/refs /hkey=HKLM /del"), 0u) << Report();
+    const std::string backup = Backup(), files = backup.substr(0, backup.size() - 4) + "-files";
+    const std::string manifest = kt::ReadFileBytes(files + "\\manifest.jsonl");
+    ASSERT_FALSE(manifest.empty());
+    EXPECT_NE(kt::Utf8(kt::ReadUtf16(backup)).find("; Velmora Klarner: files in the files folder"), std::string::npos);
+
+    // An edited manifest: places the program never removes files from, a stream, the long form,
+    // a folder in System32, and a deletion somebody else asked for; an edited backup: a link
+    // comment no removal of it recorded.
+    char full[MAX_PATH];
+    ASSERT_GT(GetFullPathNameA((kt::ScratchDir("files-others") + "theirs.tmp").c_str(), MAX_PATH, full, nullptr), 0u);
+    const std::string theirs = full;
+    ASSERT_TRUE(kt::WriteFileBytes(theirs, "x"));
+    ASSERT_TRUE(MoveFileExA(theirs.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    const std::string evil = keyword + "evil";
+    ASSERT_TRUE(kt::WriteFileBytes(files + "\\evil.dll", "EVIL"));
+    auto escaped = [](const std::string& path) {
+        std::string text;
+        for (char c : path)
+            text += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        return text;
+    };
+    auto line = [&](const std::string& type, const std::string& path) {
+        return "{\"type\":\"" + type + "\",\"path\":\"" + escaped(path) + "\",\"copy\":\"evil.dll\",\"size\":4,\"sha256\":\"" +
+               std::string(64, 'a') + "\",\"attributes\":32}\n";
+    };
+    const std::vector<std::string> places = { "C:\\windows\\system32\\" + evil + "1.dll", "D:\\" + evil + "2.dll",
+                                              "\\\\?\\C:\\windows\\" + evil + "3.dll", product + "\\a.dll:" + evil,
+                                              "C:\\Program Files\\..\\windows\\" + evil + "4.dll" };
+    std::string edited = manifest + "{\"type\":\"folder\",\"path\":\"" + escaped("C:\\windows\\system32\\" + evil) +
+                         "\",\"attributes\":16}\n{\"type\":\"scheduled\",\"path\":\"" + escaped(theirs) + "\"}\n";
+    for (const std::string& place : places)
+        edited += line("file", place);
+    ASSERT_TRUE(kt::WriteFileBytes(files + "\\manifest.jsonl", edited));
+    std::wstring reg = kt::ReadUtf16(backup);
+    reg += L"; registry link HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution "
+           L"Options\\" + kt::Widen(evil) + L".exe -> \\REGISTRY\\MACHINE\\SOFTWARE\\" + kt::Widen(evil) +
+           L" (a link is not exported; it was removed as the link, its target stays)\r\n";
+    ASSERT_TRUE(kt::WriteFileBytes(backup, std::string(reinterpret_cast<const char*>(reg.data()), reg.size() * 2)));
+    // A value set again since the removal is left as it is.
+    Text(HKEY_LOCAL_MACHINE, key, "Mode", "changed since");
+
+    Json record;
+    EXPECT_EQ(RunAlone("\"/restore=" + backup + "\"", &record), 1u) << Report();
+    const std::vector<std::string> found = Found(record);
+    EXPECT_FALSE(kt::FileExists("C:\\windows\\system32\\" + evil + "1.dll"));
+    EXPECT_FALSE(kt::FileExists("C:\\windows\\" + evil + "3.dll"));
+    EXPECT_FALSE(kt::FileExists("C:\\windows\\" + evil + "4.dll"));
+    EXPECT_FALSE(kt::FileExists("C:\\windows\\system32\\" + evil));
+    EXPECT_EQ(std::count_if(found.begin(), found.end(), [&](const std::string& each) {
+                  return each.find(Lower(evil)) != std::string::npos && each.size() > 8 && each.substr(each.size() - 8) == " refused";
+              }),
+              static_cast<long>(places.size() + 2)) << Report();
+    EXPECT_FALSE(kt::KeyExistsW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\" +
+                                                        kt::Widen(evil) + L".exe"));
+    EXPECT_TRUE(Has(Pending(), theirs)) << "somebody else's deletion stays";
+    EXPECT_EQ(kt::ReadFileBytes(product + "\\a.dll"), "AAA");
+    char mode[64];
+    DWORD size = sizeof mode;
+    ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), "Mode", RRF_RT_REG_SZ, nullptr, mode, &size), ERROR_SUCCESS);
+    EXPECT_STREQ(mode, "changed since");
+    EXPECT_TRUE(kt::ValueExists(HKEY_LOCAL_MACHINE, key, "Other")) << "what was missing came back";
+    EXPECT_NE(Reason(record, "HKEY_LOCAL_MACHINE\\" + key).find("changed since the backup, left as they are: Mode"), std::string::npos)
+        << Report();
+
+    // A link planted at the product folder's place: nothing is written through it.
+    ASSERT_TRUE(kt::WriteFileBytes(files + "\\manifest.jsonl", manifest));
+    RemoveFolder(product);
+    if (kt::FileExists(kDecoy + "\\victim.dll") && SwapIn(kSwapLinks + "\\link4", product)) {
+        EXPECT_EQ(RunAlone("\"/restore=" + backup + "\""), 1u);
+        EXPECT_FALSE(kt::FileExists(kDecoy + "\\a.dll"));
+        EXPECT_TRUE(SwapIn(product, kSwapLinks + "\\link4"));
+    }
+    // Without its files, a backup that says it has some has not given everything back.
+    const std::string elsewhere = kt::ScratchDir("files-copied") + "copied.reg";
+    ASSERT_TRUE(CopyFileA(backup.c_str(), elsewhere.c_str(), FALSE));
+    EXPECT_EQ(RunAlone("\"/restore=" + elsewhere + "\"", &record), 1u);
+    EXPECT_NE(record.dump().find("-files\\\\manifest.jsonl\",\"reason\":\"the backup's files folder or its manifest is missing"),
+              std::string::npos)
+        << record.dump();
+    // Another installation's backup, and one that anybody may change, are no backups to restore.
+    std::wstring other = kt::ReadUtf16(backup);
+    const size_t machine = other.find(L"installation machine ");
+    ASSERT_NE(machine, std::wstring::npos);
+    other.insert(machine + 21, L"0");
+    ASSERT_TRUE(kt::WriteFileBytes(elsewhere, std::string(reinterpret_cast<const char*>(other.data()), other.size() * 2)));
+    EXPECT_EQ(RunAlone("\"/restore=" + elsewhere + "\""), 87u);
+    EXPECT_NE(errors.find("another installation"), std::string::npos) << errors;
+    ASSERT_TRUE(kt::AllowEveryone(backup));
+    EXPECT_EQ(RunAlone("\"/restore=" + backup + "\""), 87u);
+    EXPECT_NE(errors.find("may change it"), std::string::npos) << errors;
+}
+
 TEST_F(FilesTest, AFileInUseWaitsForTheRestartInAFolderOfItsOwnAndALinkSwappedInLaterDeletesNothing)
 {
     if (!kt::FileExists(kDecoy + "\\busy.dll"))

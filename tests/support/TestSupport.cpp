@@ -1,5 +1,7 @@
 // Helpers shared by the test programs: folders, files, the staged program and its language.
 #include "TestSupport.h"
+#include <aclapi.h>
+#include <sddl.h>
 #include "../../framework/AfxCore.h"
 #include <algorithm>
 #include <atomic>
@@ -115,6 +117,25 @@ std::vector<std::string> BackupsOf(const std::string& reportPath)
     }
     std::sort(found.begin(), found.end());
     return found;
+}
+
+}  // namespace kt
+
+namespace kt {
+
+bool AllowEveryone(const std::string& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    const DWORD set = SetNamedSecurityInfoA(const_cast<char*>(path.c_str()), SE_FILE_OBJECT,
+                                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                            dacl, nullptr);
+    LocalFree(descriptor);
+    return set == ERROR_SUCCESS;
 }
 
 }  // namespace kt

@@ -32,6 +32,9 @@ std::string UniqueName(const char* prefix);
 std::string ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+// Gives a file or folder an access list that lets everybody change it (under Wine: a file anybody
+// may write, which is how Wine shows such a list).
+bool AllowEveryone(const std::string& path);
 // A UTF-16LE text file as it is, byte-order mark included.
 std::wstring ReadUtf16(const std::string& path);
 // The backups written beside a report ("<report without extension>-backup-*.reg"), by name.
