@@ -26,6 +26,9 @@ struct CmdListEntry
     // For a file or folder: the bytes and the number of files it held when it was found.
     unsigned long long size;
     unsigned long fileCount;
+    // A finding by its name (a key the walk found, the tray program's value): its report line is
+    // its path alone, whatever reason the list and the record show.
+    bool reportPathOnly;
 };
 
 // Appends a zeroed entry behind the last one (or as the head) and returns it. When no memory

@@ -1,23 +1,25 @@
 // Reading what still names a file.
 #include "FileClaims.h"
 #include "FileEvidence.h"
-#include "FilterLists.h"
 #include "Hives.h"
 #include "Installation.h"
 #include "KeyNames.h"
 #include "Offline.h"
 #include "RegKey.h"
 #include "RootKeys.h"
-#include "TaskCache.h"
-#include "WinsockCatalog.h"
+#include "ComScope.h"
+#include "FileHandles.h"
 #include "../framework/Handles.h"
 #include <psapi.h>
+#include <shlobj.h>
+#include <shobjidl.h>
 #include <memory>
 
 namespace {
-const wchar_t kUninstall[] = L"Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const wchar_t* const kRunKeys[] = { L"Microsoft\\Windows\\CurrentVersion\\Run", L"Microsoft\\Windows\\CurrentVersion\\RunOnce" };
 const wchar_t* const kServerKeys[] = { L"InprocServer32", L"LocalServer32", L"InprocHandler32" };
+const wchar_t kAppPaths[] = L"Microsoft\\Windows\\CurrentVersion\\App Paths";
+const wchar_t kComponents[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData";
+const wchar_t kStartMenu[] = L"Microsoft\\Windows\\Start Menu\\Programs";
 // The name a profile's hive is loaded under while its claims are read.
 const wchar_t kLoadedPrefix[] = L"VelmoraKlarner-";
 
@@ -25,97 +27,6 @@ bool Terminates(const std::wstring& text, size_t at)
 {
     return at >= text.size() || wcschr(L"\\\"', ;", text[at]) != nullptr;
 }
-
-class CReader
-{
-public:
-    CReader(CFileClaims& claims, const CInstallation& installation, const std::function<bool(const std::wstring&)>& isFinding)
-        : m_claims(claims), m_installation(installation), m_isFinding(isFinding)
-    {
-    }
-
-    // Every string value of each subkey of `path` (uninstall entries: all of them may name a file).
-    void EntriesBelow(HKEY root, const std::wstring& path, const std::wstring& owner)
-    {
-        CRegKeyOwner key;
-        if (OpenKeyExact(root, path.c_str(), KEY_READ, key) != ERROR_SUCCESS)
-            return;
-        for (const std::wstring& name : SubkeyNames(key)) {
-            const std::wstring below = path + L"\\" + name;
-            CRegKeyOwner entry;
-            if (Finding(root, below) || OpenSubKey(key, name.c_str(), KEY_READ, entry) != ERROR_SUCCESS)
-                continue;
-            Values(entry, root, below, owner);
-        }
-    }
-    // Every string value of the key itself (start-up values).
-    void ValuesOf(HKEY root, const std::wstring& path, const std::wstring& owner)
-    {
-        CRegKeyOwner key;
-        if (OpenKeyExact(root, path.c_str(), KEY_READ, key) == ERROR_SUCCESS)
-            Values(key, root, path, owner);
-    }
-    // The servers of every class below `path` (a CLSID key).
-    void Servers(HKEY root, const std::wstring& path, const std::wstring& owner)
-    {
-        CRegKeyOwner key;
-        if (OpenKeyExact(root, path.c_str(), KEY_READ, key) != ERROR_SUCCESS)
-            return;
-        for (const std::wstring& name : SubkeyNames(key)) {
-            const std::wstring below = path + L"\\" + name;
-            CRegKeyOwner classKey;
-            if (Finding(root, below) || OpenSubKey(key, name.c_str(), KEY_READ, classKey) != ERROR_SUCCESS)
-                continue;
-            for (const wchar_t* server : kServerKeys) {
-                CRegKeyOwner serverKey;
-                std::wstring data;
-                if (OpenSubKey(classKey, server, KEY_QUERY_VALUE, serverKey) == ERROR_SUCCESS &&
-                    ReadStringValue(serverKey, nullptr, data))
-                    m_claims.Add(m_installation, owner, data, FullPath(root, below));
-            }
-        }
-    }
-    // What every service runs: its image, and the library a host process loads for it.
-    void Services(const std::wstring& servicesPath)
-    {
-        CRegKeyOwner key;
-        if (OpenKeyExact(HKEY_LOCAL_MACHINE, servicesPath.c_str(), KEY_READ, key) != ERROR_SUCCESS)
-            return;
-        for (const std::wstring& name : SubkeyNames(key)) {
-            const std::wstring below = servicesPath + L"\\" + name;
-            CRegKeyOwner service, parameters;
-            std::wstring data;
-            DWORD deleted = 0;
-            if (Finding(HKEY_LOCAL_MACHINE, below) || OpenSubKey(key, name.c_str(), KEY_READ, service) != ERROR_SUCCESS)
-                continue;
-            // A service marked for deletion goes with its key at the next restart.
-            if (ReadDwordValue(service, L"DeleteFlag", deleted) && deleted == 1)
-                continue;
-            if (ReadStringValue(service, L"ImagePath", data))
-                m_claims.Add(m_installation, std::wstring(), data, FullPath(HKEY_LOCAL_MACHINE, below));
-            if (OpenSubKey(service, L"Parameters", KEY_QUERY_VALUE, parameters) == ERROR_SUCCESS &&
-                ReadStringValue(parameters, L"ServiceDll", data))
-                m_claims.Add(m_installation, std::wstring(), data, FullPath(HKEY_LOCAL_MACHINE, below));
-        }
-    }
-
-private:
-    bool Finding(HKEY root, const std::wstring& path) const { return m_isFinding(FullPath(root, path)); }
-    void Values(HKEY key, HKEY root, const std::wstring& path, const std::wstring& owner)
-    {
-        const std::wstring by = FullPath(root, path);
-        ForEachValue(key, [&](const std::wstring& name, DWORD type, const std::vector<BYTE>&) {
-            std::wstring data;
-            if ((type == REG_SZ || type == REG_EXPAND_SZ) && ReadStringValue(key, name.c_str(), data) &&
-                !m_isFinding(by + L"\\" + name))
-                m_claims.Add(m_installation, owner, data, by);
-        });
-    }
-
-    CFileClaims& m_claims;
-    const CInstallation& m_installation;
-    const std::function<bool(const std::wstring&)>& m_isFinding;
-};
 
 // A user's hives while they are read: the loaded ones where the user is logged on, else loaded
 // from the profile for the time being.
@@ -143,44 +54,177 @@ bool OpenUser(const UserProfile& profile, UserHives& hives)
         hives.classes = hives.loadedClasses->Name();
     return true;
 }
+
+// The open commands of every file type and application of a class place.
+void OpenCommands(CClaimReader& reader, HKEY root, const std::wstring& classes, const std::wstring& owner)
+{
+    CRegKeyOwner container;
+    if (OpenKeyExact(root, classes.c_str(), KEY_READ, container) != ERROR_SUCCESS)
+        return;
+    auto commandsOf = [&](HKEY type, const std::wstring& typePath) {
+        CRegKeyOwner shell;
+        if (OpenSubKey(type, L"shell", KEY_READ, shell) != ERROR_SUCCESS)
+            return;
+        for (const std::wstring& verb : SubkeyNames(shell)) {
+            CRegKeyOwner command;
+            std::wstring data;
+            if (OpenSubKey(shell, (verb + L"\\command").c_str(), KEY_QUERY_VALUE, command) == ERROR_SUCCESS &&
+                ReadStringValue(command, nullptr, data))
+                reader.Add(owner, data, FullPath(root, typePath + L"\\shell\\" + verb + L"\\command"));
+        }
+    };
+    for (const std::wstring& name : SubkeyNames(container)) {
+        CRegKeyOwner type;
+        if (OpenSubKey(container, name.c_str(), KEY_READ, type) != ERROR_SUCCESS)
+            continue;
+        commandsOf(type, classes + L"\\" + name);
+        if (_wcsicmp(name.c_str(), L"Applications") == 0)
+            for (const std::wstring& application : SubkeyNames(type)) {
+                CRegKeyOwner own;
+                if (OpenSubKey(type, application.c_str(), KEY_READ, own) == ERROR_SUCCESS)
+                    commandsOf(own, classes + L"\\" + name + L"\\" + application);
+            }
+    }
 }
 
-CFileClaims CFileClaims::Read(const CInstallation& installation, const std::function<bool(const std::wstring&)>& isFinding)
+// The programs the start menu's shortcuts below `folder` start.
+void Shortcuts(CClaimReader& reader, const std::wstring& folder, IShellLinkW* link, IPersistFile* file)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileExW(LongPath(folder + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<std::wstring> below;
+    do {
+        const std::wstring name = found.cFileName, path = folder + L"\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (name != L"." && name != L"..")
+                below.push_back(path);
+            continue;
+        }
+        wchar_t target[MAX_PATH * 2] = L"";
+        if (name.size() > 4 && _wcsicmp(name.c_str() + name.size() - 4, L".lnk") == 0 && SUCCEEDED(file->Load(path.c_str(), STGM_READ)) &&
+            SUCCEEDED(link->GetPath(target, MAX_PATH * 2, nullptr, SLGP_RAWPATH)))
+            reader.Add(std::wstring(), target, L"shortcut " + path);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    for (const std::wstring& sub : below)
+        Shortcuts(reader, sub, link, file);
+}
+
+void StartMenus(CClaimReader& reader, const CInstallation& installation)
+{
+    CComScope com;
+    IShellLinkW* link = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, reinterpret_cast<void**>(&link))))
+        return;
+    CComPtrOf<IShellLinkW> ownLink(link);
+    IPersistFile* file = nullptr;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))))
+        return;
+    CComPtrOf<IPersistFile> ownFile(file);
+    std::wstring programData;
+    if (installation.Expand(L"%ProgramData%", std::wstring(), programData))
+        Shortcuts(reader, programData + L"\\" + kStartMenu, link, file);
+    for (const UserProfile& profile : installation.Profiles())
+        Shortcuts(reader, profile.folder + L"\\AppData\\Roaming\\" + kStartMenu, link, file);
+}
+}
+
+CClaimReader::CClaimReader(CFileClaims& claims, const CInstallation& installation,
+                           const std::function<bool(const std::wstring&)>& isFinding)
+    : m_claims(claims), m_installation(installation), m_isFinding(isFinding)
+{
+}
+
+void CClaimReader::EntriesBelow(HKEY root, const std::wstring& path, const std::wstring& owner)
+{
+    CRegKeyOwner key;
+    if (OpenKeyExact(root, path.c_str(), KEY_READ, key) != ERROR_SUCCESS)
+        return;
+    for (const std::wstring& name : SubkeyNames(key)) {
+        const std::wstring by = FullPath(root, path + L"\\" + name);
+        CRegKeyOwner entry;
+        if (m_isFinding(by) || OpenSubKey(key, name.c_str(), KEY_READ, entry) != ERROR_SUCCESS)
+            continue;
+        Values(entry, by, owner);
+    }
+}
+
+void CClaimReader::ValuesOf(HKEY root, const std::wstring& path, const std::wstring& owner)
+{
+    CRegKeyOwner key;
+    if (OpenKeyExact(root, path.c_str(), KEY_READ, key) == ERROR_SUCCESS)
+        Values(key, FullPath(root, path), owner);
+}
+
+void CClaimReader::Servers(HKEY root, const std::wstring& path, const std::wstring& owner)
+{
+    CRegKeyOwner key;
+    if (OpenKeyExact(root, path.c_str(), KEY_READ, key) != ERROR_SUCCESS)
+        return;
+    for (const std::wstring& name : SubkeyNames(key)) {
+        const std::wstring by = FullPath(root, path + L"\\" + name);
+        CRegKeyOwner classKey;
+        if (m_isFinding(by) || OpenSubKey(key, name.c_str(), KEY_READ, classKey) != ERROR_SUCCESS)
+            continue;
+        for (const wchar_t* server : kServerKeys) {
+            CRegKeyOwner serverKey;
+            std::wstring data;
+            if (OpenSubKey(classKey, server, KEY_QUERY_VALUE, serverKey) == ERROR_SUCCESS && ReadStringValue(serverKey, nullptr, data))
+                m_claims.Add(m_installation, owner, data, by);
+        }
+    }
+}
+
+void CClaimReader::Add(const std::wstring& owner, const std::wstring& data, const std::wstring& by)
+{
+    if (!m_isFinding(by))
+        m_claims.Add(m_installation, owner, data, by);
+}
+
+void CClaimReader::Values(HKEY key, const std::wstring& by, const std::wstring& owner)
+{
+    ForEachValue(key, [&](const std::wstring& name, DWORD type, const std::vector<BYTE>&) {
+        std::wstring data;
+        if ((type == REG_SZ || type == REG_EXPAND_SZ) && ReadStringValue(key, name.c_str(), data) && !m_isFinding(by + L"\\" + name))
+            m_claims.Add(m_installation, owner, data, by);
+    });
+}
+
+void IClaimsFiles::ClaimUserFiles(CClaimReader&, const std::wstring&, const std::wstring&, const std::wstring&) const {}
+
+CFileClaims CFileClaims::Read(const CInstallation& installation, const std::vector<const IClaimsFiles*>& kinds,
+                              const std::function<bool(const std::wstring&)>& isFinding)
 {
     CFileClaims claims;
-    CReader reader(claims, installation, isFinding);
-    for (const wchar_t* software : { L"SOFTWARE\\", L"SOFTWARE\\WOW6432Node\\" }) {
-        reader.EntriesBelow(HKEY_LOCAL_MACHINE, software + std::wstring(kUninstall), std::wstring());
-        for (const wchar_t* run : kRunKeys)
-            reader.ValuesOf(HKEY_LOCAL_MACHINE, software + std::wstring(run), std::wstring());
-    }
-    reader.Servers(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\CLSID", std::wstring());
-    reader.Servers(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\WOW6432Node\\CLSID", std::wstring());
-    reader.Services(RunningControlSetPath() + L"\\Services");
-    // The providers Windows loads into every program that uses the network, and the products the
-    // Security Center reports.
-    for (const WinsockCatalog& catalog : kWinsockCatalogs)
-        for (const WinsockEntry& entry : ReadWinsockCatalog(RunningControlSetPath() + kWinsockParameters, catalog))
-            if (!isFinding(entry.path))
-                claims.Add(installation, std::wstring(), entry.dll, entry.path);
-    for (const wchar_t* type : { L"Av", L"Fw", L"As" })
-        reader.EntriesBelow(HKEY_LOCAL_MACHINE, std::wstring(L"SOFTWARE\\Microsoft\\Security Center\\Provider\\") + type,
-                            std::wstring());
+    CClaimReader reader(claims, installation, isFinding);
+    for (const IClaimsFiles* kind : kinds)
+        kind->ClaimMachineFiles(reader);
+    // Windows' own: the files Windows Installer installed for each product, the programs of App
+    // Paths and of the file types' open commands, and what the start menu starts.
+    CRegKeyOwner userData;
+    if (OpenKeyExact(HKEY_LOCAL_MACHINE, kComponents, KEY_READ, userData) == ERROR_SUCCESS)
+        for (const std::wstring& sid : SubkeyNames(userData))
+            reader.EntriesBelow(HKEY_LOCAL_MACHINE, std::wstring(kComponents) + L"\\" + sid + L"\\Components", std::wstring());
+    for (const wchar_t* software : { L"SOFTWARE\\", L"SOFTWARE\\WOW6432Node\\" })
+        reader.EntriesBelow(HKEY_LOCAL_MACHINE, software + std::wstring(kAppPaths), std::wstring());
+    OpenCommands(reader, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes", std::wstring());
     for (const UserProfile& profile : installation.Profiles()) {
         UserHives hives;
         if (!OpenUser(profile, hives)) {
             claims.m_unread.push_back(profile.sid);
             continue;
         }
-        reader.EntriesBelow(HKEY_USERS, hives.user + L"\\Software\\" + kUninstall, profile.sid);
-        for (const wchar_t* run : kRunKeys)
-            reader.ValuesOf(HKEY_USERS, hives.user + L"\\Software\\" + run, profile.sid);
+        for (const IClaimsFiles* kind : kinds)
+            kind->ClaimUserFiles(reader, hives.user, hives.classes, profile.sid);
+        reader.EntriesBelow(HKEY_USERS, hives.user + L"\\Software\\" + kAppPaths, profile.sid);
         if (!hives.classes.empty())
-            reader.Servers(HKEY_USERS, hives.classes + L"\\CLSID", profile.sid);
+            OpenCommands(reader, HKEY_USERS, hives.classes, profile.sid);
     }
-    for (const ScheduledTask& task : ScheduledTasks())
-        if (!isFinding(task.path))
-            claims.Add(installation, std::wstring(), TaskCommand(task, installation), L"task " + task.path);
+    StartMenus(reader, installation);
     // The programs that run belong to this installation, never to another one.
     if (!OfflineActive())
         for (const std::wstring& image : RunningImages())

@@ -8,6 +8,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 #include <cwchar>
+#include <cwctype>
 #include <algorithm>
 
 namespace {
@@ -107,6 +108,38 @@ std::wstring EvidenceOfGoneFile(const std::wstring& name, const std::wstring& da
         return std::wstring();
     keyword = look.keyword;
     return name + L" = " + look.file + L", file missing";
+}
+
+// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
+bool IsGuid(const std::wstring& text)
+{
+    if (text.size() != 38 || text.front() != L'{' || text.back() != L'}')
+        return false;
+    for (size_t i = 1; i < 37; ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? text[i] != L'-' : !iswxdigit(text[i]))
+            return false;
+    }
+    return true;
+}
+
+// "MsiExec.exe /X{...}": the product code, else empty.
+std::wstring WindowsInstallerCode(const std::wstring& command)
+{
+    const std::wstring program = FileOfCommand(command);
+    const std::wstring file = Lowered(program.substr(program.rfind(L'\\') + 1));
+    if (file != L"msiexec.exe" && file != L"msiexec")
+        return std::wstring();
+    const std::wstring lower = Lowered(command);
+    for (const wchar_t* option : { L"/x", L"/i", L"-x", L"-i" }) {
+        const size_t at = lower.find(option);
+        if (at == std::wstring::npos)
+            continue;
+        const size_t start = command.find(L'{', at);
+        if (start != std::wstring::npos && start <= at + 3 && IsGuid(command.substr(start, 38)))
+            return command.substr(start, 38);
+    }
+    return std::wstring();
 }
 
 bool WindowsInstallerKnows(const std::wstring& code)

@@ -40,6 +40,10 @@ FileEvidence LookAtFile(const std::wstring& data, const std::wstring& owner, con
 std::wstring EvidenceOfGoneFile(const std::wstring& name, const std::wstring& data, const std::wstring& owner,
                                 const CInstallation& installation, const std::vector<std::wstring>& lowerKeywords,
                                 std::wstring& keyword);
+// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
+bool IsGuid(const std::wstring& text);
+// The product code of a Windows Installer command ("MsiExec.exe /X{...}"); empty for any other.
+std::wstring WindowsInstallerCode(const std::wstring& command);
 // Whether Windows Installer knows the product `code` ("{GUID}") in any state.
 bool WindowsInstallerKnows(const std::wstring& code);
 // Whether Windows brought the file: its owner is Windows' installer service, or its version

@@ -157,3 +157,27 @@ BOOL IsFloorKey(const wchar_t* fullPath)
     }
     return FALSE;
 }
+
+namespace {
+// Sessions Windows brings below Control\WMI\Autologger, besides every name that begins with one
+// of the prefixes after them.
+const wchar_t* const kWindowsSessions[] = {
+    L"AppModel", L"Audio", L"CloudExperienceHostOobe", L"DefenderApiLogger", L"DefenderAuditLogger", L"Diagtrack-Listener",
+    L"DiagLog", L"LwtNetLog", L"NBSMBLOGGER", L"NetCore", L"NtfsLog", L"PEAuthLog", L"RdrLog", L"ReadyBoot",
+    L"SpoolerLogger", L"SQMLogger", L"TCPIPLOGGER", L"TileStore", L"Tpm", L"UBPM", L"WdiContextLog", L"WFP-IPsec Trace",
+    L"WinPhoneCritical", L"Circular Kernel Context Logger", L"SgrmLog", L"ScreenOnPowerStudyTraceSession", L"Cellcore",
+    L"WindowsUpdate", L"Mellanox-Kernel", L"SocketHeciServer", L"HolographicDevice",
+};
+const wchar_t* const kWindowsSessionPrefixes[] = { L"EventLog-", L"Microsoft-", L"AutoLogger-", L"WiFi", L"Setup", L"Wdi" };
+}
+
+bool IsWindowsTraceSession(const std::wstring& name)
+{
+    for (const wchar_t* prefix : kWindowsSessionPrefixes)
+        if (_wcsnicmp(name.c_str(), prefix, wcslen(prefix)) == 0)
+            return true;
+    for (const wchar_t* session : kWindowsSessions)
+        if (_wcsicmp(name.c_str(), session) == 0)
+            return true;
+    return false;
+}

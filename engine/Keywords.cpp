@@ -53,6 +53,11 @@ CKeywords::CKeywords(const char* text)
     }
 }
 
+bool CKeywords::IsDefaultList() const
+{
+    return m_lowerText == kDefaultKeywords;
+}
+
 int CKeywords::TrayEntries() const
 {
     int count = 0;

@@ -23,6 +23,8 @@ public:
     // The same as lowercase Unicode text, as names are matched.
     const std::vector<std::wstring>& Lower() const { return m_lower; }
     bool Empty() const { return m_entries.empty(); }
+    // Whether this is the default keyword list (the maker's own names), not one of the user's.
+    bool IsDefaultList() const;
     // How many entries are exactly the tray program's name.
     int TrayEntries() const;
     // The first keyword that `text` holds, in any letter case; empty when none does.

@@ -10,6 +10,7 @@
 #include "RegKey.h"
 #include "RemovalPass.h"
 #include "SearchWalk.h"
+#include "SharedFlag.h"
 #include "kinds/KindsTable.h"
 #include "../framework/AfxCore.h"
 #include "../report/Report.h"
@@ -136,8 +137,12 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
 
     // Each kind decides in the table's order: keys by name, filter-list entries, the findings by
     // reference, the start-up value last.
+    // Once stopped, nothing more is read: the walk's keys as found, and the tray program's value,
+    // which is one query whatever the stop flag says.
+    scope.stopped = m_stopFlag && SharedRead(m_stopFlag) != 0;
     const CInstallation installation = CInstallation::Live();
-    const CSearchFacts facts(scope, keywords, result, installation, ProgramFolder(), { PathOfFile(report.Handle()) });
+    CSearchFacts facts(scope, keywords, result, installation, ProgramFolder(), { PathOfFile(report.Handle()) });
+    facts.kinds = looking;
     CFindings findings(m_cmdList);
     LARGE_INTEGER frequency = {};
     ::QueryPerformanceFrequency(&frequency);
@@ -145,6 +150,11 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
     for (auto& check : m_checks) {
         if (!check.first->LooksIn(scope))
             continue;
+        if (scope.stopped && check.first != &KeyKind() && check.first != &StartupValueKind()) {
+            check.second.state = KindCheck::Skipped;
+            check.second.why = L"the search was stopped";
+            continue;
+        }
         LARGE_INTEGER started = {}, ended = {};
         ::QueryPerformanceCounter(&started);
         check.second = check.first->Decide(facts, findings);

@@ -39,19 +39,6 @@ std::wstring LastName(const std::wstring& path)
     return backslash == std::wstring::npos ? path : path.substr(backslash + 1);
 }
 
-// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
-bool IsGuid(const std::wstring& text)
-{
-    if (text.size() != 38 || text.front() != L'{' || text.back() != L'}')
-        return false;
-    for (size_t i = 1; i < 37; ++i) {
-        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
-        if (dash ? text[i] != L'-' : !iswxdigit(text[i]))
-            return false;
-    }
-    return true;
-}
-
 typedef std::vector<const WalkNote*> Group;
 
 // The references of one place, grouped by the key they speak for, in the order the walk met them.
@@ -227,24 +214,6 @@ const WalkNote* Value(const Group& group, const wchar_t* name)
         if (_wcsicmp(value->name.c_str(), name) == 0)
             return value;
     return nullptr;
-}
-
-// "MsiExec.exe /X{...}": the product code, else empty.
-std::wstring WindowsInstallerCode(const std::wstring& command)
-{
-    const std::wstring file = Lowered(LastName(FileOfCommand(command)));
-    if (file != L"msiexec.exe" && file != L"msiexec")
-        return std::wstring();
-    const std::wstring lower = Lowered(command);
-    for (const wchar_t* option : { L"/x", L"/i", L"-x", L"-i" }) {
-        const size_t at = lower.find(option);
-        if (at == std::wstring::npos)
-            continue;
-        const size_t start = command.find(L'{', at);
-        if (start != std::wstring::npos && start <= at + 3 && IsGuid(command.substr(start, 38)))
-            return command.substr(start, 38);
-    }
-    return std::wstring();
 }
 
 // Why an uninstall entry's uninstaller is gone, or empty when it is not known to be.

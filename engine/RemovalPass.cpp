@@ -45,7 +45,8 @@ void CRemovalPass::Run(const std::vector<const CmdListEntry*>& findings,
     // the files in them.
     CStagingFolders staging;
     const CInstallation installation = CInstallation::Live();
-    RemovalContext context = { m_backup, staging, installation, OfflineActive() };
+    const std::vector<const IClaimsFiles*> claimers = FileClaimersAmong(LeftoverKinds());
+    RemovalContext context = { m_backup, staging, installation, OfflineActive(), claimers };
     // Everything is read before anything changes: a list inside a key tree that an entry's
     // removal shortens is backed up as it was.
     std::vector<std::unique_ptr<CPreparedRemoval>> prepared(findings.size());
@@ -67,7 +68,7 @@ void CRemovalPass::Run(const std::vector<const CmdListEntry*>& findings,
 std::string FindingReportLine(const CmdListEntry& entry)
 {
     std::wstring line = OfflinePrefix() + entry.path;
-    if (entry.reason[0])
+    if (entry.reason[0] && !entry.reportPathOnly)
         line += std::wstring(L"  (") + entry.reason + L")";
     return ReportSpelling(line);
 }

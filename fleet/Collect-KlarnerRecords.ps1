@@ -12,7 +12,7 @@ $records = Invoke-Command -ComputerName $ComputerName -ArgumentList $KlarnerPath
     param($klarner, $remove)
     # The report and the backups go to a folder for SYSTEM and the Administrators only; one that
     # someone else made (and could plant links in) is refused.
-    $logs = Join-Path $env:ProgramData 'Velmora\Logs'
+    $logs = Join-Path $env:ProgramData 'KlarnerLogs'
     if (Test-Path -LiteralPath $logs) {
         $owner = (Get-Acl -LiteralPath $logs).GetOwner([Security.Principal.SecurityIdentifier]).Value
         if ($owner -ne 'S-1-5-18' -and $owner -ne 'S-1-5-32-544') {

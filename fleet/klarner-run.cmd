@@ -4,7 +4,7 @@ rem   klarner-run.cmd detect   lists the leftovers (exit code 1 when there are a
 rem   klarner-run.cmd remove   removes them, each backed up first
 rem Further switches (for example /keywords=...) go in KLARNER_SWITCHES: batch parameters would be
 rem split at their "=". The report, the backup and the JSON record go to KLARNER_LOGS (by default
-rem %ProgramData%\Velmora\Logs), and the root key is KLARNER_ROOT (by default HKLM). The exit code
+rem %ProgramData%\KlarnerLogs), and the root key is KLARNER_ROOT (by default HKLM). The exit code
 rem is the program's, and the last line of the output is the run's summary line. Success codes for
 rem software distribution: 0 (clean) and 3010 (clean once the machine restarts); 1 means leftovers
 rem remain, and every other code that the run could not do its work (9009: no klarner.exe, 5: a log
@@ -16,7 +16,7 @@ setlocal EnableDelayedExpansion
 if not defined KLARNER_EXE (
   if exist "%~dp0klarner.exe" (set "KLARNER_EXE=%~dp0klarner.exe") else (set "KLARNER_EXE=%~dp0..\klarner.exe")
 )
-if not defined KLARNER_LOGS set "KLARNER_LOGS=%ProgramData%\Velmora\Logs"
+if not defined KLARNER_LOGS set "KLARNER_LOGS=%ProgramData%\KlarnerLogs"
 if not defined KLARNER_ROOT set "KLARNER_ROOT=HKLM"
 if "%KLARNER_LOGS:~-1%"=="\" set "KLARNER_LOGS=%KLARNER_LOGS:~0,-1%"
 set "MODE=%~1"

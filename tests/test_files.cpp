@@ -32,6 +32,12 @@ protected:
             RegDeleteKeyValueA(value.first, kVersion.c_str(), value.second.c_str());
         ProgramRunTest::TearDown();
     }
+    // A key named after the product that names `folder` (a value of its own): with a keyword of
+    // the test's own, a folder is a finding only where a finding of the search names it.
+    void NamedBy(const std::string& folder)
+    {
+        Text(HKEY_LOCAL_MACHINE, "SOFTWARE\\" + keyword + "Dirs", ("Dir" + std::to_string(++named)).c_str(), folder);
+    }
     // A file in a folder the test removes whole when it ends.
     void FileIn(const std::string& folder, const std::string& below, const std::string& bytes = "MZ")
     {
@@ -105,6 +111,7 @@ protected:
     }
 
     std::vector<std::pair<HKEY, std::string>> values;
+    int named = 0;
 };
 
 TEST_F(FilesTest, FoldersAndDriversAreFoundOnlyWhereNothingStillNamesThem)
@@ -117,6 +124,11 @@ TEST_F(FilesTest, FoldersAndDriversAreFoundOnlyWhereNothingStillNamesThem)
     const std::string data = "C:\\ProgramData\\" + keyword + " Data";
     FileIn(data, "logs\\a.log", "12345");
     FileIn(data, "b.dat", "xy");
+    NamedBy(maker + "\\" + keyword + " Old\\engine.dll");
+    NamedBy(data + "\\");
+    // Named by no finding of the search, with a keyword of one's own: no finding.
+    const std::string unnamed = "C:\\ProgramData\\" + keyword + " Unnamed";
+    FileIn(unnamed, "u.dll");
     // Look-alikes: above a root, in the Windows folder, named by a user's start-up value, running.
     FileIn("C:\\" + keyword + " Above", "x.txt");
     FileIn("C:\\windows\\" + keyword + " Win", "x.txt");
@@ -153,7 +165,7 @@ TEST_F(FilesTest, FoldersAndDriversAreFoundOnlyWhereNothingStillNamesThem)
     EXPECT_EQ((*folder)["fileCount"], 2);
     EXPECT_EQ((*folder)["reason"], "nothing installed names a file inside");
     EXPECT_EQ(Reason(record, drivers + keyword + "flt.sys"), "ImagePath of the service " + keyword + "flt, which is a finding");
-    for (const std::string& kept : { maker, tray, running, drivers + keyword + "kept.sys" })
+    for (const std::string& kept : { maker, tray, running, unnamed, drivers + keyword + "kept.sys" })
         EXPECT_NE(Lower(Report()).find(Lower("\r\nkept " + kept + ": ")), std::string::npos) << kept << "\n" << Report();
     EXPECT_NE(Report().find("runner.exe names a file inside"), std::string::npos) << "a running program claims its folder";
     EXPECT_NE(Report().find("kept C:\\Program Files\\Windows " + keyword + ": a folder of Windows itself"), std::string::npos);
@@ -177,6 +189,7 @@ TEST_F(FilesTest, RestoreGivesBackKeysOnlyTheRemovedListEntriesAndVerifiedFiles)
     const std::string data = "C:\\ProgramData\\" + keyword + " Data";
     FileIn(data, "a.dll", "AAA");
     FileIn(data, "sub\\b.dat", "BBBB");
+    NamedBy(data);
     SetFileAttributesA((data + "\\sub\\b.dat").c_str(), FILE_ATTRIBUTE_READONLY);
 
     Json record;
@@ -221,6 +234,7 @@ TEST_F(FilesTest, ARestoreWritesOnlyWhereTheProgramRemovesFilesFromABackupNobody
 {
     const std::string product = "C:\\ProgramData\\" + keyword + " Product";
     FileIn(product, "a.dll", "AAA");
+    NamedBy(product);
     const std::string key = "SOFTWARE\\" + keyword + "Settings";
     Text(HKEY_LOCAL_MACHINE, key, "Mode", "original");
     Text(HKEY_LOCAL_MACHINE, key, "Other", "kept");
@@ -336,6 +350,8 @@ TEST_F(FilesTest, AFileInUseWaitsForTheRestartInAFolderOfItsOwnAndALinkSwappedIn
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     const std::string locked = "C:\\ProgramData\\" + keyword + " Locked";
     FileIn(locked, "locked.dll", "locked");
+    NamedBy(busy);
+    NamedBy(locked);
     HANDLE lockedHandle = CreateFileA((locked + "\\locked.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lockedHandle, INVALID_HANDLE_VALUE);
 
@@ -399,7 +415,8 @@ TEST_F(FilesTest, AFolderSwappedForALinkAfterItWasListedIsRefusedAndNothingOutsi
     CRegBackup backup(CString(report.c_str()));
     CStagingFolders staging;
     const CInstallation installation = CInstallation::Live();
-    RemovalContext context = { backup, staging, installation, false };
+    const std::vector<const IClaimsFiles*> claimers = FileClaimersAmong(LeftoverKinds());
+    RemovalContext context = { backup, staging, installation, false, claimers };
     std::unique_ptr<CPreparedRemoval> prepared = folders->Prepare(finding, context);
     ASSERT_TRUE(prepared);
     ASSERT_TRUE(MoveFileA((product + "\\bin").c_str(), (product + "\\bin-away").c_str()));
@@ -416,6 +433,7 @@ TEST_F(FilesTest, AFolderSwappedForALinkAfterItWasListedIsRefusedAndNothingOutsi
     // Wine deletes an open file by its name: that race only Windows can show.)
     for (int i = 0; i < 300; ++i)
         FileIn(product, "many\\f" + std::to_string(i) + ".dll", std::string(4096, 'x'));
+    NamedBy(product);
     std::atomic<bool> done{ false }, renamed{ false }, tried{ false };
     std::thread renamer([&] {
         while (!done && !tried) {
@@ -442,6 +460,7 @@ TEST_F(FilesTest, ALinkInsideAProductFolderGoesAsTheLinkAndWhatItPointsToStays)
     const std::string product = "C:\\Program Files\\kltlinkfix Suite", target = "C:\\kltlinkfix-target\\keep.txt";
     if (!kt::FileExists(target) || !(GetFileAttributesA((product + "\\shared").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT))
         GTEST_SKIP() << "the link fixture is made by ctest's files_link_fixture";
+    Text(HKEY_LOCAL_MACHINE, "SOFTWARE\\kltlinkfixSettings", "InstallDir", product);
     Json record;
     const DWORD code = RunAlone("/keywords=kltlinkfix /refs /hkey=HKLM /del", &record);
     EXPECT_EQ(kt::ReadFileBytes(target), "keep\n") << "what the link points to is never entered";

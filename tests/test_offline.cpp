@@ -77,6 +77,9 @@ protected:
             text("Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::string(kSid), "ProfileImagePath", "%SystemDrive%\\Users\\anna");
             text("Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", "C:\\Program Files");
             text(keyword + " Settings", "Version", "2.1");
+            // The key names its folder in the installation's own terms: with a keyword of one's
+            // own, a folder is a finding only where a finding names it.
+            text(keyword + " Settings", "InstallDir", "C:\\Program Files\\" + keyword + " Suite");
         });
         SaveHive(root + "\\Users\\anna\\NTUSER.DAT", [&](auto text, auto, auto) { text("Software\\" + keyword + "Tray", "Run", "1"); });
         File(windows + "\\System32\\drivers\\" + keyword + "flt.sys", "driver");

@@ -4,15 +4,27 @@
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
+#include "../FileClaims.h"
+#include "../FilterLists.h"
 #include "../FileEvidence.h"
 #include "../Installation.h"
 #include "../Keywords.h"
 #include "../RegKey.h"
 
 namespace {
-class CEventSourceKind : public CKeyRemoval
+class CEventSourceKind : public CKeyRemoval, public IClaimsFiles
 {
 public:
+    // The message files of every event source of every log.
+    void ClaimMachineFiles(CClaimReader& reader) const override
+    {
+        const std::wstring logs = RunningControlSetPath() + L"\\Services\\EventLog";
+        CRegKeyOwner key;
+        if (OpenKeyExact(HKEY_LOCAL_MACHINE, logs.c_str(), KEY_READ, key) == ERROR_SUCCESS)
+            for (const std::wstring& log : SubkeyNames(key))
+                reader.EntriesBelow(HKEY_LOCAL_MACHINE, logs + L"\\" + log, std::wstring());
+    }
+
     const KindIdentity& Identity() const override
     {
         static const KindIdentity identity = { kKindKey, "eventSource", 1, IDS_KIND_EVENT_SOURCE };

@@ -23,19 +23,16 @@
 #include "../RegKey.h"
 #include "../ServiceControl.h"
 #include "../../resources/resource.h"
+#include "../../report/ReportConstants.h"
 #include <algorithm>
 
 namespace {
 const wchar_t kNothingNames[] = L"nothing installed names a file inside";
+const wchar_t kNamedAfter[] = L"named after the product, and nothing installed names it";
 const DWORD kAttributesInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-// The key under which a search keeps the claims, read once for both kinds.
-const char kClaims = 0;
-
 const CFileClaims& Claims(const CSearchFacts& facts, const CFindings& findings)
 {
-    return facts.Shared<CFileClaims>(&kClaims, [&facts, &findings] {
-        return CFileClaims::Read(facts.installation, [&findings](const std::wstring& path) { return findings.Covers(path); });
-    });
+    return facts.Claims(findings);
 }
 
 // The folders a finding of these kinds may never be or hold: the roots, the Windows folder, and
@@ -94,6 +91,58 @@ bool HoldsWindowsFiles(const std::vector<FileItem>& items)
         if (!item.IsFolder() && !item.IsLink() && (extension == L".exe" || extension == L".dll" || extension == L".sys") &&
             ShippedWithWindows(item.path))
             return true;
+    }
+    return false;
+}
+
+// Whether a file begins with `head` (bytes as they are on disk).
+bool Begins(const std::wstring& path, const std::string& head, size_t within = 0)
+{
+    CHandle file(::CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    std::string bytes(std::max(head.size(), within), '\0');
+    DWORD got = 0;
+    if (!file || !::ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr))
+        return false;
+    bytes.resize(got);
+    return within ? bytes.find(head) != std::string::npos : bytes.compare(0, head.size(), head) == 0;
+}
+
+bool EndsWith(const std::wstring& text, const wchar_t* tail)
+{
+    const size_t length = wcslen(tail);
+    return text.size() >= length && _wcsicmp(text.c_str() + text.size() - length, tail) == 0;
+}
+
+// Whether this program's reports, JSON records or backups lie among the items: every earlier
+// backup goes with the folder that holds it, and a restore could never be done again.
+bool HoldsOwnOutput(const std::vector<FileItem>& items)
+{
+    static const std::string backup("\xFF\xFEW\0i\0n\0d\0o\0w\0s\0 \0R\0e\0g\0i\0s\0t\0r\0y\0", 22);
+    const std::string report = std::string("\r\n") + kReportRuleLine + "\r\n\r\n" + kReportTitleLine + "\r\n";
+    for (const FileItem& item : items) {
+        if (item.IsFolder() || item.IsLink())
+            continue;
+        const std::wstring name = LastNameOf(item.path);
+        if ((EndsWith(name, L".reg") && name.find(L"-backup-") != std::wstring::npos && Begins(item.path, backup)) ||
+            (_wcsicmp(name.c_str(), L"manifest.jsonl") == 0 && EndsWith(ParentOf(item.path), L"-files")) ||
+            ((EndsWith(name, L".txt") || EndsWith(name, L".log")) && Begins(item.path, report)) ||
+            (EndsWith(name, L".json") && Begins(item.path, "\"program\": \"Velmora Klarner\"", 1 << 20)))
+            return true;
+    }
+    return false;
+}
+
+// Whether a finding of this search names `folder` or something in it.
+bool NamedByAFinding(const CSearchFacts& facts, const CFindings& findings, const std::wstring& folder)
+{
+    for (const CmdListEntry* finding : findings.All()) {
+        std::vector<std::wstring> files;
+        if (finding->owner)
+            finding->owner->NamedFiles(*finding, facts.installation, files);
+        for (const std::wstring& file : files)
+            if (PathAtOrBelow(file, folder))
+                return true;
     }
     return false;
 }
@@ -239,7 +288,7 @@ public:
         // Files go after every registration of the pass: whatever still names one now (a
         // registration that could not be removed, one not ticked, a program started since)
         // keeps them, or it would be left pointing at nothing.
-        const CFileClaims claims = CFileClaims::Read(context.installation, [](const std::wstring&) { return false; });
+        const CFileClaims claims = CFileClaims::Read(context.installation, context.claimers, [](const std::wstring&) { return false; });
         if (const FileClaim* claim = claims.Naming(finding.path)) {
             RemovalResult refused = RefusedBecause(claim->by + L" still names a file inside; it stays while that stays");
             refused.windowMessage = IDS_FILES_STILL_NAMED;
@@ -415,6 +464,11 @@ private:
             const bool listed = ListFileTree(folder, items);
             if (HoldsWindowsFiles(items))
                 check.notes.push_back(L"kept " + folder + L": Windows brought files in it");
+            else if (HoldsOwnOutput(items))
+                check.notes.push_back(L"kept " + folder + L": it holds this program's reports, records or backups");
+            else if (!facts.keywords.IsDefaultList() && !NamedByAFinding(facts, findings, folder))
+                check.notes.push_back(L"kept " + folder + L": the keywords are not the default list, and no finding of this "
+                                                        L"search names a file in it");
             else
                 Measure(findings.Add(*this, folder, kNothingNames, keyword), listed ? items : std::vector<FileItem>());
             return;
@@ -472,7 +526,7 @@ public:
                 const std::wstring name = found.cFileName;
                 const std::wstring keyword = facts.keywords.Matching(name.substr(0, name.size() - 4));
                 if (!keyword.empty() && !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
-                    candidates.push_back({ drivers + L"\\" + name, L"named after the product, and nothing installed names it", keyword });
+                    candidates.push_back({ drivers + L"\\" + name, kNamedAfter, keyword });
             } while (::FindNextFileW(search, &found));
             ::FindClose(search);
         }
@@ -480,8 +534,12 @@ public:
             if (findings.Has(candidate.file))
                 continue;
             const FileClaim* claim = Claims(facts, findings).Naming(candidate.file);
+            const bool byName = candidate.reason == kNamedAfter;
             if (claim)
                 check.notes.push_back(L"kept " + candidate.file + L": " + claim->by + L" names it");
+            else if (byName && !facts.keywords.IsDefaultList() && !NamedByAFinding(facts, findings, candidate.file))
+                check.notes.push_back(L"kept " + candidate.file + L": the keywords are not the default list, and no finding of "
+                                                                L"this search names it");
             else if (ShippedWithWindows(candidate.file))
                 check.notes.push_back(L"kept " + candidate.file + L": a file Windows brought");
             else

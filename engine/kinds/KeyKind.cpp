@@ -1,9 +1,16 @@
 // Keys named after the product: the top-most key of each branch whose own name holds a keyword,
-// removed with its whole tree (a service's key through the service manager, KeyRemoval.h).
+// removed with its whole tree (a service's key through the service manager, KeyRemoval.h). What a
+// product still installed needs stays: its uninstall entry, and in a maker's key the settings key
+// of that product (the maker's other subkeys are the findings then). Another kind may make more of
+// a key found by its name (a scheduled task's key, a trace session's); it keeps the key's place.
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
+#include "../KeyNames.h"
 #include "../Keywords.h"
+#include "../RegKey.h"
+#include "../RootKeys.h"
+#include <algorithm>
 
 namespace {
 class CKeyKind : public CKeyRemoval
@@ -18,12 +25,99 @@ public:
 
     KindCheck Decide(const CSearchFacts& facts, CFindings& findings) const override
     {
+        KindCheck check;
         for (const std::wstring& path : facts.walk.findings) {
-            const size_t name = path.rfind(L'\\');
-            findings.Add(*this, path, std::wstring(),
-                         facts.keywords.Matching(name == std::wstring::npos ? path : path.substr(name + 1)));
+            const std::wstring keyword = facts.keywords.Matching(LastNameOf(path));
+            // Once the search was stopped nothing more is read: the keys go as the walk found them.
+            if (!facts.scope.stopped && (KeepsWhatIsInstalled(facts, path, keyword, findings, check) ||
+                                         RefinedByAnother(facts, path, keyword, findings, check)))
+                continue;
+            Listed(findings.Add(*this, path, std::wstring(), keyword));
         }
-        return KindCheck();
+        return check;
+    }
+
+private:
+    static void Listed(CmdListEntry* entry)
+    {
+        if (entry)
+            entry->reportPathOnly = true;
+    }
+
+    // The uninstall entry of a product still installed stays; so does a product's settings key in
+    // its maker's key, whose other subkeys are the findings instead.
+    bool KeepsWhatIsInstalled(const CSearchFacts& facts, const std::wstring& path, const std::wstring& keyword,
+                              CFindings& findings, KindCheck& check) const
+    {
+        std::vector<const InstalledProduct*> named;
+        for (const InstalledProduct& product : facts.Installed()) {
+            if (_wcsicmp(product.key.c_str(), path.c_str()) == 0) {
+                check.notes.push_back(L"kept " + path + L": the uninstall entry of " + Shown(product) + L", which is still installed (" +
+                                      product.evidence + L")");
+                return true;
+            }
+            if (!keyword.empty() && Lowered(product.displayName + L" " + product.folder + L" " + product.key).find(keyword) !=
+                                        std::wstring::npos)
+                named.push_back(&product);
+        }
+        if (named.empty())
+            return false;
+        std::wstring below;
+        const HKEY root = SplitFullPath(path, below);
+        CRegKeyOwner key;
+        if (OpenKeyExact(root, below.c_str(), KEY_READ, key) != ERROR_SUCCESS)
+            return false;
+        const std::vector<std::wstring> subkeys = SubkeyNames(key);
+        std::vector<std::pair<std::wstring, const InstalledProduct*>> kept;
+        for (const std::wstring& subkey : subkeys)
+            for (const InstalledProduct* product : named)
+                if (IsSettingsKeyOf(*product, LastNameOf(path), subkey)) {
+                    kept.push_back({ subkey, product });
+                    break;
+                }
+        if (kept.empty())
+            return false;
+        for (const std::wstring& subkey : subkeys) {
+            const auto keep = std::find_if(kept.begin(), kept.end(), [&](const auto& each) { return each.first == subkey; });
+            if (keep != kept.end())
+                check.notes.push_back(L"kept " + path + L"\\" + subkey + L": the settings of " + Shown(*keep->second) +
+                                      L", which is still installed (" + keep->second->evidence + L")");
+            else
+                Listed(findings.Add(*this, path + L"\\" + subkey, L"in " + LastNameOf(path) + L", which also holds the settings of a product still installed",
+                                    keyword));
+        }
+        return true;
+    }
+
+    static std::wstring Shown(const InstalledProduct& product)
+    {
+        return product.displayName.empty() ? LastNameOf(product.key) : product.displayName;
+    }
+
+    bool RefinedByAnother(const CSearchFacts& facts, const std::wstring& path, const std::wstring& keyword, CFindings& findings,
+                          KindCheck& check) const
+    {
+        for (const ILeftoverKind* kind : facts.kinds) {
+            if (kind == this)
+                continue;
+            const Refinement refinement = kind->Refine(facts, path);
+            switch (refinement.action) {
+            case Refinement::None:
+                continue;
+            case Refinement::TakeOver:
+                Listed(findings.Add(*kind, path, refinement.reason, keyword));
+                return true;
+            case Refinement::Keep:
+                check.notes.push_back(L"kept " + path + L": " + refinement.reason);
+                return true;
+            case Refinement::Replace:
+                for (const std::wstring& replacement : refinement.paths)
+                    if (!findings.Has(replacement))
+                        findings.Add(*kind, replacement, refinement.reason, keyword);
+                return true;
+            }
+        }
+        return false;
     }
 };
 }

@@ -2,7 +2,9 @@
 #include "KeyRemoval.h"
 #include "../Constants.h"
 #include "../FilterLists.h"
+#include "../FileEvidence.h"
 #include "../FloorKeys.h"
+#include "../Installation.h"
 #include "../ProviderOrder.h"
 #include "../RegBackup.h"
 #include "../RegKey.h"
@@ -198,4 +200,51 @@ bool CValueRemoval::IsGone(const CmdListEntry& finding) const
     if (result != ERROR_SUCCESS)
         return false;
     return ::RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_FILE_NOT_FOUND;
+}
+
+void AddNamedFiles(const std::wstring& data, const std::wstring& owner, const CInstallation& installation,
+                   std::vector<std::wstring>& files)
+{
+    std::wstring expanded;
+    if (data.empty() || !installation.Expand(data, owner, expanded))
+        return;
+    for (const std::wstring& named : { installation.Normalized(FileOfCommand(expanded)), installation.Normalized(expanded) })
+        if (!named.empty())
+            files.push_back(named);
+}
+
+void CKeyRemoval::NamedFiles(const CmdListEntry& finding, const CInstallation& installation, std::vector<std::wstring>& files) const
+{
+    // Every string value of the tree, a bounded number of keys deep and wide: what a product's key
+    // names lies in its first levels (InstallDir, an ImagePath, a server).
+    const size_t kMostKeys = 4096;
+    std::wstring below;
+    const HKEY root = SplitFullPath(finding.path, below);
+    const std::wstring owner = installation.OwnerOf(finding.path);
+    std::vector<std::wstring> pending = { below };
+    for (size_t visited = 0; !pending.empty() && visited < kMostKeys; ++visited) {
+        const std::wstring path = pending.back();
+        pending.pop_back();
+        CRegKeyOwner key;
+        if (OpenKeyExact(root, path.c_str(), KEY_READ, key) != ERROR_SUCCESS)
+            continue;
+        ForEachValue(key, [&](const std::wstring&, DWORD type, const std::vector<BYTE>& data) {
+            if (type == REG_SZ || type == REG_EXPAND_SZ)
+                AddNamedFiles(std::wstring(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t)).c_str(),
+                              owner, installation, files);
+        });
+        for (const std::wstring& name : SubkeyNames(key))
+            pending.push_back(path + L"\\" + name);
+    }
+}
+
+void CValueRemoval::NamedFiles(const CmdListEntry& finding, const CInstallation& installation, std::vector<std::wstring>& files) const
+{
+    std::wstring below, keyPath, name;
+    const HKEY root = SplitFullPath(finding.path, below);
+    CRegKeyOwner key;
+    std::wstring data;
+    if (SplitValuePath(below, keyPath, name) && OpenKeyExact(root, keyPath.c_str(), KEY_QUERY_VALUE, key) == ERROR_SUCCESS &&
+        ReadStringValue(key, name.c_str(), data))
+        AddNamedFiles(data, installation.OwnerOf(finding.path), installation, files);
 }

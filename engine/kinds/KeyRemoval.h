@@ -15,6 +15,8 @@ public:
     bool IsGone(const CmdListEntry& finding) const override;
     // A service's key whose service runs and cannot be stopped goes only at the next restart.
     std::wstring RestartReason(const CmdListEntry& finding) const override;
+    // What the string values of its tree name.
+    void NamedFiles(const CmdListEntry& finding, const CInstallation& installation, std::vector<std::wstring>& files) const override;
 
 protected:
     struct PreparedTree : CPreparedRemoval
@@ -39,7 +41,13 @@ public:
     std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding, const RemovalContext&) const override;
     RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, RemovalContext& context) const override;
     bool IsGone(const CmdListEntry& finding) const override;
+    void NamedFiles(const CmdListEntry& finding, const CInstallation& installation, std::vector<std::wstring>& files) const override;
 };
+
+// What a value's text names, as the file system knows it (a file a command starts, or a folder),
+// for NamedFiles.
+void AddNamedFiles(const std::wstring& data, const std::wstring& owner, const CInstallation& installation,
+                   std::vector<std::wstring>& files);
 
 // Whether the key at `fullPath` is gone: not found, opened name by name as itself (one that denies
 // reading is still there).

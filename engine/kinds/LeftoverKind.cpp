@@ -55,19 +55,6 @@ std::vector<const CmdListEntry*> CFindings::Of(const ILeftoverKind& kind) const
     return found;
 }
 
-void CFindings::Drop(const std::function<bool(const CmdListEntry&)>& claims)
-{
-    for (CmdListEntry** link = &m_head; *link;) {
-        CmdListEntry* entry = *link;
-        if (claims(*entry)) {
-            *link = entry->next;
-            free(entry);
-        } else {
-            link = &entry->next;
-        }
-    }
-}
-
 bool CFindings::Has(const std::wstring& path) const
 {
     for (const CmdListEntry* entry = m_head; entry; entry = entry->next)
@@ -92,6 +79,35 @@ bool CFindings::Covers(const std::wstring& path) const
     return false;
 }
 
+const std::vector<InstalledProduct>& CSearchFacts::Installed() const
+{
+    if (!m_installed)
+        m_installed.reset(new std::vector<InstalledProduct>(InstalledProducts(installation, !scope.offline)));
+    return *m_installed;
+}
+
+const CFileClaims& CSearchFacts::Claims(const CFindings& findings) const
+{
+    if (!m_claims)
+        m_claims.reset(new CFileClaims(CFileClaims::Read(installation, FileClaimersAmong(kinds),
+                                                         [&findings](const std::wstring& path) { return findings.Covers(path); })));
+    return *m_claims;
+}
+
+std::vector<const IClaimsFiles*> FileClaimersAmong(const std::vector<const ILeftoverKind*>& kinds)
+{
+    std::vector<const IClaimsFiles*> claimers;
+    for (const ILeftoverKind* kind : kinds)
+        if (const IClaimsFiles* claimer = dynamic_cast<const IClaimsFiles*>(kind))
+            claimers.push_back(claimer);
+    return claimers;
+}
+
+Refinement ILeftoverKind::Refine(const CSearchFacts&, const std::wstring&) const
+{
+    return Refinement();
+}
+
 bool ILeftoverKind::ReadsAt(KeyPlace) const
 {
     return false;
@@ -103,6 +119,8 @@ std::wstring ILeftoverKind::RestartReason(const CmdListEntry&) const
 {
     return std::wstring();
 }
+
+void ILeftoverKind::NamedFiles(const CmdListEntry&, const CInstallation&, std::vector<std::wstring>&) const {}
 
 std::wstring ILeftoverKind::ReadableName(const CmdListEntry&) const
 {

@@ -10,6 +10,8 @@
 #include "../KeyPlaces.h"
 #include "../Outcome.h"
 #include "../RootKeys.h"
+#include "../FileClaims.h"
+#include "../InstalledProducts.h"
 #include "../WalkResult.h"
 #include <functional>
 #include <map>
@@ -17,6 +19,7 @@
 #include <string>
 #include <vector>
 
+class CFindings;
 class CInstallation;
 class CKeywords;
 class CRegBackup;
@@ -39,6 +42,7 @@ struct SearchScope
     std::wstring controlSet;  // the running control set's name ("ControlSet001"); empty if unknown
     bool offline = false;     // another installation (Offline.h): nothing of it runs
     bool dangling = false;    // filter-list entries whose driver has no service key, whatever their name
+    bool stopped = false;     // the search was stopped: nothing is read or decided beyond the walk
     bool Searches(HKEY root) const;
 };
 
@@ -51,6 +55,13 @@ public:
                  const std::vector<std::wstring>& ownFiles = std::vector<std::wstring>());
     // Whether `path` is a finding by its name already, or lies inside one: it is listed once.
     bool CoveredByName(const std::wstring& path) const;
+    // The products still installed (InstalledProducts.h), read once when first asked for.
+    const std::vector<InstalledProduct>& Installed() const;
+    // What still names a file (FileClaims.h), as the kinds and Windows say, the findings so far
+    // left out; read once when first asked for, by the files kinds after every registration.
+    const CFileClaims& Claims(const CFindings& findings) const;
+    // The kinds that look in this search, in the table's order.
+    std::vector<const ILeftoverKind*> kinds;
     // What several kinds decide on together, worked out once per search by the first that asks.
     template <class T> const T& Shared(const void* key, const std::function<T()>& make) const
     {
@@ -71,6 +82,8 @@ public:
 private:
     std::vector<std::wstring> m_lowerNames;
     mutable std::map<const void*, std::shared_ptr<void>> m_shared;
+    mutable std::unique_ptr<std::vector<InstalledProduct>> m_installed;
+    mutable std::unique_ptr<CFileClaims> m_claims;
 };
 
 class ILeftoverKind;
@@ -86,9 +99,6 @@ public:
                       const std::wstring& keyword);
     // The findings of one kind so far, in order.
     std::vector<const CmdListEntry*> Of(const ILeftoverKind& kind) const;
-    // Takes out the findings of other kinds that `claims` says this kind covers (a scheduled
-    // task's keys that the name search found, say): one finding per thing, never two.
-    void Drop(const std::function<bool(const CmdListEntry&)>& claims);
     // Whether a finding with this path (in any letter case) is listed already.
     bool Has(const std::wstring& path) const;
     // Every finding so far, in order.
@@ -117,6 +127,7 @@ struct RemovalContext
     CStagingFolders& staging;
     const CInstallation& installation;
     bool offline;  // another installation: nothing of it runs, nothing waits for this one's restart
+    const std::vector<const IClaimsFiles*>& claimers;  // the kinds whose registrations name files
 };
 
 // What a finding's removal read before the pass changed anything, kept until its turn.
@@ -124,6 +135,16 @@ class CPreparedRemoval
 {
 public:
     virtual ~CPreparedRemoval() {}
+};
+
+// What a kind makes of a key the walk found by its own name: nothing (it stays a key), its own
+// finding at the same path and place, a key kept with a reason, or findings of its own in its
+// place (a task for the task's key, say).
+struct Refinement
+{
+    enum Action { None, TakeOver, Keep, Replace } action = None;
+    std::wstring reason;             // TakeOver: the finding's reason; Keep: why it stays (a report note)
+    std::vector<std::wstring> paths; // Replace: the findings in its place, in order
 };
 
 class ILeftoverKind
@@ -140,6 +161,8 @@ public:
                         const std::function<void(WalkNote&&)>& note) const;
     // After the walk: its findings, appended in order, each with its reason.
     virtual KindCheck Decide(const CSearchFacts& facts, CFindings& findings) const = 0;
+    // What it makes of a key the walk found by its name, asked before the key is listed.
+    virtual Refinement Refine(const CSearchFacts& facts, const std::wstring& walkPath) const;
 
     // Reads what the removal of `finding` will back up, before anything of the pass changes;
     // null when it cannot be read whole (the finding then stays, and fails).
@@ -153,6 +176,11 @@ public:
     // cannot stop); empty when it would not, as far as can be told before trying.
     virtual std::wstring RestartReason(const CmdListEntry& finding) const;
 
+    // The files and folders a finding names (an InstallDir value, an ImagePath, a class's server, a
+    // task's program), as the file system knows them: with a keyword list of the user's own, a
+    // folder is a finding only where a finding of the same search names something in it.
+    virtual void NamedFiles(const CmdListEntry& finding, const CInstallation& installation, std::vector<std::wstring>& files) const;
+
     // A name people can read for a finding whose path is only a number or a GUID (a catalog
     // entry's provider, a registration's product); empty when the path says enough.
     virtual std::wstring ReadableName(const CmdListEntry& finding) const;
@@ -160,6 +188,9 @@ public:
     // The record's path and list entry of a finding (a list's entry keeps its list's path).
     virtual void RecordPath(const CmdListEntry& finding, std::wstring& path, std::wstring& entry) const;
 };
+
+// The kinds among `kinds` whose registrations name files (FileClaims.h).
+std::vector<const IClaimsFiles*> FileClaimersAmong(const std::vector<const ILeftoverKind*>& kinds);
 
 // The notes the walk took at the given places, grouped by the key they speak for, in walk order.
 std::vector<std::vector<const WalkNote*>> NotesByKey(const std::vector<WalkNote>& notes,

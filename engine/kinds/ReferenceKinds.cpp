@@ -5,6 +5,9 @@
 #include "ReferenceKinds.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
+#include "../FileClaims.h"
+#include "../RegKey.h"
+#include "../RootKeys.h"
 #include "../Installation.h"
 #include "../Keywords.h"
 #include "../References.h"
@@ -66,15 +69,89 @@ private:
 };
 }
 
+namespace {
+const wchar_t kUninstall[] = L"Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// The classes' servers, of the machine (both views) and of each user.
+class CClassKind : public CReferenceKind<CKeyRemoval>, public IClaimsFiles
+{
+public:
+    CClassKind() : CReferenceKind({ kKindKey, "class", 1, IDS_KIND_CLASS }, kSourceClass, { kServerKey }) {}
+    void ClaimMachineFiles(CClaimReader& reader) const override
+    {
+        reader.Servers(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\CLSID", std::wstring());
+        reader.Servers(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\WOW6432Node\\CLSID", std::wstring());
+    }
+    void ClaimUserFiles(CClaimReader& reader, const std::wstring&, const std::wstring& classes, const std::wstring& sid) const override
+    {
+        if (!classes.empty())
+            reader.Servers(HKEY_USERS, classes + L"\\CLSID", sid);
+    }
+};
+
+// The type libraries' files: TypeLib\{library}\<version>\<locale>\win32 and win64.
+class CTypeLibraryKind : public CReferenceKind<CKeyRemoval>, public IClaimsFiles
+{
+public:
+    CTypeLibraryKind() : CReferenceKind({ kKindKey, "typeLibrary", 1, IDS_KIND_TYPE_LIBRARY }, kSourceTypeLib, { kTypeLibFile }) {}
+    void ClaimMachineFiles(CClaimReader& reader) const override
+    {
+        for (const wchar_t* container : { L"SOFTWARE\\Classes\\TypeLib", L"SOFTWARE\\Classes\\WOW6432Node\\TypeLib" }) {
+            CRegKeyOwner libraries;
+            if (OpenKeyExact(HKEY_LOCAL_MACHINE, container, KEY_READ, libraries) != ERROR_SUCCESS)
+                continue;
+            for (const std::wstring& library : SubkeyNames(libraries)) {
+                const std::wstring by = FullPath(HKEY_LOCAL_MACHINE, std::wstring(container) + L"\\" + library);
+                CRegKeyOwner libraryKey;
+                if (reader.IsFinding(by) || OpenSubKey(libraries, library.c_str(), KEY_READ, libraryKey) != ERROR_SUCCESS)
+                    continue;
+                for (const std::wstring& version : SubkeyNames(libraryKey)) {
+                    CRegKeyOwner versionKey;
+                    if (OpenSubKey(libraryKey, version.c_str(), KEY_READ, versionKey) != ERROR_SUCCESS)
+                        continue;
+                    for (const std::wstring& locale : SubkeyNames(versionKey))
+                        for (const wchar_t* platform : { L"win32", L"win64" }) {
+                            CRegKeyOwner file;
+                            std::wstring data;
+                            if (OpenSubKey(versionKey, (locale + L"\\" + platform).c_str(), KEY_QUERY_VALUE, file) == ERROR_SUCCESS &&
+                                ReadStringValue(file, nullptr, data))
+                                reader.Add(std::wstring(), data, by);
+                        }
+                }
+            }
+        }
+    }
+};
+
+// Every value of every uninstall entry may name a file of its product.
+class CUninstallEntryKind : public CReferenceKind<CKeyRemoval>, public IClaimsFiles
+{
+public:
+    CUninstallEntryKind()
+        : CReferenceKind({ kKindKey, "uninstallEntry", 1, IDS_KIND_UNINSTALL_ENTRY }, kSourceUninstall, { kUninstallEntry })
+    {
+    }
+    void ClaimMachineFiles(CClaimReader& reader) const override
+    {
+        for (const wchar_t* software : { L"SOFTWARE\\", L"SOFTWARE\\WOW6432Node\\" })
+            reader.EntriesBelow(HKEY_LOCAL_MACHINE, software + std::wstring(kUninstall), std::wstring());
+    }
+    void ClaimUserFiles(CClaimReader& reader, const std::wstring& user, const std::wstring&, const std::wstring& sid) const override
+    {
+        reader.EntriesBelow(HKEY_USERS, user + L"\\Software\\" + kUninstall, sid);
+    }
+};
+}
+
 const ILeftoverKind& ClassKind()
 {
-    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "class", 1, IDS_KIND_CLASS }, kSourceClass, { kServerKey });
+    static const CClassKind kind;
     return kind;
 }
 
 const ILeftoverKind& TypeLibraryKind()
 {
-    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "typeLibrary", 1, IDS_KIND_TYPE_LIBRARY }, kSourceTypeLib, { kTypeLibFile });
+    static const CTypeLibraryKind kind;
     return kind;
 }
 
@@ -92,7 +169,7 @@ const ILeftoverKind& AppIdKind()
 
 const ILeftoverKind& UninstallEntryKind()
 {
-    static const CReferenceKind<CKeyRemoval> kind({ kKindKey, "uninstallEntry", 1, IDS_KIND_UNINSTALL_ENTRY }, kSourceUninstall, { kUninstallEntry });
+    static const CUninstallEntryKind kind;
     return kind;
 }
 

@@ -8,6 +8,7 @@
 // own antivirus off while no antivirus is registered any more.
 #include "LeftoverKind.h"
 #include "KeyRemoval.h"
+#include "../FileClaims.h"
 #include "../ComScope.h"
 #include "../FileEvidence.h"
 #include "../Installation.h"
@@ -85,9 +86,17 @@ std::wstring DeleteInstance(const wchar_t* wmiClass, const std::wstring& guid, c
     return std::wstring();
 }
 
-class CSecurityCenterKind : public ILeftoverKind
+class CSecurityCenterKind : public ILeftoverKind, public IClaimsFiles
 {
 public:
+    // The products the Security Center reports.
+    void ClaimMachineFiles(CClaimReader& reader) const override
+    {
+        for (const wchar_t* type : { L"Av", L"Fw", L"As" })
+            reader.EntriesBelow(HKEY_LOCAL_MACHINE, std::wstring(L"SOFTWARE\\Microsoft\\Security Center\\Provider\\") + type,
+                                std::wstring());
+    }
+
     const KindIdentity& Identity() const override
     {
         static const KindIdentity identity = { 'S', "securityCenter", 1, IDS_KIND_SECURITY_CENTER };

@@ -6,6 +6,8 @@
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
+#include "../FileClaims.h"
+#include "../FilterLists.h"
 #include "../FileEvidence.h"
 #include "../Installation.h"
 #include "../Keywords.h"
@@ -15,9 +17,33 @@ namespace {
 const DWORD kSystemStart = 1;       // Start: 0 boot, 1 system
 const DWORD kErrorSevere = 2;       // ErrorControl: 2 severe, 3 critical
 
-class CServiceImageKind : public CKeyRemoval
+class CServiceImageKind : public CKeyRemoval, public IClaimsFiles
 {
 public:
+    // What every service runs: its image, and the library a host process loads for it; a service
+    // marked for deletion goes with its key at the next restart and claims nothing.
+    void ClaimMachineFiles(CClaimReader& reader) const override
+    {
+        const std::wstring services = RunningControlSetPath() + L"\\Services";
+        CRegKeyOwner key;
+        if (OpenKeyExact(HKEY_LOCAL_MACHINE, services.c_str(), KEY_READ, key) != ERROR_SUCCESS)
+            return;
+        for (const std::wstring& name : SubkeyNames(key)) {
+            const std::wstring by = FullPath(HKEY_LOCAL_MACHINE, services + L"\\" + name);
+            CRegKeyOwner service, parameters;
+            std::wstring data;
+            DWORD deleted = 0;
+            if (reader.IsFinding(by) || OpenSubKey(key, name.c_str(), KEY_READ, service) != ERROR_SUCCESS ||
+                (ReadDwordValue(service, L"DeleteFlag", deleted) && deleted == 1))
+                continue;
+            if (ReadStringValue(service, L"ImagePath", data))
+                reader.Add(std::wstring(), data, by);
+            if (OpenSubKey(service, L"Parameters", KEY_QUERY_VALUE, parameters) == ERROR_SUCCESS &&
+                ReadStringValue(parameters, L"ServiceDll", data))
+                reader.Add(std::wstring(), data, by);
+        }
+    }
+
     const KindIdentity& Identity() const override
     {
         static const KindIdentity identity = { kKindKey, "service", 1, IDS_KIND_SERVICE };

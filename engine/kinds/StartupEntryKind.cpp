@@ -6,6 +6,9 @@
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
+#include "../FileClaims.h"
+#include "../FilterLists.h"
+#include "../Constants.h"
 #include "../FileEvidence.h"
 #include "../Installation.h"
 #include "../KeyNames.h"
@@ -13,6 +16,7 @@
 #include "../RegKey.h"
 
 namespace {
+const wchar_t* const kRunKeys[] = { L"Microsoft\\Windows\\CurrentVersion\\Run", L"Microsoft\\Windows\\CurrentVersion\\RunOnce" };
 // The hive a path lies in: everything before its software root ("HKEY_LOCAL_MACHINE",
 // "HKEY_USERS\S-1-5-21-...").
 std::wstring HiveOf(const std::wstring& path)
@@ -22,9 +26,29 @@ std::wstring HiveOf(const std::wstring& path)
     return software == std::wstring::npos ? lower : lower.substr(0, software);
 }
 
-class CStartupEntryKind : public CValueRemoval
+// The tray program's value in the machine's Run key is the start-up value kind's, always.
+bool IsTrayValue(const WalkNote& note)
+{
+    return _wcsicmp(note.name.c_str(), kTrayValueName) == 0 &&
+           _wcsicmp(note.key.c_str(), (L"HKEY_LOCAL_MACHINE\\" + std::wstring(kRunKeyPath)).c_str()) == 0;
+}
+
+class CStartupEntryKind : public CValueRemoval, public IClaimsFiles
 {
 public:
+    // What the start-up values of the machine (both views) and of each user start.
+    void ClaimMachineFiles(CClaimReader& reader) const override
+    {
+        for (const wchar_t* software : { L"SOFTWARE\\", L"SOFTWARE\\WOW6432Node\\" })
+            for (const wchar_t* run : kRunKeys)
+                reader.ValuesOf(HKEY_LOCAL_MACHINE, software + std::wstring(run), std::wstring());
+    }
+    void ClaimUserFiles(CClaimReader& reader, const std::wstring& user, const std::wstring&, const std::wstring& sid) const override
+    {
+        for (const wchar_t* run : kRunKeys)
+            reader.ValuesOf(HKEY_USERS, user + L"\\Software\\" + run, sid);
+    }
+
     const KindIdentity& Identity() const override
     {
         static const KindIdentity identity = { kKindValue, "value", 2, IDS_KIND_STARTUP_ENTRY };
@@ -55,7 +79,7 @@ public:
             const std::wstring reason = EvidenceOfGoneFile(note.name, note.data, facts.installation.OwnerOf(note.key),
                                                            facts.installation, facts.keywords.Lower(), keyword);
             const std::wstring path = note.key + L"\\" + note.name;
-            if (reason.empty() || findings.Has(path))
+            if (reason.empty() || findings.Has(path) || IsTrayValue(note))
                 continue;
             if (findings.Add(*this, path, reason, keyword))
                 found.push_back({ HiveOf(note.key), Lowered(note.name.c_str(), note.name.size()) });

@@ -10,11 +10,13 @@
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
+#include "../FileClaims.h"
 #include "../FileCopies.h"
 #include "../ComScope.h"
 #include "../FileEvidence.h"
 #include "../Installation.h"
 #include "../KeyNames.h"
+#include "../RootKeys.h"
 #include "../KeyTrees.h"
 #include "../Keywords.h"
 #include "../Offline.h"
@@ -43,6 +45,24 @@ struct PreparedTask : CPreparedRemoval
     bool hasFile = false;
 };
 
+// Tasks below \\Microsoft\\ are Windows' own, whatever a keyword matches.
+bool IsWindowsTask(const std::wstring& path)
+{
+    return _wcsnicmp(path.c_str(), L"\\Microsoft\\", 11) == 0;
+}
+
+// Whether a name on the task's path holds a keyword: the reason and the keyword when one does.
+void NamedAfterTheProduct(const CSearchFacts& facts, const std::wstring& path, std::wstring& keyword, std::wstring& reason)
+{
+    for (size_t at = 1; keyword.empty() && at < path.size();) {
+        const size_t end = path.find(L'\\', at);
+        keyword = facts.keywords.Matching(path.substr(at, end == std::wstring::npos ? std::wstring::npos : end - at));
+        at = end == std::wstring::npos ? path.size() : end + 1;
+    }
+    if (!keyword.empty())
+        reason = L"scheduled task named after the product";
+}
+
 // Asks the Task Scheduler to delete the task; whatever it leaves is removed by hand afterwards.
 void DeleteThroughScheduler(const std::wstring& path)
 {
@@ -70,9 +90,17 @@ void DeleteThroughScheduler(const std::wstring& path)
     ::SysFreeString(taskName);
 }
 
-class CTaskKind : public ILeftoverKind
+class CTaskKind : public ILeftoverKind, public IClaimsFiles
 {
 public:
+    // What every scheduled task starts.
+    void ClaimMachineFiles(CClaimReader& reader) const override
+    {
+        for (const Task& task : ScheduledTasks())
+            if (!reader.IsFinding(task.path))
+                reader.Add(std::wstring(), TaskCommand(task, reader.Installation()), L"task " + task.path);
+    }
+
     const KindIdentity& Identity() const override
     {
         static const KindIdentity identity = { 'T', "scheduledTask", 0, IDS_KIND_TASK };
@@ -84,34 +112,47 @@ public:
     {
         for (const Task& task : ScheduledTasks()) {
             std::wstring keyword, reason;
-            for (size_t at = 1; keyword.empty() && at < task.path.size();) {
-                const size_t end = task.path.find(L'\\', at);
-                keyword = facts.keywords.Matching(task.path.substr(at, end == std::wstring::npos ? std::wstring::npos : end - at));
-                at = end == std::wstring::npos ? task.path.size() : end + 1;
-            }
-            if (!keyword.empty())
-                reason = L"scheduled task named after the product";
-            else if (facts.scope.followReferences) {
+            if (IsWindowsTask(task.path) || findings.Has(task.path))
+                continue;
+            NamedAfterTheProduct(facts, task.path, keyword, reason);
+            if (reason.empty() && facts.scope.followReferences) {
                 const std::wstring evidence = EvidenceOfGoneFile(L"Command", TaskCommand(task, facts.installation), std::wstring(),
                                                                  facts.installation, facts.keywords.Lower(), keyword);
                 if (!evidence.empty())
                     reason = L"scheduled task; " + evidence;
             }
-            if (reason.empty() || findings.Has(task.path))
-                continue;
-            // One finding per task, whatever number of its parts the name search found.
-            std::vector<std::wstring> parts;
-            for (const std::wstring& key : TaskPartKeys(task))
-                parts.push_back(FullPath(HKEY_LOCAL_MACHINE, key));
-            findings.Drop([&parts](const CmdListEntry& entry) {
-                for (const std::wstring& part : parts)
-                    if (_wcsicmp(entry.path, part.c_str()) == 0)
-                        return true;
-                return false;
-            });
-            findings.Add(*this, task.path, reason, keyword);
+            // One whose key the name search found is in that key's place already.
+            if (!reason.empty())
+                findings.Add(*this, task.path, reason, keyword);
         }
         return KindCheck();
+    }
+
+    // A task's key below TaskCache\Tree that the name search found is the task, in the key's place;
+    // a part of a task Windows brought stays.
+    Refinement Refine(const CSearchFacts& facts, const std::wstring& walkPath) const override
+    {
+        Refinement refinement;
+        std::wstring below;
+        const std::wstring tree = std::wstring(kTaskCache) + L"\\Tree";
+        if (SplitFullPath(walkPath, below) != HKEY_LOCAL_MACHINE || !PathAtOrBelow(below, tree))
+            return refinement;
+        const std::wstring taskPath = below.size() > tree.size() ? below.substr(tree.size()) : std::wstring(L"\\");
+        if (IsWindowsTask(taskPath + L"\\")) {
+            refinement.action = Refinement::Keep;
+            refinement.reason = L"a part of Windows' own scheduled tasks";
+            return refinement;
+        }
+        for (const Task& task : ScheduledTasks())
+            if (_wcsicmp(task.treeKey.c_str(), below.c_str()) == 0) {
+                std::wstring keyword;
+                NamedAfterTheProduct(facts, task.path, keyword, refinement.reason);
+                if (refinement.reason.empty())
+                    refinement.reason = L"scheduled task named after the product";
+                refinement.action = Refinement::Replace;
+                refinement.paths.push_back(task.path);
+            }
+        return refinement;
     }
 
     std::unique_ptr<CPreparedRemoval> Prepare(const CmdListEntry& finding, const RemovalContext& context) const override
@@ -160,6 +201,13 @@ public:
         if (result.outcome == Outcome::Failed)
             result.why = L"a part of the task is still there: its keys below TaskCache or its file";
         return result;
+    }
+
+    void NamedFiles(const CmdListEntry& finding, const CInstallation& installation, std::vector<std::wstring>& files) const override
+    {
+        for (const Task& task : ScheduledTasks())
+            if (_wcsicmp(task.path.c_str(), finding.path) == 0)
+                AddNamedFiles(TaskCommand(task, installation), std::wstring(), installation, files);
     }
 
     bool IsGone(const CmdListEntry& finding) const override

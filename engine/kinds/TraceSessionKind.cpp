@@ -1,10 +1,13 @@
 // Trace sessions that Windows starts at boot for the product: Control\WMI\Autologger\<name> whose
-// name holds a keyword. The running session is stopped (ControlTrace) before its key goes; the
-// key the name search found is this kind's finding instead.
+// name holds a keyword, as the name search finds the key. The running session is stopped
+// (ControlTrace) before its key goes. Windows' own sessions never go.
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
+#include "../FileClaims.h"
 #include "../FilterLists.h"
+#include "../FloorKeys.h"
+#include "../RootKeys.h"
 #include "../Keywords.h"
 #include "../RegKey.h"
 #include <evntrace.h>
@@ -13,9 +16,15 @@
 namespace {
 const wchar_t kAutologger[] = L"\\Control\\WMI\\Autologger";
 
-class CTraceSessionKind : public CKeyRemoval
+class CTraceSessionKind : public CKeyRemoval, public IClaimsFiles
 {
 public:
+    // The log files the sessions Windows starts at boot write.
+    void ClaimMachineFiles(CClaimReader& reader) const override
+    {
+        reader.EntriesBelow(HKEY_LOCAL_MACHINE, RunningControlSetPath() + kAutologger, std::wstring());
+    }
+
     const KindIdentity& Identity() const override
     {
         static const KindIdentity identity = { kKindKey, "traceSession", 1, IDS_KIND_TRACE_SESSION };
@@ -23,22 +32,28 @@ public:
     }
     bool LooksIn(const SearchScope& scope) const override { return scope.Searches(HKEY_LOCAL_MACHINE); }
 
-    KindCheck Decide(const CSearchFacts& facts, CFindings& findings) const override
+    // The sessions are keys the name search finds: nothing to add beside them.
+    KindCheck Decide(const CSearchFacts&, CFindings&) const override { return KindCheck(); }
+
+    // A session's key that the name search found is this kind's finding, in the key's place; a
+    // session Windows starts for itself stays, whatever a keyword matches.
+    Refinement Refine(const CSearchFacts& facts, const std::wstring& walkPath) const override
     {
-        const std::wstring container = RunningControlSetPath() + kAutologger;
-        CRegKeyOwner sessions;
-        if (OpenKeyExact(HKEY_LOCAL_MACHINE, container.c_str(), KEY_READ, sessions) != ERROR_SUCCESS)
-            return KindCheck();
-        for (const std::wstring& name : SubkeyNames(sessions)) {
-            const std::wstring keyword = facts.keywords.Matching(name);
-            if (keyword.empty())
-                continue;
-            const std::wstring path = FullPath(HKEY_LOCAL_MACHINE, container + L"\\" + name);
-            // One finding per session: the key the name search found is this one.
-            findings.Drop([&path](const CmdListEntry& entry) { return _wcsicmp(entry.path, path.c_str()) == 0; });
-            findings.Add(*this, path, L"trace session " + name + L", started by Windows at boot", keyword);
-        }
-        return KindCheck();
+        Refinement refinement;
+        std::wstring below;
+        if (SplitFullPath(walkPath, below) != HKEY_LOCAL_MACHINE)
+            return refinement;
+        const std::wstring container = ParentOf(below);
+        bool session = false;
+        for (const std::wstring& set : { std::wstring(L"CurrentControlSet"), facts.scope.controlSet })
+            session = session || (!set.empty() && _wcsicmp(container.c_str(), (L"SYSTEM\\" + set + kAutologger).c_str()) == 0);
+        if (!session)
+            return refinement;
+        const std::wstring name = LastNameOf(below);
+        refinement.action = IsWindowsTraceSession(name) ? Refinement::Keep : Refinement::TakeOver;
+        refinement.reason = refinement.action == Refinement::Keep ? L"a trace session Windows starts itself"
+                                                                   : L"trace session " + name + L", started by Windows at boot";
+        return refinement;
     }
 
     RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, RemovalContext& context) const override

@@ -9,6 +9,7 @@
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
+#include "../FileClaims.h"
 #include "../FileEvidence.h"
 #include "../FilterLists.h"
 #include "../KeyTrees.h"
@@ -84,9 +85,17 @@ void Deinstall(const Catalog& catalog, GUID provider)
     }
 }
 
-class CWinsockKind : public ILeftoverKind
+class CWinsockKind : public ILeftoverKind, public IClaimsFiles
 {
 public:
+    // The providers Windows loads into every program that uses the network.
+    void ClaimMachineFiles(CClaimReader& reader) const override
+    {
+        for (const Catalog& catalog : kCatalogs)
+            for (const Entry& entry : ReadWinsockCatalog(RunningControlSetPath() + kParameters, catalog))
+                reader.Add(std::wstring(), entry.dll, entry.path);
+    }
+
     const KindIdentity& Identity() const override
     {
         static const KindIdentity identity = { 'W', "winsockEntry", 0, IDS_KIND_WINSOCK };
