@@ -149,17 +149,18 @@ int CUnattendedRun::OpenOffline(const UnattendedRequest& request, COfflineInstal
     return opened == COfflineInstallation::Opened::BadUsage ? kExitBadUsage : kExitReportNotOpened;
 }
 
-void CUnattendedRun::CloseOffline(COfflineInstallation& offline, CReport* report)
+bool CUnattendedRun::CloseOffline(COfflineInstallation& offline, CReport* report)
 {
     std::wstring why;
     if (offline.Close(&why))
-        return;
+        return true;
     CString text;
     text.LoadString(IDS_OFFLINE_NOT_UNLOADED);
     text += ReportSpelling(why).c_str();
     if (report)
         report->WriteLine(text);
     WriteStandardError(text);
+    return false;
 }
 
 int CUnattendedRun::Run(UnattendedRequest request)
@@ -267,7 +268,9 @@ int CUnattendedRun::Run(UnattendedRequest request)
     }
     // The findings name keys of the loaded hives: the record holds their texts before they go.
     progress.pass.reset();
-    CloseOffline(offline, &report);
+    // A hive left loaded blocks the disk: the run has not ended cleanly, whatever it removed.
+    if (!CloseOffline(offline, &report) && exitCode != kExitOutOfMemory && exitCode != kExitInternalError)
+        exitCode = kExitReportNotOpened;
     return exitCode;
 }
 
@@ -327,6 +330,7 @@ int CUnattendedRun::Restore(UnattendedRequest request)
         exitCode = TellEndedEarly(report);
     }
     m_record.SetRestart(!restartReasons.empty() && !offline.IsOpen(), restartReasons);
-    CloseOffline(offline, &report);
+    if (!CloseOffline(offline, &report) && exitCode != kExitOutOfMemory && exitCode != kExitInternalError)
+        exitCode = kExitReportNotOpened;
     return exitCode;
 }

@@ -38,7 +38,8 @@ private:
     // ends the run when it cannot be opened, else 0.
     int OpenOffline(const UnattendedRequest& request, class COfflineInstallation& offline);
     // Unloads it, saying so when a hive would not go.
-    void CloseOffline(class COfflineInstallation& offline, class CReport* report);
+    // Unloads another installation's hives; FALSE (said in the report and on standard error) when one stays.
+    bool CloseOffline(class COfflineInstallation& offline, class CReport* report);
 
     CRunRecord& m_record;
 };

@@ -243,6 +243,20 @@ void CInstallation::MapDrive(const std::wstring& ownDrive, const std::wstring& r
 {
     m_lowerOwnDrive = Lowered(ownDrive) + L"\\";
     m_driveRoot = root;
+    m_left.clear();
+    auto onDisk = [&root](const std::wstring& path) { return PathAtOrBelow(path, root); };
+    for (size_t at = m_roots.size(); at-- > 0;)
+        if (!onDisk(m_roots[at])) {
+            m_left.push_back(L"left the folder " + m_roots[at] + L": not on the installation's own disk (" + root + L")");
+            m_roots.erase(m_roots.begin() + static_cast<std::ptrdiff_t>(at));
+            m_lowerRoots.erase(m_lowerRoots.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+    for (size_t at = m_profiles.size(); at-- > 0;)
+        if (!onDisk(m_profiles[at].folder)) {
+            m_left.push_back(L"left the profile of " + m_profiles[at].sid + L" at " + m_profiles[at].folder +
+                             L": not on the installation's own disk (" + root + L"), so neither its hive nor its files");
+            m_profiles.erase(m_profiles.begin() + static_cast<std::ptrdiff_t>(at));
+        }
 }
 
 bool CInstallation::Expand(const std::wstring& given, const std::wstring& owner, std::wstring& expanded) const
@@ -304,6 +318,9 @@ std::wstring CInstallation::Normalized(const std::wstring& file) const
     else if ((StartsWith(lower, L"system32\\") || StartsWith(lower, L"syswow64\\")) && !m_windowsFolder.empty())
         path = m_windowsFolder + L"\\" + path;
     if (!IsDrivePath(path))
+        return std::wstring();
+    // Another installation's data names nothing outside its own disk.
+    if (!m_driveRoot.empty() && !PathAtOrBelow(path, m_driveRoot))
         return std::wstring();
     const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (size == 0)

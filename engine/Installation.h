@@ -27,8 +27,11 @@ public:
                   const std::vector<UserProfile>& profiles, const std::wstring& runningUser);
 
     // For another installation: its data names its files on `ownDrive` ("C:"), which is `root`
-    // here ("D:", or a folder a rescue machine holds its disk's files in).
+    // here ("D:", or a folder a rescue machine holds its disk's files in). A path anywhere else
+    // names a drive of this machine, never one of that installation: it cannot be told, and the
+    // roots and profiles that lie there are left out (Left says which, and why).
     void MapDrive(const std::wstring& ownDrive, const std::wstring& root);
+    const std::vector<std::wstring>& Left() const { return m_left; }
 
     const std::wstring& WindowsFolder() const { return m_windowsFolder; }
     const std::vector<UserProfile>& Profiles() const { return m_profiles; }
@@ -74,6 +77,7 @@ private:
     mutable LONG m_fileChecks = 0;
     std::wstring m_lowerOwnDrive;  // "c:\\" of another installation, empty for this one
     std::wstring m_driveRoot;
+    std::vector<std::wstring> m_left;
 };
 
 // Which Windows installation the program works on now (the running one, or the one open offline):

@@ -93,6 +93,8 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
     scope.followReferences = m_followReferences != FALSE;
     scope.controlSet = CurrentControlSetName();
     scope.offline = OfflineActive();
+    scope.noSoftware = scope.offline && !OfflineHasSoftware();
+    scope.usersNotLoaded = OfflineUsersNotLoaded();
     scope.dangling = m_dangling != FALSE;
     std::vector<const ILeftoverKind*> looking;
     m_checks.clear();
@@ -155,6 +157,12 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
             check.second.why = L"the search was stopped";
             continue;
         }
+        // What lies in a hive the installation does not have cannot be judged: the kind could not look.
+        if (scope.noSoftware && check.first->NeedsSoftwareHive()) {
+            check.second.state = KindCheck::Unavailable;
+            check.second.why = L"the installation has no SOFTWARE hive";
+            continue;
+        }
         LARGE_INTEGER started = {}, ended = {};
         ::QueryPerformanceCounter(&started);
         check.second = check.first->Decide(facts, findings);
@@ -166,10 +174,13 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
 
     for (CmdListEntry* entry = m_cmdList; entry; entry = entry->next)
         report.WriteLine(FindingReportLine(*entry).c_str());
-    // What a kind saw and changes nothing about, after the findings.
+    // What a kind saw and changes nothing about, after the findings; and what of another
+    // installation lies off its disk and was left out.
     for (const auto& check : m_checks)
         for (const std::wstring& note : check.second.notes)
             report.WriteLine(ReportSpelling(note).c_str());
+    for (const std::wstring& left : OfflineLeftOut())
+        report.WriteLine(ReportSpelling(left).c_str());
 
     m_searchTerms.RemoveAll();
     m_hkeyName.Empty();

@@ -27,6 +27,8 @@ struct OfflineState
     std::wstring windowsFolder;
     std::vector<LoadedUser> users;
     std::unique_ptr<CInstallation> installation;
+    bool hasSoftware = false;
+    std::vector<std::wstring> usersNotLoaded;
 };
 OfflineState* g_state = nullptr;
 
@@ -102,6 +104,7 @@ std::unique_ptr<CInstallation> Describe(const std::wstring& windowsFolder, std::
         }
     std::unique_ptr<CInstallation> installation(new CInstallation(windowsFolder, variables, profiles, std::wstring()));
     installation->MapDrive(ownDrive, root);
+    profiles = installation->Profiles();
     return installation;
 }
 }
@@ -177,6 +180,7 @@ COfflineInstallation::Opened COfflineInstallation::Open(const std::wstring& wind
     m_windowsFolder = folder;
     std::vector<UserProfile> profiles;
     g_state->installation = Describe(folder, profiles);
+    g_state->hasSoftware = hives->software.Loaded();
     for (const UserProfile& profile : profiles) {
         const struct
         {
@@ -189,8 +193,10 @@ COfflineInstallation::Opened COfflineInstallation::Open(const std::wstring& wind
                 continue;
             std::unique_ptr<CLoadedHive> hive(new CLoadedHive);
             if (hive->Load(HKEY_USERS, Loaded(user.name), user.file) != ERROR_SUCCESS) {
-                if (!user.classes)
+                if (!user.classes) {
                     m_usersNotLoaded.push_back(profile.sid);
+                    g_state->usersNotLoaded.push_back(profile.sid);
+                }
                 continue;
             }
             g_state->users.push_back({ profile.sid, user.classes });
@@ -239,6 +245,21 @@ bool OfflineActive()
 const CInstallation* OfflineInstallation()
 {
     return g_state ? g_state->installation.get() : nullptr;
+}
+
+bool OfflineHasSoftware()
+{
+    return g_state && g_state->hasSoftware;
+}
+
+std::vector<std::wstring> OfflineUsersNotLoaded()
+{
+    return g_state ? g_state->usersNotLoaded : std::vector<std::wstring>();
+}
+
+std::vector<std::wstring> OfflineLeftOut()
+{
+    return g_state && g_state->installation ? g_state->installation->Left() : std::vector<std::wstring>();
 }
 
 std::wstring OfflinePrefix()

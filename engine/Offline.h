@@ -53,6 +53,12 @@ private:
 bool OfflineActive();
 // Its installation as the files are judged, or null.
 const CInstallation* OfflineInstallation();
+// Whether the open installation's SOFTWARE hive is loaded (an installation may lack one).
+bool OfflineHasSoftware();
+// The users of the open installation whose hives could not be loaded (their SIDs).
+std::vector<std::wstring> OfflineUsersNotLoaded();
+// What of the open installation's folders and profiles lies off its own disk and was left out.
+std::vector<std::wstring> OfflineLeftOut();
 // "OFFLINE D:\Windows: " while one is open, else empty: what every path of it is shown with.
 std::wstring OfflinePrefix();
 // Rewrites the first name of `path` below `root` to the loaded hive's name where it leads into

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include "ProgramRun.h"
 #include "TestSupport.h"
+#include "../engine/AdminOnly.h"
 #include "../engine/Installation.h"
+#include <sddl.h>
 #include "../engine/RegBackup.h"
 #include "../engine/StagingFolders.h"
 #include "../engine/kinds/KindsTable.h"
@@ -171,6 +173,41 @@ TEST_F(FilesTest, FoldersAndDriversAreFoundOnlyWhereNothingStillNamesThem)
     EXPECT_NE(Report().find("kept C:\\Program Files\\Windows " + keyword + ": a folder of Windows itself"), std::string::npos);
     // A detection already says a restart is not needed.
     EXPECT_EQ(record["restartRequired"], false);
+}
+
+TEST_F(FilesTest, WhatAProductStillInstalledUsesStaysItsKeysFolderAndWindowsInstallerFiles)
+{
+    // The maker's other product, still installed: its uninstall entry (found by its name), its
+    // settings key in the maker's key and its folder in the maker's folder stay; the rest goes.
+    const std::string maker = "C:\\Program Files\\" + keyword;
+    FileIn(maker, "SecureVPN\\uninstall.exe");
+    FileIn(maker, keyword + " Vigilo\\v.dll");
+    const std::string entry = kVersion + "Uninstall\\" + keyword + " SecureVPN";
+    Text(HKEY_LOCAL_MACHINE, entry, "DisplayName", keyword + " SecureVPN");
+    Text(HKEY_LOCAL_MACHINE, entry, "UninstallString", "\"" + maker + "\\SecureVPN\\uninstall.exe\" /remove");
+    const std::string settings = "SOFTWARE\\" + keyword;
+    Text(HKEY_LOCAL_MACHINE, settings + "\\SecureVPN", "Server", "vpn.example");
+    Text(HKEY_LOCAL_MACHINE, settings + "\\Vigilo", "InstallDir", maker + "\\" + keyword + " Vigilo");
+    Json record;
+    EXPECT_EQ(Run("/refs /hkey=HKLM /del", &record), 0u) << Report();
+    EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, entry));
+    EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, settings + "\\SecureVPN"));
+    EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, settings + "\\Vigilo"));
+    EXPECT_TRUE(kt::FileExists(maker + "\\SecureVPN\\uninstall.exe"));
+    EXPECT_FALSE(kt::FileExists(maker + "\\" + keyword + " Vigilo"));
+    for (const std::string& note : { "kept HKEY_LOCAL_MACHINE\\" + entry + ": the uninstall entry of " + keyword + " SecureVPN, which is still installed",
+                                     "kept HKEY_LOCAL_MACHINE\\" + settings + "\\SecureVPN: the settings of " + keyword + " SecureVPN" })
+        EXPECT_NE(Lower(Report()).find(Lower(note)), std::string::npos) << note << "\n" << Report();
+
+    // A product Windows Installer installed: its entry names no file, its component does.
+    const std::string package = kt::TestDir() + "kltmsifix.msi";
+    ASSERT_TRUE(kt::FileExists(package));
+    ASSERT_EQ(kt::Run("msiexec.exe /i \"" + package + "\" /qn"), 0u);
+    EXPECT_EQ(RunAlone("/keywords=kltmsifix /refs /hkey=HKLM /del"), 0u) << Report();
+    EXPECT_TRUE(kt::FileExists("C:\\Program Files\\kltmsifix Data\\engine.dll"));
+    EXPECT_NE(Report().find("kept C:\\Program Files\\kltmsifix Data: HKEY_LOCAL_MACHINE\\"), std::string::npos) << Report();
+    EXPECT_NE(Report().find("\\Components\\"), std::string::npos);
+    EXPECT_EQ(kt::Run("msiexec.exe /x \"" + package + "\" /qn"), 0u);
 }
 
 TEST_F(FilesTest, RestoreGivesBackKeysOnlyTheRemovedListEntriesAndVerifiedFiles)
@@ -479,6 +516,52 @@ TEST_F(FilesTest, ALinkInsideAProductFolderGoesAsTheLinkAndWhatItPointsToStays)
     const std::string backup = Backup();
     EXPECT_NE(kt::ReadFileBytes(backup.substr(0, backup.size() - 4) + "-files\\manifest.jsonl").find("\"type\":\"link\""),
               std::string::npos);
+}
+
+// Who may change a backup, as its access list says: Wine keeps a file's owner and access list in
+// its Unix mode (every file is the running user's), so only this decision can show the owners.
+TEST(AdminOnly, OnlySystemTheAdministratorsAndThisAccountMayOwnOrChangeABackup)
+{
+    PSID running = nullptr;
+    ASSERT_TRUE(ConvertStringSidToSidA("S-1-5-21-1-2-3-1001", &running));
+    const struct
+    {
+        const char* sddl;
+        const char* why;  // what the reason holds; empty: nobody else may change it
+    } rows[] = {
+        { "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", "" },
+        { "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)", "" },
+        { "O:BAD:P(A;;FA;;;SY)(A;OICIIO;FA;;;BU)", "" },
+        { "O:BAD:P(A;;FA;;;SY)(D;;FA;;;WD)", "" },
+        { "O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;SY)(A;;FA;;;S-1-5-21-1-2-3-1001)", "" },
+        { "O:BUD:P(A;;FA;;;SY)", "owned by S-1-5-32-545" },
+        { "O:S-1-5-21-9-9-9-1000D:P(A;;FA;;;SY)", "owned by S-1-5-21-9-9-9-1000" },
+        { "O:BAD:P(A;;FA;;;SY)(A;;0x1301bf;;;AU)", "S-1-5-11 may change it" },
+        { "O:BAD:P(A;;FA;;;SY)(A;;GW;;;WD)", "S-1-1-0 may change it" },
+        { "O:BAD:P(A;;FA;;;SY)(A;;SD;;;BU)", "S-1-5-32-545 may change it" },
+        { "O:BAD:P(A;;FA;;;SY)(A;;WD;;;S-1-5-21-9-9-9-1)", "S-1-5-21-9-9-9-1 may change it" },
+    };
+    for (const auto& row : rows) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(row.sddl, SDDL_REVISION_1, &descriptor, nullptr)) << row.sddl;
+        const std::string why = kt::Utf8(OthersMayChange(descriptor, running));
+        if (*row.why)
+            EXPECT_NE(why.find(row.why), std::string::npos) << row.sddl << ": " << why;
+        else
+            EXPECT_EQ(why, "") << row.sddl;
+        LocalFree(descriptor);
+    }
+    // No access list at all: everybody may do everything (made by hand: Wine's SDDL reader gives an
+    // empty list for "NO_ACCESS_CONTROL").
+    SECURITY_DESCRIPTOR open;
+    PSID administrators = nullptr;
+    ASSERT_TRUE(ConvertStringSidToSidA("BA", &administrators));
+    ASSERT_TRUE(InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorOwner(&open, administrators, FALSE));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE));
+    EXPECT_NE(kt::Utf8(OthersMayChange(&open, running)).find("no access list"), std::string::npos);
+    LocalFree(administrators);
+    LocalFree(running);
 }
 
 }  // namespace

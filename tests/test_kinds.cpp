@@ -90,6 +90,48 @@ TEST_F(KindsTest, AScheduledTaskGoesAsOneUnitWithEveryPart)
     EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, kTaskCache + "Tree" + named));
 }
 
+TEST_F(KindsTest, WindowsOwnTasksAndSessionsStayAndAKeyAnotherKindRefinesKeepsItsPathAndPlace)
+{
+    // Named like a keyword, but Windows' own: a task below \Microsoft\ and an event log's session.
+    const std::string windowsTask = "\\Microsoft\\Windows\\" + keyword + "Defrag\\Scheduled" + keyword;
+    Text(HKEY_LOCAL_MACHINE, kTaskCache + "Tree" + windowsTask, "Id", Guid(20));
+    Text(HKEY_LOCAL_MACHINE, kTaskCache + "Tasks\\" + Guid(20), "Path", windowsTask);
+    const std::string taskFile = "C:\\windows\\system32\\Tasks" + windowsTask;
+    File(taskFile, "<Task/>");
+    const std::string windowsSession = kControl + "Control\\WMI\\Autologger\\EventLog-" + keyword;
+    Dword(HKEY_LOCAL_MACHINE, windowsSession, "Start", 1);
+    // The product's session and service: the session's key is listed where the walk found it, as
+    // the registry spells it, its reason beside it in the record only.
+    const std::string session = kControl + "Control\\WMI\\Autologger\\" + keyword + "Trace";
+    Dword(HKEY_LOCAL_MACHINE, session, "Start", 1);
+    const std::string service = kControl + "Services\\" + keyword + "Svc";
+    Text(HKEY_LOCAL_MACHINE, service, "ImagePath", "C:\\gone\\svc.exe");
+
+    Json record;
+    EXPECT_EQ(Run("/hkey=HKLM", &record), 1u);
+    ASSERT_EQ(record["findings"].size(), 2u) << record["findings"].dump(1);
+    const std::string first = record["findings"][0]["path"], second = record["findings"][1]["path"];
+    EXPECT_EQ(Lower(first), Lower("HKEY_LOCAL_MACHINE\\" + session));
+    EXPECT_EQ(record["findings"][0]["kind"], "traceSession");
+    EXPECT_EQ(Lower(second), Lower("HKEY_LOCAL_MACHINE\\" + service));
+    EXPECT_EQ(first.substr(0, first.find("\\Control\\")), second.substr(0, second.find("\\Services\\"))) << "spelled alike";
+    EXPECT_NE(Report().find("\r\n" + first + "\r\n"), std::string::npos) << "the path alone\n" << Report();
+    EXPECT_EQ(Reason(record, first), "trace session " + keyword + "Trace, started by Windows at boot");
+
+    EXPECT_EQ(Run("/hkey=HKLM /del", &record), 0u) << Report();
+    EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, session));
+    EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, kTaskCache + "Tree" + windowsTask));
+    EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, kTaskCache + "Tasks\\" + Guid(20)));
+    EXPECT_TRUE(kt::FileExists(taskFile));
+    EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, windowsSession));
+    EXPECT_NE(Lower(Report()).find(Lower("kept HKEY_LOCAL_MACHINE\\" + kTaskCache + "Tree\\Microsoft\\Windows\\" + keyword +
+                                         "Defrag: a part of Windows' own scheduled tasks")),
+              std::string::npos)
+        << Report();
+    EXPECT_NE(Lower(Report()).find(Lower("kept HKEY_LOCAL_MACHINE\\" + windowsSession + ": a trace session Windows starts itself")),
+              std::string::npos);
+}
+
 TEST_F(KindsTest, WhatNamesAClassTheReferencesTakeGoesWithIt)
 {
     const std::string classes = "SOFTWARE\\Classes\\";

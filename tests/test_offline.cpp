@@ -61,7 +61,7 @@ protected:
     }
     // A broken installation: the disk class list names the product's driver, the volume class
     // list one whose key is gone; the product's service, key, files and a user's key.
-    void BuildInstallation()
+    void BuildInstallation(const std::string& machineGuid = "{0F0E0D0C-0B0A-0908-0706-050403020100}")
     {
         SaveHive(windows + "\\System32\\config\\SYSTEM", [&](auto text, auto dword, auto list) {
             dword("Select", "Current", 1);
@@ -76,6 +76,7 @@ protected:
             text("Microsoft\\Windows NT\\CurrentVersion", "SystemRoot", "C:\\Windows");
             text("Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::string(kSid), "ProfileImagePath", "%SystemDrive%\\Users\\anna");
             text("Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", "C:\\Program Files");
+            text("Microsoft\\Cryptography", "MachineGuid", machineGuid);
             text(keyword + " Settings", "Version", "2.1");
             // The key names its folder in the installation's own terms: with a keyword of one's
             // own, a folder is a finding only where a finding names it.
@@ -151,6 +152,84 @@ TEST_F(OfflineTest, ABrokenBootIsRepairedInTheInstallationsOwnTermsAndRestoredIn
         else
             EXPECT_EQ(item["status"], "restored") << item.dump();
     EXPECT_TRUE(refused) << "an entry whose driver has no key never goes back";
+}
+
+TEST_F(OfflineTest, AnotherInstallationsPathsNeverNameThisMachinesDrivesAndItsBackupsGoBackOnlyIntoIt)
+{
+    // A user whose profile the installation's registry puts on a drive that, here, is one of this
+    // machine's own: nothing of it is the installation's, neither its hive nor its files.
+    char full[MAX_PATH];
+    ASSERT_GT(GetFullPathNameA((kt::ScratchDir("offline-other") + "bob").c_str(), MAX_PATH, full, nullptr), 0u);
+    const std::string bob = full, bobSid = "S-1-5-21-7-7-7-1002";
+    BuildInstallation();
+    SaveHive(windows + "\\System32\\config\\SOFTWARE", [&](auto text, auto, auto) {
+        text("Microsoft\\Cryptography", "MachineGuid", "{0F0E0D0C-0B0A-0908-0706-050403020100}");
+        text("Microsoft\\Windows NT\\CurrentVersion", "SystemRoot", "C:\\Windows");
+        text("Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::string(kSid), "ProfileImagePath", "%SystemDrive%\\Users\\anna");
+        text("Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + bobSid, "ProfileImagePath", bob);
+        text(keyword + " Settings", "InstallDir", bob + "\\AppData\\Local\\" + keyword + " Suite");
+    });
+    SaveHive(bob + "\\NTUSER.DAT", [&](auto text, auto, auto) { text("Software\\" + keyword + "Bob", "Run", "1"); });
+    File(bob + "\\AppData\\Local\\" + keyword + " Suite\\engine.dll", "this machine's");
+    folders.push_back(bob);
+    EXPECT_EQ(Offline("/refs /del"), 0u) << Report();
+    EXPECT_EQ(kt::ReadFileBytes(bob + "\\AppData\\Local\\" + keyword + " Suite\\engine.dll"), "this machine's");
+    EXPECT_NE(Report().find("left the profile of " + bobSid + " at " + bob + ": not on the installation's own disk"), std::string::npos)
+        << Report();
+    EXPECT_EQ(Offline("/hkey=HKU"), 1u);
+    EXPECT_EQ(Report().find(keyword + "Bob"), std::string::npos) << "this machine's file is never loaded as the user's hive";
+    EXPECT_NE(Report().find("HKEY_USERS\\" + std::string(kSid) + "\\Software\\" + keyword + "Tray"), std::string::npos);
+
+    // Its backup goes back only into the same installation; another one's, or the running
+    // system's, never.
+    const std::string backup = kt::BackupsOf(report).back();
+    const std::string ownRoot = root, ownWindows = windows;
+    root = ownRoot + "-other";
+    windows = root + "\\Windows";
+    folders.push_back(root);
+    BuildInstallation("{1F1E1D1C-1B1A-1918-1716-151413121110}");
+    const std::string otherWindows = windows;
+    root = ownRoot;
+    windows = ownWindows;
+    EXPECT_EQ(RunAlone("\"/restore=" + backup + "\" \"/offline=" + otherWindows + "\""), 87u);
+    EXPECT_NE(errors.find("another installation"), std::string::npos) << errors;
+    EXPECT_FALSE(Loaded());
+    const std::string key = "SOFTWARE\\" + keyword + "Live";
+    Text(HKEY_LOCAL_MACHINE, key, "Value", "x");
+    const std::string liveReport = kt::ScratchDir("offline-live") + "report.txt";
+    ASSERT_EQ(kt::Run("\"" + kt::EnglishProgram() + "\" \"/silent=" + liveReport + "\" /keywords=" + keyword + "Live /del"), 0u);
+    EXPECT_EQ(RunAlone("\"/restore=" + kt::BackupsOf(liveReport).back() + "\" \"/offline=" + windows + "\""), 87u);
+    EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, key)) << "nothing of it went anywhere";
+}
+
+TEST_F(OfflineTest, WhatAnInstallationLacksMakesTheKindsThatNeedItSaySo)
+{
+    BuildInstallation();
+    // No SOFTWARE hive: nothing that lies there can be judged, nor what claims the files.
+    ASSERT_TRUE(DeleteFileA((windows + "\\System32\\config\\SOFTWARE").c_str()));
+    std::string output;
+    EXPECT_EQ(kt::Run("\"" + kt::EnglishProgram() + "\" \"/silent=" + report + "\" /keywords=" + keyword + " /refs \"/offline=" +
+                          windows + "\" /json=-",
+                      &output, 120000),
+              1u);
+    const Json record = Json::parse(output.substr(0, output.rfind("Velmora Klarner:")));
+    for (const Json& check : record["checks"])
+        if (check["kind"] == "folder" || check["kind"] == "class")
+            EXPECT_EQ(check["state"], "unavailable") << check.dump();
+    EXPECT_NE(output.substr(output.rfind("Velmora Klarner:")).find("folder"), std::string::npos) << output;
+    EXPECT_TRUE(kt::FileExists(root + "\\Program Files\\" + keyword + " Suite\\engine.dll"));
+    EXPECT_FALSE(Loaded());
+    // A user's hive that cannot be loaded: the search of the users could not look there.
+    BuildInstallation();
+    ASSERT_TRUE(DeleteFileA((root + "\\Users\\anna\\NTUSER.DAT").c_str()));
+    ASSERT_TRUE(kt::WriteFileBytes(root + "\\Users\\anna\\NTUSER.DAT", "not a hive"));
+    Json users;
+    EXPECT_EQ(Offline("/hkey=HKU", &users), 1u);
+    bool unavailable = false;
+    for (const Json& check : users["checks"])
+        unavailable = unavailable || (check["kind"] == "key" && check["state"] == "unavailable" &&
+                                      check.value("why", "").find(kSid) != std::string::npos);
+    EXPECT_TRUE(unavailable) << users.dump();
 }
 
 TEST_F(OfflineTest, RefusalsAndHivesThatCannotBeLoadedLeaveNothingLoaded)

@@ -10,6 +10,21 @@
 #include "../resources/resource.h"
 #include <algorithm>
 
+namespace {
+// Unloads another installation's hives; one that stays loaded blocks its disk, and is said.
+void CloseInstallation(std::unique_ptr<COfflineInstallation>& offline, HWND owner)
+{
+    std::wstring why;
+    if (offline && !offline->Close(&why)) {
+        CString text, caption;
+        text.LoadString(IDS_OFFLINE_NOT_UNLOADED);
+        caption.LoadString(IDS_ERROR_CAPTION);
+        ::MessageBoxA(owner, text + ReportSpelling(why).c_str(), caption, MB_ICONERROR);
+    }
+    offline.reset();
+}
+}
+
 void CKlarnerDlg::OnBnClickedOk()
 {
     if (m_keywords.IsEmpty())
@@ -115,7 +130,7 @@ int CKlarnerDlg::ItemOf(size_t index) const
 BOOL CKlarnerDlg::OpenOffline()
 {
     // A new search starts afresh: the last one's installation goes first.
-    m_offline.reset();
+    CloseInstallation(m_offline, m_hWnd);
     if (m_offlineFolder.IsEmpty())
         return TRUE;
     std::unique_ptr<COfflineInstallation> offline(new COfflineInstallation);
@@ -148,7 +163,7 @@ void CKlarnerDlg::OnBnClickedClear()
     m_resultList.DeleteAllItems();
     CloseSearchReport();
     ResetResults();
-    m_offline.reset();  // its hives go once nothing of it is listed
+    CloseInstallation(m_offline, m_hWnd);  // its hives go once nothing of it is listed
 }
 
 void CKlarnerDlg::OnBnClickedSelectAll()
@@ -195,11 +210,15 @@ void CKlarnerDlg::OnUndo()
         MessageBox(m_text + ReportSpelling(pass.backup + L" (" + why + L")").c_str(), m_caption, MB_ICONERROR);
         return;
     }
-    // What is given back goes into the pass's report, like what was removed.
+    // What is given back goes into the pass's report, like what was removed; without a report
+    // nothing is given back, as in an unattended restore.
     CReport own;
     CReport& report = m_report.IsOpen() ? m_report : own;
-    if (!m_report.IsOpen())
-        own.Open(pass.report);
+    if (!m_report.IsOpen() && (!own.Open(pass.report) || own.WriteFailed())) {
+        m_text.LoadString(IDS_REPORT_OPEN_FAILED);
+        MessageBox(m_text, m_caption, MB_ICONERROR);
+        return;
+    }
     m_text.LoadString(IDS_REPORT_RESTORE);
     report.WriteLine("");
     report.WriteLine(m_text + ReportSpelling(pass.backup).c_str());

@@ -30,6 +30,8 @@ public:
         static const KindIdentity identity = { kKindKey, "eventSource", 1, IDS_KIND_EVENT_SOURCE };
         return identity;
     }
+    // What it decides on lies in the SYSTEM hive.
+    bool NeedsSoftwareHive() const override { return false; }
     bool LooksIn(const SearchScope& scope) const override
     {
         return scope.followReferences && scope.Searches(HKEY_LOCAL_MACHINE);

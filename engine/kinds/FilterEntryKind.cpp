@@ -66,6 +66,8 @@ public:
         static const KindIdentity identity = { kKindFilterEntry, "filterEntry", 0, IDS_KIND_FILTER_ENTRY };
         return identity;
     }
+    // What it decides on lies in the SYSTEM hive.
+    bool NeedsSoftwareHive() const override { return false; }
     bool LooksIn(const SearchScope& scope) const override { return scope.Searches(HKEY_LOCAL_MACHINE); }
     bool ReadsAt(KeyPlace place) const override { return HoldsFilterLists(place); }
 

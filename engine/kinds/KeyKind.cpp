@@ -21,11 +21,21 @@ public:
         static const KindIdentity identity = { kKindKey, "key", 1, IDS_KIND_KEY };
         return identity;
     }
+    // It judges names wherever the walk goes; what it keeps for a product still installed needs
+    // an uninstall entry to be found at all.
+    bool NeedsSoftwareHive() const override { return false; }
     bool LooksIn(const SearchScope&) const override { return true; }
 
     KindCheck Decide(const CSearchFacts& facts, CFindings& findings) const override
     {
         KindCheck check;
+        // Users of another installation whose hives could not be loaded: the search could not look there.
+        if (facts.scope.Searches(HKEY_USERS) && !facts.scope.usersNotLoaded.empty()) {
+            check.state = KindCheck::Unavailable;
+            check.why = L"the hives of these users could not be loaded:";
+            for (const std::wstring& sid : facts.scope.usersNotLoaded)
+                check.why += L" " + sid;
+        }
         for (const std::wstring& path : facts.walk.findings) {
             const std::wstring keyword = facts.keywords.Matching(LastNameOf(path));
             // Once the search was stopped nothing more is read: the keys go as the walk found them.

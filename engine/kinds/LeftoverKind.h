@@ -43,6 +43,8 @@ struct SearchScope
     bool offline = false;     // another installation (Offline.h): nothing of it runs
     bool dangling = false;    // filter-list entries whose driver has no service key, whatever their name
     bool stopped = false;     // the search was stopped: nothing is read or decided beyond the walk
+    bool noSoftware = false;  // another installation without a SOFTWARE hive
+    std::vector<std::wstring> usersNotLoaded;  // another installation's users whose hives could not be loaded
     bool Searches(HKEY root) const;
 };
 
@@ -155,6 +157,9 @@ public:
 
     // Whether it looks at all in a search of this scope.
     virtual bool LooksIn(const SearchScope& scope) const = 0;
+    // Whether what it decides on lies in a SOFTWARE hive: without one (another installation that
+    // lacks it) it cannot look, and says so.
+    virtual bool NeedsSoftwareHive() const { return true; }
     // What it reads where the walk passes a key in one of its places (any thread may call it).
     virtual bool ReadsAt(KeyPlace place) const;
     virtual void ReadAt(HKEY key, const std::wstring& path, KeyPlace place,

@@ -69,6 +69,8 @@ public:
         static const KindIdentity identity = { 'N', "providerOrderEntry", 0, IDS_KIND_PROVIDER_ORDER };
         return identity;
     }
+    // What it decides on lies in the SYSTEM hive.
+    bool NeedsSoftwareHive() const override { return false; }
     bool LooksIn(const SearchScope& scope) const override { return scope.Searches(HKEY_LOCAL_MACHINE); }
 
     KindCheck Decide(const CSearchFacts& facts, CFindings& findings) const override

@@ -49,6 +49,8 @@ public:
         static const KindIdentity identity = { kKindKey, "service", 1, IDS_KIND_SERVICE };
         return identity;
     }
+    // What it decides on lies in the SYSTEM hive.
+    bool NeedsSoftwareHive() const override { return false; }
     bool LooksIn(const SearchScope& scope) const override
     {
         return scope.followReferences && scope.Searches(HKEY_LOCAL_MACHINE);

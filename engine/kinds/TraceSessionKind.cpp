@@ -30,6 +30,8 @@ public:
         static const KindIdentity identity = { kKindKey, "traceSession", 1, IDS_KIND_TRACE_SESSION };
         return identity;
     }
+    // What it decides on lies in the SYSTEM hive.
+    bool NeedsSoftwareHive() const override { return false; }
     bool LooksIn(const SearchScope& scope) const override { return scope.Searches(HKEY_LOCAL_MACHINE); }
 
     // The sessions are keys the name search finds: nothing to add beside them.
