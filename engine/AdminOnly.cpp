@@ -114,13 +114,18 @@ std::wstring OthersMayChange(const std::wstring& path)
     if (!IdentityOf(object, identity, &attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
         _wcsicmp(FinalPathOf(object).c_str(), path.c_str()) != 0)
         return L"it is a link, or a link leads to it";
+    return OthersMayChange(object);
+}
+
+std::wstring OthersMayChange(HANDLE object)
+{
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (::GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
                           nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return L"its access list cannot be read";
     CLocalMemory<void> owner(descriptor);
-    std::vector<BYTE> user = RunningUser();
-    return OthersMayChange(descriptor, user.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
+    static const std::vector<BYTE> user = RunningUser();
+    return OthersMayChange(descriptor, user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);
 }
 
 bool MakeAdminOnly(HANDLE file)

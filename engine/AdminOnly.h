@@ -31,6 +31,8 @@ private:
 std::wstring OthersMayChange(PSECURITY_DESCRIPTOR descriptor, PSID runningUser);
 // The same for the file or folder at `path`, opened as itself: a link there is refused too.
 std::wstring OthersMayChange(const std::wstring& path);
+// The same for an open file or folder (READ_CONTROL).
+std::wstring OthersMayChange(HANDLE object);
 // Gives an open file the access list of CAdminOnly (the copy of a file in a backup that still
 // carried the access list of the place it was removed from).
 bool MakeAdminOnly(HANDLE file);

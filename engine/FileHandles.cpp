@@ -68,6 +68,25 @@ bool NothingAt(const std::wstring& path)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+// The file's id alone and its attributes: cheaper than the whole identity, whose volume serial
+// Wine reads from the volume each time.
+bool IndexOf(HANDLE file, ULONGLONG& index, DWORD& attributes)
+{
+    typedef LONG(NTAPI * QueryInformationFile)(HANDLE, void*, void*, ULONG, ULONG);
+    static const QueryInformationFile query =
+        reinterpret_cast<QueryInformationFile>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile"));
+    const ULONG kFileInternalInformation = 6;
+    ULONG_PTR status[2] = {};
+    LARGE_INTEGER id = {};
+    FILE_BASIC_INFO basic = {};
+    if (!query || query(file, status, &id, sizeof id, kFileInternalInformation) < 0 ||
+        !::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
+        return false;
+    index = static_cast<ULONGLONG>(id.QuadPart);
+    attributes = basic.FileAttributes;
+    return true;
+}
+
 bool IdentityOf(HANDLE file, FileIdentity& identity, DWORD* attributes)
 {
     BY_HANDLE_FILE_INFORMATION info;
@@ -163,9 +182,12 @@ Opening OpenAsListed(const FileItem& item, DWORD access, DWORD share, CHandle& h
             return Opening::Gone;
         return opened == ERROR_SHARING_VIOLATION ? Opening::InUse : Opening::Failed;
     }
+    // A folder's identity whole; a file's id within a folder that was checked so (the final path
+    // tells the volume too).
     FileIdentity identity;
     DWORD attributes = 0;
-    if (!IdentityOf(handle, identity, &attributes)) {
+    identity.volume = item.identity.volume;
+    if (item.IsFolder() && !item.IsLink() ? !IdentityOf(handle, identity, &attributes) : !IndexOf(handle, identity.index, attributes)) {
         handle.Close();
         return Opening::Failed;
     }

@@ -60,6 +60,9 @@ Opening OpenAsListed(const FileItem& item, DWORD access, DWORD share, CHandle& h
 
 // The identity and attributes of an open file; FALSE when they cannot be read.
 bool IdentityOf(HANDLE file, FileIdentity& identity, DWORD* attributes = nullptr);
+// The file id of an open file and its attributes, without its volume (cheaper: Wine reads the
+// volume serial from the volume each time).
+bool IndexOf(HANDLE file, ULONGLONG& index, DWORD& attributes);
 // The full path an open file has now ("C:\...", "\\server\share\..."); empty when it cannot be told.
 std::wstring FinalPathOf(HANDLE file);
 // Marks an open file (or empty folder) for deletion when its last handle closes; the error when

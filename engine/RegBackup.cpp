@@ -396,12 +396,13 @@ namespace {
 bool CopyIn(FileToBackUp& file)
 {
     if (file.mayLink && ::CreateHardLinkW(LongPath(file.copy).c_str(), LongPath(file.item->path).c_str(), nullptr)) {
-        CHandle copy(::CreateFileW(LongPath(file.copy).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        FileIdentity identity;
         // The link went to whatever the path named at that moment: it must be the held file.
-        if (copy && IdentityOf(copy, identity) && identity.index == file.item->identity.index &&
-            CopyAndHashFrom(copy, std::wstring(), file.size, file.sha256)) {
+        CHandle copy(::CreateFileW(LongPath(file.copy).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        ULONGLONG index = 0;
+        DWORD attributes = 0;
+        if (copy && IndexOf(copy, index, attributes) && index == file.item->identity.index &&
+            CopyAndHashFrom(file.handle, std::wstring(), file.size, file.sha256)) {
             file.linked = true;
             return true;
         }
@@ -448,6 +449,7 @@ BOOL CRegBackup::BackUpFiles(std::vector<FileToBackUp>& files)
     if (failed)
         return FALSE;
     for (size_t at = 0; at < files.size(); ++at) {
+        ++(files[at].linked ? m_linked : m_copied);
         entries[at].sha256 = files[at].sha256;
         entries[at].size = files[at].size;
         if (!Note(entries[at]))
@@ -472,6 +474,8 @@ BOOL CRegBackup::UnlinkCopy(FileToBackUp& file)
         return FALSE;
     }
     file.linked = false;
+    --m_linked;
+    ++m_copied;
     return TRUE;
 }
 
@@ -479,8 +483,10 @@ void CRegBackup::SealCopy(const FileToBackUp& file)
 {
     if (!file.linked)
         return;
+    // Most files a product installed are the Administrators' already; only what others may
+    // change needs an access list of its own.
     CHandle copy(::CreateFileW(LongPath(file.copy).c_str(), READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (copy)
+    if (copy && !OthersMayChange(copy).empty())
         MakeAdminOnly(copy);
 }

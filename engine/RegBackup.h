@@ -56,6 +56,9 @@ public:
     // Gives a linked copy whose file's own name is gone the backup's access list (it still had the
     // access list of the place it was removed from).
     void SealCopy(const FileToBackUp& file);
+    // How many files went in as second names of themselves, and how many as copies.
+    size_t FilesLinked() const { return m_linked; }
+    size_t FilesCopied() const { return m_copied; }
     // A line of the manifest ("manifest.jsonl" in the files folder: one JSON object per file,
     // folder and link a removal took, and per deletion left to the next restart); FALSE when it
     // could not be written whole. It is on disk after the next FlushManifest.
@@ -91,6 +94,7 @@ private:
     std::set<std::wstring> m_held;
     std::set<std::wstring> m_madeFolders;
     bool m_filesFolderMade = false;
+    size_t m_linked = 0, m_copied = 0;
     std::wstring m_findingNote;  // written before the next sections
 };
 

@@ -31,6 +31,7 @@ public:
              const std::function<void(size_t, const RemovalResult&)>& told);
     // The backup's full path; empty until something was backed up.
     const std::wstring& BackupPath() const;
+    const CRegBackup& Backup() const { return m_backup; }
 
 private:
     std::unique_ptr<CRegBackup> m_own;
