@@ -12,11 +12,12 @@
 namespace {
 const wchar_t* const kUninstallNames[] = { L"DisplayName", L"Publisher", L"InstallLocation" };
 const wchar_t* const kUninstallValues[] = { L"DisplayName", L"Publisher", L"InstallLocation", L"UninstallString",
-                                            L"QuietUninstallString" };
+                                            L"QuietUninstallString", L"ParentKeyName" };
 const wchar_t kHandlerName[] = L"InprocHandler32";
 // This program's own entry in the list of programs is never a leftover.
 const wchar_t kOwnDisplayName[] = L"velmora klarner";
 const wchar_t kFileMissing[] = L", file missing";
+const wchar_t kNoUninstaller[] = L"no uninstaller, product unknown to Windows Installer, InstallLocation gone";
 
 bool ReadString(HKEY key, const wchar_t* name, std::wstring& text)
 {
@@ -239,11 +240,51 @@ std::wstring UninstallerGone(const Group& group, const std::wstring& owner, cons
     return command->name + L" = " + file.file + kFileMissing;
 }
 
+// Whether the entry's install folder, where it names one, is gone (as far as the file system says).
+bool InstallLocationGone(const Group& group, const std::wstring& owner, const ReferenceContext& context)
+{
+    const WalkNote* location = Value(group, L"InstallLocation");
+    if (!location)
+        return true;
+    const FileEvidence folder = LookAtFile(L"\"" + location->data + L"\"", owner, context.installation, context.lowerKeywords);
+    return folder.told && !folder.system && !PathAtOrBelow(folder.normalized, context.programFolder) &&
+           !PathAtOrBelow(context.programFolder, folder.normalized) && context.installation.FileGone(folder.normalized);
+}
+
+// Whether an entry with no uninstaller at all is an orphan: nothing can remove it any more, and
+// nothing shows its product is there. Windows Installer is asked about a key named like a product
+// code; any other name it cannot be asked about.
+bool NothingCanUninstall(const Group& group, const std::wstring& owner, const ReferenceContext& context)
+{
+    if (Value(group, L"UninstallString") || Value(group, L"QuietUninstallString"))
+        return false;
+    const std::wstring name = LastName(group[0]->key);
+    const bool askable = owner.empty() || _wcsicmp(owner.c_str(), context.installation.OwnerOf(L"HKEY_CURRENT_USER").c_str()) == 0;
+    if (IsGuid(name) && (!context.askWindowsInstaller || !askable || WindowsInstallerKnows(name)))
+        return false;
+    return InstallLocationGone(group, owner, context);
+}
+
 // Uninstall entries that name the product (its name, its maker, a folder in its place) and whose
-// uninstaller and install folder are gone: orphans, not namesakes.
+// uninstaller and install folder are gone, or that have no uninstaller at all and nothing that
+// knows the product: orphans, not namesakes. An entry that is a part of another (ParentKeyName,
+// SystemComponent) follows its parent: an orphan only when the parent is one or is gone.
 void FindUninstallEntries(const std::vector<WalkNote>& references, const ReferenceContext& context, Decisions& out)
 {
-    for (const Group& group : Grouped(references, kUninstallEntry)) {
+    struct Entry
+    {
+        const Group* group;
+        const WalkNote* naming;
+        std::wstring keyword, reason, parent;
+        bool part = false;
+    };
+    std::vector<Entry> entries;
+    std::set<std::wstring> orphans;  // lowercase full paths
+    const std::vector<Group> groups = Grouped(references, kUninstallEntry);
+    std::set<std::wstring> known;  // every entry the walk read, lowercase
+    for (const Group& group : groups)
+        known.insert(Lowered(group[0]->key));
+    for (const Group& group : groups) {
         const WalkNote* displayName = Value(group, L"DisplayName");
         if (displayName && Lowered(displayName->data).compare(0, wcslen(kOwnDisplayName), kOwnDisplayName) == 0)
             continue;
@@ -268,17 +309,32 @@ void FindUninstallEntries(const std::vector<WalkNote>& references, const Referen
         }
         if (!naming)
             continue;
+        Entry entry = { &group, naming, keyword, std::wstring(), std::wstring() };
+        const WalkNote* parent = Value(group, L"ParentKeyName");
+        entry.parent = parent ? parent->data : std::wstring();
+        entry.part = parent || Value(group, L"SystemComponent");
         const std::wstring gone = UninstallerGone(group, owner, context);
-        if (gone.empty())
+        if (!gone.empty() && InstallLocationGone(group, owner, context))
+            entry.reason = naming->name + L" = " + naming->data + L"; " + gone;
+        else if (NothingCanUninstall(group, owner, context))
+            entry.reason = kNoUninstaller;
+        if (entry.reason.empty())
             continue;
-        if (const WalkNote* location = Value(group, L"InstallLocation")) {
-            const FileEvidence folder = LookAtFile(L"\"" + location->data + L"\"", owner, context.installation,
-                                                   context.lowerKeywords);
-            if (!folder.told || folder.system || PathAtOrBelow(folder.normalized, context.programFolder) ||
-                PathAtOrBelow(context.programFolder, folder.normalized) || !context.installation.FileGone(folder.normalized))
+        if (!entry.part || entry.reason != kNoUninstaller)
+            orphans.insert(Lowered(group[0]->key));
+        entries.push_back(entry);
+    }
+    for (const Entry& entry : entries) {
+        const std::wstring key = (*entry.group)[0]->key;
+        if (entry.part && entry.reason == kNoUninstaller) {
+            // A part whose parent has no entry of its own is no orphan here: nothing says so.
+            const std::wstring parentKey = Parent(key) + L"\\" + entry.parent;
+            CRegKeyOwner parent;
+            const bool parentGone = !entry.parent.empty() && !known.count(Lowered(parentKey)) && !OpenFull(parentKey, parent);
+            if (entry.parent.empty() || (!parentGone && !orphans.count(Lowered(parentKey))))
                 continue;
         }
-        out.findings.push_back({ 'K', kSourceUninstall, naming->key, naming->name + L" = " + naming->data + L"; " + gone, keyword });
+        out.findings.push_back({ 'K', kSourceUninstall, key, entry.reason, entry.keyword });
     }
 }
 
@@ -333,11 +389,15 @@ void ReadReferences(HKEY key, const std::wstring& path, KeyPlace place, const st
         if (ReadString(key, nullptr, data))
             add(place, Parent(path, 3), LastName(path), data);
         break;
-    case kUninstallEntry:
+    case kUninstallEntry: {
         for (const wchar_t* name : kUninstallValues)
             if (ReadString(key, name, data))
                 add(place, path, name, data);
+        DWORD component = 0;
+        if (ReadDwordValue(key, L"SystemComponent", component) && component == 1)
+            add(place, path, L"SystemComponent", L"1");
         break;
+    }
     case kApprovedKey:
         add(place, path, std::wstring(), std::wstring());
         break;

@@ -1,5 +1,6 @@
 // Registry keys that close themselves; opening and deleting without following links.
 #include "RegKey.h"
+#include "RootKeys.h"
 #include "Offline.h"
 #include <winternl.h>
 #include <cstring>
@@ -202,4 +203,59 @@ LONG DeleteOpenedKey(HKEY key)
     if (status >= 0 || status == kStatusKeyDeleted)
         return ERROR_SUCCESS;
     return static_cast<LONG>(toError(status));
+}
+
+namespace {
+// The name a key has, as the registry keeps it.
+bool StoredName(HKEY key, std::wstring& name)
+{
+    typedef LONG(NTAPI * QueryKey)(HANDLE, int, void*, ULONG, ULONG*);
+    static const QueryKey query = reinterpret_cast<QueryKey>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryKey"));
+    const int kKeyBasicInformation = 0;
+    // LastWriteTime, TitleIndex, NameLength, then the name.
+    std::vector<BYTE> buffer(sizeof(LARGE_INTEGER) + 2 * sizeof(ULONG) + 256 * sizeof(wchar_t));
+    ULONG size = 0;
+    if (!query || query(key, kKeyBasicInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &size) < 0)
+        return false;
+    ULONG length = 0;
+    memcpy(&length, buffer.data() + sizeof(LARGE_INTEGER) + sizeof(ULONG), sizeof length);
+    const size_t offset = sizeof(LARGE_INTEGER) + 2 * sizeof(ULONG);
+    if (offset + length > buffer.size())
+        return false;
+    name.assign(reinterpret_cast<const wchar_t*>(buffer.data() + offset), length / sizeof(wchar_t));
+    return true;
+}
+}
+
+std::wstring RegistrySpelling(const std::wstring& fullPath)
+{
+    std::wstring below;
+    const HKEY root = SplitFullPath(fullPath, below);
+    if (below.empty() || fullPath.compare(0, 5, L"HKEY_") != 0)
+        return fullPath;
+    std::wstring spelled;
+    CRegKeyOwner current;
+    HKEY parent = root;
+    bool open = true;
+    for (size_t start = 0; start <= below.size();) {
+        size_t end = below.find(L'\\', start);
+        if (end == std::wstring::npos)
+            end = below.size();
+        std::wstring name = below.substr(start, end - start);
+        CRegKeyOwner next;
+        std::wstring stored;
+        if (open && !name.empty() && OpenSubKey(parent, name.c_str(), KEY_QUERY_VALUE, next) == ERROR_SUCCESS &&
+            StoredName(next, stored)) {
+            const std::wstring last = stored.substr(stored.rfind(L'\\') + 1);
+            if (_wcsicmp(last.c_str(), name.c_str()) == 0)
+                name = last;
+            current = std::move(next);
+            parent = current;
+        } else {
+            open = false;
+        }
+        spelled += (spelled.empty() ? L"" : L"\\") + name;
+        start = end + 1;
+    }
+    return FullPath(root, spelled);
 }

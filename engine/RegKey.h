@@ -42,3 +42,7 @@ BOOL IsRegistryLink(HKEY base, const wchar_t* path, HKEY opened);
 // Deletes the opened key itself (it must have no subkeys left); a link goes as the link and
 // its target stays. A key deleted meanwhile by someone else counts as deleted.
 LONG DeleteOpenedKey(HKEY key);
+// `fullPath` (a root key's full name, then names) with every name as the registry spells it, as a
+// walk of it would have recorded it ("HKEY_LOCAL_MACHINE\\System\\..." where the registry says
+// "System"); a name that cannot be opened, or that leads elsewhere (a link), stays as given.
+std::wstring RegistrySpelling(const std::wstring& fullPath);

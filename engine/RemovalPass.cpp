@@ -60,6 +60,12 @@ void CRemovalPass::Run(const std::vector<const CmdListEntry*>& findings,
             m_backup.BeginFinding(kind->Identity().recordName, findings[index]->path);
             result = kind->Remove(*findings[index], *prepared[index], context);
         }
+        // Read again: a finding that someone else removed meanwhile is gone all the same, in both
+        // modes alike.
+        if (kind && result.outcome == Outcome::Failed && kind->IsGone(*findings[index])) {
+            result.outcome = Outcome::Removed;
+            result.advice.clear();
+        }
         prepared[index].reset();
         told(index, result);
     }

@@ -26,7 +26,8 @@ public:
     CRemovalPass& operator=(const CRemovalPass&) = delete;
 
     // Removes `findings`; `told(index, result)` as each one's removal ends, in the order of the
-    // pass. A finding of no known kind, or one that cannot be read whole, fails and stays.
+    // pass. A finding of no known kind, or one that cannot be read whole, fails and stays; one
+    // whose removal failed but that is gone when read again counts as removed.
     void Run(const std::vector<const CmdListEntry*>& findings,
              const std::function<void(size_t, const RemovalResult&)>& told);
     // The backup's full path; empty until something was backed up.

@@ -123,6 +123,9 @@ TEST_F(EvidenceTest, TheDecisionsOfTheReferences)
     auto server = [&](int n, const wchar_t* name, const std::wstring& data) {
         return Note(kServerKey, clsid(n), name, data);
     };
+    auto uninstall = [](const std::wstring& entry, const wchar_t* name, const std::wstring& data) {
+        return Note(kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\" + entry, name, data);
+    };
     const std::vector<WalkNote> references = {
         server(1, L"InprocServer32", pf + L"Velmora\\Vigilo+\\vmshell.dll"),
         server(2, L"LocalServer32", L"\"" + pf + L"Velmora\\Vigilo+\\agent.exe\" /automation"),
@@ -147,6 +150,18 @@ TEST_F(EvidenceTest, TheDecisionsOfTheReferences)
         Note(kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\D", L"Publisher", L"Velmora"),
         Note(kUninstallEntry, L"HKEY_LOCAL_MACHINE\\" + kt::Widen(kVersion) + L"Uninstall\\D", L"UninstallString",
           L"MsiExec.exe /X{6B1E2C3D-4F50-4A61-8B72-93A4B5C6D7FF}"),
+        // No uninstaller at all: an orphan unless something still knows the product, and a part
+        // of another entry follows its parent.
+        uninstall(L"E", L"DisplayName", L"Vigilo+ Agent"),
+        uninstall(L"F", L"Publisher", L"Velmora"),
+        uninstall(L"F", L"InstallLocation", pf + L"Velmora\\SecureVPN"),
+        uninstall(L"G", L"DisplayName", L"Vigilo+ Agent Update"),
+        uninstall(L"G", L"ParentKeyName", L"E"),
+        uninstall(L"H", L"DisplayName", L"Velmora VPN Update"),
+        uninstall(L"H", L"ParentKeyName", L"B"),
+        uninstall(L"I", L"DisplayName", L"Vigilo+ Runtime"),
+        uninstall(L"I", L"SystemComponent", L"1"),
+        uninstall(kt::Widen(Guid(30)), L"DisplayName", L"Vigilo+ Tools"),
     };
     const std::vector<std::wstring> keywords = { L"velmora", L"vigilo+" };
     const ReferenceContext context = { keywords, *installation, std::wstring() };
@@ -160,7 +175,10 @@ TEST_F(EvidenceTest, TheDecisionsOfTheReferences)
                          Guid(6) + "  win64 = " + p + "Vigilo+\\vm.tlb, file missing",
                          Guid(7) + "  ProxyStubClsid32 = " + Guid(1),
                          "A  DisplayName = Vigilo+ 9; UninstallString = " + p + "Vigilo+\\uninstall.exe, file missing",
-                         "D  Publisher = Velmora; product {6B1E2C3D-4F50-4A61-8B72-93A4B5C6D7FF} unknown to Windows Installer" }));
+                         "D  Publisher = Velmora; product {6B1E2C3D-4F50-4A61-8B72-93A4B5C6D7FF} unknown to Windows Installer",
+                         "E  no uninstaller, product unknown to Windows Installer, InstallLocation gone",
+                         "G  no uninstaller, product unknown to Windows Installer, InstallLocation gone",
+                         Guid(30) + "  no uninstaller, product unknown to Windows Installer, InstallLocation gone" }));
 }
 
 // End to end: a seeded registry with true leftovers next to every look-alike that must stay.

@@ -83,11 +83,7 @@ void CKlarnerDlg::RemoveTickedFindings()
             CRemovalPass pass(m_searchReportPath);
             pass.Run(ticked, [&](size_t index, const RemovalResult& result) {
                 const CmdListEntry& finding = *ticked[index];
-                const ILeftoverKind* kind = KindOf(finding);
-                Outcome outcome = result.outcome;
-                // A finding that someone else removed meanwhile is gone all the same.
-                if (outcome == Outcome::Failed && kind && kind->IsGone(finding))
-                    outcome = Outcome::Removed;
+                const Outcome outcome = result.outcome;
                 if (outcome == Outcome::Removed || outcome == Outcome::RemovedAtRestart) {
                     // Gone, or going at the next restart: it leaves the list either way.
                     m_resultList.DeleteItem(ItemOf(static_cast<size_t>(&finding - m_model.data())));
@@ -97,7 +93,7 @@ void CKlarnerDlg::RemoveTickedFindings()
                     if (result.windowMessage && std::find(reasons.begin(), reasons.end(), result.windowMessage) == reasons.end())
                         reasons.push_back(result.windowMessage);
                 }
-                m_report.WriteLine(RemovalReportLine(finding, outcome, outcome == result.outcome ? result.advice : std::wstring()).c_str());
+                m_report.WriteLine(RemovalReportLine(finding, outcome, result.advice).c_str());
             });
             if (!pass.BackupPath().empty()) {
                 m_undoable.push_back({ pass.BackupPath(), m_searchReportPath });

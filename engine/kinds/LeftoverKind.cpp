@@ -3,6 +3,7 @@
 #include "../Installation.h"
 #include "../KeyNames.h"
 #include "../Keywords.h"
+#include "../RegKey.h"
 #include <cstdlib>
 
 bool SearchScope::Searches(HKEY root) const
@@ -21,6 +22,11 @@ CSearchFacts::CSearchFacts(const SearchScope& scope, const CKeywords& keywords, 
 {
     for (const std::wstring& path : walk.findings)
         m_lowerNames.push_back(Lowered(path.c_str(), path.size()));
+}
+
+std::wstring CSearchFacts::AsWalked(const std::wstring& fullPath) const
+{
+    return scope.offline ? fullPath : RegistrySpelling(fullPath);
 }
 
 bool CSearchFacts::CoveredByName(const std::wstring& path) const

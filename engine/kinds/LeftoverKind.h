@@ -55,6 +55,9 @@ public:
     CSearchFacts(const SearchScope& scope, const CKeywords& keywords, const WalkResult& walk,
                  const CInstallation& installation, const std::wstring& programFolder,
                  const std::vector<std::wstring>& ownFiles = std::vector<std::wstring>());
+    // A key's full path that a kind built, spelled as the registry spells it, as the walk would
+    // have recorded it (another installation's keys stay in its own terms).
+    std::wstring AsWalked(const std::wstring& fullPath) const;
     // Whether `path` is a finding by its name already, or lies inside one: it is listed once.
     bool CoveredByName(const std::wstring& path) const;
     // The products still installed (InstalledProducts.h), read once when first asked for.

@@ -91,7 +91,7 @@ public:
                         reason = L"its service key is a finding: " + service;
                 }
                 if (!keyword.empty() || !reason.empty())
-                    findings.Add(*this, FullPath(HKEY_LOCAL_MACHINE, keyPath) + L"\\" + valueName + kSeparator + name,
+                    findings.Add(*this, facts.AsWalked(FullPath(HKEY_LOCAL_MACHINE, keyPath)) + L"\\" + valueName + kSeparator + name,
                                  reason, keyword);
             }
         }

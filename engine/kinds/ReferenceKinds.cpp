@@ -32,7 +32,7 @@ KindCheck RecordDecided(const ILeftoverKind& kind, char source, const CSearchFac
 {
     for (const ReferenceFinding& finding : ReferenceDecisions(facts))
         if (finding.source == source && !facts.CoveredByName(finding.path))
-            findings.Add(kind, finding.path, finding.reason, finding.keyword);
+            findings.Add(kind, source == kSourceAppId ? facts.AsWalked(finding.path) : finding.path, finding.reason, finding.keyword);
     return KindCheck();
 }
 

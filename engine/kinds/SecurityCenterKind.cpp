@@ -136,7 +136,7 @@ public:
                                                     keyword);
                 if (reason.empty())
                     continue;
-                found += antivirus && findings.Add(*this, FullPath(HKEY_LOCAL_MACHINE, container + L"\\" + name), reason,
+                found += antivirus && findings.Add(*this, facts.AsWalked(FullPath(HKEY_LOCAL_MACHINE, container + L"\\" + name)), reason,
                                                    keyword) != nullptr;
             }
         }

@@ -127,12 +127,12 @@ public:
                     if (&chain != base.first && !base.first->catalog->nameSpace &&
                         std::find(chain.chain.begin(), chain.chain.end(), base.first->catalogId) != chain.chain.end() &&
                         !findings.Has(chain.path))
-                        findings.Add(*this, chain.path,
+                        findings.Add(*this, facts.AsWalked(chain.path),
                                      L"layered on catalog entry " + std::to_wstring(base.first->catalogId) + L": " + base.second.first,
                                      base.second.second);
             for (const auto& base : bases)
                 if (!findings.Has(base.first->path))
-                    findings.Add(*this, base.first->path, base.second.first, base.second.second);
+                    findings.Add(*this, facts.AsWalked(base.first->path), base.second.first, base.second.second);
         }
         return KindCheck();
     }
