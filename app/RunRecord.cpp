@@ -267,3 +267,12 @@ std::string CRunRecord::SummaryLine(int exitCode) const
         line += Shortened("; could not look: " + unavailable, kSummaryLimit - line.size());
     return line;
 }
+
+std::vector<std::wstring> CRunRecord::Files() const
+{
+    std::vector<std::wstring> files;
+    for (const std::wstring& file : { m_where, m_temporary })
+        if (!file.empty() && file != L"-")
+            files.push_back(file);
+    return files;
+}

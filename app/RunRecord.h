@@ -36,6 +36,8 @@ public:
     // place at the end; this opens that file (or checks that there is a standard output). FALSE
     // when it cannot be: not a file on a disk, no folder, a folder or link at the path.
     BOOL Open(const std::wstring& where);
+    // The files it writes: the record and its temporary file ("-" writes none).
+    std::vector<std::wstring> Files() const;
     BOOL Wanted() const { return !m_where.empty(); }
     const std::wstring& Where() const { return m_where; }
 

@@ -195,6 +195,7 @@ int CUnattendedRun::Run(UnattendedRequest request)
     // Leftovers by reference only when asked for: earlier detection and removal runs stay as they were.
     engine.SetFollowReferences(request.followReferences);
     engine.SetDangling(request.dangling);
+    engine.SetOwnFiles(m_record.Files());
     if (!request.kinds.empty())
         engine.SetKinds(request.kinds);
     const HKEY hKey = HkeyFromName(request.rootName);

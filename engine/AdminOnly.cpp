@@ -128,6 +128,57 @@ std::wstring OthersMayChange(HANDLE object)
     return OthersMayChange(descriptor, user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);
 }
 
+bool HoldAdminOnly(const std::wstring& path, DWORD access, CHandle& held, std::wstring& why)
+{
+    // Nobody may write it, rename it or delete it while it is held.
+    held.Reset(::CreateFileW(LongPath(path).c_str(), access | READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!held) {
+        why = L"it cannot be opened (error " + std::to_wstring(::GetLastError()) + L")";
+        return false;
+    }
+    FileIdentity identity;
+    DWORD attributes = 0;
+    const std::wstring full = FullPathName(path);
+    if (!IdentityOf(held, identity, &attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        _wcsicmp(FinalPathOf(held).c_str(), full.c_str()) != 0) {
+        held.Close();
+        why = L"it is a link, or a link leads to it";
+        return false;
+    }
+    why = OthersMayChange(static_cast<HANDLE>(held));
+    if (!why.empty()) {
+        held.Close();
+        return false;
+    }
+    return true;
+}
+
+std::wstring AccessOf(HANDLE object)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                          nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return std::wstring();
+    CLocalMemory<void> owner(descriptor);
+    wchar_t* text = nullptr;
+    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
+        return std::wstring();
+    CLocalMemory<wchar_t> ownText(text);
+    return text;
+}
+
+bool OthersCouldChange(const std::wstring& sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (sddl.empty() || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        return true;
+    CLocalMemory<void> owner(descriptor);
+    static const std::vector<BYTE> user = RunningUser();
+    return !OthersMayChange(descriptor, user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid).empty();
+}
+
 bool MakeAdminOnly(HANDLE file)
 {
     CAdminOnly adminOnly;

@@ -4,6 +4,7 @@
 // never used.
 #pragma once
 #include <windows.h>
+#include "../framework/Handles.h"
 #include <string>
 
 // A security descriptor of its own for a new file or folder: SYSTEM and the Administrators may do
@@ -33,6 +34,15 @@ std::wstring OthersMayChange(PSECURITY_DESCRIPTOR descriptor, PSID runningUser);
 std::wstring OthersMayChange(const std::wstring& path);
 // The same for an open file or folder (READ_CONTROL).
 std::wstring OthersMayChange(HANDLE object);
+// Opens a part of a backup (its file, files folder or manifest) as itself and holds it so that
+// nobody can change, rename or replace it while it is used: FALSE (with why) when it is a link,
+// leads elsewhere, or somebody else owns it or may change it.
+bool HoldAdminOnly(const std::wstring& path, DWORD access, CHandle& held, std::wstring& why);
+// The owner and access list of an open file or folder as SDDL; empty when they cannot be read.
+std::wstring AccessOf(HANDLE object);
+// Whether somebody other than SYSTEM and the Administrators could change what an access list in
+// SDDL describes (as OthersMayChange); TRUE when the text is no access list.
+bool OthersCouldChange(const std::wstring& sddl);
 // Gives an open file the access list of CAdminOnly (the copy of a file in a backup that still
 // carried the access list of the place it was removed from).
 bool MakeAdminOnly(HANDLE file);

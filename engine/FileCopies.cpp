@@ -152,6 +152,8 @@ std::string ManifestLine(const ManifestEntry& entry)
         line["target"] = Utf8(entry.target);
     if (entry.type == ManifestEntry::Scheduled && !entry.staged.empty())
         line["staged"] = Utf8(entry.staged);
+    if (entry.type == ManifestEntry::Folder && !entry.access.empty())
+        line["access"] = Utf8(entry.access);
     if (entry.type != ManifestEntry::Scheduled)
         line["attributes"] = entry.attributes;
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -160,8 +162,13 @@ std::string ManifestLine(const ManifestEntry& entry)
 bool ReadManifest(const std::wstring& path, std::vector<ManifestEntry>& entries)
 {
     CHandle file(::CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    LARGE_INTEGER size = {};
-    if (!file || !::GetFileSizeEx(file, &size) || size.QuadPart > 256 * 1024 * 1024)
+    return file && ReadManifest(static_cast<HANDLE>(file), entries);
+}
+
+bool ReadManifest(HANDLE file, std::vector<ManifestEntry>& entries)
+{
+    LARGE_INTEGER size = {}, start = {};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !::GetFileSizeEx(file, &size) || size.QuadPart > 256 * 1024 * 1024)
         return false;
     std::string text(static_cast<size_t>(size.QuadPart), '\0');
     DWORD got = 0;
@@ -192,6 +199,7 @@ bool ReadManifest(const std::wstring& path, std::vector<ManifestEntry>& entries)
             entry.attributes = item.value("attributes", 0u);
             entry.target = FromUtf8(item.value("target", std::string()));
             entry.staged = FromUtf8(item.value("staged", std::string()));
+            entry.access = FromUtf8(item.value("access", std::string()));
             if (entry.path.empty() || (entry.type == ManifestEntry::File && (entry.copy.empty() || entry.sha256.size() != 64)))
                 return false;
             entries.push_back(entry);

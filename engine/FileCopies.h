@@ -52,6 +52,7 @@ struct ManifestEntry
     } type = File;
     std::wstring path;
     std::wstring staged;  // Scheduled: where it waits for the restart (a folder only administrators can write)
+    std::wstring access;  // Folder: who could change it, as its access list said (SDDL)
     std::wstring copy;
     unsigned long long size = 0;
     std::string sha256;
@@ -63,3 +64,5 @@ struct ManifestEntry
 std::string ManifestLine(const ManifestEntry& entry);
 // Every entry of a manifest file; FALSE when it cannot be read or a line is no entry.
 bool ReadManifest(const std::wstring& path, std::vector<ManifestEntry>& entries);
+// The same from an open manifest, read from its start.
+bool ReadManifest(HANDLE file, std::vector<ManifestEntry>& entries);

@@ -42,19 +42,22 @@ bool ListFolder(HANDLE folder, const std::wstring& path, DWORD volume, std::vect
 }
 }
 
+std::wstring FullPathName(const std::wstring& path)
+{
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return path;
+    std::vector<wchar_t> buffer(size + 1);
+    const DWORD length = ::GetFullPathNameW(path.c_str(), size + 1, buffer.data(), nullptr);
+    return length > 0 && length <= size ? std::wstring(buffer.data(), length) : path;
+}
+
 std::wstring LongPath(const std::wstring& path)
 {
     if (path.compare(0, 4, L"\\\\?\\") == 0)
         return path;
     // The long form takes every name as it is: ".." and "." must be resolved first.
-    std::wstring full = path;
-    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size > 0) {
-        std::vector<wchar_t> buffer(size + 1);
-        const DWORD length = ::GetFullPathNameW(path.c_str(), size + 1, buffer.data(), nullptr);
-        if (length > 0 && length <= size)
-            full.assign(buffer.data(), length);
-    }
+    const std::wstring full = FullPathName(path);
     if (full.compare(0, 2, L"\\\\") == 0)
         return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;

@@ -11,6 +11,8 @@
 
 // The form the file functions take without cutting at MAX_PATH: "\\?\C:\...".
 std::wstring LongPath(const std::wstring& path);
+// `path` as a full path, "." and ".." resolved, as the file functions would take it.
+std::wstring FullPathName(const std::wstring& path);
 // Whether the file system says that nothing is at `path` (not merely that it could not tell).
 bool NothingAt(const std::wstring& path);
 

@@ -53,6 +53,7 @@ const wchar_t* const kWindowsFolders[] = {
     L"dotnet",            L"PowerShell",           L"regid.1991-06.com.microsoft",            L"SoftwareDistribution",
     L"Temp",              L"Programs",             L"VirtualStore", L"CrashDumps",            L"Application Data",
     L"Start Menu",        L"Desktop",              L"Documents",    L"Templates",             L"Favorites",
+    L"System",            L"Services",             L"SpeechEngines",
 };
 }
 

@@ -262,7 +262,14 @@ void CInstallation::MapDrive(const std::wstring& ownDrive, const std::wstring& r
 bool CInstallation::Expand(const std::wstring& given, const std::wstring& owner, std::wstring& expanded) const
 {
     // Another installation's own drive is where its disk is now; its variables say so already.
+    // Any other drive it names is one of this machine's drives here, never one of its own: what
+    // lies there cannot be told, whatever letter its disk has now.
     std::wstring text = given;
+    if (!m_lowerOwnDrive.empty())
+        for (size_t at = text.find(L":\\"); at != std::wstring::npos; at = text.find(L":\\", at + 1))
+            if (at > 0 && iswalpha(text[at - 1]) && (at == 1 || !iswalnum(text[at - 2])) &&
+                towlower(text[at - 1]) != m_lowerOwnDrive[0])
+                return false;
     if (!m_lowerOwnDrive.empty()) {
         const std::wstring lower = Lowered(text);
         for (size_t at = lower.rfind(m_lowerOwnDrive); at != std::wstring::npos; at = at ? lower.rfind(m_lowerOwnDrive, at - 1) : std::wstring::npos) {

@@ -32,6 +32,7 @@ public:
     // roots and profiles that lie there are left out (Left says which, and why).
     void MapDrive(const std::wstring& ownDrive, const std::wstring& root);
     const std::vector<std::wstring>& Left() const { return m_left; }
+    void AddLeft(const std::wstring& note) { m_left.push_back(note); }
 
     const std::wstring& WindowsFolder() const { return m_windowsFolder; }
     const std::vector<UserProfile>& Profiles() const { return m_profiles; }

@@ -143,7 +143,9 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
     // which is one query whatever the stop flag says.
     scope.stopped = m_stopFlag && SharedRead(m_stopFlag) != 0;
     const CInstallation installation = CInstallation::Live();
-    CSearchFacts facts(scope, keywords, result, installation, ProgramFolder(), { PathOfFile(report.Handle()) });
+    std::vector<std::wstring> own = m_ownFiles;
+    own.push_back(PathOfFile(report.Handle()));
+    CSearchFacts facts(scope, keywords, result, installation, ProgramFolder(), own);
     facts.kinds = looking;
     CFindings findings(m_cmdList);
     LARGE_INTEGER frequency = {};
@@ -198,7 +200,9 @@ BOOL CKlarnEngine::RemoveEntry(char kind, HKEY root, const wchar_t* path)
     wcsncpy(entry.path, full.c_str(), kPathChars - 1);
     entry.kind = kind;
     Outcome outcome = Outcome::Failed;
-    CRemovalPass(*m_backup).Run({ &entry }, [&outcome](size_t, const RemovalResult& result) { outcome = result.outcome; });
+    CRemovalPass pass(*m_backup);
+    pass.CountGoneAsRemoved(false);
+    pass.Run({ &entry }, [&outcome](size_t, const RemovalResult& result) { outcome = result.outcome; });
     return outcome == Outcome::Removed || outcome == Outcome::RemovedAtRestart;
 }
 

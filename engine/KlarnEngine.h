@@ -52,6 +52,8 @@ public:
     void SetFollowReferences(BOOL follow) { m_followReferences = follow; }
     // Whether the search also finds every filter-list entry whose driver has no service key.
     void SetDangling(BOOL dangling) { m_dangling = dangling; }
+    // Files this run writes besides its report (a JSON record): what holds them is never a finding.
+    void SetOwnFiles(const std::vector<std::wstring>& files) { m_ownFiles = files; }
     // The kinds a search asks (the kinds table unless set).
     void SetKinds(const std::vector<const ILeftoverKind*>& kinds) { m_kinds = kinds; }
     // For the benchmark: how long each kind of the last search read during the walk and took to
@@ -87,6 +89,7 @@ private:
     BOOL m_followReferences = FALSE;
     BOOL m_dangling = FALSE;
     std::vector<const ILeftoverKind*> m_kinds;
+    std::vector<std::wstring> m_ownFiles;
     bool m_timeKinds = false;
     std::vector<KindTime> m_kindTimes;
 };

@@ -77,9 +77,16 @@ std::unique_ptr<CInstallation> Describe(const std::wstring& windowsFolder, std::
     std::map<std::wstring, std::wstring> variables = { { L"systemdrive", root } };
     CInstallation plain(windowsFolder, variables, {}, std::wstring());
     plain.MapDrive(ownDrive, root);
+    // A folder its registry puts on another of its drives is left out, never looked for here.
+    std::vector<std::wstring> left;
     auto value = [&](const wchar_t* path, const wchar_t* name, const std::wstring& fallback) {
         std::wstring text = StringAt(path, name), expanded;
-        return !text.empty() && plain.Expand(text, std::wstring(), expanded) ? expanded : root + fallback;
+        if (text.empty())
+            return root + fallback;
+        if (plain.Expand(text, std::wstring(), expanded))
+            return expanded;
+        left.push_back(L"left the folder " + text + L": not on the installation's own disk (" + root + L")");
+        return std::wstring();
     };
     variables[L"programfiles"] = value(kCurrentVersion, L"ProgramFilesDir", L"\\Program Files");
     variables[L"programw6432"] = variables[L"programfiles"];
@@ -98,12 +105,19 @@ std::unique_ptr<CInstallation> Describe(const std::wstring& windowsFolder, std::
         for (const std::wstring& sid : SubkeyNames(list)) {
             CRegKeyOwner profile;
             std::wstring folder, expanded;
-            if (OpenSubKey(list, sid.c_str(), KEY_QUERY_VALUE, profile) == ERROR_SUCCESS &&
-                ReadStringValue(profile, L"ProfileImagePath", folder) && machine.Expand(folder, std::wstring(), expanded))
+            if (OpenSubKey(list, sid.c_str(), KEY_QUERY_VALUE, profile) != ERROR_SUCCESS ||
+                !ReadStringValue(profile, L"ProfileImagePath", folder))
+                continue;
+            if (machine.Expand(folder, std::wstring(), expanded))
                 profiles.push_back({ sid, expanded });
+            else
+                left.push_back(L"left the profile of " + sid + L" at " + folder + L": not on the installation's own disk (" + root +
+                               L"), so neither its hive nor its files");
         }
     std::unique_ptr<CInstallation> installation(new CInstallation(windowsFolder, variables, profiles, std::wstring()));
     installation->MapDrive(ownDrive, root);
+    for (const std::wstring& note : left)
+        installation->AddLeft(note);
     profiles = installation->Profiles();
     return installation;
 }

@@ -62,7 +62,7 @@ void CRemovalPass::Run(const std::vector<const CmdListEntry*>& findings,
         }
         // Read again: a finding that someone else removed meanwhile is gone all the same, in both
         // modes alike.
-        if (kind && result.outcome == Outcome::Failed && kind->IsGone(*findings[index])) {
+        if (m_countGone && kind && result.outcome == Outcome::Failed && kind->IsGone(*findings[index])) {
             result.outcome = Outcome::Removed;
             result.advice.clear();
         }

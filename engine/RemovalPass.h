@@ -30,6 +30,9 @@ public:
     // whose removal failed but that is gone when read again counts as removed.
     void Run(const std::vector<const CmdListEntry*>& findings,
              const std::function<void(size_t, const RemovalResult&)>& told);
+    // Whether a finding gone when read again counts as removed (yes, unless a caller asks about
+    // its own removal alone, as RemoveEntry does: a key that was never there is no removal).
+    void CountGoneAsRemoved(bool count) { m_countGone = count; }
     // The backup's full path; empty until something was backed up.
     const std::wstring& BackupPath() const;
     const CRegBackup& Backup() const { return m_backup; }
@@ -37,6 +40,7 @@ public:
 private:
     std::unique_ptr<CRegBackup> m_own;
     CRegBackup& m_backup;
+    bool m_countGone = true;
 };
 
 // A finding's report line after a search: its path, and "  (<reason>)" when it has one.

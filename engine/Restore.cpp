@@ -195,14 +195,15 @@ bool CRestore::Open(const std::wstring& backupPath, std::wstring& why)
     m_backup = backupPath;
     // A backup is what an administrator writes back wherever it says: one that anybody else
     // could have written (or planted) is never used.
-    const std::wstring others = OthersMayChange(backupPath);
-    if (!others.empty()) {
+    // It is held from here on, so that nobody can change or replace it after it was checked.
+    std::wstring others;
+    if (!HoldAdminOnly(backupPath, GENERIC_READ, m_held, others)) {
         why = L"the backup may have been changed by someone else: " + others;
         return false;
     }
-    CHandle file(::CreateFileW(LongPath(backupPath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    const HANDLE file = m_held;
     LARGE_INTEGER size = {};
-    if (!file || !::GetFileSizeEx(file, &size) || size.QuadPart > static_cast<LONGLONG>(kBackupLimit)) {
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart > static_cast<LONGLONG>(kBackupLimit)) {
         why = L"the backup cannot be read";
         return false;
     }
@@ -242,17 +243,31 @@ bool CRestore::Open(const std::wstring& backupPath, std::wstring& why)
         why = L"a backup of the running Windows: restore it without /offline";
         return false;
     }
+    if (m_identity.empty()) {
+        why = L"the backup does not say which installation it belongs to (an older backup: import it by hand)";
+        return false;
+    }
+    // The files folder and its manifest, held like the backup from the check to the end.
     const std::wstring manifest = CRegBackup::ManifestOf(backupPath);
+    const std::wstring folder = manifest.substr(0, manifest.rfind(L'\\'));
     m_hasManifest = !NothingAt(manifest);
-    if (m_hasManifest || m_hasFiles) {
-        const std::wstring folder = manifest.substr(0, manifest.rfind(L'\\'));
-        for (const std::wstring& part : { folder, manifest }) {
-            const std::wstring changed = NothingAt(part) ? std::wstring() : OthersMayChange(part);
-            if (!changed.empty()) {
-                why = L"the backup's files may have been changed by someone else: " + part + L": " + changed;
+    if (m_hasManifest || (m_hasFiles && !NothingAt(folder))) {
+        const struct
+        {
+            const std::wstring& path;
+            CHandle& held;
+            DWORD access;
+        } parts[] = { { folder, m_filesFolder, FILE_LIST_DIRECTORY }, { manifest, m_manifest, GENERIC_READ } };
+        for (const auto& part : parts) {
+            std::wstring changed;
+            if (NothingAt(part.path))
+                continue;
+            if (!HoldAdminOnly(part.path, part.access, part.held, changed)) {
+                why = L"the backup's files may have been changed by someone else: " + part.path + L": " + changed;
                 return false;
             }
         }
+        m_hasManifest = m_manifest;
     }
     return true;
 }

@@ -6,6 +6,7 @@
 #pragma once
 #include <windows.h>
 #include "Outcome.h"
+#include "../framework/Handles.h"
 #include <functional>
 #include <string>
 #include <vector>
@@ -66,6 +67,7 @@ private:
     void RestoreFiles(const std::function<void(const RestoredItem&)>& told);
 
     std::wstring m_backup;
+    CHandle m_held, m_filesFolder, m_manifest;  // held from their check to the end of the restore
     std::vector<Section> m_sections;
     std::vector<Link> m_links;
     std::vector<EntryNote> m_notes;

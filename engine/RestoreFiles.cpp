@@ -5,6 +5,7 @@
 #include "FileCopies.h"
 #include "Installation.h"
 #include "KeyNames.h"
+#include "AdminOnly.h"
 #include "PendingRenames.h"
 #include "RegBackup.h"
 #include "RestorePlaces.h"
@@ -28,10 +29,15 @@ std::wstring ParentFolder(const std::wstring& path)
 // What puts one entry back; empty when it is back.
 std::wstring RestoreFolder(const ManifestEntry& entry)
 {
+    const bool there = !NothingAt(entry.path);
     CHeldFolders held;
     std::wstring why;
     if (!held.Hold(entry.path, why))
         return L"the folder could not be made again: " + why;
+    // A folder made at its place since the removal, that others may change where the removed one
+    // let nobody: whatever was planted in it would stand beside what comes back.
+    if (there && !OthersMayChange(held.Last()).empty() && !OthersCouldChange(entry.access))
+        return L"another folder is at its place now, which others may change; nothing was written into it";
     return std::wstring();
 }
 
@@ -75,11 +81,13 @@ std::wstring RestoreFile(const ManifestEntry& entry, const std::wstring& filesFo
     }
     if (!PlainCopyName(entry.copy))
         return L"its copy is not in the backup's files folder";
+    // Below the files folder, which is held: its copy, opened as itself, nowhere else.
     CHandle copy(::CreateFileW(LongPath(filesFolder + L"\\" + entry.copy).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    FileIdentity identity;
+    ULONGLONG index = 0;
     DWORD attributes = 0;
-    if (!copy || !IdentityOf(copy, identity, &attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (filesFolder.empty() || !copy || !IndexOf(copy, index, attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !PathBelow(FinalPathOf(copy), filesFolder))
         return L"its copy could not be read";
     CHeldFolders held;
     std::wstring why;
@@ -110,7 +118,7 @@ void CRestore::RestoreFiles(const std::function<void(const RestoredItem&)>& told
     }
     const std::wstring folder = manifestPath.substr(0, manifestPath.rfind(L'\\'));
     std::vector<ManifestEntry> entries;
-    if (!ReadManifest(manifestPath, entries)) {
+    if (!ReadManifest(static_cast<HANDLE>(m_manifest), entries)) {
         told(RestoredItemOf("file", manifestPath, Outcome::Failed, L"the manifest of the backup's files cannot be read"));
         return;
     }
@@ -137,6 +145,7 @@ void CRestore::RestoreFiles(const std::function<void(const RestoredItem&)>& told
             told(group);
         open = false;
     };
+    std::vector<std::wstring> notBack;  // folders that did not come back: nothing goes into them
     for (const ManifestEntry& entry : entries) {
         if (entry.type == ManifestEntry::Scheduled)
             continue;
@@ -149,18 +158,23 @@ void CRestore::RestoreFiles(const std::function<void(const RestoredItem&)>& told
         }
         std::wstring why = NotARestorePlace(entry.path, entry.type == ManifestEntry::Folder, installation);
         const bool refused = !why.empty();
+        const bool inMissing = std::any_of(notBack.begin(), notBack.end(), [&](const std::wstring& f) { return PathBelow(entry.path, f); });
         if (refused)
             why = L"no place this program removes files from (" + why + L"); nothing was written there";
+        else if (inMissing)
+            why = L"its folder did not come back";
         else if (entry.type == ManifestEntry::Folder)
             why = RestoreFolder(entry);
         else if (entry.type == ManifestEntry::Link)
             why = RestoreLink(entry);
         else
-            why = RestoreFile(entry, folder);
+            why = RestoreFile(entry, FinalPathOf(m_filesFolder));
         if (why.empty() && !pendingTaken && std::find(scheduled.begin(), scheduled.end(), entry.path) != scheduled.end())
             why = L"its deletion at the next restart could not be taken back";
         if (why.empty())
             continue;
+        if (entry.type == ManifestEntry::Folder)
+            notBack.push_back(entry.path);
         const Outcome outcome = refused ? Outcome::Refused : Outcome::Failed;
         if (entry.path == top) {
             group.outcome = outcome;

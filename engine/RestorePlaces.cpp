@@ -66,7 +66,7 @@ bool CHeldFolders::Hold(const std::wstring& folder, std::wstring& why)
     for (size_t end = 3; end <= folder.size();) {
         const std::wstring part = folder.substr(0, end);
         for (int attempt = 0; attempt < 2; ++attempt) {
-            CHandle held(::CreateFileW(LongPath(part).c_str(), FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | SYNCHRONIZE,
+            CHandle held(::CreateFileW(LongPath(part).c_str(), FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | READ_CONTROL | SYNCHRONIZE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
             if (!held) {

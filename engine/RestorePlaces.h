@@ -23,6 +23,8 @@ public:
     // Holds every folder on the way to `folder` and `folder` itself, making those that are
     // missing; FALSE (with why) when one of them is a link, leads elsewhere or cannot be made.
     bool Hold(const std::wstring& folder, std::wstring& why);
+    // The held folder itself (the last one on the way).
+    HANDLE Last() const { return m_held.empty() ? nullptr : static_cast<HANDLE>(m_held.back()); }
 
 private:
     std::vector<CHandle> m_held;

@@ -3,6 +3,7 @@
 #include "AdminOnly.h"
 #include "FileHandles.h"
 #include "KeyNames.h"
+#include <bcrypt.h>
 #include <cwchar>
 #include <vector>
 
@@ -30,8 +31,13 @@ std::wstring CStagingFolders::FolderFor(const std::wstring& path, DWORD& error)
         return known->second;
     SYSTEMTIME now;
     ::GetLocalTime(&now);
-    wchar_t stamp[32];
-    swprintf(stamp, 32, L"%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+    // A part nobody can guess: whoever makes folders of that name first cannot keep the pass from
+    // finding one of its own.
+    unsigned char random[4] = {};
+    ::BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    wchar_t stamp[48];
+    swprintf(stamp, 48, L"%04u%02u%02u-%02u%02u%02u-%02x%02x%02x%02x", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+             now.wSecond, random[0], random[1], random[2], random[3]);
     CAdminOnly adminOnly;
     if (!adminOnly.Attributes()) {
         error = ERROR_INVALID_SECURITY_DESCR;

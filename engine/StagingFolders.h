@@ -22,11 +22,11 @@ public:
     // the error) when it could not be moved or the deletion could not be asked for; the file is
     // then where it was.
     std::wstring Stage(HANDLE file, const std::wstring& path, DWORD& error);
+    // The pass's folder on the volume of `path`, made now when there is none yet (a name nobody
+    // can guess, with an access list of its own); empty when none could be made.
+    std::wstring FolderFor(const std::wstring& path, DWORD& error);
 
 private:
-    // The pass's folder on the volume of `path`, made now when there is none yet; empty when
-    // none could be made.
-    std::wstring FolderFor(const std::wstring& path, DWORD& error);
 
     std::map<std::wstring, std::wstring> m_folders;  // volume root (lowercase) to the pass's folder
     unsigned m_staged = 0;

@@ -18,6 +18,7 @@
 #include "../Installation.h"
 #include "../KeyNames.h"
 #include "../Keywords.h"
+#include "../AdminOnly.h"
 #include "../StagingFolders.h"
 #include "../RegBackup.h"
 #include "../RegKey.h"
@@ -95,17 +96,30 @@ bool HoldsWindowsFiles(const std::vector<FileItem>& items)
     return false;
 }
 
-// Whether a file begins with `head` (bytes as they are on disk).
-bool Begins(const std::wstring& path, const std::string& head, size_t within = 0)
+// A file's first and last bytes (of a text file: the first megabyte and the last 64 KB, where a
+// report's or a record's marks lie however often it was appended to); empty for a binary file.
+std::string TextOf(const std::wstring& path, std::string& first)
 {
     CHandle file(::CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    std::string bytes(std::max(head.size(), within), '\0');
+    // The first 4 KB tell a binary file (a NUL in it), which is read no further.
+    std::string head(4096, '\0'), rest((1 << 20) - 4096, '\0'), tail(64 * 1024, '\0');
     DWORD got = 0;
-    if (!file || !::ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr))
-        return false;
-    bytes.resize(got);
-    return within ? bytes.find(head) != std::string::npos : bytes.compare(0, head.size(), head) == 0;
+    LARGE_INTEGER size = {}, at = {};
+    if (!file || !::ReadFile(file, &head[0], static_cast<DWORD>(head.size()), &got, nullptr) || !::GetFileSizeEx(file, &size))
+        return std::string();
+    head.resize(got);
+    first = head.substr(0, 64);
+    if (head.find('\0') != std::string::npos)
+        return std::string();
+    if (got == 4096 && ::ReadFile(file, &rest[0], static_cast<DWORD>(rest.size()), &got, nullptr))
+        head += rest.substr(0, got);
+    if (size.QuadPart > static_cast<LONGLONG>(head.size())) {
+        at.QuadPart = size.QuadPart - static_cast<LONGLONG>(tail.size());
+        if (::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::ReadFile(file, &tail[0], static_cast<DWORD>(tail.size()), &got, nullptr))
+            head += tail.substr(0, got);
+    }
+    return head;
 }
 
 bool EndsWith(const std::wstring& text, const wchar_t* tail)
@@ -123,11 +137,13 @@ bool HoldsOwnOutput(const std::vector<FileItem>& items)
     for (const FileItem& item : items) {
         if (item.IsFolder() || item.IsLink())
             continue;
-        const std::wstring name = LastNameOf(item.path);
-        if ((EndsWith(name, L".reg") && name.find(L"-backup-") != std::wstring::npos && Begins(item.path, backup)) ||
-            (_wcsicmp(name.c_str(), L"manifest.jsonl") == 0 && EndsWith(ParentOf(item.path), L"-files")) ||
-            ((EndsWith(name, L".txt") || EndsWith(name, L".log")) && Begins(item.path, report)) ||
-            (EndsWith(name, L".json") && Begins(item.path, "\"program\": \"Velmora Klarner\"", 1 << 20)))
+        if (_wcsicmp(LastNameOf(item.path).c_str(), L"manifest.jsonl") == 0 && EndsWith(ParentOf(item.path), L"-files"))
+            return true;
+        std::string first;
+        const std::string text = TextOf(item.path, first);
+        if ((LastNameOf(item.path).find(L"-backup-") != std::wstring::npos && first.compare(0, backup.size(), backup) == 0) ||
+            text.find(report) != std::string::npos ||
+            text.find("\"program\": \"Velmora Klarner\"") != std::string::npos)
             return true;
     }
     return false;
@@ -159,6 +175,7 @@ struct HeldItem
     const FileItem* item;
     CHandle handle;
     bool inUse = false;  // another program has it open: copied, never linked, and left to the restart
+    bool shared = false; // it has other names elsewhere: its attributes are the other names' too
 };
 
 RemovalResult FailedBecause(const wchar_t* why)
@@ -179,7 +196,7 @@ RemovalResult RefusedBecause(const std::wstring& why, const wchar_t* advice = L"
 
 const wchar_t kCloseHolder[] = L"close the program that holds it, then run again";
 const DWORD kFileAccess = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
-const DWORD kFolderAccess = DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+const DWORD kFolderAccess = DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Opens every item as it was listed, folders first: a folder is held without letting anybody
@@ -205,9 +222,13 @@ std::vector<HeldItem> HoldAsListed(const std::vector<FileItem>& items, RemovalRe
             }
         }
         switch (opening) {
-        case Opening::Opened:
+        case Opening::Opened: {
+            FILE_STANDARD_INFO standard = {};
+            one.shared = !item.IsFolder() && ::GetFileInformationByHandleEx(one.handle, FileStandardInfo, &standard, sizeof standard) &&
+                         standard.NumberOfLinks > 1;
             held.push_back(std::move(one));
             continue;
+        }
         case Opening::Gone:
             continue;  // someone else removed it meanwhile: nothing of it to back up or delete
         case Opening::Changed:
@@ -240,6 +261,9 @@ Deletion DeleteHeld(HeldItem& file, RemovalContext& context, FileToBackUp* backe
         SetAttributesThrough(file.handle, attributes & ~kAttributesInTheWay);
     DWORD error = file.inUse ? ERROR_SHARING_VIOLATION : DeleteThrough(file.handle);
     if (error == ERROR_SUCCESS) {
+        // Only this name goes: a file with other names keeps what its attributes were.
+        if (file.shared && (attributes & kAttributesInTheWay))
+            SetAttributesThrough(file.handle, attributes);
         file.handle.Close();
         return Deletion::Gone;
     }
@@ -298,6 +322,16 @@ public:
         std::vector<HeldItem> held = HoldAsListed(files.items, refusal);
         if (held.empty())
             return refusal;
+        // A file in use waits for the restart in the pass's own folder: there must be one before
+        // anything goes, or the finding stays whole. Offline, nothing waits for this machine's restart.
+        for (const HeldItem& item : held) {
+            DWORD error = 0;
+            if (item.inUse && (context.offline || context.staging.FolderFor(item.item->path, error).empty()))
+                return RefusedBecause(L"a program holds " + item.item->path +
+                                          L" open, and it cannot wait for the restart in a folder only administrators can write; "
+                                          L"nothing was removed",
+                                      kCloseHolder);
+        }
         // Everything into the backup before anything goes: the folders and links first (a restore
         // makes the folders before their files), then the files.
         std::vector<FileToBackUp> copies;
@@ -309,7 +343,8 @@ public:
                 FileToBackUp copy;
                 copy.item = &item;
                 copy.handle = held[at].handle;
-                copy.mayLink = !held[at].inUse;
+                // A file with names elsewhere is copied: a second name would be one more of those.
+                copy.mayLink = !held[at].inUse && !held[at].shared;
                 copies.push_back(copy);
                 continue;
             }
@@ -319,6 +354,8 @@ public:
             entry.type = item.IsLink() ? ManifestEntry::Link : ManifestEntry::Folder;
             if (item.IsLink())
                 entry.target = LinkTarget(item.path);
+            else
+                entry.access = AccessOf(held[at].handle);  // a restore never writes into a folder others could change and this could not
             if (!context.backup.Note(entry))
                 return FailedBecause(L"the backup's manifest could not be written; nothing was removed");
         }
@@ -365,8 +402,12 @@ public:
             folder.handle.Close();
         }
         context.backup.FlushManifest();  // the files left to the restart, for the record of the backup
-        if (stays)
-            return FailedBecause(why.empty() ? L"a file or folder inside could not be deleted" : why.c_str());
+        if (stays) {
+            RemovalResult failed = FailedBecause(why.empty() ? L"a file or folder inside could not be deleted" : why.c_str());
+            if (why.compare(0, 13, L"a file in use") == 0)
+                failed.advice = kCloseHolder;
+            return failed;
+        }
         RemovalResult result;
         result.outcome = atRestart ? Outcome::RemovedAtRestart : NothingAt(files.items.front().path) ? Outcome::Removed : Outcome::Failed;
         return result;

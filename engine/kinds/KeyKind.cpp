@@ -10,6 +10,10 @@
 #include "../Keywords.h"
 #include "../RegKey.h"
 #include "../RootKeys.h"
+#include "../FileEvidence.h"
+#include "../FileHandles.h"
+#include "../ServiceControl.h"
+#include "../Installation.h"
 #include <algorithm>
 
 namespace {
@@ -70,8 +74,32 @@ private:
                                         std::wstring::npos)
                 named.push_back(&product);
         }
+        if (WindowsService(facts, path, check))
+            return true;
         if (named.empty())
             return false;
+        // A key named like such a product is its settings; one whose values name a file that is
+        // there in its folder is one of its registrations (its service, its file type, its event
+        // source): it still works.
+        for (const InstalledProduct* product : named) {
+            if (IsSettingsKeyOf(*product, LastNameOf(ParentOf(path)), LastNameOf(path))) {
+                check.notes.push_back(L"kept " + path + L": the settings of " + Shown(*product) + L", which is still installed (" +
+                                      product->evidence + L")");
+                return true;
+            }
+        }
+        CmdListEntry entry = {};
+        wcsncpy(entry.path, path.c_str(), kPathChars - 1);
+        std::vector<std::wstring> files;
+        NamedFiles(entry, facts.installation, files);
+        for (const std::wstring& file : files)
+            for (const InstalledProduct* product : named)
+                if (!product->folder.empty() && PathAtOrBelow(file, product->folder) &&
+                    ::GetFileAttributesW(LongPath(file).c_str()) != INVALID_FILE_ATTRIBUTES) {
+                    check.notes.push_back(L"kept " + path + L": it names " + file + L" of " + Shown(*product) +
+                                          L", which is still installed");
+                    return true;
+                }
         std::wstring below;
         const HKEY root = SplitFullPath(path, below);
         CRegKeyOwner key;
@@ -96,6 +124,22 @@ private:
                 Listed(findings.Add(*this, path + L"\\" + subkey, L"in " + LastNameOf(path) + L", which also holds the settings of a product still installed",
                                     keyword));
         }
+        return true;
+    }
+
+    // A service Windows brought (its image a file of Windows' own) stays, whatever a keyword matches.
+    static bool WindowsService(const CSearchFacts& facts, const std::wstring& path, KindCheck& check)
+    {
+        std::wstring below, controlSet, service, image, expanded;
+        CRegKeyOwner key;
+        if (SplitFullPath(path, below) != HKEY_LOCAL_MACHINE || !SplitServiceKeyPath(below, controlSet, service) ||
+            OpenKeyExact(HKEY_LOCAL_MACHINE, below.c_str(), KEY_QUERY_VALUE, key) != ERROR_SUCCESS ||
+            !ReadStringValue(key, L"ImagePath", image) || !facts.installation.Expand(image, std::wstring(), expanded))
+            return false;
+        const std::wstring file = facts.installation.Normalized(FileOfCommand(expanded));
+        if (file.empty() || !facts.installation.InWindowsFolder(file) || !ShippedWithWindows(file))
+            return false;
+        check.notes.push_back(L"kept " + path + L": a service Windows brought (" + file + L")");
         return true;
     }
 
