@@ -34,10 +34,32 @@ std::string StagedProgram(const char* language)
     return dir + "klarner.exe";
 }
 
+// The large tree that the searches taking seconds walk (Cancel, the status line's count, the
+// German screenshots): 300 groups of 100 keys, written once per program run and mounted below a
+// test's own key only while that test runs. Every tenth group is named treeKeyword + "Gx" and
+// its number, every tenth from the fifth on treeKeyword + "C" and its number: a search for
+// treeKeyword finds 60 groups, one for treeKeyword + "G" 30.
+const int kTreeGroups = 300;
+const int kTreeLeaves = 100;
+
+std::vector<std::string> TreeGroups(const std::string& keyword)
+{
+    std::vector<std::string> groups;
+    for (int g = 0; g < kTreeGroups; ++g)
+        groups.push_back((g % 10 == 0 ? keyword + "Gx" : g % 10 == 5 ? keyword + "C" : std::string("group")) + std::to_string(g));
+    return groups;
+}
+
 class WindowTest : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite() { english = StagedProgram("en-us"); }
+    static void SetUpTestSuite()
+    {
+        english = StagedProgram("en-us");
+        treeKeyword = kt::UniqueName("kwtree");
+        treeFile = kt::ScratchDir("window-tree") + "tree.hive";
+        ASSERT_TRUE(kt::WriteTreeHive(treeFile, TreeGroups(treeKeyword), kTreeLeaves));
+    }
     void SetUp() override
     {
         kt::UseLanguage("en-us");
@@ -52,6 +74,13 @@ protected:
             process.Wait(5000);
         }
         process.Close();
+        // Unmounted once no search of it runs; the key it hangs below goes after.
+        tree.reset();
+    }
+    // Mounts the large tree at `below` this test's key.
+    void MountLargeTree(const std::string& below)
+    {
+        tree.reset(new kt::MountedTree(HKEY_CURRENT_USER, key.Below(below), treeFile, TreeGroups(treeKeyword), kTreeLeaves));
     }
 
     void Start(const std::string& program)
@@ -142,7 +171,8 @@ protected:
         return paths;
     }
 
-    static std::string english;
+    static std::string english, treeKeyword, treeFile;
+    std::unique_ptr<kt::MountedTree> tree;
     kt::Process process;
     HWND dlg = nullptr;
     std::unique_ptr<kt::RemoteList> list;
@@ -151,6 +181,8 @@ protected:
 };
 
 std::string WindowTest::english;
+std::string WindowTest::treeKeyword;
+std::string WindowTest::treeFile;
 
 TEST_F(WindowTest, OpensIdleAndCancelClosesAtOnce)
 {
@@ -443,28 +475,10 @@ TEST_F(WindowTest, ClearEmptiesTheListAndClosesTheReport)
     EXPECT_NE(text.find("\tVelmora Klarner\r\n"), text.rfind("\tVelmora Klarner\r\n")) << "a second section";
 }
 
-// A tree large enough that a search of it takes seconds.
-void SeedLargeTree(const std::string& root, const std::string& keyword, int groups)
-{
-    HKEY top = nullptr;
-    RegCreateKeyExA(HKEY_CURRENT_USER, root.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &top, nullptr);
-    for (int g = 0; g < groups; ++g) {
-        HKEY group = nullptr;
-        std::string name = (g % 10 == 0 ? keyword : std::string("group")) + std::to_string(g);
-        RegCreateKeyExA(top, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &group, nullptr);
-        for (int i = 0; i < 100; ++i) {
-            HKEY leaf = nullptr;
-            RegCreateKeyExA(group, ("leaf" + std::to_string(i)).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &leaf, nullptr);
-            RegCloseKey(leaf);
-        }
-        RegCloseKey(group);
-    }
-    RegCloseKey(top);
-}
-
 TEST_F(WindowTest, CancelDuringASearchShowsWhatWasFoundThenASecondCancelCloses)
 {
-    SeedLargeTree(key.Below("Big"), keyword, 600);
+    keyword = treeKeyword;
+    MountLargeTree("Big");
     Start(english);
     Configure(keyword);
     kt::PressButton(dlg, IDOK);
@@ -493,7 +507,8 @@ TEST_F(WindowTest, CancelDuringASearchShowsWhatWasFoundThenASecondCancelCloses)
 
 TEST_F(WindowTest, TheStatusLineCountsTheKeysWhileASearchRuns)
 {
-    SeedLargeTree(key.Below("Progress"), keyword, 300);
+    keyword = treeKeyword;
+    MountLargeTree("Progress");
     Start(english);
     Configure(keyword);
     kt::PressButton(dlg, IDOK);
@@ -696,6 +711,7 @@ TEST_F(WindowTest, AboutFromTheSystemMenuAndFromTheCommand)
 TEST_F(WindowTest, GermanWindowsForTheEye)
 {
     kt::UseLanguage("de-de");
+    keyword = treeKeyword + "G";
     key.Make(keyword + "Eins");
     key.Make(keyword + "Zwei");
     Start(StagedProgram("de-de"));
@@ -712,7 +728,7 @@ TEST_F(WindowTest, GermanWindowsForTheEye)
     kt::PressButton(about, IDOK);
     kt::WaitUntilGone(about, 10000);
 
-    SeedLargeTree(key.Below("Gross"), keyword + "x", 300);
+    MountLargeTree("Gross");
     Configure(keyword);
     kt::PressButton(dlg, IDOK);
     kt::WaitUntil([&] { return Text(IDCANCEL) == Str(IDS_CANCEL_SEARCHING); });
