@@ -5,6 +5,8 @@
 namespace {
 // The character Ctrl+A types, whatever the keyboard's layout.
 const WPARAM kCtrlA = 0x01;
+// WM_KEYDOWN's bit for a key that was down already (a repeat).
+const LPARAM kKeyWasDown = 1 << 30;
 }
 
 DWORD CListCtrl::SetExtendedStyle(DWORD style)
@@ -249,7 +251,9 @@ LRESULT CCheckListCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     // The control's own Space ticks the focused row alone; the space and Ctrl+A characters
     // would start an incremental search for a name that begins with them.
     if (message == WM_KEYDOWN && wParam == VK_SPACE) {
-        ToggleSelected();
+        // A key held down ticks once, not once per repeat.
+        if (!(lParam & kKeyWasDown))
+            ToggleSelected();
         return 0;
     }
     if (message == WM_CHAR && (wParam == ' ' || wParam == kCtrlA)) {

@@ -287,27 +287,31 @@ LRESULT CKlarnerDlg::OnDpiChanged(WPARAM wParam, LPARAM lParam)
     return 0;
 }
 
+int CKlarnerDlg::WantedDetailsHeight() const
+{
+    // The details line grows with its text, up to a share of the window, never below the
+    // template's height.
+    CWnd* detailsLine = GetDlgItem(IDC_DETAILS);
+    if (!detailsLine)
+        return m_detailsHeight;
+    const RECT details = m_layout.Placed(IDC_DETAILS);
+    const int length = ::GetWindowTextLengthW(*detailsLine);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    ::GetWindowTextW(*detailsLine, &text[0], length + 1);
+    text.resize(static_cast<size_t>(length));
+    CFontDC dc(*detailsLine);
+    RECT measured = { 0, 0, details.right - details.left, 0 };
+    ::DrawTextW(dc, text.c_str(), -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX | DT_EXPANDTABS);
+    RECT client = {};
+    GetClientRect(&client);
+    return std::max<int>(m_detailsHeight, std::min<int>(measured.bottom, client.bottom / kDetailsShareOfHeight));
+}
+
 void CKlarnerDlg::Layout()
 {
-    // The details line grows with its text, up to a share of the window, and the list gives
-    // it the room.
-    const RECT details = m_layout.Placed(IDC_DETAILS);
-    const RECT start = details;
-    int wanted = m_detailsHeight;
-    CWnd* detailsLine = GetDlgItem(IDC_DETAILS);
-    if (detailsLine) {
-        const int length = ::GetWindowTextLengthW(*detailsLine);
-        std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-        ::GetWindowTextW(*detailsLine, &text[0], length + 1);
-        text.resize(static_cast<size_t>(length));
-        CFontDC dc(*detailsLine);
-        RECT measured = { 0, 0, details.right - details.left, 0 };
-        ::DrawTextW(dc, text.c_str(), -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX | DT_EXPANDTABS);
-        RECT client = {};
-        GetClientRect(&client);
-        wanted = std::max<int>(m_detailsHeight, std::min<int>(measured.bottom, client.bottom / kDetailsShareOfHeight));
-    }
-    const int extra = wanted - (start.bottom - start.top);
+    // The list gives the details line the room its text takes beyond the template's height.
+    const RECT start = m_layout.Placed(IDC_DETAILS);
+    const int extra = WantedDetailsHeight() - (start.bottom - start.top);
     m_layout.Apply([extra](int id, RECT& rect) {
         if (id == IDC_RESULT_LIST)
             rect.bottom -= extra;
@@ -407,7 +411,12 @@ void CKlarnerDlg::ShowDetails()
     else if (m_resultList.GetItemCount() > 0)
         text = LoadWideText(IDS_DETAILS_HINT);
     ::SetWindowTextW(*detailsLine, text.c_str());
-    Layout();
+    // Placed afresh only when the text needs another height: a new selection does not move
+    // every control.
+    RECT shown = {};
+    ::GetWindowRect(*detailsLine, &shown);
+    if (WantedDetailsHeight() != shown.bottom - shown.top)
+        Layout();
 }
 
 LRESULT CKlarnerDlg::OnNotifyFormat(WPARAM wParam, LPARAM)
@@ -432,9 +441,12 @@ void CKlarnerDlg::OnGetInfoTip(NMHDR* pNMHDR, LRESULT* pResult)
         NMLVGETINFOTIPA* info = reinterpret_cast<NMLVGETINFOTIPA*>(pNMHDR);
         if (info->pszText && info->cchTextMax > 0) {
             const int chars = std::min(info->cchTextMax, static_cast<int>(kTipChars));
-            const int written = ::WideCharToMultiByte(CP_ACP, 0, tip.c_str(), -1, info->pszText, chars, nullptr, nullptr);
+            int written = ::WideCharToMultiByte(CP_ACP, 0, tip.c_str(), -1, info->pszText, chars, nullptr, nullptr);
+            // Too long for the buffer: as much as surely fits, a character taking two bytes at most.
+            if (written == 0)
+                written = ::WideCharToMultiByte(CP_ACP, 0, tip.substr(0, static_cast<size_t>(chars - 1) / 2).c_str(), -1,
+                                                info->pszText, chars, nullptr, nullptr);
             info->pszText[written > 0 ? written - 1 : 0] = '\0';
-            info->pszText[chars - 1] = '\0';
         }
     }
 }

@@ -102,6 +102,7 @@ protected:
 
     // Places the controls for the client size and the details' text.
     void Layout();
+    int WantedDetailsHeight() const;
     // Sizes the columns to what they show, within the list's width.
     void FitColumns();
     // Measures what the columns show (after a fill), for FitColumns.

@@ -344,6 +344,8 @@ void CKlarnerDlg::OnGroupByKind()
 namespace {
 const wchar_t kRegeditApplet[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Applets\\Regedit";
 const wchar_t kRegeditWindowClass[] = L"RegEdit_RegEdit";
+const int kClipboardAttempts = 20;
+const DWORD kClipboardRetryMs = 25;
 
 // The registry key a finding lies in: the finding's own key, or for a value or a list's entry the
 // key that holds it; empty for a finding that is no registry path (a file, a task).
@@ -373,7 +375,12 @@ bool IsFilePath(const CmdListEntry& finding)
 
 bool CopyToClipboard(HWND owner, const std::wstring& text)
 {
-    if (!::OpenClipboard(owner))
+    // Another program (a clipboard manager, a remote session, Wine's X11 clipboard) may hold the
+    // clipboard for a moment: a few tries before giving up.
+    bool opened = false;
+    for (int attempt = 0; attempt < kClipboardAttempts && !(opened = ::OpenClipboard(owner) != FALSE); ++attempt)
+        ::Sleep(kClipboardRetryMs);
+    if (!opened)
         return false;
     ::EmptyClipboard();
     const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
