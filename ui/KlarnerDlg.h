@@ -93,6 +93,9 @@ protected:
     // The list's notifications come in Unicode, so that tips carry every letter of a path.
     LRESULT OnNotifyFormat(WPARAM wParam, LPARAM lParam);
     void OnGetInfoTip(NMHDR* pNMHDR, LRESULT* pResult);
+    // The columns' texts, asked for by the list as it draws or is read.
+    void OnGetDispInfo(NMHDR* pNMHDR, LRESULT* pResult);
+    std::wstring CellText(size_t index, int column) const;
     void OnContextMenu(CWnd* wnd, POINT at);
     void OnGroupByKind();
     void OnCopyPath();

@@ -91,11 +91,10 @@ void CKlarnerDlg::RemoveTickedFindings()
                     // reason, its details and its tip.
                     if (outcome == result.outcome && !result.advice.empty() && at < m_advice.size()) {
                         m_advice[at] = result.advice;
-                        const std::wstring reason = finding.reason[0] ? std::wstring(finding.reason) + L"  (" + result.advice + L")"
-                                                                      : result.advice;
-                        m_resultList.SetItemText(ItemOf(at), kColumnReason, reason.c_str());
+                        const int item = ItemOf(at);
+                        m_resultList.SendMessage(LVM_REDRAWITEMS, static_cast<WPARAM>(item), item);
                         if (advised < 0)
-                            advised = ItemOf(at);
+                            advised = item;
                     }
                     failed = failed || outcome == Outcome::Failed;
                     // Why it stays on purpose: the user can tick what holds it and try again.

@@ -177,21 +177,61 @@ void CKlarnerDlg::FillList()
         m_resultList.InsertGroup(m_groups[g].id, GroupHeader(m_groups[g].name, counts[g]).c_str());
     UpdateGroupMenu();
 
-    for (size_t i = 0; i < m_model.size(); ++i) {
-        const CmdListEntry& node = m_model[i];
-        const int idx = m_resultList.InsertItem(static_cast<int>(i), "", static_cast<LPARAM>(i), m_groupOf[i]);
-        // The exact path, in Unicode, as the report spells it.
-        m_resultList.SetItemText(idx, kColumnPath, ShownPath(i).c_str());
-        const char letter[2] = { node.kind, '\0' };
-        m_resultList.SetItemText(idx, kColumnLetter, letter);
-        if (node.reason[0])
-            m_resultList.SetItemText(idx, kColumnReason, node.reason);
-        const auto group = std::find_if(m_groups.begin(), m_groups.end(), [&](const KindGroup& g) { return g.id == m_groupOf[i]; });
-        m_resultList.SetItemText(idx, kColumnKind, group->name.c_str());
-    }
+    // One message per row: the columns' texts are asked for as they are drawn or read
+    // (LVN_GETDISPINFO), from the model, so that filling thousands of rows costs no more.
+    for (size_t i = 0; i < m_model.size(); ++i)
+        m_resultList.InsertItem(static_cast<int>(i), "", static_cast<LPARAM>(i), m_groupOf[i]);
     MeasureColumns();
     FitColumns();
     m_resultList.SetRedraw(TRUE);
     m_resultList.InvalidateRect(nullptr, TRUE);
     ShowDetails();
+}
+
+std::wstring CKlarnerDlg::CellText(size_t index, int column) const
+{
+    const CmdListEntry& finding = m_model[index];
+    switch (column) {
+    case kColumnPath:
+        // The exact path, in Unicode, as the report spells it.
+        return ShownPath(index);
+    case kColumnLetter:
+        return std::wstring(1, static_cast<wchar_t>(finding.kind));
+    case kColumnReason: {
+        // What to do about a finding a pass left in place follows its reason, as in the report.
+        const std::wstring& advice = index < m_advice.size() ? m_advice[index] : std::wstring();
+        if (advice.empty())
+            return finding.reason;
+        return finding.reason[0] ? std::wstring(finding.reason) + L"  (" + advice + L")" : advice;
+    }
+    case kColumnKind:
+        for (const KindGroup& group : m_groups)
+            if (index < m_groupOf.size() && group.id == m_groupOf[index])
+                return group.name;
+        return KindName(finding);
+    default:
+        return std::wstring();
+    }
+}
+
+void CKlarnerDlg::OnGetDispInfo(NMHDR* pNMHDR, LRESULT* pResult)
+{
+    *pResult = 0;
+    NMLVDISPINFOW* info = reinterpret_cast<NMLVDISPINFOW*>(pNMHDR);
+    if (!(info->item.mask & LVIF_TEXT) || !info->item.pszText || info->item.cchTextMax <= 0)
+        return;
+    const size_t index = m_resultList.GetItemData(info->item.iItem);
+    const std::wstring text = index < m_model.size() ? CellText(index, info->item.iSubItem) : std::wstring();
+    if (pNMHDR->code == LVN_GETDISPINFOW) {
+        lstrcpynW(info->item.pszText, text.c_str(), info->item.cchTextMax);
+        return;
+    }
+    // A list that notifies in ANSI: the code page's spelling, cut to the buffer.
+    NMLVDISPINFOA* ansi = reinterpret_cast<NMLVDISPINFOA*>(pNMHDR);
+    const int chars = ansi->item.cchTextMax;
+    int written = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, ansi->item.pszText, chars, nullptr, nullptr);
+    if (written == 0)
+        written = ::WideCharToMultiByte(CP_ACP, 0, text.substr(0, static_cast<size_t>(chars - 1) / 2).c_str(), -1,
+                                        ansi->item.pszText, chars, nullptr, nullptr);
+    ansi->item.pszText[written > 0 ? written - 1 : 0] = '\0';
 }
