@@ -191,6 +191,19 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
         (this->*AfxFromPmsg<void (CCmdTarget::*)(NMHDR*, LRESULT*)>(entry->pfn))(
             reinterpret_cast<NMHDR*>(lParam), result);
         break;
+    case AfxSig_vwii:
+        (this->*AfxFromPmsg<void (CCmdTarget::*)(UINT, int, int)>(entry->pfn))(
+            static_cast<UINT>(wParam), static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        break;
+    case AfxSig_vMinMax:
+        (this->*AfxFromPmsg<void (CCmdTarget::*)(MINMAXINFO*)>(entry->pfn))(reinterpret_cast<MINMAXINFO*>(lParam));
+        break;
+    case AfxSig_vWndPt: {
+        // The menu key and Shift+F10 give (-1, -1): the handler places the menu itself.
+        const POINT at = { static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)) };
+        (this->*AfxFromPmsg<void (CCmdTarget::*)(CWnd*, POINT)>(entry->pfn))(FromHandle(reinterpret_cast<HWND>(wParam)), at);
+        break;
+    }
     default:
         return FALSE;
     }

@@ -29,6 +29,7 @@ public: \
     const CRuntimeClass* theClass::GetRuntimeClass() const { return RUNTIME_CLASS(theClass); }
 
 class CCmdTarget;
+class CWnd;
 typedef void (CCmdTarget::*AFX_PMSG)();
 
 // How a handler is called and what its result means.
@@ -41,6 +42,9 @@ enum AfxSig : UINT_PTR
     AfxSig_hv,       // HCURSOR ()              WM_QUERYDRAGICON
     AfxSig_lwl,      // LRESULT (WPARAM, LPARAM) private messages
     AfxSig_vNotify,  // void (NMHDR*, LRESULT*) WM_NOTIFY
+    AfxSig_vwii,     // void (UINT, int, int)   WM_SIZE
+    AfxSig_vMinMax,  // void (MINMAXINFO*)      WM_GETMINMAXINFO
+    AfxSig_vWndPt,   // void (CWnd*, POINT)     WM_CONTEXTMENU
 };
 
 struct AFX_MSGMAP_ENTRY
@@ -123,4 +127,9 @@ public: \
 #define ON_WM_DESTROY() { WM_DESTROY, 0, 0, AfxSig_vv, AFX_FN(void (CCmdTarget::*)(), OnDestroy) },
 #define ON_WM_SYSCOMMAND() { WM_SYSCOMMAND, 0, 0, AfxSig_vwl, AFX_FN(void (CCmdTarget::*)(UINT, LPARAM), OnSysCommand) },
 #define ON_WM_TIMER() { WM_TIMER, 0, 0, AfxSig_vtimer, AFX_FN(void (CCmdTarget::*)(UINT_PTR), OnTimer) },
+#define ON_WM_SIZE() { WM_SIZE, 0, 0, AfxSig_vwii, AFX_FN(void (CCmdTarget::*)(UINT, int, int), OnSize) },
+#define ON_WM_GETMINMAXINFO() \
+    { WM_GETMINMAXINFO, 0, 0, AfxSig_vMinMax, AFX_FN(void (CCmdTarget::*)(MINMAXINFO*), OnGetMinMaxInfo) },
+#define ON_WM_CONTEXTMENU() \
+    { WM_CONTEXTMENU, 0, 0, AfxSig_vWndPt, AFX_FN(void (CCmdTarget::*)(CWnd*, POINT), OnContextMenu) },
 #define ON_WM_QUERYDRAGICON() { WM_QUERYDRAGICON, 0, 0, AfxSig_hv, AFX_FN(HCURSOR (CCmdTarget::*)(), OnQueryDragIcon) },

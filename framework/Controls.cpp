@@ -2,6 +2,13 @@
 #include "Controls.h"
 #include <vector>
 
+namespace {
+// The character Ctrl+A types, whatever the keyboard's layout.
+const WPARAM kCtrlA = 0x01;
+// WM_KEYDOWN's bit for a key that was down already (a repeat).
+const LPARAM kKeyWasDown = 1 << 30;
+}
+
 DWORD CListCtrl::SetExtendedStyle(DWORD style)
 {
     return static_cast<DWORD>(SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, 0, style));
@@ -127,6 +134,144 @@ DWORD_PTR CListCtrl::GetItemData(int item) const
 int CListCtrl::FindItem(LVFINDINFOA* find, int start) const
 {
     return static_cast<int>(SendMessage(LVM_FINDITEMA, static_cast<WPARAM>(start), reinterpret_cast<LPARAM>(find)));
+}
+
+int CListCtrl::InsertItem(int item, const char* text, LPARAM data, int groupId)
+{
+    LVITEMA lvi = {};
+    lvi.mask = LVIF_TEXT | LVIF_PARAM | LVIF_GROUPID;
+    lvi.iItem = item;
+    lvi.pszText = const_cast<char*>(text);
+    lvi.lParam = data;
+    lvi.iGroupId = groupId;
+    return static_cast<int>(SendMessage(LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&lvi)));
+}
+
+int CListCtrl::GetColumnWidth(int column) const
+{
+    return static_cast<int>(SendMessage(LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column)));
+}
+
+BOOL CListCtrl::SetColumnWidth(int column, int width)
+{
+    return static_cast<BOOL>(SendMessage(LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(width, 0)));
+}
+
+BOOL CListCtrl::SetColumnOrder(int count, const int* order)
+{
+    return static_cast<BOOL>(SendMessage(LVM_SETCOLUMNORDERARRAY, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(order)));
+}
+
+UINT CListCtrl::GetItemState(int item, UINT mask) const
+{
+    return static_cast<UINT>(SendMessage(LVM_GETITEMSTATE, static_cast<WPARAM>(item), mask));
+}
+
+BOOL CListCtrl::SetItemState(int item, UINT state, UINT mask)
+{
+    LVITEMA lvi = {};
+    lvi.state = state;
+    lvi.stateMask = mask;
+    return static_cast<BOOL>(SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lvi)));
+}
+
+int CListCtrl::GetNextItem(int start, UINT flags) const
+{
+    return static_cast<int>(SendMessage(LVM_GETNEXTITEM, static_cast<WPARAM>(start), MAKELPARAM(flags, 0)));
+}
+
+BOOL CListCtrl::GetItemRect(int item, RECT* rect, UINT code) const
+{
+    rect->left = static_cast<LONG>(code);
+    return static_cast<BOOL>(SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(rect)));
+}
+
+int CListCtrl::HitTest(POINT clientPoint) const
+{
+    LVHITTESTINFO hit = {};
+    hit.pt = clientPoint;
+    return static_cast<int>(SendMessage(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+}
+
+void CListCtrl::SetRedraw(BOOL redraw)
+{
+    SendMessage(WM_SETREDRAW, static_cast<WPARAM>(redraw));
+}
+
+int CListCtrl::SelectedItem() const
+{
+    const int focused = GetNextItem(-1, LVNI_FOCUSED);
+    if (focused >= 0 && (GetItemState(focused, LVIS_SELECTED) & LVIS_SELECTED))
+        return focused;
+    return GetNextItem(-1, LVNI_SELECTED);
+}
+
+BOOL CListCtrl::EnableGroupView(BOOL enable)
+{
+    SendMessage(LVM_ENABLEGROUPVIEW, static_cast<WPARAM>(enable));
+    return IsGroupViewEnabled() == enable;
+}
+
+BOOL CListCtrl::IsGroupViewEnabled() const
+{
+    return static_cast<BOOL>(SendMessage(LVM_ISGROUPVIEWENABLED));
+}
+
+int CListCtrl::InsertGroup(int groupId, const wchar_t* header)
+{
+    LVGROUP group = {};
+    group.cbSize = sizeof group;
+    group.mask = LVGF_HEADER | LVGF_GROUPID;
+    group.pszHeader = const_cast<wchar_t*>(header);
+    group.iGroupId = groupId;
+    return static_cast<int>(SendMessage(LVM_INSERTGROUP, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&group)));
+}
+
+BOOL CListCtrl::SetGroupHeader(int groupId, const wchar_t* header)
+{
+    LVGROUP group = {};
+    group.cbSize = sizeof group;
+    group.mask = LVGF_HEADER;
+    group.pszHeader = const_cast<wchar_t*>(header);
+    return SendMessage(LVM_SETGROUPINFO, static_cast<WPARAM>(groupId), reinterpret_cast<LPARAM>(&group)) != -1;
+}
+
+BOOL CListCtrl::RemoveGroup(int groupId)
+{
+    return SendMessage(LVM_REMOVEGROUP, static_cast<WPARAM>(groupId)) != -1;
+}
+
+void CListCtrl::RemoveAllGroups()
+{
+    SendMessage(LVM_REMOVEALLGROUPS);
+}
+
+LRESULT CCheckListCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // The control's own Space ticks the focused row alone; the space and Ctrl+A characters
+    // would start an incremental search for a name that begins with them.
+    if (message == WM_KEYDOWN && wParam == VK_SPACE) {
+        // A key held down ticks once, not once per repeat.
+        if (!(lParam & kKeyWasDown))
+            ToggleSelected();
+        return 0;
+    }
+    if (message == WM_CHAR && (wParam == ' ' || wParam == kCtrlA)) {
+        if (wParam == kCtrlA)
+            SetItemState(-1, LVIS_SELECTED, LVIS_SELECTED);
+        return 0;
+    }
+    return CListCtrl::WindowProc(message, wParam, lParam);
+}
+
+void CCheckListCtrl::ToggleSelected()
+{
+    const int leading = SelectedItem();
+    if (leading < 0)
+        return;
+    const BOOL tick = !GetCheck(leading);
+    for (int item = GetNextItem(-1, LVNI_SELECTED); item >= 0; item = GetNextItem(item, LVNI_SELECTED))
+        SetCheck(item, tick);
 }
 
 CPaintDC::CPaintDC(CWnd* wnd)

@@ -41,6 +41,42 @@ public:
     BOOL SetItemData(int item, DWORD_PTR data);
     DWORD_PTR GetItemData(int item) const;
     int FindItem(LVFINDINFOA* find, int start = -1) const;
+
+    // One message per row: its text, its value and its group.
+    int InsertItem(int item, const char* text, LPARAM data, int groupId);
+    int GetColumnWidth(int column) const;
+    BOOL SetColumnWidth(int column, int width);
+    BOOL SetColumnOrder(int count, const int* order);
+    UINT GetItemState(int item, UINT mask) const;
+    // Every row when `item` is -1.
+    BOOL SetItemState(int item, UINT state, UINT mask);
+    int GetNextItem(int start, UINT flags) const;
+    BOOL GetItemRect(int item, RECT* rect, UINT code) const;
+    int HitTest(POINT clientPoint) const;
+    void SetRedraw(BOOL redraw);
+    // The row the details speak of: the focused row while it is selected, else the first
+    // selected one; -1 when none is.
+    int SelectedItem() const;
+
+    // Groups, a feature of common controls 6: a control without it (an older one, Wine's)
+    // answers FALSE, and the rows stay a flat list.
+    BOOL EnableGroupView(BOOL enable);
+    BOOL IsGroupViewEnabled() const;
+    int InsertGroup(int groupId, const wchar_t* header);
+    BOOL SetGroupHeader(int groupId, const wchar_t* header);
+    BOOL RemoveGroup(int groupId);
+    void RemoveAllGroups();
+};
+
+// A check-box list as people expect one to behave: Space ticks (or clears) every selected
+// row as the focused row's box goes, and Ctrl+A selects every row.
+class CCheckListCtrl : public CListCtrl
+{
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void ToggleSelected();
 };
 
 // Paint device context for the duration of one WM_PAINT.

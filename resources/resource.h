@@ -102,6 +102,24 @@
 #define IDS_KIND_STARTUP_VALUE  417
 #define IDS_KIND_FOLDER         418
 #define IDS_KIND_FILE           419
+// The window's kind column, details, actions on a finding and the restart.
+#define IDS_COLUMN_KIND         450
+#define IDS_MENU_VIEW           451
+#define IDS_MENU_GROUP_BY_KIND  452
+#define IDS_MENU_COPY_PATH      453
+#define IDS_MENU_COPY_TICKED    454
+#define IDS_MENU_OPEN_REGEDIT   455
+#define IDS_MENU_OPEN_EXPLORER  456
+#define IDS_DETAIL_NAME         457
+#define IDS_DETAIL_SIZE         458
+#define IDS_DETAIL_FILES        459
+#define IDS_DETAIL_ADVICE       460
+#define IDS_DETAILS_HINT        461
+#define IDS_STATUS_RESTART_FMT  462
+#define IDS_RESTART_QUESTION    463
+#define IDS_RESTART_CAPTION     464
+#define IDS_RESTART_FAILED      465
+#define IDS_TOOL_FAILED         466
 #define IDS_APP_TITLE           0xE000
 
 // Main dialog controls and commands.
@@ -111,10 +129,16 @@
 #define IDC_STATUS              1028
 #define IDC_SETTINGS            1029
 #define IDC_CLEAR               1030
+#define IDC_DETAILS             1031
 #define ID_HELP_ABOUT           32772
 #define ID_FILE_EXIT            32774
 #define ID_FILE_SETTINGS        32775
 #define ID_FILE_UNDO            32776
+#define ID_VIEW_GROUP_BY_KIND   32777
+#define ID_FINDING_COPY_PATH    32778
+#define ID_FINDING_COPY_TICKED  32779
+#define ID_FINDING_OPEN_REGEDIT 32780
+#define ID_FINDING_OPEN_EXPLORER 32781
 #define IDM_ABOUTBOX            0x0010
 
 // Settings dialog controls.

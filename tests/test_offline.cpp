@@ -213,9 +213,11 @@ TEST_F(OfflineTest, WhatAnInstallationLacksMakesTheKindsThatNeedItSaySo)
                       &output, 120000),
               1u);
     const Json record = Json::parse(output.substr(0, output.rfind("Velmora Klarner:")));
-    for (const Json& check : record["checks"])
-        if (check["kind"] == "folder" || check["kind"] == "class")
+    for (const Json& check : record["checks"]) {
+        if (check["kind"] == "folder" || check["kind"] == "class") {
             EXPECT_EQ(check["state"], "unavailable") << check.dump();
+        }
+    }
     EXPECT_NE(output.substr(output.rfind("Velmora Klarner:")).find("folder"), std::string::npos) << output;
     EXPECT_TRUE(kt::FileExists(root + "\\Program Files\\" + keyword + " Suite\\engine.dll"));
     EXPECT_FALSE(Loaded());

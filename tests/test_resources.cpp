@@ -3,6 +3,7 @@
 // build's version.
 #include <gtest/gtest.h>
 #include "TestSupport.h"
+#include "../engine/kinds/KindsTable.h"
 #include "../framework/AfxResource.h"
 #include "../ui/WindowTexts.h"
 #include "version.h"
@@ -95,18 +96,25 @@ TEST(LanguageLibraries, CarryTheSameStringsDialogsControlsAndCommands)
     for (const auto& s : de)
         deIds.insert(s.first);
     EXPECT_EQ(enIds, deIds);
-    // Every string the program loads: 101 to 126, then blocks without a gap from their first id
-    // (the program's texts from 181, the kinds' names from 400, the window's from 450), and the
-    // application's title.
+    // Every string the program loads: 101 to 126, 181 to the last one below the kinds' names
+    // without a gap, one name for each kind (from 400), the window's own from 450 to its last
+    // without a gap, and the application's title.
     std::set<UINT> expected = { IDS_APP_TITLE };
     for (UINT id = IDS_ABOUTBOX; id <= IDS_NO_ROOTKEY; ++id)
         expected.insert(id);
-    for (UINT first : { static_cast<UINT>(IDS_OK_SEARCH), static_cast<UINT>(IDS_KIND_KEY), 450u }) {
-        const UINT end = first == IDS_OK_SEARCH ? IDS_KIND_KEY : first == IDS_KIND_KEY ? 450u : IDS_APP_TITLE;
-        for (UINT id = first; id < end && enIds.count(id); ++id)
-            expected.insert(id);
-    }
-    EXPECT_GE(*std::prev(expected.find(IDS_KIND_KEY)), static_cast<UINT>(IDS_FOLLOW_REFERENCES));
+    const UINT last = *std::prev(enIds.lower_bound(IDS_KIND_KEY));
+    EXPECT_GE(last, static_cast<UINT>(IDS_FIND_DANGLING));
+    for (UINT id = IDS_OK_SEARCH; id <= last; ++id)
+        expected.insert(id);
+    std::set<UINT> kindNames;
+    for (const ILeftoverKind* kind : LeftoverKinds())
+        kindNames.insert(kind->Identity().nameId);
+    EXPECT_EQ(kindNames.size(), LeftoverKinds().size()) << "every kind has a name of its own";
+    expected.insert(kindNames.begin(), kindNames.end());
+    const UINT lastOfWindow = *std::prev(enIds.find(IDS_APP_TITLE));
+    EXPECT_GE(lastOfWindow, static_cast<UINT>(IDS_TOOL_FAILED));
+    for (UINT id = IDS_COLUMN_KIND; id <= lastOfWindow; ++id)
+        expected.insert(id);
     EXPECT_EQ(enIds, expected);
     for (UINT dialog : { IDD_ABOUTBOX, IDD_KLARNER_DIALOG, IDD_CONFIG }) {
         std::multiset<int> ids = ControlIds(english, dialog);
@@ -123,7 +131,7 @@ TEST(LanguageLibraries, CarryTheSameStringsDialogsControlsAndCommands)
 TEST(LanguageLibraries, CountFormatsHoldOneIntegerConversionInBothLanguages)
 {
     HMODULE english = Library("en-us"), german = Library("de-de");
-    for (UINT id : { IDS_FOUND_FMT, IDS_REPORT_COUNT_FMT, IDS_STATUS_PROGRESS_FMT }) {
+    for (UINT id : { IDS_FOUND_FMT, IDS_REPORT_COUNT_FMT, IDS_STATUS_PROGRESS_FMT, IDS_STATUS_RESTART_FMT }) {
         std::vector<std::string> en = Conversions(Text(english, id));
         EXPECT_EQ(en, std::vector<std::string>{ "%d" }) << id;
         EXPECT_EQ(Conversions(Text(german, id)), en) << id;

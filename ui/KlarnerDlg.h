@@ -11,6 +11,7 @@
 #include "../report/Report.h"
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 // Ends a windowed search: posted by the worker with the findings list in lParam and in wParam
@@ -21,6 +22,18 @@ const WPARAM kWorkerFailed = 1;
 // While a search runs, the status line shows the keys searched so far, about five times a second.
 const UINT_PTR kProgressTimer = 1;
 const UINT kProgressIntervalMs = 200;
+
+// The result list's columns. The letter column stays for tools that read it, at no width; the
+// kind's name is shown between the path and the reason.
+enum ResultColumn
+{
+    kColumnCheck = 0,
+    kColumnPath = 1,
+    kColumnLetter = 2,
+    kColumnReason = 3,
+    kColumnKind = 4,
+    kResultColumns = 5,
+};
 
 // Everything a search needs, copied for the worker thread, which owns it once it has
 // taken it over.
@@ -73,6 +86,46 @@ protected:
     // The menu entry is there while a pass of this session has a backup left to give back.
     void UpdateUndo();
 
+    // The window grows: the list takes the room, the rest keeps to its edges.
+    void OnSize(UINT type, int cx, int cy);
+    void OnGetMinMaxInfo(MINMAXINFO* info);
+    LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
+    // The list's notifications come in Unicode, so that tips carry every letter of a path.
+    LRESULT OnNotifyFormat(WPARAM wParam, LPARAM lParam);
+    void OnGetInfoTip(NMHDR* pNMHDR, LRESULT* pResult);
+    // The columns' texts, asked for by the list as it draws or is read.
+    void OnGetDispInfo(NMHDR* pNMHDR, LRESULT* pResult);
+    std::wstring CellText(size_t index, int column) const;
+    void OnContextMenu(CWnd* wnd, POINT at);
+    void OnGroupByKind();
+    void OnCopyPath();
+    void OnCopyTicked();
+    void OnOpenRegedit();
+    void OnOpenExplorer();
+
+    // Places the controls for the client size and the details' text.
+    void Layout();
+    int WantedDetailsHeight() const;
+    // Sizes the columns to what they show, within the list's width.
+    void FitColumns();
+    // Measures what the columns show (after a fill), for FitColumns.
+    void MeasureColumns();
+    // The details line: everything about the selected finding, or a hint.
+    void ShowDetails();
+    // Fills the list from m_model, in groups by kind where the control has them.
+    void FillList();
+    // Group headers after a removal: counts again, and a group left empty goes.
+    void UpdateGroups();
+    void UpdateGroupMenu();
+    // After a pass that left something to the restart: says so and offers the restart.
+    void OfferRestart(int atRestart);
+    // The finding a row shows; its path as the list shows it.
+    const CmdListEntry& FindingOf(int item) const;
+    std::wstring ShownPath(size_t index) const;
+    std::wstring DetailsOf(int item) const;
+    // Pixels at 96 DPI, for the display the window is on.
+    int Scale(int pixels) const;
+
     // Starts the search thread; its handle, or -1 when it could not start (a message was shown).
     HANDLE StartWorker();
     static DWORD WINAPI WorkerThreadProc(LPVOID parameter);
@@ -97,7 +150,7 @@ protected:
     CString m_keywords;
     CString m_caption;
     CString m_text;
-    CListCtrl m_resultList;
+    CCheckListCtrl m_resultList;
     CPictureEx m_pictureCtrl;
     CButton m_selectAll;
     CButton m_actionButton;
@@ -138,6 +191,28 @@ protected:
     CString m_offlineFolder;
     std::unique_ptr<COfflineInstallation> m_offline;
     BOOL m_dangling = FALSE;
+
+    CDynamicLayout m_layout;
+    int m_dpi = 96;
+    // The client width the columns were last fitted to.
+    int m_fittedWidth = 0;
+    // The details line's height for its text (pixels), at least the template's.
+    int m_detailsHeight = 0;
+    // What each column needs to show its widest text (pixels).
+    int m_columnNeeds[kResultColumns] = {};
+    // Per finding of m_model: its group, and what to do about it when a pass left it in place.
+    std::vector<int> m_groupOf;
+    std::vector<std::wstring> m_advice;
+    struct KindGroup
+    {
+        int id;
+        std::wstring name;
+    };
+    std::vector<KindGroup> m_groups;
+    // View > Group by kind (on by default), and whether the control can show groups at all.
+    BOOL m_groupByKind = TRUE;
+    BOOL m_groupsAvailable = FALSE;
+    HMENU m_viewMenu = nullptr;
     // Opens the settings' offline installation for a search; FALSE (a message was shown) when
     // it cannot be.
     BOOL OpenOffline();

@@ -1,5 +1,6 @@
 // The main window's commands on a search and its results: search or remove (IDOK), select
-// all, the list's check boxes, clear, and the return to the idle state.
+// all, the list's check boxes, clear, the return to the idle state, the restart a removal may
+// need, grouping by kind, and the actions on a finding (copy, registry editor, Explorer).
 #include "KlarnerDlg.h"
 #include "../engine/Constants.h"
 #include "../engine/RemovalPass.h"
@@ -7,8 +8,13 @@
 #include "../engine/KeyNames.h"
 #include "../engine/kinds/KindsTable.h"
 #include "../report/ReportLog.h"
+#include "../engine/RegKey.h"
+#include "../framework/Handles.h"
 #include "../resources/resource.h"
+#include "WindowTexts.h"
+#include <shellapi.h>
 #include <algorithm>
+#include <cstddef>
 
 namespace {
 // Unloads another installation's hives; one that stays loaded blocks its disk, and is said.
@@ -79,15 +85,28 @@ void CKlarnerDlg::RemoveTickedFindings()
         if (MessageBox(m_text, m_caption, MB_OKCANCEL | MB_ICONQUESTION) == IDOK) {
             // One backup file for this pass, beside the report; nothing goes that is not in it.
             BOOL failed = FALSE;
+            int atRestart = 0;
+            int advised = -1;
             std::vector<UINT> reasons;
             CRemovalPass pass(m_searchReportPath);
             pass.Run(ticked, [&](size_t index, const RemovalResult& result) {
                 const CmdListEntry& finding = *ticked[index];
                 const Outcome outcome = result.outcome;
+                const size_t at = static_cast<size_t>(&finding - m_model.data());
                 if (outcome == Outcome::Removed || outcome == Outcome::RemovedAtRestart) {
                     // Gone, or going at the next restart: it leaves the list either way.
-                    m_resultList.DeleteItem(ItemOf(static_cast<size_t>(&finding - m_model.data())));
+                    m_resultList.DeleteItem(ItemOf(at));
+                    atRestart += outcome == Outcome::RemovedAtRestart;
                 } else {
+                    // What the administrator can do about it stays with the finding: in its
+                    // reason, its details and its tip.
+                    if (!result.advice.empty() && at < m_advice.size()) {
+                        m_advice[at] = result.advice;
+                        const int item = ItemOf(at);
+                        m_resultList.SendMessage(LVM_REDRAWITEMS, static_cast<WPARAM>(item), item);
+                        if (advised < 0)
+                            advised = item;
+                    }
                     failed = failed || outcome == Outcome::Failed;
                     // Why it stays on purpose: the user can tick what holds it and try again.
                     if (result.windowMessage && std::find(reasons.begin(), reasons.end(), result.windowMessage) == reasons.end())
@@ -109,10 +128,70 @@ void CKlarnerDlg::RemoveTickedFindings()
                 m_caption.LoadString(IDS_ERROR_CAPTION);
                 MessageBox(m_text, m_caption, MB_ICONERROR);
             }
+            UpdateGroups();
+            // The first finding that came with advice is selected, so its details say what to do.
+            if (advised >= 0) {
+                m_resultList.SetItemState(-1, 0, LVIS_SELECTED);
+                m_resultList.SetItemState(advised, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+                m_resultList.SendMessage(LVM_ENSUREVISIBLE, static_cast<WPARAM>(advised), FALSE);
+            }
+            ShowDetails();
+            if (m_resultList.GetItemCount() == 0)
+                ResetResults();
+            if (atRestart > 0)
+                OfferRestart(atRestart);
+            return;
         }
     }
     if (m_resultList.GetItemCount() == 0)
         ResetResults();
+}
+
+namespace {
+// Asks Windows to restart, with the shutdown privilege the call needs (an administrator holds it,
+// disabled); false and why when it will not.
+bool RestartWindows(std::wstring& why)
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        why = L"the program's token cannot be opened (error " + std::to_wstring(::GetLastError()) + L")";
+        return false;
+    }
+    CHandle owned(token);
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (!::LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid) ||
+        !::AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, nullptr) ||
+        ::GetLastError() == ERROR_NOT_ALL_ASSIGNED) {
+        why = L"the shutdown privilege is not held (error " + std::to_wstring(::GetLastError()) + L")";
+        return false;
+    }
+    if (!::ExitWindowsEx(EWX_REBOOT, SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_MAINTENANCE | SHTDN_REASON_FLAG_PLANNED)) {
+        why = L"Windows refused the restart (error " + std::to_wstring(::GetLastError()) + L")";
+        return false;
+    }
+    return true;
+}
+}
+
+void CKlarnerDlg::OfferRestart(int atRestart)
+{
+    // The status line keeps saying it after the question is answered; "No" (the default) leaves
+    // the restart to the user, and nothing restarts without a click on "Yes".
+    CString status;
+    status.Format(LoadFormatText(IDS_STATUS_RESTART_FMT), atRestart);
+    SetDlgItemText(IDC_STATUS, status);
+    m_text.LoadString(IDS_RESTART_QUESTION);
+    m_caption.LoadString(IDS_RESTART_CAPTION);
+    if (MessageBox(m_text, m_caption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
+        return;
+    std::wstring why;
+    if (RestartWindows(why))
+        return;
+    m_text.LoadString(IDS_RESTART_FAILED);
+    m_caption.LoadString(IDS_ERROR_CAPTION);
+    MessageBox(m_text + ReportSpelling(why).c_str(), m_caption, MB_ICONERROR);
 }
 
 int CKlarnerDlg::ItemOf(size_t index) const
@@ -149,6 +228,11 @@ void CKlarnerDlg::ResetResults()
     m_clearButton.EnableWindow(FALSE);
     SetActionCaption(IDS_OK_SEARCH);
     SetDlgItemText(IDC_STATUS, "");
+    m_groupOf.clear();
+    m_advice.clear();
+    m_groups.clear();
+    m_resultList.RemoveAllGroups();
+    ShowDetails();
     m_selectAll.SetCheck(BST_UNCHECKED);
     m_selectAll.EnableWindow(FALSE);
     EnterIdle();
@@ -178,6 +262,8 @@ void CKlarnerDlg::OnItemChangedResultList(NMHDR* pNMHDR, LRESULT* pResult)
     if ((change->uChanged & LVIF_STATE) && m_resultList.GetCheck(change->iItem) == 0 &&
         m_selectAll.GetCheck() != BST_UNCHECKED)
         m_selectAll.SetCheck(BST_UNCHECKED);
+    if ((change->uChanged & LVIF_STATE) && ((change->uNewState ^ change->uOldState) & (LVIS_SELECTED | LVIS_FOCUSED)))
+        ShowDetails();
     *pResult = 0;
 }
 
@@ -231,4 +317,196 @@ void CKlarnerDlg::OnUndo()
         MessageBox(m_text, AfxGetAppName(), MB_ICONINFORMATION);
     else
         MessageBox(m_text, m_caption, MB_ICONERROR);
+}
+
+void CKlarnerDlg::UpdateGroups()
+{
+    std::vector<int> counts(m_groups.size(), 0);
+    const int n = m_resultList.GetItemCount();
+    for (int item = 0; item < n; ++item) {
+        const size_t index = m_resultList.GetItemData(item);
+        for (size_t g = 0; g < m_groups.size(); ++g)
+            if (index < m_groupOf.size() && m_groups[g].id == m_groupOf[index])
+                ++counts[g];
+    }
+    for (size_t g = m_groups.size(); g-- > 0;) {
+        if (counts[g] > 0) {
+            m_resultList.SetGroupHeader(m_groups[g].id, GroupHeader(m_groups[g].name, counts[g]).c_str());
+        } else {
+            m_resultList.RemoveGroup(m_groups[g].id);
+            m_groups.erase(m_groups.begin() + static_cast<std::ptrdiff_t>(g));
+        }
+    }
+}
+
+void CKlarnerDlg::UpdateGroupMenu()
+{
+    // Where the control has no groups (older common controls, Wine) the entry cannot be used.
+    if (!m_viewMenu)
+        return;
+    ::CheckMenuItem(m_viewMenu, ID_VIEW_GROUP_BY_KIND, MF_BYCOMMAND | (m_groupByKind ? MF_CHECKED : MF_UNCHECKED));
+    ::EnableMenuItem(m_viewMenu, ID_VIEW_GROUP_BY_KIND, MF_BYCOMMAND | (m_groupsAvailable ? MF_ENABLED : MF_GRAYED));
+}
+
+void CKlarnerDlg::OnGroupByKind()
+{
+    m_groupByKind = !m_groupByKind;
+    m_resultList.EnableGroupView(m_groupByKind);
+    UpdateGroupMenu();
+}
+
+namespace {
+const wchar_t kRegeditApplet[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Applets\\Regedit";
+const wchar_t kRegeditWindowClass[] = L"RegEdit_RegEdit";
+const int kClipboardAttempts = 20;
+const DWORD kClipboardRetryMs = 25;
+
+// The registry key a finding lies in: the finding's own key, or for a value or a list's entry the
+// key that holds it; empty for a finding that is no registry path (a file, a task).
+std::wstring RegistryKeyOf(const CmdListEntry& finding)
+{
+    std::wstring path = finding.path, entry;
+    if (const ILeftoverKind* kind = KindOf(finding))
+        kind->RecordPath(finding, path, entry);
+    for (; path.find(L'\\') != std::wstring::npos; path = ParentOf(path)) {
+        std::wstring below;
+        const HKEY root = SplitFullPath(path, below);
+        CRegKeyOwner key;
+        if (!root)
+            return std::wstring();
+        if (OpenKeyExact(root, below.c_str(), KEY_READ, key) == ERROR_SUCCESS)
+            return path;
+    }
+    return std::wstring();
+}
+
+// Whether a finding is a file or a folder, named by a drive or a share.
+bool IsFilePath(const CmdListEntry& finding)
+{
+    const wchar_t* path = finding.path;
+    return (path[0] && path[1] == L':' && path[2] == L'\\') || (path[0] == L'\\' && path[1] == L'\\');
+}
+
+bool CopyToClipboard(HWND owner, const std::wstring& text)
+{
+    // Another program (a clipboard manager, a remote session, Wine's X11 clipboard) may hold the
+    // clipboard for a moment: a few tries before giving up.
+    bool opened = false;
+    for (int attempt = 0; attempt < kClipboardAttempts && !(opened = ::OpenClipboard(owner) != FALSE); ++attempt)
+        ::Sleep(kClipboardRetryMs);
+    if (!opened)
+        return false;
+    ::EmptyClipboard();
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+    void* at = memory ? ::GlobalLock(memory) : nullptr;
+    if (at) {
+        memcpy(at, text.c_str(), bytes);
+        ::GlobalUnlock(memory);
+    }
+    // Once set, the clipboard owns the memory.
+    const bool set = at && ::SetClipboardData(CF_UNICODETEXT, memory);
+    if (!set && memory)
+        ::GlobalFree(memory);
+    ::CloseClipboard();
+    return set;
+}
+
+void AppendItem(HMENU menu, UINT id, UINT textId, bool enabled)
+{
+    CString text;
+    text.LoadString(textId);
+    ::AppendMenuA(menu, MF_STRING | (enabled ? MF_ENABLED : MF_GRAYED), id, text);
+}
+}
+
+void CKlarnerDlg::OnContextMenu(CWnd* wnd, POINT at)
+{
+    if (!wnd || wnd->GetSafeHwnd() != m_resultList.GetSafeHwnd()) {
+        Default();
+        return;
+    }
+    int item = m_resultList.SelectedItem();
+    if (at.x == -1 && at.y == -1) {
+        // The menu key or Shift+F10: below the selected row, or at the list's corner.
+        RECT row = {};
+        POINT corner = { 0, 0 };
+        if (item >= 0 && m_resultList.GetItemRect(item, &row, LVIR_LABEL))
+            corner = { row.left, row.bottom };
+        ::ClientToScreen(m_resultList, &corner);
+        at = corner;
+    }
+    bool anyTicked = false;
+    for (int i = 0, n = m_resultList.GetItemCount(); i < n && !anyTicked; ++i)
+        anyTicked = m_resultList.GetCheck(i) != FALSE;
+    const CmdListEntry* finding = item >= 0 ? &FindingOf(item) : nullptr;
+    HMENU menu = ::CreatePopupMenu();
+    AppendItem(menu, ID_FINDING_COPY_PATH, IDS_MENU_COPY_PATH, finding != nullptr);
+    AppendItem(menu, ID_FINDING_COPY_TICKED, IDS_MENU_COPY_TICKED, anyTicked);
+    ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendItem(menu, ID_FINDING_OPEN_REGEDIT, IDS_MENU_OPEN_REGEDIT, finding && !RegistryKeyOf(*finding).empty());
+    AppendItem(menu, ID_FINDING_OPEN_EXPLORER, IDS_MENU_OPEN_EXPLORER, finding && IsFilePath(*finding));
+    // The chosen command arrives as WM_COMMAND, like a menu bar's.
+    ::TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
+    ::DestroyMenu(menu);
+}
+
+void CKlarnerDlg::OnCopyPath()
+{
+    const int item = m_resultList.SelectedItem();
+    if (item >= 0)
+        CopyToClipboard(m_hWnd, m_resultList.GetItemTextW(item, kColumnPath));
+}
+
+void CKlarnerDlg::OnCopyTicked()
+{
+    // In the list's order, one path a line.
+    std::wstring paths;
+    for (int i = 0, n = m_resultList.GetItemCount(); i < n; ++i)
+        if (m_resultList.GetCheck(i))
+            paths += (paths.empty() ? L"" : L"\r\n") + m_resultList.GetItemTextW(i, kColumnPath);
+    if (!paths.empty())
+        CopyToClipboard(m_hWnd, paths);
+}
+
+void CKlarnerDlg::OnOpenRegedit()
+{
+    const int item = m_resultList.SelectedItem();
+    const std::wstring key = item >= 0 ? RegistryKeyOf(FindingOf(item)) : std::wstring();
+    if (key.empty())
+        return;
+    // The registry editor opens at the key it last showed, which it keeps below its own key,
+    // behind the name of its tree's top ("Computer", in the system's language): the first name of
+    // what it kept stays.
+    std::wstring last, top = L"Computer";
+    CRegKeyOwner applet;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kRegeditApplet, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
+                          applet.Receive(), nullptr) == ERROR_SUCCESS) {
+        if (ReadStringValue(applet, L"LastKey", last) && !last.empty() && last.compare(0, 5, L"HKEY_") != 0)
+            top = last.substr(0, last.find(L'\\'));
+        const std::wstring value = top + L"\\" + key;
+        ::RegSetValueExW(applet, L"LastKey", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
+    // A registry editor that runs already would only come forward: a second one (-m) opens there.
+    const wchar_t* arguments = ::FindWindowW(kRegeditWindowClass, nullptr) ? L"-m" : nullptr;
+    if (reinterpret_cast<INT_PTR>(::ShellExecuteW(m_hWnd, L"open", L"regedit.exe", arguments, nullptr, SW_SHOWNORMAL)) <= 32) {
+        m_text.LoadString(IDS_TOOL_FAILED);
+        m_caption.LoadString(IDS_ERROR_CAPTION);
+        MessageBox(m_text + "regedit.exe", m_caption, MB_ICONERROR);
+    }
+}
+
+void CKlarnerDlg::OnOpenExplorer()
+{
+    // Explorer opens the folder that holds the file or folder, with it selected.
+    const int item = m_resultList.SelectedItem();
+    if (item < 0 || !IsFilePath(FindingOf(item)))
+        return;
+    const std::wstring arguments = L"/select,\"" + std::wstring(FindingOf(item).path) + L"\"";
+    if (reinterpret_cast<INT_PTR>(::ShellExecuteW(m_hWnd, L"open", L"explorer.exe", arguments.c_str(), nullptr, SW_SHOWNORMAL)) <= 32) {
+        m_text.LoadString(IDS_TOOL_FAILED);
+        m_caption.LoadString(IDS_ERROR_CAPTION);
+        MessageBox(m_text + "explorer.exe", m_caption, MB_ICONERROR);
+    }
 }

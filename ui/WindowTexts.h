@@ -2,6 +2,8 @@
 // they are used.
 #pragma once
 #include "../framework/CString.h"
+#include "../engine/CmdList.h"
+#include <string>
 
 // Texts the window holds itself; everything else comes from the language library.
 const char kTextEventFailed[] = "Error: Event failed!";
@@ -18,3 +20,16 @@ BOOL FormatTakes(const char* format, int integers);
 // match what the program passes (a "%s" where an integer comes) would read what was never
 // passed, so then the built-in English text stands in.
 CString LoadFormatText(UINT id);
+
+// A string of the language library as it is, in Unicode (the ANSI code page may lack letters
+// of another language's texts).
+std::wstring LoadWideText(UINT id);
+// The name of a finding's kind, from the string table ("Service", "Dienst"); its letter for an
+// entry of no known kind.
+std::wstring KindName(const CmdListEntry& entry);
+// A group's header: the kind's name and how many findings it holds.
+std::wstring GroupHeader(const std::wstring& kindName, int count);
+// Everything about one finding, for the details line and the row's tip: its kind and path as
+// shown, why it was found, the readable name of an entry whose path is only a number or a GUID,
+// a folder's or file's size and file count, and what to do about one that stayed. One line each.
+std::wstring FindingDetails(const CmdListEntry& entry, const std::wstring& shownPath, const std::wstring& advice);

@@ -7,6 +7,8 @@
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
 #include "WindowTexts.h"
+#include "../engine/kinds/KindsTable.h"
+#include <algorithm>
 #include <cstdlib>
 
 HANDLE CKlarnerDlg::StartWorker()
@@ -82,26 +84,12 @@ LRESULT CKlarnerDlg::OnWorkerDone(WPARAM wParam, LPARAM lParam)
 {
     KillTimer(kProgressTimer);
     m_findings.Reset(reinterpret_cast<CmdListEntry*>(lParam));
-    // One repaint for the whole list rather than one per item.
-    m_resultList.SendMessage(WM_SETREDRAW, FALSE);
     m_model.clear();
     for (const CmdListEntry* node = m_findings.Get(); node; node = node->next) {
         m_model.push_back(*node);
         m_model.back().next = nullptr;
     }
-    for (size_t i = 0; i < m_model.size(); ++i) {
-        const CmdListEntry* node = &m_model[i];
-        int idx = m_resultList.InsertItem(static_cast<int>(i), "");
-        m_resultList.SetItemData(idx, i);
-        // The exact path, in Unicode: removal later works from this text.
-        m_resultList.SetItemText(idx, 1, (OfflinePrefix() + node->path).c_str());
-        const char kind[2] = { node->kind, '\0' };
-        m_resultList.SetItemText(idx, 2, kind);
-        if (node->reason[0])
-            m_resultList.SetItemText(idx, 3, node->reason);
-    }
-    m_resultList.SendMessage(WM_SETREDRAW, TRUE);
-    m_resultList.InvalidateRect(nullptr, TRUE);
+    FillList();
 
     m_actionButton.EnableWindow(TRUE);
     const int count = m_resultList.GetItemCount();
@@ -145,4 +133,105 @@ LRESULT CKlarnerDlg::OnWorkerDone(WPARAM wParam, LPARAM lParam)
     }
     m_findings.Reset(nullptr);
     return 0;
+}
+
+namespace {
+// The group of a finding: one per kind, numbered after the kinds table; one more for an entry
+// of no known kind.
+int GroupIdOf(const CmdListEntry& entry)
+{
+    const std::vector<const ILeftoverKind*>& kinds = LeftoverKinds();
+    const ILeftoverKind* kind = KindOf(entry);
+    const auto at = std::find(kinds.begin(), kinds.end(), kind);
+    return at == kinds.end() ? static_cast<int>(kinds.size()) + 1 : static_cast<int>(at - kinds.begin()) + 1;
+}
+}
+
+void CKlarnerDlg::FillList()
+{
+    // One repaint for the whole list rather than one per item.
+    m_resultList.SetRedraw(FALSE);
+    m_resultList.RemoveAllGroups();
+    m_groups.clear();
+    m_groupOf.assign(m_model.size(), 0);
+    m_advice.assign(m_model.size(), std::wstring());
+    // The groups in the order their kinds first come in the findings (the engine's order), each
+    // header with its count; the rows keep the engine's order, inside a group too.
+    std::vector<int> counts;
+    for (size_t i = 0; i < m_model.size(); ++i) {
+        const int id = GroupIdOf(m_model[i]);
+        m_groupOf[i] = id;
+        auto group = std::find_if(m_groups.begin(), m_groups.end(), [id](const KindGroup& g) { return g.id == id; });
+        if (group == m_groups.end()) {
+            m_groups.push_back({ id, KindName(m_model[i]) });
+            counts.push_back(0);
+            group = m_groups.end() - 1;
+        }
+        ++counts[static_cast<size_t>(group - m_groups.begin())];
+    }
+    // Asked on every fill: whether the control shows groups depends on the common controls loaded.
+    m_groupsAvailable = m_resultList.EnableGroupView(TRUE);
+    if (!m_groupByKind)
+        m_resultList.EnableGroupView(FALSE);
+    for (size_t g = 0; g < m_groups.size(); ++g)
+        m_resultList.InsertGroup(m_groups[g].id, GroupHeader(m_groups[g].name, counts[g]).c_str());
+    UpdateGroupMenu();
+
+    // One message per row: the columns' texts are asked for as they are drawn or read
+    // (LVN_GETDISPINFO), from the model, so that filling thousands of rows costs no more.
+    for (size_t i = 0; i < m_model.size(); ++i)
+        m_resultList.InsertItem(static_cast<int>(i), "", static_cast<LPARAM>(i), m_groupOf[i]);
+    MeasureColumns();
+    FitColumns();
+    m_resultList.SetRedraw(TRUE);
+    m_resultList.InvalidateRect(nullptr, TRUE);
+    ShowDetails();
+}
+
+std::wstring CKlarnerDlg::CellText(size_t index, int column) const
+{
+    const CmdListEntry& finding = m_model[index];
+    switch (column) {
+    case kColumnPath:
+        // The exact path, in Unicode, as the report spells it.
+        return ShownPath(index);
+    case kColumnLetter:
+        return std::wstring(1, static_cast<wchar_t>(finding.kind));
+    case kColumnReason: {
+        // What to do about a finding a pass left in place follows its reason, as in the report.
+        const std::wstring& advice = index < m_advice.size() ? m_advice[index] : std::wstring();
+        if (advice.empty())
+            return finding.reason;
+        return finding.reason[0] ? std::wstring(finding.reason) + L"  (" + advice + L")" : advice;
+    }
+    case kColumnKind:
+        for (const KindGroup& group : m_groups)
+            if (index < m_groupOf.size() && group.id == m_groupOf[index])
+                return group.name;
+        return KindName(finding);
+    default:
+        return std::wstring();
+    }
+}
+
+void CKlarnerDlg::OnGetDispInfo(NMHDR* pNMHDR, LRESULT* pResult)
+{
+    *pResult = 0;
+    NMLVDISPINFOW* info = reinterpret_cast<NMLVDISPINFOW*>(pNMHDR);
+    if (!(info->item.mask & LVIF_TEXT) || !info->item.pszText || info->item.cchTextMax <= 0)
+        return;
+    const size_t index = m_resultList.GetItemData(info->item.iItem);
+    const std::wstring text = index < m_model.size() ? CellText(index, info->item.iSubItem) : std::wstring();
+    if (pNMHDR->code == LVN_GETDISPINFOW) {
+        lstrcpynW(info->item.pszText, text.c_str(), info->item.cchTextMax);
+        return;
+    }
+    // A list that notifies in ANSI: the code page's spelling, cut to the buffer.
+    NMLVDISPINFOA* ansi = reinterpret_cast<NMLVDISPINFOA*>(pNMHDR);
+    const int chars = ansi->item.cchTextMax;
+    int written = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, ansi->item.pszText, chars, nullptr, nullptr);
+    if (written == 0)
+        written = ::WideCharToMultiByte(CP_ACP, 0, text.substr(0, static_cast<size_t>(chars - 1) / 2).c_str(), -1,
+                                        ansi->item.pszText, chars, nullptr, nullptr);
+    ansi->item.pszText[written > 0 ? written - 1 : 0] = '\0';
 }

@@ -186,6 +186,18 @@ public:
     }
 
     bool IsGone(const CmdListEntry& finding) const override { return KeyGone(finding.path); }
+
+    // A registration's key is the product's GUID: the name Windows shows for it is its own value.
+    std::wstring ReadableName(const CmdListEntry& finding) const override
+    {
+        std::wstring below, name;
+        const HKEY root = SplitFullPath(finding.path, below);
+        CRegKeyOwner key;
+        if (!root || OpenKeyExact(root, below.c_str(), KEY_QUERY_VALUE, key) != ERROR_SUCCESS ||
+            !ReadStringValue(key, L"DISPLAYNAME", name))
+            return std::wstring();
+        return name;
+    }
 };
 }
 

@@ -18,11 +18,16 @@
 #include "../RegKey.h"
 #include "../WinsockCatalog.h"
 #include <ws2spi.h>
+#include <shlwapi.h>
+#include <cstddef>
 #include <algorithm>
 #include <cstring>
 
 namespace {
 const wchar_t kAdvice[] = L"netsh winsock reset, then restart Windows";
+// A transport entry's PackedCatalogItem: the provider DLL's path (ANSI) before its protocol info.
+const size_t kPackedDllPathBytes = MAX_PATH;
+const DWORD kReadableNameChars = 512;
 typedef WinsockCatalog Catalog;
 typedef WinsockEntry Entry;
 const std::wstring kParameters = kWinsockParameters;
@@ -175,6 +180,37 @@ public:
     }
 
     bool IsGone(const CmdListEntry& finding) const override { return KeyGone(finding.path); }
+
+    // The numbered key says nothing to a person: the provider's own name does, the protocol's
+    // name inside a transport entry, the display string of a name-space entry.
+    std::wstring ReadableName(const CmdListEntry& finding) const override
+    {
+        const Catalog* catalog = CatalogOf(finding.path);
+        std::wstring below;
+        const HKEY root = SplitFullPath(finding.path, below);
+        CRegKeyOwner key;
+        if (!catalog || !root || OpenKeyExact(root, below.c_str(), KEY_QUERY_VALUE, key) != ERROR_SUCCESS)
+            return std::wstring();
+        if (catalog->nameSpace) {
+            std::wstring name;
+            if (!ReadStringValue(key, L"DisplayString", name))
+                return std::wstring();
+            // "@%SystemRoot%\system32\napinsp.dll,-1000" names a string of a library.
+            wchar_t loaded[kReadableNameChars] = L"";
+            if (name[0] == L'@' && SUCCEEDED(::SHLoadIndirectString(name.c_str(), loaded, kReadableNameChars, nullptr)))
+                return loaded;
+            return name;
+        }
+        DWORD type = 0;
+        std::vector<BYTE> data;
+        const size_t at = kPackedDllPathBytes + offsetof(WSAPROTOCOL_INFOW, szProtocol);
+        if (ReadValueBytes(key, L"PackedCatalogItem", type, data) != ERROR_SUCCESS || data.size() <= at)
+            return std::wstring();
+        const size_t chars = std::min<size_t>((data.size() - at) / sizeof(wchar_t), WSAPROTOCOL_LEN + 1);
+        std::wstring name(chars, L'\0');
+        memcpy(&name[0], data.data() + at, chars * sizeof(wchar_t));
+        return name.substr(0, name.find(L'\0'));
+    }
 };
 }
 

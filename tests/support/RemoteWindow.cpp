@@ -96,4 +96,24 @@ DWORD RemoteList::ExtendedStyle() const
     return static_cast<DWORD>(SendMessageA(m_list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
 }
 
+void RemoteList::Select(int item, bool selected, bool focus) const
+{
+    LVITEMA lvi = {};
+    lvi.stateMask = LVIS_SELECTED | (focus ? LVIS_FOCUSED : 0);
+    lvi.state = selected ? lvi.stateMask : 0;
+    WriteProcessMemory(m_process, m_remote, &lvi, sizeof lvi, nullptr);
+    SendMessageA(m_list, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(m_remote));
+}
+
+int RemoteList::SelectedCount() const
+{
+    return static_cast<int>(SendMessageA(m_list, LVM_GETSELECTEDCOUNT, 0, 0));
+}
+
+int RemoteList::StringWidth(const std::string& text) const
+{
+    WriteProcessMemory(m_process, m_remote + kTextOffset, text.c_str(), text.size() + 1, nullptr);
+    return static_cast<int>(SendMessageA(m_list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(m_remote + kTextOffset)));
+}
+
 }  // namespace kt

@@ -23,6 +23,11 @@ public:
     std::string ColumnHeading(int column) const;
     int ColumnWidth(int column) const;
     DWORD ExtendedStyle() const;
+    // Selects a row (the focused one when `focus`), or clears every row's selection with -1.
+    void Select(int item, bool selected, bool focus = false) const;
+    int SelectedCount() const;
+    // The width the list needs for a text in its own font (LVM_GETSTRINGWIDTH).
+    int StringWidth(const std::string& text) const;
 
 private:
     HWND m_list;

@@ -414,17 +414,65 @@ void ScratchService::Release()
 
 namespace kt {
 
-bool SaveHive(HKEY root, const std::string& path, const std::string& file)
+namespace {
+void EnablePrivilege(const char* name)
 {
     HANDLE token = nullptr;
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
         TOKEN_PRIVILEGES privileges = {};
         privileges.PrivilegeCount = 1;
         privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-        LookupPrivilegeValueA(nullptr, "SeBackupPrivilege", &privileges.Privileges[0].Luid);
+        LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid);
         AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, nullptr);
         CloseHandle(token);
     }
+}
+}
+
+bool WriteTreeHive(const std::string& file, const std::vector<std::string>& groups, int leaves)
+{
+    // Wine's own text format: a header, then one section per key, its path below the hive's top
+    // with doubled backslashes; keys above a section are made with it.
+    std::string text = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Tree\n\n#arch=win64\n\n";
+    for (const std::string& group : groups)
+        for (int leaf = 0; leaf < leaves; ++leaf)
+            text += "[" + group + "\\\\leaf" + std::to_string(leaf) + "] 0\n\n";
+    return WriteFileBytes(file, text);
+}
+
+MountedTree::MountedTree(HKEY root, const std::string& path, const std::string& file, const std::vector<std::string>& groups,
+                         int leaves)
+    : m_root(root), m_path(path)
+{
+    EnablePrivilege("SeBackupPrivilege");
+    EnablePrivilege("SeRestorePrivilege");
+    m_loaded = RegLoadKeyA(root, path.c_str(), file.c_str()) == ERROR_SUCCESS;
+    if (m_loaded)
+        return;
+    HKEY top = nullptr;
+    RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &top, nullptr);
+    for (const std::string& name : groups) {
+        HKEY group = nullptr;
+        RegCreateKeyExA(top, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &group, nullptr);
+        for (int i = 0; i < leaves; ++i) {
+            HKEY leaf = nullptr;
+            RegCreateKeyExA(group, ("leaf" + std::to_string(i)).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &leaf, nullptr);
+            RegCloseKey(leaf);
+        }
+        RegCloseKey(group);
+    }
+    RegCloseKey(top);
+}
+
+MountedTree::~MountedTree()
+{
+    if (!m_loaded || RegUnLoadKeyA(m_root, m_path.c_str()) != ERROR_SUCCESS)
+        DeleteTree(m_root, m_path);
+}
+
+bool SaveHive(HKEY root, const std::string& path, const std::string& file)
+{
+    EnablePrivilege("SeBackupPrivilege");
     for (size_t at = file.find('\\', 3); at != std::string::npos; at = file.find('\\', at + 1))
         CreateDirectoryA(file.substr(0, at).c_str(), nullptr);
     DeleteFileA(file.c_str());
