@@ -86,7 +86,7 @@ void CKlarnerDlg::RemoveTickedFindings()
             // One backup file for this pass, beside the report; nothing goes that is not in it.
             BOOL failed = FALSE;
             int atRestart = 0;
-            int advised = -1;
+            size_t advised = SIZE_MAX;  // the first finding with advice, by its place in the model
             std::vector<UINT> reasons;
             CRemovalPass pass(m_searchReportPath);
             pass.Run(ticked, [&](size_t index, const RemovalResult& result) {
@@ -104,8 +104,8 @@ void CKlarnerDlg::RemoveTickedFindings()
                         m_advice[at] = result.advice;
                         const int item = ItemOf(at);
                         m_resultList.SendMessage(LVM_REDRAWITEMS, static_cast<WPARAM>(item), item);
-                        if (advised < 0)
-                            advised = item;
+                        if (advised == SIZE_MAX)
+                            advised = at;
                     }
                     failed = failed || outcome == Outcome::Failed;
                     // Why it stays on purpose: the user can tick what holds it and try again.
@@ -130,10 +130,12 @@ void CKlarnerDlg::RemoveTickedFindings()
             }
             UpdateGroups();
             // The first finding that came with advice is selected, so its details say what to do.
-            if (advised >= 0) {
+            // Its row is looked up now: the rows removed before and after it moved it.
+            const int advisedRow = advised == SIZE_MAX ? -1 : ItemOf(advised);
+            if (advisedRow >= 0) {
                 m_resultList.SetItemState(-1, 0, LVIS_SELECTED);
-                m_resultList.SetItemState(advised, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-                m_resultList.SendMessage(LVM_ENSUREVISIBLE, static_cast<WPARAM>(advised), FALSE);
+                m_resultList.SetItemState(advisedRow, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+                m_resultList.SendMessage(LVM_ENSUREVISIBLE, static_cast<WPARAM>(advisedRow), FALSE);
             }
             ShowDetails();
             if (m_resultList.GetItemCount() == 0)

@@ -215,7 +215,8 @@ std::vector<HeldItem> HoldAsListed(const std::vector<FileItem>& items, RemovalRe
         else if (item.IsFolder())
             opening = OpenAsListed(item, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, one.handle, &error);
         else {
-            opening = OpenAsListed(item, kFileAccess, FILE_SHARE_READ, one.handle, &error);
+            // Nobody else may have it open at all: a name another program holds stays until it lets go.
+            opening = OpenAsListed(item, kFileAccess, 0, one.handle, &error);
             if (opening == Opening::InUse) {
                 one.inUse = true;
                 opening = OpenAsListed(item, kFileAccess, kShareAll, one.handle, &error);
