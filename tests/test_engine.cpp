@@ -489,6 +489,37 @@ TEST_F(SearchTest, AnyNumberOfThreadsGivesTheSameReportAndFindings)
     }
 }
 
+TEST_F(SearchTest, AStopBeforeTheSearchLeavesOnlyTheTrayValueAndNoKindReadsOrDecides)
+{
+    // A trace session named after the product, which the kinds beyond the walk would decide on,
+    // and the tray program's value, which the check lists whatever the stop flag says.
+    const kt::KeyRemover session{ HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\WMI\\Autologger\\" + keyword + "Trace" };
+    ASSERT_TRUE(kt::CreateKey(session.root, session.path));
+    kt::RunValueGuard tray("C:\\vm\\vmtray.exe");
+    ASSERT_TRUE(tray.Set());
+    HANDLE report = OpenReport((kt::ScratchDir("stopped-first") + "report.txt").c_str());
+    EngineProbe engine;
+    engine.SetFollowReferences(TRUE);
+    LONG stop = 1;
+    const std::string words = keyword + ",vmtray";
+    std::vector<char> text(words.begin(), words.end());
+    text.push_back('\0');
+    RootKeySlot slots[kRootKeyCount] = { 0, kUser, SlotFromHkey(HKEY_LOCAL_MACHINE), 0, 0 };
+    CmdListEntry* list = engine.ScanRegistry(text.data(), nullptr, slots, report, &stop);
+    CloseReport(report);
+    std::vector<std::wstring> found;
+    for (CmdListEntry* e = list; e; e = e->next)
+        found.push_back(e->path);
+    CmdListFree(&list);
+    EXPECT_EQ(found, std::vector<std::wstring>{ kTrayValueFinding });
+    for (const auto& check : engine.Checks()) {
+        const std::string name = check.first->Identity().recordName;
+        if (name == "traceSession" || name == "folder") {
+            EXPECT_EQ(check.second.state, KindCheck::Skipped) << name;
+        }
+    }
+}
+
 TEST_F(SearchTest, AStopEndsEveryThreadAndKeepsWhatWasFoundInOrder)
 {
     SeedMixedTree(HKEY_CURRENT_USER, key.Path(), keyword);

@@ -691,6 +691,38 @@ TEST_F(WindowTest, ADriversServiceKeyGoesOnlyWithItsFilterEntriesAndReferencesSh
     EXPECT_NE(text.find(Str(IDS_REMOVE_FAILED_SUFFIX) + "\r\n" + entry + "\r\n"), std::string::npos) << text;
 }
 
+TEST_F(WindowTest, WithTheDefaultSettingsTheListHoldsTheWalksKeysInOrderAndTheTrayValueLastByItsOwnPath)
+{
+    // The default keywords and leftovers by reference, as a new user leaves them: the machine's
+    // tray value whose program is gone is found by the start-up kinds too, and is listed as ever.
+    const std::string tag = std::to_string(GetCurrentProcessId());
+    const kt::KeyRemover user{ HKEY_CURRENT_USER, "Software\\VelmoraWin" + tag + "A" };
+    const kt::KeyRemover machine{ HKEY_LOCAL_MACHINE, "SOFTWARE\\VelmoraWin" + tag + "B" };
+    ASSERT_TRUE(kt::CreateKey(user.root, user.path) && kt::CreateKey(machine.root, machine.path));
+    kt::RunValueGuard tray(("C:\\Program Files\\Velmora\\Vigilo+\\vmtray" + tag + ".exe").c_str());
+    ASSERT_TRUE(tray.Set());
+    Start(english);
+    HWND settings = Settings();
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(SendMessageA(GetDlgItem(settings, IDC_CFG_REFERENCES), BM_GETCHECK, 0, 0), BST_CHECKED);
+    SetWindowTextA(GetDlgItem(settings, IDC_CFG_PATH), report.c_str());
+    kt::PressButton(settings, IDOK);
+    ASSERT_TRUE(kt::WaitUntilGone(settings, 10000));
+    Search();
+    const std::vector<std::string> paths = ListPaths();
+    const auto at = [&](const std::string& path) { return std::find(paths.begin(), paths.end(), path) - paths.begin(); };
+    const std::string tray_path = kt::Utf8(kTrayValueFinding);
+    ASSERT_FALSE(paths.empty());
+    EXPECT_LT(at("HKEY_CURRENT_USER\\" + user.path), at("HKEY_LOCAL_MACHINE\\Software\\VelmoraWin" + tag + "B")) << paths.size();
+    EXPECT_LT(at("HKEY_LOCAL_MACHINE\\Software\\VelmoraWin" + tag + "B"), static_cast<long>(paths.size()));
+    EXPECT_EQ(paths.back(), tray_path) << "the tray value last, by its own path";
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), tray_path), 1) << "once: the default list names it once";
+    const int last = list->Count() - 1;
+    EXPECT_EQ(list->Text(last, 2), "V");
+    EXPECT_NE(list->Text(last, 3).find("file missing"), std::string::npos) << "its reason in the reasons column";
+    EXPECT_NE(ReportAfterClosing().find("\r\n" + tray_path + "\r\n"), std::string::npos) << "the path alone in the report";
+}
+
 TEST_F(WindowTest, TheStartUpValueIsBackedUpAndComesBackByUndoAndFromTheBackup)
 {
     const std::string run = kt::Utf8(kRunKeyPath);
