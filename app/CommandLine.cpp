@@ -1,6 +1,6 @@
 // The command line's switches and their values.
 #include "CommandLine.h"
-#include "../engine/RootKeys.h"
+#include "../engine/registry/RootKeys.h"
 #include <cstring>
 
 namespace {

@@ -1,7 +1,7 @@
 // The record of an unattended run.
 #include "RunRecord.h"
 #include "../engine/kinds/KindsTable.h"
-#include "../engine/KeyNames.h"
+#include "../engine/registry/KeyNames.h"
 #include "../report/ReportLog.h"
 #include <objbase.h>
 #include "version.h"

@@ -3,8 +3,8 @@
 // last on standard output, that a fleet console can show per device.
 #pragma once
 #include <windows.h>
-#include "../engine/CmdList.h"
-#include "../engine/Outcome.h"
+#include "../engine/search/CmdList.h"
+#include "../engine/backup/Outcome.h"
 #include "../framework/Handles.h"
 #include <string>
 #include <vector>

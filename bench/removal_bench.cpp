@@ -5,11 +5,11 @@
 // each removal; best of three rounds each. Prints numbers; never fails on time.
 // Usage: removal_bench.exe
 #include "../engine/KlarnEngine.h"
-#include "../engine/RegBackup.h"
-#include "../engine/RegKey.h"
+#include "../engine/backup/RegBackup.h"
+#include "../engine/registry/RegKey.h"
 #include "../engine/RemovalPass.h"
-#include "../engine/Installation.h"
-#include "../engine/FileClaims.h"
+#include "../engine/system/Installation.h"
+#include "../engine/system/FileClaims.h"
 #include <algorithm>
 #include "../engine/kinds/KindsTable.h"
 #include <cstdio>

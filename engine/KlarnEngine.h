@@ -4,9 +4,9 @@
 #include <windows.h>
 #include "../framework/CString.h"
 #include "../framework/CStringArray.h"
-#include "CmdList.h"
-#include "RootKeys.h"
-#include "WalkResult.h"
+#include "search/CmdList.h"
+#include "registry/RootKeys.h"
+#include "search/WalkResult.h"
 #include "kinds/LeftoverKind.h"
 #include <string>
 #include <vector>

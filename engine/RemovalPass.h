@@ -3,8 +3,8 @@
 // the pass changes anything and backed up just before it goes, all into one backup.
 #pragma once
 #include <windows.h>
-#include "CmdList.h"
-#include "Outcome.h"
+#include "search/CmdList.h"
+#include "backup/Outcome.h"
 #include "../framework/CString.h"
 #include <functional>
 #include <memory>

@@ -5,7 +5,7 @@
 // Deletions the pass left to the next restart are taken back first.
 #pragma once
 #include <windows.h>
-#include "Outcome.h"
+#include "backup/Outcome.h"
 #include "../framework/Handles.h"
 #include <functional>
 #include <string>

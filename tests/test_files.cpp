@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 #include "ProgramRun.h"
 #include "TestSupport.h"
-#include "../engine/AdminOnly.h"
-#include "../engine/Installation.h"
+#include "../engine/system/AdminOnly.h"
+#include "../engine/system/Installation.h"
 #include <sddl.h>
-#include "../engine/RegBackup.h"
-#include "../engine/StagingFolders.h"
+#include "../engine/backup/RegBackup.h"
+#include "../engine/system/StagingFolders.h"
 #include "../engine/kinds/KindsTable.h"
 #include <atomic>
 #include <cstring>

@@ -1,8 +1,8 @@
 // Findings list and root key names.
 #include <gtest/gtest.h>
-#include "../engine/CmdList.h"
-#include "../engine/KeyNames.h"
-#include "../engine/RootKeys.h"
+#include "../engine/search/CmdList.h"
+#include "../engine/registry/KeyNames.h"
+#include "../engine/registry/RootKeys.h"
 #include <cstring>
 
 namespace {

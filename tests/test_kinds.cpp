@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include "ProgramRun.h"
 #include "TestSupport.h"
-#include "../engine/ProviderOrder.h"
+#include "../engine/system/ProviderOrder.h"
 #include <nlohmann/json.hpp>
 #include <algorithm>
 

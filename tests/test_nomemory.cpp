@@ -7,7 +7,7 @@
 #include "../app/KlarnerApp.h"
 #include "../app/UnattendedRun.h"
 #include "../engine/kinds/KindsTable.h"
-#include "../engine/CmdList.h"
+#include "../engine/search/CmdList.h"
 #include "../engine/KlarnEngine.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"

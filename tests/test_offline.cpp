@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include "ProgramRun.h"
 #include "TestSupport.h"
-#include "../engine/Hives.h"
+#include "../engine/registry/Hives.h"
 #include <functional>
 
 namespace {

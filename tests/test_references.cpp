@@ -4,9 +4,9 @@
 // found, removed exactly and brought back by the backup; look-alikes that still work stay.
 #include <gtest/gtest.h>
 #include "TestSupport.h"
-#include "../engine/FileEvidence.h"
-#include "../engine/Installation.h"
-#include "../engine/References.h"
+#include "../engine/system/FileEvidence.h"
+#include "../engine/system/Installation.h"
+#include "../engine/kinds/References.h"
 #include "../engine/kinds/LeftoverKind.h"
 #include <nlohmann/json.hpp>
 #include <algorithm>

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include "EngineProbe.h"
 #include "TestSupport.h"
-#include "../engine/Constants.h"
-#include "../engine/RegBackup.h"
+#include "../engine/search/Constants.h"
+#include "../engine/backup/RegBackup.h"
 #include <algorithm>
 #include <string>
 #include <vector>

@@ -2,7 +2,7 @@
 // copies; the owner takes the results back only after OK.
 #pragma once
 #include "../framework/afxwin.h"
-#include "../engine/RootKeys.h"
+#include "../engine/registry/RootKeys.h"
 
 class CConfig : public CDialog
 {

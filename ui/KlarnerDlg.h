@@ -2,10 +2,10 @@
 // button, the animated picture and the settings, about and exit commands.
 #pragma once
 #include "../framework/afxwin.h"
-#include "../engine/CmdList.h"
-#include "../engine/Constants.h"
-#include "../engine/RootKeys.h"
-#include "../engine/Offline.h"
+#include "../engine/search/CmdList.h"
+#include "../engine/search/Constants.h"
+#include "../engine/registry/RootKeys.h"
+#include "../engine/system/Offline.h"
 #include "../picture/PictureEx.h"
 #include "../framework/Handles.h"
 #include "../report/Report.h"

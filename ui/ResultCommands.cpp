@@ -2,13 +2,13 @@
 // all, the list's check boxes, clear, the return to the idle state, the restart a removal may
 // need, grouping by kind, and the actions on a finding (copy, registry editor, Explorer).
 #include "KlarnerDlg.h"
-#include "../engine/Constants.h"
+#include "../engine/search/Constants.h"
 #include "../engine/RemovalPass.h"
 #include "../engine/Restore.h"
-#include "../engine/KeyNames.h"
+#include "../engine/registry/KeyNames.h"
 #include "../engine/kinds/KindsTable.h"
 #include "../report/ReportLog.h"
-#include "../engine/RegKey.h"
+#include "../engine/registry/RegKey.h"
 #include "../framework/Handles.h"
 #include "../resources/resource.h"
 #include "WindowTexts.h"

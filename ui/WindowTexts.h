@@ -2,7 +2,7 @@
 // they are used.
 #pragma once
 #include "../framework/CString.h"
-#include "../engine/CmdList.h"
+#include "../engine/search/CmdList.h"
 #include <string>
 
 // Texts the window holds itself; everything else comes from the language library.

@@ -6,8 +6,8 @@
 #include "ReferenceKinds.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
-#include "../KeyNames.h"
-#include "../RegKey.h"
+#include "../registry/KeyNames.h"
+#include "../registry/RegKey.h"
 #include <map>
 
 namespace {

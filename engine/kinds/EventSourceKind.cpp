@@ -4,12 +4,12 @@
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
-#include "../FileClaims.h"
-#include "../FilterLists.h"
-#include "../FileEvidence.h"
-#include "../Installation.h"
-#include "../Keywords.h"
-#include "../RegKey.h"
+#include "../system/FileClaims.h"
+#include "../system/FilterLists.h"
+#include "../system/FileEvidence.h"
+#include "../system/Installation.h"
+#include "../search/Keywords.h"
+#include "../registry/RegKey.h"
 
 namespace {
 class CEventSourceKind : public CKeyRemoval, public IClaimsFiles

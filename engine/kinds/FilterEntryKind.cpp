@@ -4,12 +4,12 @@
 // pass's backup once, so that importing it puts every entry back.
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
-#include "../FilterLists.h"
-#include "../FloorKeys.h"
-#include "../KeyTrees.h"
-#include "../Keywords.h"
-#include "../RegBackup.h"
-#include "../RegKey.h"
+#include "../system/FilterLists.h"
+#include "../registry/FloorKeys.h"
+#include "../registry/KeyTrees.h"
+#include "../search/Keywords.h"
+#include "../backup/RegBackup.h"
+#include "../registry/RegKey.h"
 #include "KeyRemoval.h"
 #include <algorithm>
 

@@ -6,14 +6,14 @@
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
-#include "../KeyNames.h"
-#include "../Keywords.h"
-#include "../RegKey.h"
-#include "../RootKeys.h"
-#include "../FileEvidence.h"
-#include "../FileHandles.h"
-#include "../ServiceControl.h"
-#include "../Installation.h"
+#include "../registry/KeyNames.h"
+#include "../search/Keywords.h"
+#include "../registry/RegKey.h"
+#include "../registry/RootKeys.h"
+#include "../system/FileEvidence.h"
+#include "../system/FileHandles.h"
+#include "../system/ServiceControl.h"
+#include "../system/Installation.h"
 #include <algorithm>
 
 namespace {

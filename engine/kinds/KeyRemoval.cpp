@@ -1,14 +1,14 @@
 // Keys with their trees and single values, read first and backed up just before they go.
 #include "KeyRemoval.h"
-#include "../Constants.h"
-#include "../FilterLists.h"
-#include "../FileEvidence.h"
-#include "../FloorKeys.h"
-#include "../Installation.h"
-#include "../ProviderOrder.h"
-#include "../RegBackup.h"
-#include "../RegKey.h"
-#include "../ServiceControl.h"
+#include "../search/Constants.h"
+#include "../system/FilterLists.h"
+#include "../system/FileEvidence.h"
+#include "../registry/FloorKeys.h"
+#include "../system/Installation.h"
+#include "../system/ProviderOrder.h"
+#include "../backup/RegBackup.h"
+#include "../registry/RegKey.h"
+#include "../system/ServiceControl.h"
 #include "../../resources/resource.h"
 
 namespace {

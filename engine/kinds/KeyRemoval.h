@@ -5,7 +5,7 @@
 // while a device filter list or the network provider order still names the service.
 #pragma once
 #include "LeftoverKind.h"
-#include "../KeyTrees.h"
+#include "../registry/KeyTrees.h"
 
 class CKeyRemoval : public ILeftoverKind
 {

@@ -1,9 +1,9 @@
 // What every kind of leftover shares: the scope of a search, its facts and the findings list.
 #include "LeftoverKind.h"
-#include "../Installation.h"
-#include "../KeyNames.h"
-#include "../Keywords.h"
-#include "../RegKey.h"
+#include "../system/Installation.h"
+#include "../registry/KeyNames.h"
+#include "../search/Keywords.h"
+#include "../registry/RegKey.h"
 #include <cstdlib>
 
 bool SearchScope::Searches(HKEY root) const

@@ -6,13 +6,13 @@
 // (KindsTable.h) lists them in the order of a search's findings.
 #pragma once
 #include <windows.h>
-#include "../CmdList.h"
-#include "../KeyPlaces.h"
-#include "../Outcome.h"
-#include "../RootKeys.h"
-#include "../FileClaims.h"
-#include "../InstalledProducts.h"
-#include "../WalkResult.h"
+#include "../search/CmdList.h"
+#include "../registry/KeyPlaces.h"
+#include "../backup/Outcome.h"
+#include "../registry/RootKeys.h"
+#include "../system/FileClaims.h"
+#include "../system/InstalledProducts.h"
+#include "../search/WalkResult.h"
 #include <functional>
 #include <map>
 #include <memory>

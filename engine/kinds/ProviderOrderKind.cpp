@@ -5,12 +5,12 @@
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
-#include "../KeyTrees.h"
-#include "../FilterLists.h"
-#include "../Keywords.h"
-#include "../ProviderOrder.h"
-#include "../RegBackup.h"
-#include "../RegKey.h"
+#include "../registry/KeyTrees.h"
+#include "../system/FilterLists.h"
+#include "../search/Keywords.h"
+#include "../system/ProviderOrder.h"
+#include "../backup/RegBackup.h"
+#include "../registry/RegKey.h"
 
 namespace {
 const wchar_t kSeparator[] = L": ";

@@ -5,12 +5,12 @@
 #include "ReferenceKinds.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
-#include "../FileClaims.h"
-#include "../RegKey.h"
-#include "../RootKeys.h"
-#include "../Installation.h"
-#include "../Keywords.h"
-#include "../References.h"
+#include "../system/FileClaims.h"
+#include "../registry/RegKey.h"
+#include "../registry/RootKeys.h"
+#include "../system/Installation.h"
+#include "../search/Keywords.h"
+#include "References.h"
 
 namespace {
 typedef std::vector<ReferenceFinding> Decided;

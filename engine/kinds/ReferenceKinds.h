@@ -2,6 +2,6 @@
 // reference kinds themselves, and the handlers that name a class they take).
 #pragma once
 #include "LeftoverKind.h"
-#include "../References.h"
+#include "References.h"
 
 const std::vector<ReferenceFinding>& ReferenceDecisions(const CSearchFacts& facts);

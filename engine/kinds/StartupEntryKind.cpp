@@ -6,14 +6,14 @@
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
-#include "../FileClaims.h"
-#include "../FilterLists.h"
-#include "../Constants.h"
-#include "../FileEvidence.h"
-#include "../Installation.h"
-#include "../KeyNames.h"
-#include "../Keywords.h"
-#include "../RegKey.h"
+#include "../system/FileClaims.h"
+#include "../system/FilterLists.h"
+#include "../search/Constants.h"
+#include "../system/FileEvidence.h"
+#include "../system/Installation.h"
+#include "../registry/KeyNames.h"
+#include "../search/Keywords.h"
+#include "../registry/RegKey.h"
 
 namespace {
 const wchar_t* const kRunKeys[] = { L"Microsoft\\Windows\\CurrentVersion\\Run", L"Microsoft\\Windows\\CurrentVersion\\RunOnce" };

@@ -4,10 +4,10 @@
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
-#include "../Constants.h"
-#include "../FileEvidence.h"
-#include "../Keywords.h"
-#include "../RegKey.h"
+#include "../search/Constants.h"
+#include "../system/FileEvidence.h"
+#include "../search/Keywords.h"
+#include "../registry/RegKey.h"
 
 namespace {
 class CStartupValueKind : public CValueRemoval

@@ -4,12 +4,12 @@
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
-#include "../FileClaims.h"
-#include "../FilterLists.h"
-#include "../FloorKeys.h"
-#include "../RootKeys.h"
-#include "../Keywords.h"
-#include "../RegKey.h"
+#include "../system/FileClaims.h"
+#include "../system/FilterLists.h"
+#include "../registry/FloorKeys.h"
+#include "../registry/RootKeys.h"
+#include "../search/Keywords.h"
+#include "../registry/RegKey.h"
 #include <evntrace.h>
 #include <vector>
 

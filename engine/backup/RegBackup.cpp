@@ -1,0 +1,492 @@
+// Backup files in the registry editor's export format.
+#include "RegBackup.h"
+#include "../registry/KeyNames.h"
+#include "../system/Offline.h"
+#include "../../report/ReportLog.h"
+#include "../system/AdminOnly.h"
+#include "../system/Installation.h"
+#include <atomic>
+#include <thread>
+#include <cwchar>
+
+namespace {
+const wchar_t kHeader[] = L"Windows Registry Editor Version 5.00\r\n\r\n";
+const wchar_t kInstallationNote[] = L"Velmora Klarner: installation ";
+const wchar_t kKindNote[] = L"kind: ";
+const wchar_t kFilesNote[] = L"Velmora Klarner: files in the files folder, listed in its manifest.jsonl";
+// The registry editor breaks a byte list once its line reaches this many characters.
+const size_t kHexLineBreak = 77;
+
+void AppendEscaped(std::wstring& out, const wchar_t* text, size_t length)
+{
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] == L'\\' || text[i] == L'"')
+            out += L'\\';
+        out += text[i];
+    }
+}
+
+bool Writable(const wchar_t* text, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] == L'\0' || text[i] == L'\r' || text[i] == L'\n')
+            return false;
+    return true;
+}
+
+// A string that reads back as the very same bytes: whole UTF-16 units, one terminating NUL
+// and no other, nothing the quoted form cannot carry. Anything else goes as hex(1).
+bool QuotableString(const BYTE* data, DWORD size)
+{
+    if (size < sizeof(wchar_t) || size % sizeof(wchar_t) != 0)
+        return false;
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(data);
+    size_t units = size / sizeof(wchar_t);
+    return text[units - 1] == L'\0' && Writable(text, units - 1);
+}
+
+void AppendHex(std::wstring& out, size_t lineLength, const BYTE* data, DWORD size)
+{
+    wchar_t digits[4];
+    for (DWORD i = 0; i < size; ++i) {
+        swprintf(digits, 4, L"%02x", data[i]);
+        out += digits;
+        if (i + 1 == size)
+            break;
+        out += L',';
+        lineLength += 3;
+        if (lineLength >= kHexLineBreak) {
+            out += L"\\\r\n  ";
+            lineLength = 2;
+        }
+    }
+}
+}
+
+BOOL AppendRegSection(std::wstring& out, const std::wstring& shownPath)
+{
+    // Another installation's keys by their loaded names: a restore finds them there.
+    const std::wstring fullPath = LoadedFullPath(shownPath);
+    if (!Writable(fullPath.c_str(), fullPath.size()))
+        return FALSE;
+    out += L'[';
+    out += fullPath;
+    out += L"]\r\n";
+    return TRUE;
+}
+
+BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, DWORD type, const BYTE* data,
+                    DWORD size)
+{
+    if (!Writable(name, nameLength))
+        return FALSE;
+    const size_t lineStart = out.size();
+    if (nameLength == 0) {
+        out += L'@';
+    } else {
+        out += L'"';
+        AppendEscaped(out, name, nameLength);
+        out += L'"';
+    }
+    out += L'=';
+    if (type == REG_SZ && QuotableString(data, size)) {
+        out += L'"';
+        AppendEscaped(out, reinterpret_cast<const wchar_t*>(data), size / sizeof(wchar_t) - 1);
+        out += L"\"\r\n";
+        return TRUE;
+    }
+    if (type == REG_DWORD && size == sizeof(DWORD)) {
+        wchar_t text[16];
+        DWORD value;
+        memcpy(&value, data, sizeof value);
+        swprintf(text, 16, L"dword:%08lx", static_cast<unsigned long>(value));
+        out += text;
+        out += L"\r\n";
+        return TRUE;
+    }
+    wchar_t prefix[24];
+    if (type == REG_BINARY)
+        swprintf(prefix, 24, L"hex:");
+    else
+        swprintf(prefix, 24, L"hex(%lx):", static_cast<unsigned long>(type));
+    out += prefix;
+    AppendHex(out, out.size() - lineStart, data, size);
+    out += L"\r\n";
+    return TRUE;
+}
+
+BOOL AppendRegComment(std::wstring& out, const std::wstring& text)
+{
+    if (!Writable(text.c_str(), text.size()))
+        return FALSE;
+    out += L"; ";
+    out += text;
+    out += L"\r\n";
+    return TRUE;
+}
+
+namespace {
+const wchar_t kRemovedEntry[] = L"Velmora Klarner: removed entry ";
+
+const wchar_t kAt[] = L" at ";
+const wchar_t kFrom[] = L" from HKEY_";
+}
+
+BOOL AppendKindNote(std::wstring& out, const char* kind, const std::wstring& path)
+{
+    // Another installation's keys by their loaded names, as their sections name them.
+    const std::wstring named = path.compare(0, 5, L"HKEY_") == 0 ? LoadedFullPath(path) : path;
+    return AppendRegComment(out, kKindNote + WidenAnsi(kind) + L" " + named);
+}
+
+bool SplitKindNote(const std::wstring& comment, std::wstring& kind, std::wstring& path)
+{
+    const size_t prefix = wcslen(kKindNote);
+    if (comment.compare(0, prefix, kKindNote) != 0)
+        return false;
+    const size_t space = comment.find(L' ', prefix);
+    if (space == std::wstring::npos || space == prefix)
+        return false;
+    kind = comment.substr(prefix, space - prefix);
+    path = comment.substr(space + 1);
+    return !path.empty();
+}
+
+bool IsInstallationNote(const std::wstring& comment, std::wstring& identity)
+{
+    if (comment.compare(0, wcslen(kInstallationNote), kInstallationNote) != 0)
+        return false;
+    identity = comment.substr(wcslen(kInstallationNote));
+    return true;
+}
+
+bool IsFilesNote(const std::wstring& comment)
+{
+    return comment == kFilesNote;
+}
+
+BOOL AppendRemovedEntryNote(std::wstring& out, const std::wstring& entry, size_t index, const std::wstring& listPath)
+{
+    return AppendRegComment(out, kRemovedEntry + entry + kAt + std::to_wstring(index) + L" from " + LoadedFullPath(listPath));
+}
+
+bool SplitRemovedEntryNote(const std::wstring& text, std::wstring& entry, size_t& index, std::wstring& listPath)
+{
+    const size_t prefix = wcslen(kRemovedEntry);
+    const size_t from = text.find(kFrom);
+    if (text.compare(0, prefix, kRemovedEntry) != 0 || from == std::wstring::npos)
+        return false;
+    const size_t at = text.rfind(kAt, from);
+    if (at == std::wstring::npos || at < prefix)
+        return false;
+    const std::wstring digits = text.substr(at + 4, from - at - 4);
+    if (digits.empty() || digits.find_first_not_of(L"0123456789") != std::wstring::npos)
+        return false;
+    entry = text.substr(prefix, at - prefix);
+    index = static_cast<size_t>(_wtoi(digits.c_str()));
+    listPath = text.substr(from + 6);
+    return !entry.empty();
+}
+
+BOOL AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const std::wstring& target)
+{
+    std::wstring shown = target;
+    while (!shown.empty() && shown.back() == L'\0')
+        shown.pop_back();
+    if (!AppendRegComment(out, L"registry link " + LoadedFullPath(fullPath) + L" -> " + shown +
+                                   L" (a link is not exported; it was removed as the link, its target stays)"))
+        return FALSE;
+    out += L"\r\n";
+    return TRUE;
+}
+
+CRegBackup::CRegBackup(const CString& reportPath)
+    : m_reportPath(WidenAnsi(reportPath))
+{
+}
+
+std::wstring CRegBackup::NameFor(const std::wstring& reportPath, const SYSTEMTIME& time, int attempt)
+{
+    const std::wstring stem = PathWithoutExtension(reportPath);
+    wchar_t suffix[64];
+    swprintf(suffix, 64, L"-backup-%04u%02u%02u-%02u%02u%02u", time.wYear, time.wMonth, time.wDay, time.wHour,
+             time.wMinute, time.wSecond);
+    std::wstring name = stem + suffix;
+    if (attempt > 1)
+        name += L"-" + std::to_wstring(attempt);
+    return name + L".reg";
+}
+
+BOOL CRegBackup::Create()
+{
+    if (m_file)
+        return TRUE;
+    if (m_failed || m_reportPath.empty())
+        return FALSE;
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    // An earlier backup is never overwritten: the next free name is taken instead.
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        std::wstring path = NameFor(m_reportPath, now, attempt);
+        CAdminOnly adminOnly;
+        if (!adminOnly.Attributes())
+            break;
+        m_file.Reset(::CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, adminOnly.Attributes(), CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (m_file) {
+            m_path = path;
+            const wchar_t byteOrderMark[] = { 0xFEFF, 0 };
+            // Which installation it belongs to: a restore gives it back only there.
+            std::wstring text = std::wstring(byteOrderMark) + kHeader;
+            if (!AppendRegComment(text, kInstallationNote + InstallationIdentity()))
+                break;
+            return Write(text + L"\r\n");
+        }
+        DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    m_failed = TRUE;
+    return FALSE;
+}
+
+BOOL CRegBackup::Write(const std::wstring& text)
+{
+    const DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    DWORD written = 0;
+    if (!::WriteFile(m_file, text.data(), size, &written, nullptr) || written != size || !::FlushFileBuffers(m_file)) {
+        m_failed = TRUE;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CRegBackup::AppendOnce(const std::wstring& id, const std::wstring& sections)
+{
+    if (m_held.count(id))
+        return m_findingNote.empty() ? !m_failed : Append(std::wstring());
+    if (!Append(sections))
+        return FALSE;
+    m_held.insert(id);
+    return TRUE;
+}
+
+void CRegBackup::BeginFinding(const char* kind, const std::wstring& path)
+{
+    m_findingNote.clear();
+    if (!AppendKindNote(m_findingNote, kind, path))
+        m_findingNote.clear();
+}
+
+BOOL CRegBackup::Append(const std::wstring& sections)
+{
+    if (!Create() || m_failed)
+        return FALSE;
+    if (!m_findingNote.empty()) {
+        const std::wstring note = m_findingNote;
+        m_findingNote.clear();
+        return Write(note + sections);
+    }
+    return Write(sections);
+}
+
+std::wstring CRegBackup::FilesFolder() const
+{
+    return PathWithoutExtension(m_path) + L"-files";
+}
+
+std::wstring CRegBackup::ManifestOf(const std::wstring& backupPath)
+{
+    return PathWithoutExtension(backupPath) + L"-files\\manifest.jsonl";
+}
+
+std::wstring CRegBackup::FileCopyPath(const std::wstring& originalPath) const
+{
+    std::wstring below = originalPath;
+    // "C:\dir\file" keeps its drive as a folder of its own: "C\dir\file".
+    if (below.size() >= 2 && below[1] == L':')
+        below.erase(1, 1);
+    while (!below.empty() && below[0] == L'\\')
+        below.erase(0, 1);
+    return FilesFolder() + L"\\" + below;
+}
+
+BOOL CRegBackup::MakeFilesFolder()
+{
+    if (m_filesFolderMade)
+        return TRUE;
+    if (!Create() || m_failed)
+        return FALSE;
+    // A folder of its own, made now with its own access list; one that exists already was made by
+    // somebody else, who could have planted anything in it.
+    CAdminOnly adminOnly;
+    if (!adminOnly.Attributes() || !::CreateDirectoryW(LongPath(FilesFolder()).c_str(), adminOnly.Attributes()))
+        return FALSE;
+    // The backup says that it has files: a restore without them has not given everything back.
+    std::wstring note;
+    if (!AppendRegComment(note, kFilesNote) || !Write(note + L"\r\n"))
+        return FALSE;
+    m_filesFolderMade = true;
+    return TRUE;
+}
+
+void CRegBackup::MakeFolders(const std::wstring& path)
+{
+    // Each folder once per backup: a folder of a thousand files asks for its folders once.
+    const std::wstring folder = path.substr(0, path.rfind(L'\\'));
+    if (m_madeFolders.count(folder))
+        return;
+    MakeFoldersTo(path);
+    m_madeFolders.insert(folder);
+}
+
+BOOL CRegBackup::Note(const ManifestEntry& entry)
+{
+    if (!Create() || m_failed)
+        return FALSE;
+    if (!m_manifest) {
+        CAdminOnly adminOnly;
+        if (!MakeFilesFolder() || !adminOnly.Attributes())
+            return FALSE;
+        m_manifest.Reset(::CreateFileW(LongPath(ManifestOf(m_path)).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                                       adminOnly.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!m_manifest)
+            return FALSE;
+    }
+    const std::string line = ManifestLine(entry) + "\n";
+    DWORD written = 0;
+    return ::WriteFile(m_manifest, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) && written == line.size();
+}
+
+BOOL CRegBackup::FlushManifest()
+{
+    return m_manifest && ::FlushFileBuffers(m_manifest);
+}
+
+BOOL CRegBackup::AppendFile(const std::wstring& originalPath, const std::vector<BYTE>& bytes)
+{
+    if (!Create() || m_failed)
+        return FALSE;
+    const std::wstring copy = FileCopyPath(originalPath);
+    // Every folder on the way, then a new file: an earlier copy is never overwritten.
+    if (!MakeFilesFolder())
+        return FALSE;
+    MakeFolders(copy);
+    CHandle file(::CreateFileW(LongPath(copy).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (!file || !::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size() || !::FlushFileBuffers(file))
+        return FALSE;
+    CSha256 hash;
+    ManifestEntry entry;
+    entry.path = originalPath;
+    entry.copy = copy.substr(FilesFolder().size() + 1);
+    entry.size = bytes.size();
+    entry.attributes = ::GetFileAttributesW(LongPath(originalPath).c_str());
+    hash.Add(bytes.data(), bytes.size());
+    entry.sha256 = hash.Hex();
+    return !entry.sha256.empty() && Note(entry) && FlushManifest();
+}
+
+namespace {
+// Copies one file into its place in the files folder and hashes it. Where nobody else holds it and
+// the volume allows, the copy is a second name of the very file (checked by its identity), made
+// before its first name goes: nothing is written twice, and the data stays whatever becomes of
+// the first name.
+bool CopyIn(FileToBackUp& file)
+{
+    if (file.mayLink && ::CreateHardLinkW(LongPath(file.copy).c_str(), LongPath(file.item->path).c_str(), nullptr)) {
+        // The link went to whatever the path named at that moment: it must be the held file.
+        CHandle copy(::CreateFileW(LongPath(file.copy).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        ULONGLONG index = 0;
+        DWORD attributes = 0;
+        if (copy && IndexOf(copy, index, attributes) && index == file.item->identity.index &&
+            CopyAndHashFrom(file.handle, std::wstring(), file.size, file.sha256)) {
+            file.linked = true;
+            return true;
+        }
+        copy.Close();
+        ::DeleteFileW(LongPath(file.copy).c_str());
+    }
+    return CopyAndHashFrom(file.handle, file.copy, file.size, file.sha256);
+}
+
+int CoresToUse(size_t work)
+{
+    const DWORD cores = ::GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    const size_t wanted = cores < 1 ? 1 : cores > 8 ? 8 : cores;
+    return static_cast<int>(std::min(wanted, work));
+}
+}
+
+BOOL CRegBackup::BackUpFiles(std::vector<FileToBackUp>& files)
+{
+    if (!MakeFilesFolder())
+        return FALSE;
+    std::vector<ManifestEntry> entries(files.size());
+    for (size_t at = 0; at < files.size(); ++at) {
+        entries[at].path = files[at].item->path;
+        entries[at].attributes = files[at].item->attributes;
+        files[at].copy = FileCopyPath(files[at].item->path);
+        entries[at].copy = files[at].copy.substr(FilesFolder().size() + 1);
+        MakeFolders(files[at].copy);
+    }
+    std::atomic<size_t> next{ 0 };
+    std::atomic<bool> failed{ false };
+    auto work = [&] {
+        for (size_t at = next++; at < files.size() && !failed; at = next++)
+            if (!CopyIn(files[at]))
+                failed = true;
+    };
+    const int threads = CoresToUse(files.size());
+    std::vector<std::thread> workers;
+    for (int thread = 1; thread < threads; ++thread)
+        workers.emplace_back(work);
+    work();
+    for (std::thread& worker : workers)
+        worker.join();
+    if (failed)
+        return FALSE;
+    for (size_t at = 0; at < files.size(); ++at) {
+        ++(files[at].linked ? m_linked : m_copied);
+        entries[at].sha256 = files[at].sha256;
+        entries[at].size = files[at].size;
+        if (!Note(entries[at]))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CRegBackup::UnlinkCopy(FileToBackUp& file)
+{
+    if (!file.linked)
+        return TRUE;
+    const std::wstring temporary = file.copy + L".copy";
+    unsigned long long size = 0;
+    std::string sha256;
+    if (!CopyAndHashFrom(file.handle, temporary, size, sha256) || sha256 != file.sha256) {
+        ::DeleteFileW(LongPath(temporary).c_str());
+        return FALSE;
+    }
+    if (!::MoveFileExW(LongPath(temporary).c_str(), LongPath(file.copy).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        ::DeleteFileW(LongPath(temporary).c_str());
+        return FALSE;
+    }
+    file.linked = false;
+    --m_linked;
+    ++m_copied;
+    return TRUE;
+}
+
+void CRegBackup::SealCopy(const FileToBackUp& file)
+{
+    if (!file.linked)
+        return;
+    // Most files a product installed are the Administrators' already; only what others may
+    // change needs an access list of its own.
+    CHandle copy(::CreateFileW(LongPath(file.copy).c_str(), READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (copy && !OthersMayChange(copy).empty())
+        MakeAdminOnly(copy);
+}

@@ -1,0 +1,126 @@
+// The backup of a removal pass: a file in the registry editor's export format ("Windows
+// Registry Editor Version 5.00", UTF-16LE with a byte-order mark, CR LF), beside the report and
+// named after it, that recreates what was removed when it is imported.
+#pragma once
+#include <windows.h>
+#include "../../framework/CString.h"
+#include "../../framework/Handles.h"
+#include "FileCopies.h"
+#include <set>
+#include <string>
+#include <vector>
+
+// A file a removal takes, open as it was listed (GENERIC_READ): copied whole into the files folder
+// or, when nobody else holds it and the volume allows, given a second name there. What became of
+// it is filled in.
+struct FileToBackUp
+{
+    const FileItem* item = nullptr;
+    HANDLE handle = nullptr;
+    bool mayLink = false;
+    bool linked = false;     // the copy is a second name of the file itself
+    std::wstring copy;       // the copy's full path
+    unsigned long long size = 0;
+    std::string sha256;
+};
+
+class CRegBackup
+{
+public:
+    // Nothing is created until the first finding is backed up.
+    explicit CRegBackup(const CString& reportPath);
+    CRegBackup(const CRegBackup&) = delete;
+    CRegBackup& operator=(const CRegBackup&) = delete;
+
+    // Says which kind of finding, and which one, the sections written next belong to: a note
+    // ("; kind: <kind> <path>") goes before them with the next write, so that a restore knows
+    // what each removal recorded.
+    void BeginFinding(const char* kind, const std::wstring& path);
+    // Appends one finding's sections and makes sure they are on disk. FALSE when they could
+    // not be written whole; after a failed write every later call fails too, so that the file
+    // never holds a finding after a broken one.
+    BOOL Append(const std::wstring& sections);
+    // The same, only the first time for `id` in this backup: a value several findings change
+    // is kept as it was before the first of them.
+    BOOL AppendOnce(const std::wstring& id, const std::wstring& sections);
+    // A copy of a file that a finding's removal takes with it, in the backup's files folder
+    // ("<backup without .reg>-files\<drive>\<path below the drive>"), noted in its manifest;
+    // FALSE when it could not be written whole (the finding then stays).
+    BOOL AppendFile(const std::wstring& originalPath, const std::vector<BYTE>& bytes);
+    // Files from their handles, read and hashed on one thread per core; the manifest's lines in
+    // the order given. FALSE when one of them could not be backed up whole.
+    BOOL BackUpFiles(std::vector<FileToBackUp>& files);
+    // Makes a linked copy a copy of its own: the file is about to wait for a restart, and its
+    // holder may change it meanwhile. FALSE when its content is no longer what was backed up.
+    BOOL UnlinkCopy(FileToBackUp& file);
+    // Gives a linked copy whose file's own name is gone the backup's access list (it still had the
+    // access list of the place it was removed from).
+    void SealCopy(const FileToBackUp& file);
+    // How many files went in as second names of themselves, and how many as copies.
+    size_t FilesLinked() const { return m_linked; }
+    size_t FilesCopied() const { return m_copied; }
+    // A line of the manifest ("manifest.jsonl" in the files folder: one JSON object per file,
+    // folder and link a removal took, and per deletion left to the next restart); FALSE when it
+    // could not be written whole. It is on disk after the next FlushManifest.
+    BOOL Note(const ManifestEntry& entry);
+    BOOL FlushManifest();
+    // The files folder, and where a backup's manifest lies.
+    std::wstring FilesFolder() const;
+    static std::wstring ManifestOf(const std::wstring& backupPath);
+    // Who may change a backup: only SYSTEM and the Administrators (AdminOnly.h); the backup file,
+    // its files folder and manifest get an access list of their own.
+    // The backup file; empty until it was created.
+    const std::wstring& Path() const { return m_path; }
+    // Where AppendFile puts a file's copy.
+    std::wstring FileCopyPath(const std::wstring& originalPath) const;
+
+    // "<report path without its extension>-backup-YYYYMMDD-HHMMSS[-n].reg" (n from 2 on, when
+    // taken). An "extension" of digits only is part of a date in the name, not an extension.
+    static std::wstring NameFor(const std::wstring& reportPath, const SYSTEMTIME& time, int attempt);
+
+private:
+    BOOL Create();
+    // Makes the files folder with its own access list, once; FALSE when it exists already.
+    BOOL MakeFilesFolder();
+    BOOL Write(const std::wstring& text);
+    // Makes the folders on the way to a file's copy.
+    void MakeFolders(const std::wstring& path);
+
+    std::wstring m_reportPath;
+    std::wstring m_path;
+    CHandle m_file;
+    CHandle m_manifest;
+    BOOL m_failed = FALSE;
+    std::set<std::wstring> m_held;
+    std::set<std::wstring> m_madeFolders;
+    bool m_filesFolderMade = false;
+    size_t m_linked = 0, m_copied = 0;
+    std::wstring m_findingNote;  // written before the next sections
+};
+
+// The parts of the export text. A key's section header, "[full path]"; FALSE (and nothing
+// appended) when the path holds a character the format cannot carry in a key name: a line
+// break would end the header early, and the import would put the key's values elsewhere.
+BOOL AppendRegSection(std::wstring& out, const std::wstring& fullPath);
+// One value line (or lines: long byte lists are wrapped as the registry editor wraps them).
+// FALSE when the name cannot be written in the format (it holds CR, LF or NUL).
+BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, DWORD type, const BYTE* data,
+                    DWORD size);
+// A registry link cannot be exported: a comment names it and its target. FALSE (and nothing
+// appended) when either holds a character a line cannot carry: a line break in a target would
+// start a section of its own, which an import would write wherever it names.
+BOOL AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const std::wstring& target);
+// The note before a finding's sections, and its parts back (FALSE when a comment is none).
+BOOL AppendKindNote(std::wstring& out, const char* kind, const std::wstring& path);
+bool SplitKindNote(const std::wstring& comment, std::wstring& kind, std::wstring& path);
+// The note that names the backup's installation, and the one that says it has files (comments).
+bool IsInstallationNote(const std::wstring& comment, std::wstring& identity);
+bool IsFilesNote(const std::wstring& comment);
+// A comment line of the backup ("; text"); FALSE when the text cannot be written on one line.
+BOOL AppendRegComment(std::wstring& out, const std::wstring& text);
+// What a list entry's removal adds beside the whole list as it was (which an import by hand puts
+// back whole): "; Velmora Klarner: removed entry <entry> at <index> from <list's full path>", so
+// that a restore puts back only that entry, in its old place. FALSE when it cannot be written.
+BOOL AppendRemovedEntryNote(std::wstring& out, const std::wstring& entry, size_t index, const std::wstring& listPath);
+// The parts of such a line's text (after "; "); FALSE when it is none.
+bool SplitRemovedEntryNote(const std::wstring& text, std::wstring& entry, size_t& index, std::wstring& listPath);

@@ -1,0 +1,127 @@
+// Key trees read whole, then deleted without ever following a registry link.
+#include "KeyTrees.h"
+#include "../search/Constants.h"
+#include "../backup/RegBackup.h"
+#include "RootKeys.h"
+#include <cstring>
+
+namespace {
+const REGSAM kTreeAccess = KEY_READ | DELETE;
+const wchar_t kLinkValueName[] = L"SymbolicLinkValue";
+
+// Reads one key's values into `text`; FALSE when one of them cannot be read or written (the
+// backup would be incomplete).
+BOOL ReadValues(HKEY key, DWORD values, DWORD nameChars, DWORD dataBytes, std::wstring& text)
+{
+    std::vector<wchar_t> name(nameChars + 1);
+    std::vector<BYTE> data(dataBytes + sizeof(wchar_t));
+    for (DWORD i = 0; i < values; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD size = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        if (::RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+            return FALSE;
+        if (!AppendRegValue(text, name.data(), nameLength, type, data.data(), size))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// A registry link's target, as its target value holds it.
+std::wstring LinkTarget(HKEY key)
+{
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (ReadValueBytes(key, kLinkValueName, type, data) != ERROR_SUCCESS)
+        return std::wstring();
+    return std::wstring(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+}
+
+// `key` was opened as itself from `base` and `name`; `path` is the working path below the
+// root (kDeletePathChars), `length` its length.
+BOOL ReadTree(CRegKeyOwner key, HKEY base, const wchar_t* name, wchar_t* path, size_t length, KeyTree& tree)
+{
+    const std::wstring fullPath = tree.rootPrefix + std::wstring(path, length);
+    DWORD subkeys = 0, values = 0, nameChars = 0, dataBytes = 0;
+    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, &nameChars, &dataBytes,
+                           nullptr, nullptr) != ERROR_SUCCESS)
+        return FALSE;
+    if (IsRegistryLink(base, name, key)) {
+        // A link holds nothing but its target; a link with subkeys could not be restored. A
+        // name or target the format cannot carry could not be written safely.
+        if (subkeys != 0 || !AppendRegLinkComment(tree.text, fullPath, LinkTarget(key)))
+            return FALSE;
+        tree.keys.push_back(std::move(key));
+        return TRUE;
+    }
+    std::wstring section;
+    // A name that the export format cannot carry (a line break in it) could not be restored.
+    if (!AppendRegSection(section, fullPath) || !ReadValues(key, values, nameChars, dataBytes, section))
+        return FALSE;
+    tree.text += section;
+    tree.text += L"\r\n";
+    HKEY parent = key;
+    tree.keys.push_back(std::move(key));
+
+    wchar_t childName[kSearchNameChars];
+    for (DWORD i = 0; i < subkeys; ++i) {
+        DWORD nameLength = kSearchNameChars;
+        if (::RegEnumKeyExW(parent, i, childName, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return FALSE;
+        // A name that does not open as itself (empty, or with a NUL in it) cannot be backed up.
+        if (nameLength == 0 || wcslen(childName) != nameLength)
+            return FALSE;
+        // A subkey path that does not fit the working buffer cannot be removed.
+        if (length + 1 + nameLength >= static_cast<size_t>(kDeletePathChars))
+            return FALSE;
+        CRegKeyOwner child;
+        if (OpenSubKey(parent, childName, kTreeAccess, child) != ERROR_SUCCESS)
+            return FALSE;
+        path[length] = L'\\';
+        memcpy(path + length + 1, childName, (nameLength + 1) * sizeof(wchar_t));
+        BOOL read = ReadTree(std::move(child), parent, childName, path, length + 1 + nameLength, tree);
+        path[length] = L'\0';
+        if (!read)
+            return FALSE;
+    }
+    return TRUE;
+}
+}
+
+BOOL ReadKeyTree(HKEY root, const std::wstring& path, KeyTree& tree)
+{
+    if (path.size() >= static_cast<size_t>(kDeletePathChars))
+        return FALSE;
+    wchar_t work[kDeletePathChars] = L"";
+    wcsncpy(work, path.c_str(), kDeletePathChars - 1);
+    size_t length = wcslen(work);
+    if (length > 0 && work[length - 1] == L'\\')
+        work[--length] = L'\0';
+    if (length == 0)
+        return FALSE;
+    // Opened name by name as itself: a link on the way is never followed, and a finding that is
+    // a link is removed as the link.
+    CRegKeyOwner top;
+    if (OpenKeyExact(root, work, kTreeAccess, top) != ERROR_SUCCESS)
+        return FALSE;
+    tree.rootPrefix = FullPath(root, std::wstring());
+    return ReadTree(std::move(top), root, work, work, length, tree);
+}
+
+BOOL DeleteKeyTreeKeys(KeyTree& tree)
+{
+    for (auto key = tree.keys.rbegin(); key != tree.keys.rend(); ++key)
+        if (DeleteOpenedKey(*key) != ERROR_SUCCESS)
+            return FALSE;
+    return TRUE;
+}
+
+BOOL ValueSection(const std::wstring& fullKey, const std::wstring& valueName, DWORD type, const std::vector<BYTE>& data,
+                  std::wstring& text)
+{
+    if (!AppendRegSection(text, fullKey) ||
+        !AppendRegValue(text, valueName.c_str(), valueName.size(), type, data.data(), static_cast<DWORD>(data.size())))
+        return FALSE;
+    text += L"\r\n";
+    return TRUE;
+}

@@ -1,0 +1,101 @@
+// The registry walk of a search: every key below a root key, on one or several threads,
+// with the same results, in the same order, whatever the number of threads.
+//
+// Each thread walks depth first with an explicit stack of open keys. A thread that has
+// nothing to do takes the upper half of the subkeys that another thread has not reached yet,
+// at the shallowest key where there are any (a "range"), and walks them with a key handle of
+// its own. What a walk writes (report lines, findings, and the place of every range taken from
+// it) goes into pieces in walk order; joined in that order, they are exactly what one thread
+// walking alone would have written. A key whose recording depends on subkeys that another
+// thread opened is decided when the walk is joined.
+#pragma once
+#include <windows.h>
+#include "../registry/KeyPlaces.h"
+#include "../registry/RegKey.h"
+#include "WalkResult.h"
+#include <array>
+#include <atomic>
+#include <exception>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class ILeftoverKind;
+
+class CSearchWalk
+{
+public:
+    // `keywords` are lowercased; `openFailedLeadIn` begins the report line of a key that could
+    // not be opened; `stopFlag` (nonzero: stop) and `keysSearched` may be null.
+    CSearchWalk(const std::vector<std::wstring>& keywords, const std::string& openFailedLeadIn, const LONG* stopFlag,
+                LONG* keysSearched);
+    ~CSearchWalk();
+    CSearchWalk(const CSearchWalk&) = delete;
+    CSearchWalk& operator=(const CSearchWalk&) = delete;
+
+    // Lets `kinds` read where the walk passes a key in one of their places (KeyPlaces.h): the
+    // walk has the key open anyway. `currentSet` names the control set the system runs on.
+    void ReadFor(const std::vector<const ILeftoverKind*>& kinds, const std::wstring& currentSet);
+    // Measures how long each kind reads (for the benchmark); the ticks of QueryPerformanceCounter.
+    void TimeReading() { m_timing = true; }
+    long long ReadingTicks(const ILeftoverKind* kind) const;
+
+    // Walks one root key, whose full name begins every path, and appends to `result`. An
+    // exception on any of the walk's threads (out of memory) ends the walk on every thread and
+    // is thrown again here, on the caller's thread.
+    // `place` is where the root stands (another installation's loaded hive stands for its SYSTEM
+    // key, say); by default the root key's own place.
+    void WalkRoot(HKEY root, const std::wstring& rootName, int threads, WalkResult& result, KeyPlace place = kPlaceCount);
+
+    // One thread per core, at most kMaxSearchThreads, at least one.
+    static int DefaultThreadCount();
+
+private:
+    struct Range;
+    struct Piece;
+    struct Frame;
+    struct Worker;
+
+    void RunWorker(Worker& self, bool walksRoot, HKEY root, const std::wstring& rootName, KeyPlace place = kPlaceCount);
+    // Records the first failure of any thread; every thread then ends its walk.
+    void Fail(std::exception_ptr failure);
+    void WalkStack(Worker& self);
+    BOOL StealInto(Worker& thief);
+    BOOL StealFrom(Worker& victim, Worker& thief);
+    // Searches subkey `index` of the key `parent` holds: judges its name, opens it as itself
+    // and puts it on the stack to be walked; `endLoop` when the parent's loop is over.
+    void SearchKey(Worker& self, Frame& parent, DWORD index, BOOL& endLoop);
+    void FinishFrame(Worker& self);
+    BOOL Matches(const std::wstring& lowerName) const;
+    // A subkey `name` of the key at `parentPath` that could not be opened (null `name`: that
+    // key itself, a root); `inMatch` when it or a key above it matches.
+    void ReportUnopened(Worker& self, const std::wstring& parentPath, const wchar_t* name, size_t length,
+                        BOOL inMatch);
+    BOOL StopRequested() const;
+    void CountKey();
+    static BOOL AllOpened(const std::vector<Range*>& ranges);
+    void Join(const std::vector<Piece>& pieces, WalkResult& result) const;
+
+    const std::vector<std::wstring>& m_keywords;
+    const std::string m_openFailedLeadIn;
+    const LONG* m_stopFlag;
+    LONG* m_keysSearched;
+    // The kinds that read at each place; places are followed only when some kind reads.
+    std::array<std::vector<const ILeftoverKind*>, kPlaceCount> m_readers;
+    bool m_followsPlaces = false;
+    bool m_timing = false;
+    std::map<const ILeftoverKind*, std::atomic<long long>> m_readingTicks;
+    std::wstring m_currentSet;
+
+    // Per root walk.
+    std::vector<std::unique_ptr<Worker>> m_workers;
+    std::mutex m_rangeLock;
+    std::vector<std::unique_ptr<Range>> m_ranges;
+    std::atomic<LONG> m_openRanges{ 0 };   // ranges taken and not walked to their end yet
+    std::atomic<bool> m_rootDone{ false };
+    std::atomic<bool> m_allDone{ false };
+    std::atomic<bool> m_failed{ false };
+    std::exception_ptr m_failure;  // guarded by m_rangeLock
+};
