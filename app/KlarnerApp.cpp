@@ -3,7 +3,7 @@
 #include "KlarnerApp.h"
 #include "AppConstants.h"
 #include "UnattendedRun.h"
-#include "../engine/search/Constants.h"
+#include "../engine/registry/Constants.h"
 #include "../engine/registry/KeyNames.h"
 #include "../engine/registry/RootKeys.h"
 #include "../framework/Handles.h"

@@ -3,7 +3,7 @@
 #include "AppConstants.h"
 #include "RunRecord.h"
 #include "StandardStreams.h"
-#include "../engine/search/Constants.h"
+#include "../engine/registry/Constants.h"
 #include "../engine/registry/KeyNames.h"
 #include "../engine/KlarnEngine.h"
 #include "../engine/system/Offline.h"
@@ -63,7 +63,7 @@ int TellEndedEarly(CReport& report)
 // place (a name below a root holds a keyword): a fleet plans the restart with them.
 void RecordPendingBefore(const CKeywords& keywords, CRunRecord& record)
 {
-    const CInstallation installation = CInstallation::Live();
+    const CInstallation installation = CurrentInstallation();
     const std::vector<PendingRename> pending = PendingRenames();
     int inProduct = 0;
     for (const PendingRename& rename : pending) {

@@ -4,6 +4,7 @@
 // of 64 KB removed by a pass (copied and hashed first) and deleted plainly. Seeded afresh before
 // each removal; best of three rounds each. Prints numbers; never fails on time.
 // Usage: removal_bench.exe
+#include "../engine/system/Offline.h"
 #include "../engine/KlarnEngine.h"
 #include "../engine/backup/RegBackup.h"
 #include "../engine/registry/RegKey.h"
@@ -151,7 +152,7 @@ void FilesRow(const CString& report)
     printf("  files linked        %8zu\n", linked);
     printf("  files copied        %8zu\n", copied);
     // What the pass reads again first: what still names a file.
-    const CInstallation installation = CInstallation::Live();
+    const CInstallation installation = CurrentInstallation();
     const std::vector<const IClaimsFiles*> claimers = FileClaimersAmong(LeftoverKinds());
     double best = 1e9;
     for (int round = 0; round < 3; ++round) {

@@ -121,7 +121,7 @@ int References()
             if (kind->ReadsAt(server.place))
                 kind->ReadAt(server.key, server.path, server.place, [&](WalkNote&& note) { references.push_back(note); });
     QueryPerformanceCounter(&b);
-    const CInstallation installation = CInstallation::Live();
+    const CInstallation installation = CurrentInstallation();
     const ReferenceContext context = { keywords.Lower(), installation, std::wstring() };
     const size_t found = FindByReference(references, context).size();
     QueryPerformanceCounter(&c);

@@ -142,7 +142,7 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
     // Once stopped, nothing more is read: the walk's keys as found, and the tray program's value,
     // which is one query whatever the stop flag says.
     scope.stopped = m_stopFlag && SharedRead(m_stopFlag) != 0;
-    const CInstallation installation = CInstallation::Live();
+    const CInstallation installation = CurrentInstallation();
     std::vector<std::wstring> own = m_ownFiles;
     own.push_back(PathOfFile(report.Handle()));
     CSearchFacts facts(scope, keywords, result, installation, ProgramFolder(), own);

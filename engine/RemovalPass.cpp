@@ -44,7 +44,7 @@ void CRemovalPass::Run(const std::vector<const CmdListEntry*>& findings,
     // The folders that files in use wait in ask for their own deletion when the pass ends, after
     // the files in them.
     CStagingFolders staging;
-    const CInstallation installation = CInstallation::Live();
+    const CInstallation installation = CurrentInstallation();
     const std::vector<const IClaimsFiles*> claimers = FileClaimersAmong(LeftoverKinds());
     RemovalContext context = { m_backup, staging, installation, OfflineActive(), claimers };
     // Everything is read before anything changes: a list inside a key tree that an entry's

@@ -2,11 +2,12 @@
 // the search with its protected areas, the floor, failures, links, hidden and Unicode names,
 // and the same results on any number of threads.
 #include <gtest/gtest.h>
+#include "../engine/registry/RegFile.h"
 #include "EngineProbe.h"
 #include "TestSupport.h"
 #include "../resources/resource.h"
 #include "../app/RunRecord.h"
-#include "../engine/search/Constants.h"
+#include "../engine/registry/Constants.h"
 #include "../engine/registry/FloorKeys.h"
 #include "../engine/registry/KeyPlaces.h"
 #include "../engine/search/Keywords.h"

@@ -3,6 +3,7 @@
 // before it goes, what is in use left to the restart (which wineboot -r carries out), links never
 // entered, and /restore giving back keys, only the removed list entries and the files.
 #include <gtest/gtest.h>
+#include "../engine/system/Offline.h"
 #include "ProgramRun.h"
 #include "TestSupport.h"
 #include "../engine/system/AdminOnly.h"
@@ -451,7 +452,7 @@ TEST_F(FilesTest, AFolderSwappedForALinkAfterItWasListedIsRefusedAndNothingOutsi
     // Listed first; then "bin" becomes a link to a place the program must never touch.
     CRegBackup backup(CString(report.c_str()));
     CStagingFolders staging;
-    const CInstallation installation = CInstallation::Live();
+    const CInstallation installation = CurrentInstallation();
     const std::vector<const IClaimsFiles*> claimers = FileClaimersAmong(LeftoverKinds());
     RemovalContext context = { backup, staging, installation, false, claimers };
     std::unique_ptr<CPreparedRemoval> prepared = folders->Prepare(finding, context);

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include "EngineProbe.h"
 #include "TestSupport.h"
-#include "../engine/search/Constants.h"
+#include "../engine/registry/Constants.h"
 #include "../engine/backup/RegBackup.h"
 #include <algorithm>
 #include <string>

@@ -5,7 +5,7 @@
 #include "../resources/resource.h"
 #include "../app/AppConstants.h"
 #include "../app/KlarnerApp.h"
-#include "../engine/search/Constants.h"
+#include "../engine/registry/Constants.h"
 #include <algorithm>
 
 namespace {

@@ -6,7 +6,7 @@
 #include "../resources/resource.h"
 #include "../app/AppConstants.h"
 #include "../app/RunRecord.h"
-#include "../engine/search/Constants.h"
+#include "../engine/registry/Constants.h"
 #include "../report/ReportLog.h"
 #include <nlohmann/json.hpp>
 #include <algorithm>

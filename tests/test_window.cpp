@@ -5,7 +5,7 @@
 #include <winsock2.h>
 #include "RemoteWindow.h"
 #include "TestSupport.h"
-#include "../engine/search/Constants.h"
+#include "../engine/registry/Constants.h"
 #include "../engine/kinds/KindsTable.h"
 #include "../framework/AfxResource.h"
 #include "../framework/CString.h"

@@ -1,6 +1,6 @@
 // The settings dialog.
 #include "Config.h"
-#include "../engine/search/Constants.h"
+#include "../engine/registry/Constants.h"
 #include "WindowTexts.h"
 #include "../resources/resource.h"
 

@@ -5,7 +5,7 @@
 #include "AboutDlg.h"
 #include "Config.h"
 #include "WindowTexts.h"
-#include "../engine/search/Constants.h"
+#include "../engine/registry/Constants.h"
 #include "../engine/search/SharedFlag.h"
 #include "../framework/AfxGuard.h"
 #include "../report/ReportLog.h"

@@ -3,7 +3,7 @@
 #pragma once
 #include "../framework/afxwin.h"
 #include "../engine/search/CmdList.h"
-#include "../engine/search/Constants.h"
+#include "../engine/registry/Constants.h"
 #include "../engine/registry/RootKeys.h"
 #include "../engine/system/Offline.h"
 #include "../picture/PictureEx.h"

@@ -2,7 +2,7 @@
 // all, the list's check boxes, clear, the return to the idle state, the restart a removal may
 // need, grouping by kind, and the actions on a finding (copy, registry editor, Explorer).
 #include "KlarnerDlg.h"
-#include "../engine/search/Constants.h"
+#include "../engine/registry/Constants.h"
 #include "../engine/RemovalPass.h"
 #include "../engine/Restore.h"
 #include "../engine/registry/KeyNames.h"

@@ -1,6 +1,6 @@
 // The search worker thread of the main window and the message that ends a search.
 #include "KlarnerDlg.h"
-#include "../engine/search/Constants.h"
+#include "../engine/registry/Constants.h"
 #include "../framework/AfxGuard.h"
 #include "../framework/Handles.h"
 #include "../engine/KlarnEngine.h"

@@ -1,5 +1,6 @@
 // Backup files in the registry editor's export format.
 #include "RegBackup.h"
+#include "../registry/RegFile.h"
 #include "../registry/KeyNames.h"
 #include "../system/Offline.h"
 #include "../../report/ReportLog.h"
@@ -8,197 +9,6 @@
 #include <atomic>
 #include <thread>
 #include <cwchar>
-
-namespace {
-const wchar_t kHeader[] = L"Windows Registry Editor Version 5.00\r\n\r\n";
-const wchar_t kInstallationNote[] = L"Velmora Klarner: installation ";
-const wchar_t kKindNote[] = L"kind: ";
-const wchar_t kFilesNote[] = L"Velmora Klarner: files in the files folder, listed in its manifest.jsonl";
-// The registry editor breaks a byte list once its line reaches this many characters.
-const size_t kHexLineBreak = 77;
-
-void AppendEscaped(std::wstring& out, const wchar_t* text, size_t length)
-{
-    for (size_t i = 0; i < length; ++i) {
-        if (text[i] == L'\\' || text[i] == L'"')
-            out += L'\\';
-        out += text[i];
-    }
-}
-
-bool Writable(const wchar_t* text, size_t length)
-{
-    for (size_t i = 0; i < length; ++i)
-        if (text[i] == L'\0' || text[i] == L'\r' || text[i] == L'\n')
-            return false;
-    return true;
-}
-
-// A string that reads back as the very same bytes: whole UTF-16 units, one terminating NUL
-// and no other, nothing the quoted form cannot carry. Anything else goes as hex(1).
-bool QuotableString(const BYTE* data, DWORD size)
-{
-    if (size < sizeof(wchar_t) || size % sizeof(wchar_t) != 0)
-        return false;
-    const wchar_t* text = reinterpret_cast<const wchar_t*>(data);
-    size_t units = size / sizeof(wchar_t);
-    return text[units - 1] == L'\0' && Writable(text, units - 1);
-}
-
-void AppendHex(std::wstring& out, size_t lineLength, const BYTE* data, DWORD size)
-{
-    wchar_t digits[4];
-    for (DWORD i = 0; i < size; ++i) {
-        swprintf(digits, 4, L"%02x", data[i]);
-        out += digits;
-        if (i + 1 == size)
-            break;
-        out += L',';
-        lineLength += 3;
-        if (lineLength >= kHexLineBreak) {
-            out += L"\\\r\n  ";
-            lineLength = 2;
-        }
-    }
-}
-}
-
-BOOL AppendRegSection(std::wstring& out, const std::wstring& shownPath)
-{
-    // Another installation's keys by their loaded names: a restore finds them there.
-    const std::wstring fullPath = LoadedFullPath(shownPath);
-    if (!Writable(fullPath.c_str(), fullPath.size()))
-        return FALSE;
-    out += L'[';
-    out += fullPath;
-    out += L"]\r\n";
-    return TRUE;
-}
-
-BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, DWORD type, const BYTE* data,
-                    DWORD size)
-{
-    if (!Writable(name, nameLength))
-        return FALSE;
-    const size_t lineStart = out.size();
-    if (nameLength == 0) {
-        out += L'@';
-    } else {
-        out += L'"';
-        AppendEscaped(out, name, nameLength);
-        out += L'"';
-    }
-    out += L'=';
-    if (type == REG_SZ && QuotableString(data, size)) {
-        out += L'"';
-        AppendEscaped(out, reinterpret_cast<const wchar_t*>(data), size / sizeof(wchar_t) - 1);
-        out += L"\"\r\n";
-        return TRUE;
-    }
-    if (type == REG_DWORD && size == sizeof(DWORD)) {
-        wchar_t text[16];
-        DWORD value;
-        memcpy(&value, data, sizeof value);
-        swprintf(text, 16, L"dword:%08lx", static_cast<unsigned long>(value));
-        out += text;
-        out += L"\r\n";
-        return TRUE;
-    }
-    wchar_t prefix[24];
-    if (type == REG_BINARY)
-        swprintf(prefix, 24, L"hex:");
-    else
-        swprintf(prefix, 24, L"hex(%lx):", static_cast<unsigned long>(type));
-    out += prefix;
-    AppendHex(out, out.size() - lineStart, data, size);
-    out += L"\r\n";
-    return TRUE;
-}
-
-BOOL AppendRegComment(std::wstring& out, const std::wstring& text)
-{
-    if (!Writable(text.c_str(), text.size()))
-        return FALSE;
-    out += L"; ";
-    out += text;
-    out += L"\r\n";
-    return TRUE;
-}
-
-namespace {
-const wchar_t kRemovedEntry[] = L"Velmora Klarner: removed entry ";
-
-const wchar_t kAt[] = L" at ";
-const wchar_t kFrom[] = L" from HKEY_";
-}
-
-BOOL AppendKindNote(std::wstring& out, const char* kind, const std::wstring& path)
-{
-    // Another installation's keys by their loaded names, as their sections name them.
-    const std::wstring named = path.compare(0, 5, L"HKEY_") == 0 ? LoadedFullPath(path) : path;
-    return AppendRegComment(out, kKindNote + WidenAnsi(kind) + L" " + named);
-}
-
-bool SplitKindNote(const std::wstring& comment, std::wstring& kind, std::wstring& path)
-{
-    const size_t prefix = wcslen(kKindNote);
-    if (comment.compare(0, prefix, kKindNote) != 0)
-        return false;
-    const size_t space = comment.find(L' ', prefix);
-    if (space == std::wstring::npos || space == prefix)
-        return false;
-    kind = comment.substr(prefix, space - prefix);
-    path = comment.substr(space + 1);
-    return !path.empty();
-}
-
-bool IsInstallationNote(const std::wstring& comment, std::wstring& identity)
-{
-    if (comment.compare(0, wcslen(kInstallationNote), kInstallationNote) != 0)
-        return false;
-    identity = comment.substr(wcslen(kInstallationNote));
-    return true;
-}
-
-bool IsFilesNote(const std::wstring& comment)
-{
-    return comment == kFilesNote;
-}
-
-BOOL AppendRemovedEntryNote(std::wstring& out, const std::wstring& entry, size_t index, const std::wstring& listPath)
-{
-    return AppendRegComment(out, kRemovedEntry + entry + kAt + std::to_wstring(index) + L" from " + LoadedFullPath(listPath));
-}
-
-bool SplitRemovedEntryNote(const std::wstring& text, std::wstring& entry, size_t& index, std::wstring& listPath)
-{
-    const size_t prefix = wcslen(kRemovedEntry);
-    const size_t from = text.find(kFrom);
-    if (text.compare(0, prefix, kRemovedEntry) != 0 || from == std::wstring::npos)
-        return false;
-    const size_t at = text.rfind(kAt, from);
-    if (at == std::wstring::npos || at < prefix)
-        return false;
-    const std::wstring digits = text.substr(at + 4, from - at - 4);
-    if (digits.empty() || digits.find_first_not_of(L"0123456789") != std::wstring::npos)
-        return false;
-    entry = text.substr(prefix, at - prefix);
-    index = static_cast<size_t>(_wtoi(digits.c_str()));
-    listPath = text.substr(from + 6);
-    return !entry.empty();
-}
-
-BOOL AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const std::wstring& target)
-{
-    std::wstring shown = target;
-    while (!shown.empty() && shown.back() == L'\0')
-        shown.pop_back();
-    if (!AppendRegComment(out, L"registry link " + LoadedFullPath(fullPath) + L" -> " + shown +
-                                   L" (a link is not exported; it was removed as the link, its target stays)"))
-        return FALSE;
-    out += L"\r\n";
-    return TRUE;
-}
 
 CRegBackup::CRegBackup(const CString& reportPath)
     : m_reportPath(WidenAnsi(reportPath))
@@ -237,8 +47,8 @@ BOOL CRegBackup::Create()
             m_path = path;
             const wchar_t byteOrderMark[] = { 0xFEFF, 0 };
             // Which installation it belongs to: a restore gives it back only there.
-            std::wstring text = std::wstring(byteOrderMark) + kHeader;
-            if (!AppendRegComment(text, kInstallationNote + InstallationIdentity()))
+            std::wstring text = std::wstring(byteOrderMark) + kRegFileHeader + L"\r\n\r\n";
+            if (!AppendInstallationNote(text, InstallationIdentity()))
                 break;
             return Write(text + L"\r\n");
         }
@@ -324,7 +134,7 @@ BOOL CRegBackup::MakeFilesFolder()
         return FALSE;
     // The backup says that it has files: a restore without them has not given everything back.
     std::wstring note;
-    if (!AppendRegComment(note, kFilesNote) || !Write(note + L"\r\n"))
+    if (!AppendFilesNote(note) || !Write(note + L"\r\n"))
         return FALSE;
     m_filesFolderMade = true;
     return TRUE;

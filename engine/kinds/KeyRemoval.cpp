@@ -1,6 +1,7 @@
 // Keys with their trees and single values, read first and backed up just before they go.
+#include "../registry/RegFile.h"
 #include "KeyRemoval.h"
-#include "../search/Constants.h"
+#include "../registry/Constants.h"
 #include "../system/FilterLists.h"
 #include "../system/FileEvidence.h"
 #include "../registry/FloorKeys.h"

@@ -4,6 +4,7 @@
 #include "../registry/KeyNames.h"
 #include "../search/Keywords.h"
 #include "../registry/RegKey.h"
+#include "../backup/KeyRestore.h"
 #include <cstdlib>
 
 bool SearchScope::Searches(HKEY root) const
@@ -127,6 +128,12 @@ std::wstring ILeftoverKind::RestartReason(const CmdListEntry&) const
 }
 
 void ILeftoverKind::NamedFiles(const CmdListEntry&, const CInstallation&, std::vector<std::wstring>&) const {}
+
+void ILeftoverKind::Restore(const std::vector<const RestoreBlock*>& blocks, const RestoreContext&, const RestoreTold& told) const
+{
+    for (const RestoreBlock* block : blocks)
+        RestoreKeyTrees(*block, told);
+}
 
 std::wstring ILeftoverKind::ReadableName(const CmdListEntry&) const
 {

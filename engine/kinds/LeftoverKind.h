@@ -9,6 +9,7 @@
 #include "../search/CmdList.h"
 #include "../registry/KeyPlaces.h"
 #include "../backup/Outcome.h"
+#include "../backup/RestoreBlock.h"
 #include "../registry/RootKeys.h"
 #include "../system/FileClaims.h"
 #include "../system/InstalledProducts.h"
@@ -179,6 +180,10 @@ public:
     virtual RemovalResult Remove(const CmdListEntry& finding, CPreparedRemoval& prepared, RemovalContext& context) const = 0;
     // Whether a finding whose removal failed is gone all the same (someone else removed it).
     virtual bool IsGone(const CmdListEntry& finding) const = 0;
+    // Puts back what its removals wrote to a backup (its findings' blocks, in the backup's
+    // order); `told` once per thing back or known not to be. Key trees and their links by default.
+    virtual void Restore(const std::vector<const RestoreBlock*>& blocks, const RestoreContext& context,
+                         const RestoreTold& told) const;
 
     // Why removing the finding now would need a restart to finish (a file in use, a service that
     // cannot stop); empty when it would not, as far as can be told before trying.

@@ -185,6 +185,14 @@ public:
         return result;
     }
 
+    // Never written back by hand: only Windows keeps this list, and a key put back behind its back
+    // would name a provider (a product) that Windows does not know.
+    void Restore(const std::vector<const RestoreBlock*>& blocks, const RestoreContext&, const RestoreTold& told) const override
+    {
+        for (const RestoreBlock* block : blocks)
+            told(RestoredItemOf(Identity().recordName, block->finding, Outcome::Refused, L"Windows Security Center takes a registration only from its product itself; reinstall the product to have it back"));
+    }
+
     bool IsGone(const CmdListEntry& finding) const override { return KeyGone(finding.path); }
 
     // A registration's key is the product's GUID: the name Windows shows for it is its own value.

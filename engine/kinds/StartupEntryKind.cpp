@@ -8,7 +8,7 @@
 #include "KeyRemoval.h"
 #include "../system/FileClaims.h"
 #include "../system/FilterLists.h"
-#include "../search/Constants.h"
+#include "../registry/Constants.h"
 #include "../system/FileEvidence.h"
 #include "../system/Installation.h"
 #include "../registry/KeyNames.h"

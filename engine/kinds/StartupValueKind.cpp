@@ -4,7 +4,7 @@
 #include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
-#include "../search/Constants.h"
+#include "../registry/Constants.h"
 #include "../system/FileEvidence.h"
 #include "../search/Keywords.h"
 #include "../registry/RegKey.h"

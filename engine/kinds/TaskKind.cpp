@@ -213,7 +213,7 @@ public:
     bool IsGone(const CmdListEntry& finding) const override
     {
         const Task task = { finding.path, std::wstring(), std::wstring(kTaskCache) + L"\\Tree" + finding.path };
-        return PartGone(task.treeKey) && NothingAt(TaskFile(CInstallation::Live(), task));
+        return PartGone(task.treeKey) && NothingAt(TaskFile(CurrentInstallation(), task));
     }
 
 private:

@@ -179,6 +179,14 @@ public:
         return result;
     }
 
+    // Never written back by hand: only Windows keeps this list, and a key put back behind its back
+    // would name a provider (a product) that Windows does not know.
+    void Restore(const std::vector<const RestoreBlock*>& blocks, const RestoreContext&, const RestoreTold& told) const override
+    {
+        for (const RestoreBlock* block : blocks)
+            told(RestoredItemOf(Identity().recordName, block->finding, Outcome::Refused, L"a Winsock catalog entry goes back only through Windows, when its provider installs itself again; reinstall the product to have it back"));
+    }
+
     bool IsGone(const CmdListEntry& finding) const override { return KeyGone(finding.path); }
 
     // The numbered key says nothing to a person: the provider's own name does, the protocol's

@@ -7,7 +7,7 @@
 //   {controlset}  CurrentControlSet and ControlSet001 to ControlSet999
 //   {any}         any one name (within a name: any run of characters)
 #include "FloorKeys.h"
-#include "../search/Constants.h"
+#include "Constants.h"
 #include "KeyNames.h"
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 // Key trees read whole, then deleted without ever following a registry link.
 #include "KeyTrees.h"
-#include "../search/Constants.h"
-#include "../backup/RegBackup.h"
+#include "Constants.h"
+#include "RegFile.h"
 #include "RootKeys.h"
 #include <cstring>
 

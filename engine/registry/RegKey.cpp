@@ -1,7 +1,7 @@
 // Registry keys that close themselves; opening and deleting without following links.
 #include "RegKey.h"
 #include "RootKeys.h"
-#include "../system/Offline.h"
+#include "LoadedHives.h"
 #include <winternl.h>
 #include <cstring>
 #include <vector>

@@ -1,6 +1,6 @@
 // Findings list: one removal command per entry, a full registry path and its kind.
 #pragma once
-#include "Constants.h"
+#include "../registry/Constants.h"
 
 const char kKindKey = 'K';    // the path names a key, removed with its whole subtree
 const char kKindValue = 'V';  // the path names a value: key path, backslash, value name

@@ -1,6 +1,6 @@
 // The keyword list of a search.
 #include "Keywords.h"
-#include "Constants.h"
+#include "../registry/Constants.h"
 #include "../registry/KeyNames.h"
 #include <cstring>
 

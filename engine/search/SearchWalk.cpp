@@ -1,6 +1,6 @@
 // The registry walk of a search, on one or several threads.
 #include "SearchWalk.h"
-#include "Constants.h"
+#include "../registry/Constants.h"
 #include "../registry/FloorKeys.h"
 #include "../registry/KeyNames.h"
 #include "SharedFlag.h"

@@ -1,6 +1,7 @@
 // The device filter lists.
 #include "FilterLists.h"
-#include "../search/Constants.h"
+#include <algorithm>
+#include "../registry/Constants.h"
 #include "../registry/RegKey.h"
 #include "../registry/RootKeys.h"
 
@@ -198,4 +199,20 @@ BOOL SplitFilterEntryPath(const std::wstring& path, std::wstring& key, std::wstr
     valueName = found;
     entry = path.substr(best + 1 + wcslen(found) + wcslen(kEntrySeparator));
     return !entry.empty();
+}
+
+std::vector<BYTE> WithEntryAt(const std::vector<BYTE>& data, const std::wstring& entry, size_t index)
+{
+    std::vector<std::wstring> entries = SplitMultiString(data);
+    size_t visible = 0;
+    for (const std::wstring& existing : entries)
+        visible += (existing.size() + 1) * sizeof(wchar_t);
+    entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(std::min(index, entries.size())), entry);
+    std::vector<BYTE> joined = JoinMultiString(entries);
+    if (visible < data.size() && data.size() - visible > sizeof(wchar_t)) {
+        // The tail starts with the empty string that ends the list.
+        joined.resize(joined.size() - sizeof(wchar_t));
+        joined.insert(joined.end(), data.begin() + static_cast<std::ptrdiff_t>(visible), data.end());
+    }
+    return joined;
 }

@@ -66,6 +66,9 @@ std::vector<BYTE> JoinMultiString(const std::vector<std::wstring>& entries);
 // A list's data without `entry` (every time it occurs): the other entries keep their order, and
 // what follows the list's first empty string, which Windows never reads, stays byte for byte.
 // `left` is FALSE when nothing worth keeping remains (the value then goes as a whole).
+// The data of a filter list with `entry` inserted at `index` (or at its end): the entries behind
+// the list's first empty string, which Windows never reads, stay as they were.
+std::vector<BYTE> WithEntryAt(const std::vector<BYTE>& data, const std::wstring& entry, size_t index);
 std::vector<BYTE> WithoutEntry(const std::vector<BYTE>& data, DWORD type, const std::wstring& entry, BOOL& left);
 
 // A filter-list entry as a finding's path: "<key>\<value name>: <entry>", for example

@@ -2,7 +2,6 @@
 #include "Installation.h"
 #include "FloorFiles.h"
 #include "../registry/KeyNames.h"
-#include "Offline.h"
 #include "../registry/RegKey.h"
 #include "../../framework/Handles.h"
 #include <sddl.h>
@@ -83,59 +82,8 @@ std::wstring RunningUserSid()
     return std::wstring(text);
 }
 
-namespace {
-const wchar_t kCryptography[] = L"SOFTWARE\\Microsoft\\Cryptography";
-const wchar_t kMachine[] = L"machine ";
-const wchar_t kWindows[] = L", windows ";
-const wchar_t kOffline[] = L", offline";
-
-// "machine <guid>, windows <folder>[, offline]" in its parts.
-bool SplitIdentity(const std::wstring& text, std::wstring& machine, std::wstring& windows, bool& offline)
+CInstallation CInstallation::Running()
 {
-    const size_t comma = text.find(kWindows);
-    if (text.compare(0, wcslen(kMachine), kMachine) != 0 || comma == std::wstring::npos)
-        return false;
-    machine = text.substr(wcslen(kMachine), comma - wcslen(kMachine));
-    windows = text.substr(comma + wcslen(kWindows));
-    const size_t mark = wcslen(kOffline);
-    offline = windows.size() > mark && windows.compare(windows.size() - mark, mark, kOffline) == 0;
-    if (offline)
-        windows.resize(windows.size() - mark);
-    return !windows.empty();
-}
-}
-
-std::wstring InstallationIdentity()
-{
-    // The loaded SOFTWARE hive's value while another installation is open.
-    CRegKeyOwner key;
-    std::wstring guid;
-    if (OpenKeyExact(HKEY_LOCAL_MACHINE, kCryptography, KEY_QUERY_VALUE, key) == ERROR_SUCCESS)
-        ReadStringValue(key, L"MachineGuid", guid);
-    const bool offline = OfflineActive();
-    const std::wstring windows = CInstallation::Live().WindowsFolder();
-    return kMachine + (guid.empty() ? std::wstring(L"(none)") : guid) + kWindows + windows + (offline ? kOffline : L"");
-}
-
-bool SameInstallation(const std::wstring& recorded, const std::wstring& current)
-{
-    std::wstring machineA, windowsA, machineB, windowsB;
-    bool offlineA = false, offlineB = false;
-    if (!SplitIdentity(recorded, machineA, windowsA, offlineA) || !SplitIdentity(current, machineB, windowsB, offlineB))
-        return false;
-    if (offlineA != offlineB)
-        return false;
-    // Another installation's disk may be given another drive letter next time: its MachineGuid
-    // says who it is where it has one.
-    if (machineA != L"(none)" && machineB != L"(none)")
-        return _wcsicmp(machineA.c_str(), machineB.c_str()) == 0;
-    return _wcsicmp(windowsA.c_str(), windowsB.c_str()) == 0;
-}
-
-CInstallation CInstallation::Live()
-{
-    if (const CInstallation* offline = OfflineInstallation())
-        return *offline;
     wchar_t folder[MAX_PATH] = L"";
     const UINT length = ::GetSystemWindowsDirectoryW(folder, MAX_PATH);
     std::map<std::wstring, std::wstring> machine;

@@ -18,9 +18,8 @@ class CInstallation
 {
 public:
     // The running system: its Windows folder, the machine-wide folders of its environment, the
-    // profile list and the account this program runs as. While another installation is open
-    // (Offline.h), that one.
-    static CInstallation Live();
+    // profile list and the account this program runs as.
+    static CInstallation Running();
     // Given values: the Windows folder, the machine's variables (names in any case), the users'
     // profiles and the account whose hive HKEY_CURRENT_USER is.
     CInstallation(const std::wstring& windowsFolder, const std::map<std::wstring, std::wstring>& machineVariables,
@@ -80,13 +79,6 @@ private:
     std::wstring m_driveRoot;
     std::vector<std::wstring> m_left;
 };
-
-// Which Windows installation the program works on now (the running one, or the one open offline):
-// its MachineGuid, its Windows folder and whether it is offline, as one line a backup keeps.
-std::wstring InstallationIdentity();
-// Whether a backup's identity line names the installation of `current` (InstallationIdentity):
-// the same mode, and the same MachineGuid where both have one, else the same Windows folder.
-bool SameInstallation(const std::wstring& recorded, const std::wstring& current);
 
 // The SID of the account this program runs as, as text; empty when it cannot be read.
 std::wstring RunningUserSid();

@@ -1,6 +1,7 @@
 // Another installation's hives, loaded for the time being.
 #include "Offline.h"
 #include "../registry/Hives.h"
+#include "../registry/LoadedHives.h"
 #include "Installation.h"
 #include "../registry/KeyNames.h"
 #include "../registry/RegKey.h"
@@ -9,23 +10,16 @@
 #include <map>
 
 namespace {
-const wchar_t kLoadedPrefix[] = L"VelmoraKlarner-Offline-";
 const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 const wchar_t kCurrentVersion[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const wchar_t kNtCurrentVersion[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 
-struct LoadedUser
-{
-    std::wstring sid;
-    bool classes;
-};
 
 // What the rest of the process sees while an installation is open; set once it is loaded and
 // only read until it is closed (the search's threads read it).
 struct OfflineState
 {
     std::wstring windowsFolder;
-    std::vector<LoadedUser> users;
     std::unique_ptr<CInstallation> installation;
     bool hasSoftware = false;
     std::vector<std::wstring> usersNotLoaded;
@@ -34,7 +28,7 @@ OfflineState* g_state = nullptr;
 
 std::wstring Loaded(const std::wstring& name)
 {
-    return kLoadedPrefix + name;
+    return LoadedName(name);
 }
 
 bool IsFile(const std::wstring& path)
@@ -190,9 +184,11 @@ COfflineInstallation::Opened COfflineInstallation::Open(const std::wstring& wind
     }
     // From here on the program sees the installation: its profiles come from its own registry.
     g_state = new OfflineState;
+    SetLoadedHives({});
     g_state->windowsFolder = folder;
     m_windowsFolder = folder;
     std::vector<UserProfile> profiles;
+    std::vector<LoadedUserHive> users;
     g_state->installation = Describe(folder, profiles);
     g_state->hasSoftware = hives->software.Loaded();
     for (const UserProfile& profile : profiles) {
@@ -213,10 +209,11 @@ COfflineInstallation::Opened COfflineInstallation::Open(const std::wstring& wind
                 }
                 continue;
             }
-            g_state->users.push_back({ profile.sid, user.classes });
+            users.push_back({ profile.sid, user.classes });
             hives->users.push_back(std::move(hive));
         }
     }
+    SetLoadedHives(users);
     m_hives = std::move(hives);
     return Opened::Open;
 }
@@ -229,6 +226,7 @@ bool COfflineInstallation::Close(std::wstring* why)
         delete g_state;
         g_state = nullptr;
     }
+    ClearLoadedHives();
     bool unloaded = true;
     for (auto& user : m_hives->users)
         unloaded = user->Unload() == ERROR_SUCCESS && unloaded;
@@ -281,57 +279,6 @@ std::wstring OfflinePrefix()
     return g_state ? L"OFFLINE " + g_state->windowsFolder + L": " : std::wstring();
 }
 
-void MapToLoaded(HKEY root, std::wstring& path)
-{
-    if (!g_state || (root != HKEY_LOCAL_MACHINE && root != HKEY_USERS))
-        return;
-    size_t start = path.find_first_not_of(L'\\');
-    if (start == std::wstring::npos)
-        return;
-    const size_t end = path.find(L'\\', start);
-    const std::wstring first = path.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-    if (IsLoadedName(first))
-        return;
-    if (root == HKEY_LOCAL_MACHINE) {
-        if (_wcsicmp(first.c_str(), L"SYSTEM") != 0 && _wcsicmp(first.c_str(), L"SOFTWARE") != 0)
-            return;
-    }
-    // Every user below HKEY_USERS is one of the installation's: one whose hive is not loaded
-    // leads nowhere, never to a user of the running system.
-    std::wstring name = first;
-    if (root == HKEY_LOCAL_MACHINE)
-        for (wchar_t& c : name)
-            c = towupper(c);
-    path.replace(start, first.size(), Loaded(name));
-}
-
-std::wstring LoadedFullPath(const std::wstring& fullPath)
-{
-    if (!g_state)
-        return fullPath;
-    std::wstring below;
-    const HKEY root = SplitFullPath(fullPath, below);
-    if (!root)
-        return fullPath;
-    MapToLoaded(root, below);
-    return FullPath(root, below);
-}
-
-std::wstring OwnFullPath(const std::wstring& loadedFullPath)
-{
-    std::wstring below;
-    const HKEY root = SplitFullPath(loadedFullPath, below);
-    const size_t prefix = wcslen(kLoadedPrefix);
-    if (!root || below.size() <= prefix || !IsLoadedName(below))
-        return loadedFullPath;
-    return FullPath(root, below.substr(prefix));
-}
-
-bool IsLoadedName(const std::wstring& name)
-{
-    return _wcsnicmp(name.c_str(), kLoadedPrefix, wcslen(kLoadedPrefix)) == 0;
-}
-
 std::vector<OfflineWalkRoot> OfflineWalkRoots(HKEY root)
 {
     std::vector<OfflineWalkRoot> roots;
@@ -341,10 +288,67 @@ std::vector<OfflineWalkRoot> OfflineWalkRoots(HKEY root)
         roots.push_back({ HKEY_LOCAL_MACHINE, Loaded(L"SYSTEM"), L"HKEY_LOCAL_MACHINE\\SYSTEM", kSystemKey });
         roots.push_back({ HKEY_LOCAL_MACHINE, Loaded(L"SOFTWARE"), L"HKEY_LOCAL_MACHINE\\SOFTWARE", kSoftwareKey });
     } else if (root == HKEY_USERS) {
-        for (const LoadedUser& user : g_state->users) {
+        for (const LoadedUserHive& user : LoadedUserHives()) {
             const std::wstring name = user.classes ? user.sid + L"_Classes" : user.sid;
             roots.push_back({ HKEY_USERS, Loaded(name), L"HKEY_USERS\\" + name, user.classes ? kClassPlace : kUserHive });
         }
     }
     return roots;
+}
+
+namespace {
+const wchar_t kCryptography[] = L"SOFTWARE\\Microsoft\\Cryptography";
+const wchar_t kMachine[] = L"machine ";
+const wchar_t kWindows[] = L", windows ";
+const wchar_t kOffline[] = L", offline";
+
+// "machine <guid>, windows <folder>[, offline]" in its parts.
+bool SplitIdentity(const std::wstring& text, std::wstring& machine, std::wstring& windows, bool& offline)
+{
+    const size_t comma = text.find(kWindows);
+    if (text.compare(0, wcslen(kMachine), kMachine) != 0 || comma == std::wstring::npos)
+        return false;
+    machine = text.substr(wcslen(kMachine), comma - wcslen(kMachine));
+    windows = text.substr(comma + wcslen(kWindows));
+    const size_t mark = wcslen(kOffline);
+    offline = windows.size() > mark && windows.compare(windows.size() - mark, mark, kOffline) == 0;
+    if (offline)
+        windows.resize(windows.size() - mark);
+    return !windows.empty();
+}
+}
+
+std::wstring InstallationIdentity()
+{
+    // The loaded SOFTWARE hive's value while another installation is open.
+    CRegKeyOwner key;
+    std::wstring guid;
+    if (OpenKeyExact(HKEY_LOCAL_MACHINE, kCryptography, KEY_QUERY_VALUE, key) == ERROR_SUCCESS)
+        ReadStringValue(key, L"MachineGuid", guid);
+    const bool offline = OfflineActive();
+    const std::wstring windows = CurrentInstallation().WindowsFolder();
+    return kMachine + (guid.empty() ? std::wstring(L"(none)") : guid) + kWindows + windows + (offline ? kOffline : L"");
+}
+
+bool SameInstallation(const std::wstring& recorded, const std::wstring& current)
+{
+    std::wstring machineA, windowsA, machineB, windowsB;
+    bool offlineA = false, offlineB = false;
+    if (!SplitIdentity(recorded, machineA, windowsA, offlineA) || !SplitIdentity(current, machineB, windowsB, offlineB))
+        return false;
+    if (offlineA != offlineB)
+        return false;
+    // Another installation's disk may be given another drive letter next time: its MachineGuid
+    // says who it is where it has one.
+    if (machineA != L"(none)" && machineB != L"(none)")
+        return _wcsicmp(machineA.c_str(), machineB.c_str()) == 0;
+    return _wcsicmp(windowsA.c_str(), windowsB.c_str()) == 0;
+}
+
+
+CInstallation CurrentInstallation()
+{
+    if (const CInstallation* offline = OfflineInstallation())
+        return *offline;
+    return CInstallation::Running();
 }

@@ -12,6 +12,7 @@
 #pragma once
 #include <windows.h>
 #include "../registry/KeyPlaces.h"
+#include "../registry/LoadedHives.h"
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,17 +62,16 @@ std::vector<std::wstring> OfflineUsersNotLoaded();
 std::vector<std::wstring> OfflineLeftOut();
 // "OFFLINE D:\Windows: " while one is open, else empty: what every path of it is shown with.
 std::wstring OfflinePrefix();
-// Rewrites the first name of `path` below `root` to the loaded hive's name where it leads into
-// one ("SYSTEM" below HKEY_LOCAL_MACHINE, "<SID>" or "<SID>_Classes" below HKEY_USERS). Nothing
-// changes while no installation is open.
-void MapToLoaded(HKEY root, std::wstring& path);
-// A full key path with the loaded names, as the backup writes it.
-std::wstring LoadedFullPath(const std::wstring& fullPath);
-// The other way round: a full key path with the loaded names in the installation's own terms.
-std::wstring OwnFullPath(const std::wstring& loadedFullPath);
-// The name of a hive the program loads, as the registry shows it ("VelmoraKlarner-Offline-...").
-bool IsLoadedName(const std::wstring& name);
+// The installation the program works on now: the one open offline, else the running one.
+CInstallation CurrentInstallation();
+// Which Windows installation the program works on now (the running one, or the one open offline):
+// its MachineGuid, its Windows folder and whether it is offline, as one line a backup keeps.
+std::wstring InstallationIdentity();
+// Whether a backup's identity line names the installation of `current` (InstallationIdentity):
+// the same mode, and the same MachineGuid where both have one, else the same Windows folder.
+bool SameInstallation(const std::wstring& recorded, const std::wstring& current);
 
+// The loaded hives' names and how paths map into them: registry/LoadedHives.h.
 // What a walk of `root` covers while an installation is open: each loaded hive, by its key
 // below the real root, the name its paths begin with, and the place it stands for.
 struct OfflineWalkRoot

@@ -1,6 +1,6 @@
 // The real registry of the test prefix: keys, values, security, links, hidden names, exports.
 #include "TestSupport.h"
-#include "../../engine/search/Constants.h"
+#include "../../engine/registry/Constants.h"
 #include <gtest/gtest.h>
 #include <functional>
 #include <sddl.h>

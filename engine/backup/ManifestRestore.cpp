@@ -1,7 +1,8 @@
 // Putting back the files a removal pass took, from the backup's files folder: only where the
 // program removes files from, never through a link on the way, each file checked against the
 // manifest's SHA-256.
-#include "../Restore.h"
+#include "ManifestRestore.h"
+#include "../system/Offline.h"
 #include "FileCopies.h"
 #include "../system/Installation.h"
 #include "../registry/KeyNames.h"
@@ -41,7 +42,7 @@ std::wstring RestoreFolder(const ManifestEntry& entry)
     return std::wstring();
 }
 
-std::wstring RestoreLink(const ManifestEntry& entry)
+std::wstring RestoreFileLink(const ManifestEntry& entry)
 {
     std::wstring target = entry.target;
     if (target.compare(0, 4, L"\\??\\") == 0)
@@ -106,23 +107,22 @@ std::wstring RestoreFile(const ManifestEntry& entry, const std::wstring& filesFo
 }
 }
 
-void CRestore::RestoreFiles(const std::function<void(const RestoredItem&)>& told)
+void RestoreManifestFiles(const HeldBackupFiles& held, const RestoreTold& told)
 {
-    const std::wstring manifestPath = CRegBackup::ManifestOf(m_backup);
-    if (!m_hasManifest) {
+    const std::wstring& manifestPath = held.manifestPath;
+    if (!held.manifest) {
         // The backup says it took files: a restore without them has not given everything back.
-        if (m_hasFiles)
+        if (held.hasFiles)
             told(RestoredItemOf("file", manifestPath, Outcome::Failed,
                                 L"the backup's files folder or its manifest is missing; none of its files is back"));
         return;
     }
-    const std::wstring folder = manifestPath.substr(0, manifestPath.rfind(L'\\'));
     std::vector<ManifestEntry> entries;
-    if (!ReadManifest(static_cast<HANDLE>(m_manifest), entries)) {
+    if (!ReadManifest(held.manifest, entries)) {
         told(RestoredItemOf("file", manifestPath, Outcome::Failed, L"the manifest of the backup's files cannot be read"));
         return;
     }
-    const CInstallation installation = CInstallation::Live();
+    const CInstallation installation = CurrentInstallation();
     // An older backup left files in use to the restart by their own paths: those deletions are
     // taken back first, and only those of what this same removal took. A file that waits in a
     // folder of its pass's own goes at the restart as it is; its copy comes back.
@@ -166,9 +166,9 @@ void CRestore::RestoreFiles(const std::function<void(const RestoredItem&)>& told
         else if (entry.type == ManifestEntry::Folder)
             why = RestoreFolder(entry);
         else if (entry.type == ManifestEntry::Link)
-            why = RestoreLink(entry);
+            why = RestoreFileLink(entry);
         else
-            why = RestoreFile(entry, FinalPathOf(m_filesFolder));
+            why = RestoreFile(entry, held.filesFolder);
         if (why.empty() && !pendingTaken && std::find(scheduled.begin(), scheduled.end(), entry.path) != scheduled.end())
             why = L"its deletion at the next restart could not be taken back";
         if (why.empty())
