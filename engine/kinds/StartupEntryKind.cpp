@@ -51,7 +51,7 @@ public:
 
     const KindIdentity& Identity() const override
     {
-        static const KindIdentity identity = { kKindValue, "value", 2, IDS_KIND_STARTUP_ENTRY };
+        static const KindIdentity identity = { kKindValue, "startupEntry", 2, IDS_KIND_STARTUP_ENTRY };
         return identity;
     }
     bool LooksIn(const SearchScope& scope) const override { return scope.followReferences; }
