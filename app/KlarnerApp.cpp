@@ -10,6 +10,7 @@
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
 #include "../ui/KlarnerDlg.h"
+#include "../engine/search/Said.h"
 #include <commctrl.h>
 #include <cstdio>
 #include <cstdlib>
@@ -250,6 +251,10 @@ BOOL CKlarnerApp::LoadLanguageLibrary(const char* szFullModuleFileName, BOOL pat
         return FALSE;
     }
     AfxSetResourceHandle(m_hResourceLib);
+    // The record says what it says in English, whatever the user reads: other programs read it.
+    CString english = CString(szModDrive) + szModDir + "en-us\\" + szModFileName + ".dll";
+    if (splitOk)
+        SetEnglishTexts(::LoadLibraryExA(english.GetString(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     return TRUE;
 }
 

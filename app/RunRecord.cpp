@@ -5,6 +5,7 @@
 #include "../report/ReportLog.h"
 #include <objbase.h>
 #include "version.h"
+#include "../engine/search/Said.h"
 #include <nlohmann/json.hpp>
 #include <cstdio>
 
@@ -81,9 +82,9 @@ RecordedFinding RecordedFinding::Of(const CmdListEntry& finding, Outcome status,
     else
         recorded.path = finding.path;
     recorded.keyword = finding.keyword;
-    recorded.reason = finding.reason;
+    recorded.reason = InEnglish(finding.reason);
     recorded.status = status;
-    recorded.why = why;
+    recorded.why = InEnglish(why);
     recorded.measured = kind && kind->Identity().measured;
     recorded.size = finding.size;
     recorded.fileCount = finding.fileCount;

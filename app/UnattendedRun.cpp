@@ -19,6 +19,7 @@
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
 #include "../engine/kinds/KindsTable.h"
+#include "../engine/search/Said.h"
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -118,7 +119,7 @@ struct Progress
         for (size_t i = 0; i < list.size(); ++i)
             record.AddFinding(RecordedFinding::Of(*list[i], results[i].outcome,
                                                   results[i].advice.empty() ? results[i].why
-                                                                            : results[i].why + L": " + results[i].advice));
+                                                                            : results[i].why + L": " + InEnglish(results[i].advice)));
         for (const UnreadableKey& key : engine.UnreadableKeys())
             record.AddUnreadable(key.path, key.inMatch != FALSE);
         for (const auto& check : engine.Checks())

@@ -1,5 +1,6 @@
 // The cleaning engine: the search, and single removals through a pass of one.
 #include "KlarnEngine.h"
+#include "search/Said.h"
 #include "system/FilterLists.h"
 #include "system/Installation.h"
 #include "registry/KeyNames.h"
@@ -180,7 +181,7 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
     // installation lies off its disk and was left out.
     for (const auto& check : m_checks)
         for (const std::wstring& note : check.second.notes)
-            report.WriteLine(ReportSpelling(note).c_str());
+            report.WriteLine(ReportSpelling(Shown(note)).c_str());
     for (const std::wstring& left : OfflineLeftOut())
         report.WriteLine(ReportSpelling(left).c_str());
 

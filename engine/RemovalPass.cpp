@@ -1,5 +1,6 @@
 // One removal pass for both modes.
 #include "RemovalPass.h"
+#include "search/Said.h"
 #include "registry/KeyNames.h"
 #include "backup/RegBackup.h"
 #include "system/Installation.h"
@@ -75,7 +76,7 @@ std::string FindingReportLine(const CmdListEntry& entry)
 {
     std::wstring line = OfflinePrefix() + entry.path;
     if (entry.reason[0] && !entry.reportPathOnly)
-        line += std::wstring(L"  (") + entry.reason + L")";
+        line += L"  (" + Shown(entry.reason) + L")";
     return ReportSpelling(line);
 }
 
@@ -89,7 +90,7 @@ std::string OutcomeLine(const std::wstring& path, UINT suffixId, const std::wstr
     if (suffixId && suffix.LoadString(suffixId))
         line += suffix;
     if (!note.empty())
-        line += ("  (" + ReportSpelling(note) + ")").c_str();
+        line += ("  (" + ReportSpelling(Shown(note)) + ")").c_str();
     return line.GetString();
 }
 }

@@ -10,6 +10,7 @@
 #include "../framework/AfxGuard.h"
 #include "../report/ReportLog.h"
 #include "../resources/resource.h"
+#include "../engine/search/Said.h"
 #include <algorithm>
 
 CKlarnerDlg::CKlarnerDlg(CWnd* parent)
@@ -348,7 +349,7 @@ void CKlarnerDlg::MeasureColumns()
         m_columnNeeds[kColumnKind] = std::max(m_columnNeeds[kColumnKind], TextWidth(dc, group.name.c_str()) + padding);
     for (size_t i = 0; i < m_model.size(); ++i) {
         m_columnNeeds[kColumnPath] = std::max(m_columnNeeds[kColumnPath], TextWidth(dc, ShownPath(i).c_str()) + padding);
-        m_columnNeeds[kColumnReason] = std::max(m_columnNeeds[kColumnReason], TextWidth(dc, m_model[i].reason) + padding);
+        m_columnNeeds[kColumnReason] = std::max(m_columnNeeds[kColumnReason], TextWidth(dc, Shown(m_model[i].reason).c_str()) + padding);
     }
 }
 

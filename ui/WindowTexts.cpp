@@ -3,6 +3,7 @@
 #include "../engine/kinds/KindsTable.h"
 #include "../framework/AfxResource.h"
 #include "../resources/resource.h"
+#include "../engine/search/Said.h"
 #include <shlwapi.h>
 #include <cstring>
 
@@ -84,7 +85,7 @@ std::wstring FindingDetails(const CmdListEntry& entry, const std::wstring& shown
 {
     std::wstring details = KindName(entry) + L": " + shownPath;
     if (entry.reason[0])
-        details += Labelled(IDS_COLUMN_REASON, entry.reason);
+        details += Labelled(IDS_COLUMN_REASON, Shown(entry.reason));
     const ILeftoverKind* kind = KindOf(entry);
     if (kind) {
         const std::wstring name = kind->ReadableName(entry);
@@ -98,6 +99,6 @@ std::wstring FindingDetails(const CmdListEntry& entry, const std::wstring& shown
         }
     }
     if (!advice.empty())
-        details += Labelled(IDS_DETAIL_ADVICE, advice);
+        details += Labelled(IDS_DETAIL_ADVICE, Shown(advice));
     return details;
 }

@@ -8,6 +8,7 @@
 #include "../resources/resource.h"
 #include "WindowTexts.h"
 #include "../engine/kinds/KindsTable.h"
+#include "../engine/search/Said.h"
 #include <algorithm>
 #include <cstdlib>
 
@@ -200,9 +201,10 @@ std::wstring CKlarnerDlg::CellText(size_t index, int column) const
     case kColumnReason: {
         // What to do about a finding a pass left in place follows its reason, as in the report.
         const std::wstring& advice = index < m_advice.size() ? m_advice[index] : std::wstring();
+        const std::wstring reason = Shown(finding.reason), shownAdvice = Shown(advice);
         if (advice.empty())
-            return finding.reason;
-        return finding.reason[0] ? std::wstring(finding.reason) + L"  (" + advice + L")" : advice;
+            return reason;
+        return !reason.empty() ? reason + L"  (" + shownAdvice + L")" : shownAdvice;
     }
     case kColumnKind:
         for (const KindGroup& group : m_groups)
