@@ -183,7 +183,7 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
         for (const std::wstring& note : check.second.notes)
             report.WriteLine(ReportSpelling(Shown(note)).c_str());
     for (const std::wstring& left : OfflineLeftOut())
-        report.WriteLine(ReportSpelling(left).c_str());
+        report.WriteLine(ReportSpelling(Shown(left)).c_str());
 
     m_searchTerms.RemoveAll();
     m_hkeyName.Empty();

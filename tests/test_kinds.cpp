@@ -236,6 +236,22 @@ TEST_F(KindsTest, WinsockEntriesGoOnlyThroughWindowsAndSecurityCenterOnlyThrough
               std::string::npos);
 }
 
+TEST_F(KindsTest, ReasonsInTheUsersLanguageTheRecordInEnglish)
+{
+    Text(HKEY_LOCAL_MACHINE, kVersion + "Run", ("Updater" + tag).c_str(), "\"" + product + "updater.exe\" /background");
+    const std::string dir = kt::ScratchDir("german");
+    kt::StageProgram(dir, { "en-us", "de-de" });
+    std::string output;
+    kt::Run("\"" + dir + "klarner.exe\" \"/silent=" + report + "\" /keywords=" + keyword + " /hkey=HKLM /refs /json=-", &output,
+            300000);
+    const Json record = Json::parse(output.substr(0, output.rfind("Velmora Klarner:")));
+    const std::string text = kt::ReadFileBytes(report);
+    EXPECT_NE(text.find("updater.exe, Datei fehlt)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("file missing"), std::string::npos) << text;
+    ASSERT_EQ(record["findings"].size(), 1u) << record.dump(1);
+    EXPECT_EQ(record["findings"][0]["reason"], "Updater" + tag + " = " + product + "updater.exe, file missing");
+}
+
 TEST_F(KindsTest, StartUpValuesByWhatTheyRunAndTraceSessions)
 {
     const std::string run = kVersion + "Run", approved = kVersion + "Explorer\\StartupApproved\\Run";
@@ -251,8 +267,8 @@ TEST_F(KindsTest, StartUpValuesByWhatTheyRunAndTraceSessions)
     const std::string machine = "HKEY_LOCAL_MACHINE\\";
     const std::vector<std::string> found = Found(record);
     for (const std::string& expected : { "traceSession " + Lower(machine + trace) + " removed",
-                                         "value " + Lower(machine + run + "\\Updater" + tag) + " removed",
-                                         "value " + Lower(machine + approved + "\\Updater" + tag) + " removed" })
+                                         "startupEntry " + Lower(machine + run + "\\Updater" + tag) + " removed",
+                                         "startupEntry " + Lower(machine + approved + "\\Updater" + tag) + " removed" })
         EXPECT_NE(std::find(found.begin(), found.end(), expected), found.end()) << expected << "\n" << record["findings"].dump(1);
     EXPECT_FALSE(kt::ValueExists(HKEY_LOCAL_MACHINE, run, ("Updater" + tag).c_str()));
     EXPECT_TRUE(kt::ValueExists(HKEY_LOCAL_MACHINE, run, ("Notes" + tag).c_str()));

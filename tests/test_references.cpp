@@ -4,6 +4,7 @@
 // found, removed exactly and brought back by the backup; look-alikes that still work stay.
 #include <gtest/gtest.h>
 #include "TestSupport.h"
+#include "../engine/search/Said.h"
 #include "../engine/system/FileEvidence.h"
 #include "../engine/system/Installation.h"
 #include "../engine/kinds/References.h"
@@ -50,6 +51,7 @@ class EvidenceTest : public ::testing::Test
 protected:
     void SetUp() override
     {
+        kt::UseLanguage("en-us");
         base = kt::ScratchDir("evidence");
         windows = base + "Windows Folder";
         CreateDirectoryA(windows.c_str(), nullptr);
@@ -167,7 +169,7 @@ TEST_F(EvidenceTest, TheDecisionsOfTheReferences)
     const ReferenceContext context = { keywords, *installation, std::wstring() };
     std::vector<std::string> found;
     for (const ReferenceFinding& finding : FindByReference(references, context))
-        found.push_back(kt::Utf8(finding.path.substr(finding.path.rfind(L'\\') + 1) + L"  " + finding.reason));
+        found.push_back(kt::Utf8(finding.path.substr(finding.path.rfind(L'\\') + 1) + L"  " + Shown(finding.reason)));
     const std::string p = base + "Program Files\\";
     EXPECT_EQ(found, (std::vector<std::string>{
                          Guid(1) + "  InprocServer32 = " + p + "Velmora\\Vigilo+\\vmshell.dll, file missing",

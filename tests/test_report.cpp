@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include "TestSupport.h"
 #include "../report/ReportLog.h"
+#include "../engine/search/Said.h"
+#include "../resources/resource.h"
 #include <regex>
 
 namespace {
@@ -145,3 +147,21 @@ TEST_F(ReportTest, DefaultPathLiesInAFolderThatExists)
 }
 
 }  // namespace
+
+// A text held as its id and parts: shown in the library's language, nested texts too, in English
+// for the record, and a name that carries the marks shown as a name.
+TEST(SaidTexts, ShownInTheLibrarysLanguageNestedAndNeverForgedByAName)
+{
+    const std::wstring reason =
+        Said(IDS_REASON_CRITICAL, { Nested(Said(IDS_REASON_FILE_MISSING, { L"ImagePath", L"C:\\x\\drv.sys" })) });
+    const std::wstring kept = Said(IDS_NOTE_KEPT, { L"C:\\x", Nested(Said(IDS_WHY_CLAIMED, { Nested(Said(IDS_CLAIM_TASK, { L"\\T" })) })) });
+    kt::UseLanguage("de-de");
+    EXPECT_EQ(Shown(reason), L"ImagePath = C:\\x\\drv.sys, Datei fehlt, kritisch: ein Boot- oder Systemstarttreiber, dessen Ausfall Windows anh\u00e4lt");
+    EXPECT_EQ(Shown(kept), L"behalten C:\\x: Aufgabe \\T nennt sie");
+    kt::UseLanguage("en-us");
+    EXPECT_EQ(Shown(kept), L"kept C:\\x: task \\T names it");
+    // A key named with the marks is a name, never one of the program's texts.
+    const std::wstring forged = std::wstring(1, L'\xE000') + L"620" + L'\xE001' + L"a";
+    EXPECT_EQ(Shown(Said(IDS_REASON_APPID, { forged })).find(L"kept"), std::wstring::npos);
+    EXPECT_EQ(Shown(L"plain text"), L"plain text");
+}

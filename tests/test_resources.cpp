@@ -98,7 +98,7 @@ TEST(LanguageLibraries, CarryTheSameStringsDialogsControlsAndCommands)
     EXPECT_EQ(enIds, deIds);
     // Every string the program loads: 101 to 126, 181 to the last one below the kinds' names
     // without a gap, one name for each kind (from 400), the window's own from 450 to its last
-    // without a gap, and the application's title.
+    // without a gap, the findings' texts, and the application's title.
     std::set<UINT> expected = { IDS_APP_TITLE };
     for (UINT id = IDS_ABOUTBOX; id <= IDS_NO_ROOTKEY; ++id)
         expected.insert(id);
@@ -111,9 +111,14 @@ TEST(LanguageLibraries, CarryTheSameStringsDialogsControlsAndCommands)
         kindNames.insert(kind->Identity().nameId);
     EXPECT_EQ(kindNames.size(), LeftoverKinds().size()) << "every kind has a name of its own";
     expected.insert(kindNames.begin(), kindNames.end());
-    const UINT lastOfWindow = *std::prev(enIds.find(IDS_APP_TITLE));
+    const UINT lastOfWindow = *std::prev(enIds.lower_bound(IDS_REASON_FILE_MISSING));
     EXPECT_GE(lastOfWindow, static_cast<UINT>(IDS_TOOL_FAILED));
     for (UINT id = IDS_COLUMN_KIND; id <= lastOfWindow; ++id)
+        expected.insert(id);
+    // What findings, notes and advice say, from 600 to its last without a gap.
+    const UINT lastText = *std::prev(enIds.find(IDS_APP_TITLE));
+    EXPECT_GE(lastText, static_cast<UINT>(IDS_EVIDENCE_LOCATION));
+    for (UINT id = IDS_REASON_FILE_MISSING; id <= lastText; ++id)
         expected.insert(id);
     EXPECT_EQ(enIds, expected);
     for (UINT dialog : { IDD_ABOUTBOX, IDD_KLARNER_DIALOG, IDD_CONFIG }) {

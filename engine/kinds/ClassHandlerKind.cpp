@@ -8,6 +8,7 @@
 #include "KeyRemoval.h"
 #include "../registry/KeyNames.h"
 #include "../registry/RegKey.h"
+#include "../search/Said.h"
 #include <map>
 
 namespace {
@@ -58,7 +59,7 @@ public:
             const auto found = classes.find(Lowered(note.data.c_str(), note.data.size()));
             if (found == classes.end() || facts.CoveredByName(note.key) || findings.Has(note.key))
                 continue;
-            findings.Add(*this, note.key, L"names class " + note.data + L": " + found->second->reason,
+            findings.Add(*this, note.key, Said(IDS_REASON_NAMES_CLASS, { note.data, Nested(found->second->reason) }),
                          found->second->keyword);
         }
         return KindCheck();

@@ -25,11 +25,12 @@
 #include "../system/ServiceControl.h"
 #include "../../resources/resource.h"
 #include "../../report/ReportConstants.h"
+#include "../search/Said.h"
 #include <algorithm>
 
 namespace {
-const wchar_t kNothingNames[] = L"nothing installed names a file inside";
-const wchar_t kNamedAfter[] = L"named after the product, and nothing installed names it";
+const std::wstring kNothingNames = Said(IDS_REASON_NOTHING_NAMES);
+const std::wstring kNamedAfter = Said(IDS_REASON_NAMED_AFTER);
 const DWORD kAttributesInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 const CFileClaims& Claims(const CSearchFacts& facts, const CFindings& findings)
 {
@@ -41,23 +42,23 @@ const CFileClaims& Claims(const CSearchFacts& facts, const CFindings& findings)
 bool Untouchable(const CSearchFacts& facts, const std::wstring& path, std::wstring& why)
 {
     if (IsWindowsFolderName(LastNameOf(path))) {
-        why = L"a folder of Windows itself";
+        why = Said(IDS_WHY_WINDOWS_FOLDER_ITSELF);
         return true;
     }
     if (facts.installation.InWindowsFolder(path) || PathAtOrBelow(facts.installation.WindowsFolder(), path)) {
-        why = L"the Windows folder";
+        why = Said(IDS_WHY_THE_WINDOWS_FOLDER);
         return true;
     }
     for (const std::wstring& root : facts.installation.Roots())
         if (PathAtOrBelow(root, path)) {
-            why = L"a folder programs are installed into";
+            why = Said(IDS_WHY_PROGRAMS_FOLDER);
             return true;
         }
     std::vector<std::wstring> own = facts.ownFiles;
     own.push_back(facts.programFolder);
     for (const std::wstring& file : own)
         if (PathAtOrBelow(file, path)) {
-            why = L"this program's own files or its report";
+            why = Said(IDS_WHY_OWN_FILES);
             return true;
         }
     return false;
@@ -185,7 +186,7 @@ RemovalResult FailedBecause(const wchar_t* why)
     return result;
 }
 
-RemovalResult RefusedBecause(const std::wstring& why, const wchar_t* advice = L"")
+RemovalResult RefusedBecause(const std::wstring& why, const std::wstring& advice = std::wstring())
 {
     RemovalResult result;
     result.outcome = Outcome::Refused;
@@ -194,7 +195,7 @@ RemovalResult RefusedBecause(const std::wstring& why, const wchar_t* advice = L"
     return result;
 }
 
-const wchar_t kCloseHolder[] = L"close the program that holds it, then run again";
+const std::wstring kCloseHolder = Said(IDS_ADVICE_CLOSE_HOLDER);
 const DWORD kFileAccess = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 const DWORD kFolderAccess = DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -315,7 +316,7 @@ public:
         // keeps them, or it would be left pointing at nothing.
         const CFileClaims claims = CFileClaims::Read(context.installation, context.claimers, [](const std::wstring&) { return false; });
         if (const FileClaim* claim = claims.Naming(finding.path)) {
-            RemovalResult refused = RefusedBecause(claim->by + L" still names a file inside; it stays while that stays");
+            RemovalResult refused = RefusedBecause(Said(IDS_WHY_CLAIM_STAYS, { Nested(claim->by) }));
             refused.windowMessage = IDS_FILES_STILL_NAMED;
             return refused;
         }
@@ -488,15 +489,14 @@ private:
         if (findings.Has(folder))
             return;
         if (Untouchable(facts, folder, why)) {
-            check.notes.push_back(L"kept " + folder + L": " + why);
+            check.notes.push_back(Said(IDS_NOTE_KEPT, { folder, Nested(why) }));
             return;
         }
         const CFileClaims& claims = Claims(facts, findings);
         for (const UserProfile& profile : facts.installation.Profiles())
             if (PathAtOrBelow(folder, profile.folder) &&
                 std::find(claims.Unread().begin(), claims.Unread().end(), profile.sid) != claims.Unread().end()) {
-                check.notes.push_back(L"kept " + folder + L": the registrations of its user (" + profile.sid +
-                                      L") could not be read");
+                check.notes.push_back(Said(IDS_NOTE_KEPT, { folder, Nested(Said(IDS_WHY_USER_UNREAD, { profile.sid })) }));
                 return;
             }
         bool directly = false;
@@ -505,17 +505,16 @@ private:
             std::vector<FileItem> items;
             const bool listed = ListFileTree(folder, items);
             if (HoldsWindowsFiles(items))
-                check.notes.push_back(L"kept " + folder + L": Windows brought files in it");
+                check.notes.push_back(Said(IDS_NOTE_KEPT, { folder, Nested(Said(IDS_WHY_WINDOWS_FILES_IN)) }));
             else if (HoldsOwnOutput(items))
-                check.notes.push_back(L"kept " + folder + L": it holds this program's reports, records or backups");
+                check.notes.push_back(Said(IDS_NOTE_KEPT, { folder, Nested(Said(IDS_WHY_OWN_OUTPUT)) }));
             else if (!facts.keywords.IsDefaultList() && !NamedByAFinding(facts, findings, folder))
-                check.notes.push_back(L"kept " + folder + L": the keywords are not the default list, and no finding of this "
-                                                        L"search names a file in it");
+                check.notes.push_back(Said(IDS_NOTE_KEPT, { folder, Nested(Said(IDS_WHY_NOT_DEFAULT_FOLDER)) }));
             else
                 Measure(findings.Add(*this, folder, kNothingNames, keyword), listed ? items : std::vector<FileItem>());
             return;
         }
-        check.notes.push_back(L"kept " + folder + L": " + claim->by + L" names a file inside");
+        check.notes.push_back(Said(IDS_NOTE_KEPT, { folder, Nested(Said(IDS_WHY_CLAIMED_INSIDE, { Nested(claim->by) })) }));
         // A maker's folder with another product in it: the products one level down, each on its own.
         if (top && !directly)
             for (const std::wstring& name : Subfolders(folder)) {
@@ -558,7 +557,7 @@ public:
                 continue;
             file = facts.installation.Normalized(FileOfCommand(file));
             if (IsDriverIn(file, drivers) && !NothingAt(file))
-                candidates.push_back({ file, L"ImagePath of the service " + service + L", which is a finding", entry->keyword });
+                candidates.push_back({ file, Said(IDS_REASON_SERVICE_IMAGE, { service }), entry->keyword });
         }
         // Drivers named after the product.
         WIN32_FIND_DATAW found;
@@ -578,12 +577,11 @@ public:
             const FileClaim* claim = Claims(facts, findings).Naming(candidate.file);
             const bool byName = candidate.reason == kNamedAfter;
             if (claim)
-                check.notes.push_back(L"kept " + candidate.file + L": " + claim->by + L" names it");
+                check.notes.push_back(Said(IDS_NOTE_KEPT, { candidate.file, Nested(Said(IDS_WHY_CLAIMED, { Nested(claim->by) })) }));
             else if (byName && !facts.keywords.IsDefaultList() && !NamedByAFinding(facts, findings, candidate.file))
-                check.notes.push_back(L"kept " + candidate.file + L": the keywords are not the default list, and no finding of "
-                                                                L"this search names it");
+                check.notes.push_back(Said(IDS_NOTE_KEPT, { candidate.file, Nested(Said(IDS_WHY_NOT_DEFAULT_FILE)) }));
             else if (ShippedWithWindows(candidate.file))
-                check.notes.push_back(L"kept " + candidate.file + L": a file Windows brought");
+                check.notes.push_back(Said(IDS_NOTE_KEPT, { candidate.file, Nested(Said(IDS_WHY_WINDOWS_FILE)) }));
             else
                 Measure(findings.Add(*this, candidate.file, candidate.reason, candidate.keyword));
         }

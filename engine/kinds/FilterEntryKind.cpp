@@ -13,6 +13,7 @@
 #include "../registry/RegKey.h"
 #include "KeyRemoval.h"
 #include "../backup/KeyRestore.h"
+#include "../search/Said.h"
 #include <algorithm>
 
 namespace {
@@ -53,10 +54,10 @@ std::wstring Dangling(const std::wstring& listKey, const std::wstring& entry)
     CRegKeyOwner instance;
     if (OpenKeyExact(HKEY_LOCAL_MACHINE, below.c_str(), KEY_QUERY_VALUE, instance) == ERROR_SUCCESS)
         ReadStringValue(instance, L"ClassGUID", classGuid);
-    std::wstring reason = L"no service key: Windows cannot load this driver";
+    std::wstring reason = Said(IDS_REASON_NO_SERVICE_KEY);
     for (const wchar_t* boot : kBootClasses)
         if (_wcsicmp(classGuid.c_str(), boot) == 0)
-            reason += L"; boot device class";
+            reason = Said(IDS_REASON_BOOT_CLASS, { Nested(reason) });
     return reason;
 }
 

@@ -14,6 +14,7 @@
 #include "../system/FileHandles.h"
 #include "../system/ServiceControl.h"
 #include "../system/Installation.h"
+#include "../search/Said.h"
 #include <algorithm>
 
 namespace {
@@ -66,8 +67,8 @@ private:
         std::vector<const InstalledProduct*> named;
         for (const InstalledProduct& product : facts.Installed()) {
             if (_wcsicmp(product.key.c_str(), path.c_str()) == 0) {
-                check.notes.push_back(L"kept " + path + L": the uninstall entry of " + Shown(product) + L", which is still installed (" +
-                                      product.evidence + L")");
+                check.notes.push_back(Said(IDS_NOTE_KEPT, { path, Nested(Said(IDS_WHY_UNINSTALL_INSTALLED,
+                                                                                { NameOf(product), Nested(product.evidence) })) }));
                 return true;
             }
             if (!keyword.empty() && Lowered(product.displayName + L" " + product.folder + L" " + product.key).find(keyword) !=
@@ -83,8 +84,8 @@ private:
         // source): it still works.
         for (const InstalledProduct* product : named) {
             if (IsSettingsKeyOf(*product, LastNameOf(ParentOf(path)), LastNameOf(path))) {
-                check.notes.push_back(L"kept " + path + L": the settings of " + Shown(*product) + L", which is still installed (" +
-                                      product->evidence + L")");
+                check.notes.push_back(Said(IDS_NOTE_KEPT, { path, Nested(Said(IDS_WHY_SETTINGS_INSTALLED,
+                                                                                { NameOf(*product), Nested(product->evidence) })) }));
                 return true;
             }
         }
@@ -96,8 +97,7 @@ private:
             for (const InstalledProduct* product : named)
                 if (!product->folder.empty() && PathAtOrBelow(file, product->folder) &&
                     ::GetFileAttributesW(LongPath(file).c_str()) != INVALID_FILE_ATTRIBUTES) {
-                    check.notes.push_back(L"kept " + path + L": it names " + file + L" of " + Shown(*product) +
-                                          L", which is still installed");
+                    check.notes.push_back(Said(IDS_NOTE_KEPT, { path, Nested(Said(IDS_WHY_NAMES_INSTALLED_FILE, { file, NameOf(*product) })) }));
                     return true;
                 }
         std::wstring below;
@@ -118,10 +118,10 @@ private:
         for (const std::wstring& subkey : subkeys) {
             const auto keep = std::find_if(kept.begin(), kept.end(), [&](const auto& each) { return each.first == subkey; });
             if (keep != kept.end())
-                check.notes.push_back(L"kept " + path + L"\\" + subkey + L": the settings of " + Shown(*keep->second) +
-                                      L", which is still installed (" + keep->second->evidence + L")");
+                check.notes.push_back(Said(IDS_NOTE_KEPT, { path + L"\\" + subkey, Nested(Said(IDS_WHY_SETTINGS_INSTALLED,
+                                                                                                { NameOf(*keep->second), Nested(keep->second->evidence) })) }));
             else
-                Listed(findings.Add(*this, path + L"\\" + subkey, L"in " + LastNameOf(path) + L", which also holds the settings of a product still installed",
+                Listed(findings.Add(*this, path + L"\\" + subkey, Said(IDS_REASON_IN_MAKER_KEY, { LastNameOf(path) }),
                                     keyword));
         }
         return true;
@@ -139,11 +139,11 @@ private:
         const std::wstring file = facts.installation.Normalized(FileOfCommand(expanded));
         if (file.empty() || !facts.installation.InWindowsFolder(file) || !ShippedWithWindows(file))
             return false;
-        check.notes.push_back(L"kept " + path + L": a service Windows brought (" + file + L")");
+        check.notes.push_back(Said(IDS_NOTE_KEPT, { path, Nested(Said(IDS_WHY_WINDOWS_SERVICE, { file })) }));
         return true;
     }
 
-    static std::wstring Shown(const InstalledProduct& product)
+    static std::wstring NameOf(const InstalledProduct& product)
     {
         return product.displayName.empty() ? LastNameOf(product.key) : product.displayName;
     }
@@ -162,7 +162,7 @@ private:
                 Listed(findings.Add(*kind, path, refinement.reason, keyword));
                 return true;
             case Refinement::Keep:
-                check.notes.push_back(L"kept " + path + L": " + refinement.reason);
+                check.notes.push_back(Said(IDS_NOTE_KEPT, { path, Nested(refinement.reason) }));
                 return true;
             case Refinement::Replace:
                 for (const std::wstring& replacement : refinement.paths)

@@ -13,6 +13,7 @@
 #include "../system/ProviderOrder.h"
 #include "../backup/RegBackup.h"
 #include "../registry/RegKey.h"
+#include "../search/Said.h"
 #include <algorithm>
 
 namespace {
@@ -91,7 +92,7 @@ public:
                 for (const std::wstring& set : sets) {
                     const std::wstring service = FullPath(HKEY_LOCAL_MACHINE, set + L"\\Services\\" + name);
                     if (keyword.empty() && !set.empty() && findings.Has(service))
-                        reason = L"its service key is a finding: " + service;
+                        reason = Said(IDS_REASON_SERVICE_FINDING, { service });
                 }
                 if (!keyword.empty() || !reason.empty())
                     findings.Add(*this, facts.AsWalked(FullPath(HKEY_LOCAL_MACHINE, keyPath)) + L"\\" + valueName + kSeparator + name,

@@ -5,6 +5,8 @@
 #include "../registry/KeyNames.h"
 #include "../registry/RegKey.h"
 #include "../registry/RootKeys.h"
+#include "../search/Said.h"
+#include "../../resources/resource.h"
 #include <cwctype>
 #include <map>
 #include <set>
@@ -16,8 +18,7 @@ const wchar_t* const kUninstallValues[] = { L"DisplayName", L"Publisher", L"Inst
 const wchar_t kHandlerName[] = L"InprocHandler32";
 // This program's own entry in the list of programs is never a leftover.
 const wchar_t kOwnDisplayName[] = L"velmora klarner";
-const wchar_t kFileMissing[] = L", file missing";
-const wchar_t kNoUninstaller[] = L"no uninstaller, product unknown to Windows Installer, InstallLocation gone";
+const std::wstring kNoUninstaller = Said(IDS_REASON_NO_UNINSTALLER);
 
 bool ReadString(HKEY key, const wchar_t* name, std::wstring& text)
 {
@@ -134,7 +135,7 @@ void FindClasses(const std::vector<WalkNote>& references, const ReferenceContext
         FileEvidence file;
         if (!IsGuid(guid) || !AllServersGone(group, context, true, evidence, file))
             continue;
-        const FoundClass found = { Lowered(guid), group[0]->key, evidence->name + L" = " + file.file + kFileMissing,
+        const FoundClass found = { Lowered(guid), group[0]->key, Said(IDS_REASON_FILE_MISSING, { evidence->name, file.file }),
                                    file.keyword };
         out.classByGuid.emplace(found.guid, out.classes.size());
         out.classKeys.insert(Lowered(found.key));
@@ -150,7 +151,7 @@ void FindTypeLibraries(const std::vector<WalkNote>& references, const ReferenceC
         const WalkNote* evidence = nullptr;
         FileEvidence file;
         if (IsGuid(LastName(group[0]->key)) && AllServersGone(group, context, false, evidence, file))
-            out.findings.push_back({ 'K', kSourceTypeLib, group[0]->key, evidence->name + L" = " + file.file + kFileMissing,
+            out.findings.push_back({ 'K', kSourceTypeLib, group[0]->key, Said(IDS_REASON_FILE_MISSING, { evidence->name, file.file }),
                                      file.keyword });
     }
 }
@@ -205,7 +206,7 @@ void FindAppIds(Decisions& out)
         CRegKeyOwner key;
         if (needed->second.count(Lowered(appId)) || !taken.insert(Lowered(path)).second || !OpenFull(path, key))
             continue;
-        out.findings.push_back({ 'K', kSourceAppId, path, L"AppID of class " + LastName(found.key), found.keyword });
+        out.findings.push_back({ 'K', kSourceAppId, path, Said(IDS_REASON_APPID, { LastName(found.key) }), found.keyword });
     }
 }
 
@@ -231,13 +232,13 @@ std::wstring UninstallerGone(const Group& group, const std::wstring& owner, cons
         const bool askable = owner.empty() || _wcsicmp(owner.c_str(), context.installation.OwnerOf(L"HKEY_CURRENT_USER").c_str()) == 0;
         if (!context.askWindowsInstaller || !askable || WindowsInstallerKnows(code))
             return std::wstring();
-        return L"product " + code + L" unknown to Windows Installer";
+        return Said(IDS_REASON_UNKNOWN_PRODUCT, { code });
     }
     const FileEvidence file = LookAtFile(command->data, owner, context.installation, context.lowerKeywords);
     if (!file.told || file.system || PathBelow(file.normalized, context.programFolder) ||
         !context.installation.FileGone(file.normalized))
         return std::wstring();
-    return command->name + L" = " + file.file + kFileMissing;
+    return Said(IDS_REASON_FILE_MISSING, { command->name, file.file });
 }
 
 // Whether the entry's install folder, where it names one, is gone (as far as the file system says).
@@ -315,7 +316,7 @@ void FindUninstallEntries(const std::vector<WalkNote>& references, const Referen
         entry.part = parent || Value(group, L"SystemComponent");
         const std::wstring gone = UninstallerGone(group, owner, context);
         if (!gone.empty() && InstallLocationGone(group, owner, context))
-            entry.reason = naming->name + L" = " + naming->data + L"; " + gone;
+            entry.reason = Said(IDS_REASON_UNINSTALLER_GONE, { naming->name, naming->data, Nested(gone) });
         else if (NothingCanUninstall(group, owner, context))
             entry.reason = kNoUninstaller;
         if (entry.reason.empty())
@@ -354,7 +355,7 @@ void FindApprovals(const std::vector<WalkNote>& references, Decisions& out)
             const auto found = out.classByGuid.find(Lowered(valueName));
             if (found != out.classByGuid.end())
                 out.findings.push_back({ 'V', kSourceApproval, group[0]->key + L"\\" + valueName,
-                                         L"approved class: " + out.classes[found->second].reason,
+                                         Said(IDS_REASON_APPROVED_CLASS, { Nested(out.classes[found->second].reason) }),
                                          out.classes[found->second].keyword });
         }
     }

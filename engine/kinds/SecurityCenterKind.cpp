@@ -18,6 +18,7 @@
 #include "../registry/RegKey.h"
 #include "../../framework/Handles.h"
 #include "../../resources/resource.h"
+#include "../search/Said.h"
 #include <wbemidl.h>
 
 namespace {
@@ -147,8 +148,7 @@ public:
             for (const wchar_t* policy : { L"DisableAntiSpyware", L"ForceDefenderPassiveMode" }) {
                 DWORD value = 0;
                 if (ReadDwordValue(policies, policy, value) && value != 0)
-                    check.notes.push_back(L"Note: HKEY_LOCAL_MACHINE\\" + std::wstring(kDefenderPolicies) + L"\\" + policy +
-                                          L" is set, and no antivirus is registered any more: Windows' own stays off");
+                    check.notes.push_back(Said(IDS_NOTE_DEFENDER_OFF, { L"HKEY_LOCAL_MACHINE\\" + std::wstring(kDefenderPolicies) + L"\\" + policy }));
             }
         return check;
     }
@@ -190,7 +190,7 @@ public:
     void Restore(const std::vector<const RestoreBlock*>& blocks, const RestoreContext&, const RestoreTold& told) const override
     {
         for (const RestoreBlock* block : blocks)
-            told(RestoredItemOf(Identity().recordName, block->finding, Outcome::Refused, L"Windows Security Center takes a registration only from its product itself; reinstall the product to have it back"));
+            told(RestoredItemOf(Identity().recordName, block->finding, Outcome::Refused, Said(IDS_ADVICE_REINSTALL_SECURITY_CENTER)));
     }
 
     bool IsGone(const CmdListEntry& finding) const override { return KeyGone(finding.path); }

@@ -12,6 +12,7 @@
 #include "../system/Installation.h"
 #include "../search/Keywords.h"
 #include "../registry/RegKey.h"
+#include "../search/Said.h"
 
 namespace {
 const DWORD kSystemStart = 1;       // Start: 0 boot, 1 system
@@ -95,7 +96,7 @@ public:
             if (reason.empty())
                 continue;
             if (critical)
-                reason += L", critical: a boot or system start driver whose failure stops Windows";
+                reason = Said(IDS_REASON_CRITICAL, { Nested(reason) });
             findings.Add(*this, key, reason, keyword);
         }
         return KindCheck();

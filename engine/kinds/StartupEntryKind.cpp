@@ -14,6 +14,7 @@
 #include "../registry/KeyNames.h"
 #include "../search/Keywords.h"
 #include "../registry/RegKey.h"
+#include "../search/Said.h"
 
 namespace {
 const wchar_t* const kRunKeys[] = { L"Microsoft\\Windows\\CurrentVersion\\Run", L"Microsoft\\Windows\\CurrentVersion\\RunOnce" };
@@ -91,7 +92,7 @@ public:
             const std::pair<std::wstring, std::wstring> mine = { HiveOf(note.key), Lowered(note.name.c_str(), note.name.size()) };
             for (const auto& entry : found)
                 if (entry == mine && !findings.Has(note.key + L"\\" + note.name))
-                    findings.Add(*this, note.key + L"\\" + note.name, L"approval of the start-up value " + note.name,
+                    findings.Add(*this, note.key + L"\\" + note.name, Said(IDS_REASON_APPROVAL, { note.name }),
                                  std::wstring());
         }
         return KindCheck();

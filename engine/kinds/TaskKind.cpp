@@ -24,6 +24,7 @@
 #include "../registry/RegKey.h"
 #include "../system/TaskCache.h"
 #include "../../framework/Handles.h"
+#include "../search/Said.h"
 #include <taskschd.h>
 
 namespace {
@@ -60,7 +61,7 @@ void NamedAfterTheProduct(const CSearchFacts& facts, const std::wstring& path, s
         at = end == std::wstring::npos ? path.size() : end + 1;
     }
     if (!keyword.empty())
-        reason = L"scheduled task named after the product";
+        reason = Said(IDS_REASON_TASK_NAMED);
 }
 
 // Asks the Task Scheduler to delete the task; whatever it leaves is removed by hand afterwards.
@@ -98,7 +99,7 @@ public:
     {
         for (const Task& task : ScheduledTasks())
             if (!reader.IsFinding(task.path))
-                reader.Add(std::wstring(), TaskCommand(task, reader.Installation()), L"task " + task.path);
+                reader.Add(std::wstring(), TaskCommand(task, reader.Installation()), Said(IDS_CLAIM_TASK, { task.path }));
     }
 
     const KindIdentity& Identity() const override
@@ -119,7 +120,7 @@ public:
                 const std::wstring evidence = EvidenceOfGoneFile(L"Command", TaskCommand(task, facts.installation), std::wstring(),
                                                                  facts.installation, facts.keywords.Lower(), keyword);
                 if (!evidence.empty())
-                    reason = L"scheduled task; " + evidence;
+                    reason = Said(IDS_REASON_TASK_EVIDENCE, { Nested(evidence) });
             }
             // One whose key the name search found is in that key's place already.
             if (!reason.empty())
@@ -140,7 +141,7 @@ public:
         const std::wstring taskPath = below.size() > tree.size() ? below.substr(tree.size()) : std::wstring(L"\\");
         if (IsWindowsTask(taskPath + L"\\")) {
             refinement.action = Refinement::Keep;
-            refinement.reason = L"a part of Windows' own scheduled tasks";
+            refinement.reason = Said(IDS_WHY_WINDOWS_TASK);
             return refinement;
         }
         for (const Task& task : ScheduledTasks())
@@ -148,7 +149,7 @@ public:
                 std::wstring keyword;
                 NamedAfterTheProduct(facts, task.path, keyword, refinement.reason);
                 if (refinement.reason.empty())
-                    refinement.reason = L"scheduled task named after the product";
+                    refinement.reason = Said(IDS_REASON_TASK_NAMED);
                 refinement.action = Refinement::Replace;
                 refinement.paths.push_back(task.path);
             }

@@ -10,6 +10,7 @@
 #include "../registry/RootKeys.h"
 #include "../search/Keywords.h"
 #include "../registry/RegKey.h"
+#include "../search/Said.h"
 #include <evntrace.h>
 #include <vector>
 
@@ -53,8 +54,8 @@ public:
             return refinement;
         const std::wstring name = LastNameOf(below);
         refinement.action = IsWindowsTraceSession(name) ? Refinement::Keep : Refinement::TakeOver;
-        refinement.reason = refinement.action == Refinement::Keep ? L"a trace session Windows starts itself"
-                                                                   : L"trace session " + name + L", started by Windows at boot";
+        refinement.reason = refinement.action == Refinement::Keep ? Said(IDS_WHY_WINDOWS_SESSION)
+                                                                   : Said(IDS_REASON_TRACE_SESSION, { name });
         return refinement;
     }
 

@@ -17,6 +17,7 @@
 #include "../backup/RegBackup.h"
 #include "../registry/RegKey.h"
 #include "../system/WinsockCatalog.h"
+#include "../search/Said.h"
 #include <ws2spi.h>
 #include <shlwapi.h>
 #include <cstddef>
@@ -24,7 +25,6 @@
 #include <cstring>
 
 namespace {
-const wchar_t kAdvice[] = L"netsh winsock reset, then restart Windows";
 // A transport entry's PackedCatalogItem: the provider DLL's path (ANSI) before its protocol info.
 const size_t kPackedDllPathBytes = MAX_PATH;
 const DWORD kReadableNameChars = 512;
@@ -133,7 +133,7 @@ public:
                         std::find(chain.chain.begin(), chain.chain.end(), base.first->catalogId) != chain.chain.end() &&
                         !findings.Has(chain.path))
                         findings.Add(*this, facts.AsWalked(chain.path),
-                                     L"layered on catalog entry " + std::to_wstring(base.first->catalogId) + L": " + base.second.first,
+                                     Said(IDS_REASON_LAYERED, { std::to_wstring(base.first->catalogId), Nested(base.second.first) }),
                                      base.second.second);
             for (const auto& base : bases)
                 if (!findings.Has(base.first->path))
@@ -175,7 +175,7 @@ public:
             return result;
         }
         result.why = L"Windows kept provider " + GuidText(entry.provider) + L" in its Winsock catalog";
-        result.advice = kAdvice;
+        result.advice = Said(IDS_ADVICE_WINSOCK_RESET);
         return result;
     }
 
@@ -184,7 +184,7 @@ public:
     void Restore(const std::vector<const RestoreBlock*>& blocks, const RestoreContext&, const RestoreTold& told) const override
     {
         for (const RestoreBlock* block : blocks)
-            told(RestoredItemOf(Identity().recordName, block->finding, Outcome::Refused, L"a Winsock catalog entry goes back only through Windows, when its provider installs itself again; reinstall the product to have it back"));
+            told(RestoredItemOf(Identity().recordName, block->finding, Outcome::Refused, Said(IDS_ADVICE_REINSTALL_WINSOCK)));
     }
 
     bool IsGone(const CmdListEntry& finding) const override { return KeyGone(finding.path); }

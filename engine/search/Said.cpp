@@ -4,10 +4,17 @@
 #include <cwchar>
 
 namespace {
-// Characters of Unicode's private use area: no name Windows shows holds them.
+// Characters of Unicode's private use area mark a text and its parts; a text inside another
+// carries them shifted by two for each level. A name read from the machine never carries them.
 const wchar_t kSaidMark = L'\xE000';
 const wchar_t kPartMark = L'\xE001';
+const wchar_t kLastMark = L'\xE00F';
 HINSTANCE g_english = nullptr;
+
+bool IsMark(wchar_t c)
+{
+    return c >= kSaidMark && c <= kLastMark;
+}
 
 std::wstring Spoken(const std::wstring& said, HINSTANCE library)
 {
@@ -19,7 +26,14 @@ std::wstring Spoken(const std::wstring& said, HINSTANCE library)
     size_t count = 0;
     for (size_t at = said.find(kPartMark); at != std::wstring::npos && count < 9;) {
         const size_t next = said.find(kPartMark, at + 1);
-        parts[count++] = said.substr(at + 1, next == std::wstring::npos ? std::wstring::npos : next - at - 1);
+        std::wstring part = said.substr(at + 1, next == std::wstring::npos ? std::wstring::npos : next - at - 1);
+        if (!part.empty() && part[0] == kSaidMark + 2) {
+            for (wchar_t& c : part)
+                if (IsMark(c))
+                    c = static_cast<wchar_t>(c - 2);
+            part = Spoken(part, library);
+        }
+        parts[count++] = part;
         at = next;
     }
     const wchar_t* text = nullptr;
@@ -46,13 +60,33 @@ std::wstring Spoken(const std::wstring& said, HINSTANCE library)
 }
 }
 
-std::wstring Said(UINT id, std::initializer_list<std::wstring> parts)
+SaidPart::SaidPart(const std::wstring& text) : held(text)
+{
+    // A name that carries a mark would be read as a text of ours.
+    for (wchar_t& c : held)
+        if (IsMark(c))
+            c = L'\xFFFD';
+}
+
+SaidPart Nested(const std::wstring& said)
+{
+    if (said.empty() || said[0] != kSaidMark)
+        return SaidPart(said);
+    SaidPart part(std::wstring{});
+    part.held = said;
+    for (wchar_t& c : part.held)
+            if (IsMark(c) && c + 2 <= kLastMark)
+                c = static_cast<wchar_t>(c + 2);
+    return part;
+}
+
+std::wstring Said(UINT id, std::initializer_list<SaidPart> parts)
 {
     std::wstring said(1, kSaidMark);
     said += std::to_wstring(id);
-    for (const std::wstring& part : parts) {
+    for (const SaidPart& part : parts) {
         said += kPartMark;
-        said += part;
+        said += part.held;
     }
     return said;
 }

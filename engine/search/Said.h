@@ -7,9 +7,19 @@
 #include <initializer_list>
 #include <string>
 
+// One part of a text: a name or path as read (shown as it is), or another text of the program's
+// own (Nested), shown in the same language.
+struct SaidPart
+{
+    SaidPart(const std::wstring& text);
+    SaidPart(const wchar_t* text) : SaidPart(std::wstring(text)) {}
+    std::wstring held;
+};
+SaidPart Nested(const std::wstring& said);
+
 // The string `id` of the language library with %1, %2, ... standing for `parts`, in the form
 // that findings, results and notes carry.
-std::wstring Said(UINT id, std::initializer_list<std::wstring> parts = {});
+std::wstring Said(UINT id, std::initializer_list<SaidPart> parts = {});
 // The text in the language of the run's library.
 std::wstring Shown(const std::wstring& said);
 // The text in English, for what other programs read.

@@ -10,6 +10,8 @@
 #include "ComScope.h"
 #include "FileHandles.h"
 #include "../../framework/Handles.h"
+#include "../search/Said.h"
+#include "../../resources/resource.h"
 #include <psapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -107,7 +109,7 @@ void Shortcuts(CClaimReader& reader, const std::wstring& folder, IShellLinkW* li
         wchar_t target[MAX_PATH * 2] = L"";
         if (name.size() > 4 && _wcsicmp(name.c_str() + name.size() - 4, L".lnk") == 0 && SUCCEEDED(file->Load(path.c_str(), STGM_READ)) &&
             SUCCEEDED(link->GetPath(target, MAX_PATH * 2, nullptr, SLGP_RAWPATH)))
-            reader.Add(std::wstring(), target, L"shortcut " + path);
+            reader.Add(std::wstring(), target, Said(IDS_CLAIM_SHORTCUT, { path }));
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
     for (const std::wstring& sub : below)
@@ -228,7 +230,7 @@ CFileClaims CFileClaims::Read(const CInstallation& installation, const std::vect
     // The programs that run belong to this installation, never to another one.
     if (!OfflineActive())
         for (const std::wstring& image : RunningImages())
-            claims.Add(installation, std::wstring(), image, L"running program " + image);
+            claims.Add(installation, std::wstring(), image, Said(IDS_CLAIM_RUNNING, { image }));
     return claims;
 }
 

@@ -4,6 +4,8 @@
 #include "../registry/KeyNames.h"
 #include "Offline.h"
 #include "../../framework/Handles.h"
+#include "../search/Said.h"
+#include "../../resources/resource.h"
 #include <msi.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -107,7 +109,7 @@ std::wstring EvidenceOfGoneFile(const std::wstring& name, const std::wstring& da
     if (!look.told || look.system || look.keyword.empty() || !installation.FileGone(look.normalized))
         return std::wstring();
     keyword = look.keyword;
-    return name + L" = " + look.file + L", file missing";
+    return Said(IDS_REASON_FILE_MISSING, { name, look.file });
 }
 
 // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"

@@ -6,6 +6,8 @@
 #include "../registry/KeyNames.h"
 #include "../registry/RegKey.h"
 #include "../registry/RootKeys.h"
+#include "../search/Said.h"
+#include "../../resources/resource.h"
 
 namespace {
 const wchar_t kUninstall[] = L"Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -52,11 +54,11 @@ void ReadContainer(HKEY root, const std::wstring& path, const std::wstring& owne
         const std::wstring folder = Existing(location, owner, installation, false);
         const std::wstring uninstaller = code.empty() ? Existing(command, owner, installation, true) : std::wstring();
         if (!code.empty() && askWindowsInstaller && WindowsInstallerKnows(code))
-            product.evidence = L"Windows Installer knows " + code;
+            product.evidence = Said(IDS_EVIDENCE_MSI, { code });
         else if (!uninstaller.empty())
-            product.evidence = L"its uninstaller " + uninstaller + L" is there";
+            product.evidence = Said(IDS_EVIDENCE_UNINSTALLER, { uninstaller });
         else if (!folder.empty())
-            product.evidence = L"its InstallLocation " + folder + L" is there";
+            product.evidence = Said(IDS_EVIDENCE_LOCATION, { folder });
         else
             continue;
         product.folder = !folder.empty() ? folder : uninstaller.empty() ? std::wstring() : uninstaller.substr(0, uninstaller.rfind(L'\\'));
