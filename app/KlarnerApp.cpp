@@ -8,6 +8,7 @@
 #include "../engine/registry/RootKeys.h"
 #include "../framework/Handles.h"
 #include "../report/ReportLog.h"
+#include "../engine/system/FileHandles.h"
 #include "../resources/resource.h"
 #include "../ui/KlarnerDlg.h"
 #include "../engine/search/Said.h"

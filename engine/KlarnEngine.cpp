@@ -14,7 +14,7 @@
 #include "search/SharedFlag.h"
 #include "kinds/KindsTable.h"
 #include "../framework/AfxCore.h"
-#include "../report/Report.h"
+#include "search/ReportLines.h"
 #include "../resources/resource.h"
 #include <cstring>
 
@@ -65,12 +65,12 @@ BOOL CKlarnEngine::UnreadableInMatch() const
 CmdListEntry* CKlarnEngine::ScanRegistry(const char* keywords, CmdListEntry* cmdList, const RootKeySlot* rootKeys,
                                          HANDLE hReport, LONG* stopFlag)
 {
-    CReport report = CReport::Borrowed(hReport);
+    CHandleLines report(hReport);
     return Search(CKeywords(keywords), cmdList, rootKeys, report, stopFlag);
 }
 
 CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdList, const RootKeySlot* rootKeys,
-                                   CReport& report, LONG* stopFlag)
+                                   IReportLines& report, LONG* stopFlag)
 {
     m_stopFlag = stopFlag;
     m_cmdList = cmdList;
@@ -110,7 +110,7 @@ CmdListEntry* CKlarnEngine::Search(const CKeywords& keywords, CmdListEntry* cmdL
     CString leadIn;
     leadIn.LoadString(IDS_OPEN_FAILED);
     CSearchWalk walk(keywords.Lower(), leadIn.GetString(), m_stopFlag, m_keysSearched);
-    walk.ReadFor(looking, scope.controlSet);
+    walk.ReadFor(std::vector<const IWalkReader*>(looking.begin(), looking.end()), scope.controlSet);
     if (m_timeKinds)
         walk.TimeReading();
     const int threads = m_searchThreads > 0 ? m_searchThreads : CSearchWalk::DefaultThreadCount();

@@ -13,7 +13,7 @@
 
 class CKeywords;
 class CRegBackup;
-class CReport;
+class IReportLines;
 
 class CKlarnEngine
 {
@@ -24,7 +24,7 @@ public:
     // Walks every selected root slot with the given keywords, lets every kind that looks in this
     // search decide its findings, writes the report's lines and returns the findings list
     // (ownership passes to the caller). `stopFlag` nonzero ends the walk early.
-    CmdListEntry* Search(const CKeywords& keywords, CmdListEntry* cmdList, const RootKeySlot* rootKeys, CReport& report,
+    CmdListEntry* Search(const CKeywords& keywords, CmdListEntry* cmdList, const RootKeySlot* rootKeys, IReportLines& report,
                          LONG* stopFlag);
     // The same from a keyword text, writing to a report someone else opened.
     CmdListEntry* ScanRegistry(const char* keywords, CmdListEntry* cmdList, const RootKeySlot* rootKeys, HANDLE hReport,

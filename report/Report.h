@@ -1,10 +1,11 @@
 // A report file with an owner: opened with its banner, closed when its owner is done with it, and
 // aware whether a line could not be written whole (a run without a whole report removes nothing).
 #pragma once
+#include "../engine/search/ReportLines.h"
 #include <windows.h>
 #include "../framework/CString.h"
 
-class CReport
+class CReport : public IReportLines
 {
 public:
     CReport() {}
@@ -22,9 +23,9 @@ public:
     BOOL Open(const CString& path);
     BOOL IsOpen() const;
     // The handle, INVALID_HANDLE_VALUE when the report could not be opened (null when never tried).
-    HANDLE Handle() const { return m_handle; }
+    HANDLE Handle() const override { return m_handle; }
     // Writes the text and CR LF; FALSE, remembered, when they could not be written whole.
-    BOOL WriteLine(const char* text);
+    BOOL WriteLine(const char* text) override;
     BOOL WriteFailed() const { return m_writeFailed; }
     void Close();
 

@@ -94,16 +94,6 @@ CString ReportFullPath(const CString& path)
     return CString(full);
 }
 
-std::wstring PathWithoutExtension(const std::wstring& path)
-{
-    size_t nameStart = path.find_last_of(L"\\/");
-    nameStart = nameStart == std::wstring::npos ? 0 : nameStart + 1;
-    const size_t dot = path.rfind(L'.');
-    const bool isExtension = dot != std::wstring::npos && dot > nameStart && dot + 1 < path.size() &&
-                             path.find_first_not_of(L"0123456789", dot + 1) != std::wstring::npos;
-    return isExtension ? path.substr(0, dot) : path;
-}
-
 bool NamesAFileOnADisk(const std::wstring& fullPath)
 {
     const int size = ::WideCharToMultiByte(CP_ACP, 0, fullPath.c_str(), -1, nullptr, 0, nullptr, nullptr);

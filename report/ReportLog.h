@@ -15,10 +15,6 @@ HANDLE OpenReport(CString path);
 bool NamesAFileOnADisk(const std::wstring& fullPath);
 // The report's full path (its folder is where the backups go); the path itself when it has none.
 CString ReportFullPath(const CString& path);
-// The path without its file name's extension, which names the files written beside the report.
-// A dot in a folder's name is no extension, and neither is the last dot of a date
-// ("report-07.12.2026"): an "extension" of digits only stays.
-std::wstring PathWithoutExtension(const std::wstring& path);
 // Writes the banner; FALSE when a line of it could not be written whole.
 BOOL WriteReportBanner(HANDLE hReport);
 // Writes the text and CR LF; FALSE when either could not be written whole.

@@ -3,7 +3,7 @@
 #include "../registry/RegFile.h"
 #include "../registry/KeyNames.h"
 #include "../system/Offline.h"
-#include "../../report/ReportLog.h"
+#include "../system/FileHandles.h"
 #include "../system/AdminOnly.h"
 #include "../system/Installation.h"
 #include <atomic>

@@ -13,6 +13,7 @@
 #include "../registry/RootKeys.h"
 #include "../system/FileClaims.h"
 #include "../system/InstalledProducts.h"
+#include "../search/WalkReader.h"
 #include "../search/WalkResult.h"
 #include <functional>
 #include <map>
@@ -153,7 +154,7 @@ struct Refinement
     std::vector<std::wstring> paths; // Replace: the findings in its place, in order
 };
 
-class ILeftoverKind
+class ILeftoverKind : public IWalkReader
 {
 public:
     virtual ~ILeftoverKind() {}
@@ -165,9 +166,8 @@ public:
     // lacks it) it cannot look, and says so.
     virtual bool NeedsSoftwareHive() const { return true; }
     // What it reads where the walk passes a key in one of its places (any thread may call it).
-    virtual bool ReadsAt(KeyPlace place) const;
-    virtual void ReadAt(HKEY key, const std::wstring& path, KeyPlace place,
-                        const std::function<void(WalkNote&&)>& note) const;
+    bool ReadsAt(KeyPlace place) const override;
+    void ReadAt(HKEY key, const std::wstring& path, KeyPlace place, const std::function<void(WalkNote&&)>& note) const override;
     // After the walk: its findings, appended in order, each with its reason.
     virtual KindCheck Decide(const CSearchFacts& facts, CFindings& findings) const = 0;
     // What it makes of a key the walk found by its name, asked before the key is listed.

@@ -4,7 +4,6 @@
 #include "../registry/FloorKeys.h"
 #include "../registry/KeyNames.h"
 #include "SharedFlag.h"
-#include "../kinds/LeftoverKind.h"
 #include "../../framework/Handles.h"
 #include <climits>
 
@@ -64,22 +63,22 @@ CSearchWalk::CSearchWalk(const std::vector<std::wstring>& keywords, const std::s
 
 CSearchWalk::~CSearchWalk() {}
 
-void CSearchWalk::ReadFor(const std::vector<const ILeftoverKind*>& kinds, const std::wstring& currentSet)
+void CSearchWalk::ReadFor(const std::vector<const IWalkReader*>& kinds, const std::wstring& currentSet)
 {
     m_currentSet = currentSet;
     m_followsPlaces = false;
-    for (const ILeftoverKind* kind : kinds)
+    for (const IWalkReader* kind : kinds)
         m_readingTicks[kind] = 0;
     for (size_t place = 0; place < m_readers.size(); ++place) {
         m_readers[place].clear();
-        for (const ILeftoverKind* kind : kinds)
+        for (const IWalkReader* kind : kinds)
             if (kind->ReadsAt(static_cast<KeyPlace>(place)))
                 m_readers[place].push_back(kind);
         m_followsPlaces = m_followsPlaces || !m_readers[place].empty();
     }
 }
 
-long long CSearchWalk::ReadingTicks(const ILeftoverKind* kind) const
+long long CSearchWalk::ReadingTicks(const IWalkReader* kind) const
 {
     const auto found = m_readingTicks.find(kind);
     return found == m_readingTicks.end() ? 0 : found->second.load();
@@ -392,7 +391,7 @@ void CSearchWalk::SearchKey(Worker& self, Frame& parent, DWORD index, BOOL& endL
     child->match = match;
     if (parent.place != kNoPlace) {
         child->place = NextPlace(parent.place, std::wstring(name, length), m_currentSet);
-        for (const ILeftoverKind* kind : m_readers[child->place]) {
+        for (const IWalkReader* kind : m_readers[child->place]) {
             LARGE_INTEGER started = {}, ended = {};
             if (m_timing)
                 ::QueryPerformanceCounter(&started);

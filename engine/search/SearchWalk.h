@@ -12,6 +12,7 @@
 #include <windows.h>
 #include "../registry/KeyPlaces.h"
 #include "../registry/RegKey.h"
+#include "WalkReader.h"
 #include "WalkResult.h"
 #include <array>
 #include <atomic>
@@ -22,7 +23,6 @@
 #include <string>
 #include <vector>
 
-class ILeftoverKind;
 
 class CSearchWalk
 {
@@ -37,10 +37,10 @@ public:
 
     // Lets `kinds` read where the walk passes a key in one of their places (KeyPlaces.h): the
     // walk has the key open anyway. `currentSet` names the control set the system runs on.
-    void ReadFor(const std::vector<const ILeftoverKind*>& kinds, const std::wstring& currentSet);
+    void ReadFor(const std::vector<const IWalkReader*>& kinds, const std::wstring& currentSet);
     // Measures how long each kind reads (for the benchmark); the ticks of QueryPerformanceCounter.
     void TimeReading() { m_timing = true; }
-    long long ReadingTicks(const ILeftoverKind* kind) const;
+    long long ReadingTicks(const IWalkReader* kind) const;
 
     // Walks one root key, whose full name begins every path, and appends to `result`. An
     // exception on any of the walk's threads (out of memory) ends the walk on every thread and
@@ -83,10 +83,10 @@ private:
     const LONG* m_stopFlag;
     LONG* m_keysSearched;
     // The kinds that read at each place; places are followed only when some kind reads.
-    std::array<std::vector<const ILeftoverKind*>, kPlaceCount> m_readers;
+    std::array<std::vector<const IWalkReader*>, kPlaceCount> m_readers;
     bool m_followsPlaces = false;
     bool m_timing = false;
-    std::map<const ILeftoverKind*, std::atomic<long long>> m_readingTicks;
+    std::map<const IWalkReader*, std::atomic<long long>> m_readingTicks;
     std::wstring m_currentSet;
 
     // Per root walk.

@@ -233,3 +233,13 @@ bool SetAttributesThrough(HANDLE file, DWORD attributes)
     basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
     return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }
+
+std::wstring PathWithoutExtension(const std::wstring& path)
+{
+    size_t nameStart = path.find_last_of(L"\\/");
+    nameStart = nameStart == std::wstring::npos ? 0 : nameStart + 1;
+    const size_t dot = path.rfind(L'.');
+    const bool isExtension = dot != std::wstring::npos && dot > nameStart && dot + 1 < path.size() &&
+                             path.find_first_not_of(L"0123456789", dot + 1) != std::wstring::npos;
+    return isExtension ? path.substr(0, dot) : path;
+}

@@ -74,3 +74,7 @@ DWORD DeleteThrough(HANDLE file);
 DWORD RenameThrough(HANDLE file, const std::wstring& target);
 // Sets an open file's attributes (FILE_WRITE_ATTRIBUTES needed).
 bool SetAttributesThrough(HANDLE file, DWORD attributes);
+// The path without its file name's extension, which names the files written beside the report.
+// A dot in a folder's name is no extension, and neither is the last dot of a date
+// ("report-07.12.2026"): an "extension" of digits only stays.
+std::wstring PathWithoutExtension(const std::wstring& path);
