@@ -292,7 +292,9 @@ bool ParseRegValue(const std::wstring& line, RegValue& value)
         bytesAt = 4;
     } else if (data.compare(0, 4, L"hex(") == 0) {
         const size_t close = data.find(L"):");
-        if (close == std::wstring::npos || close == 4)
+        // The type in hex digits, nothing else: "hex(z)" is no type of this format.
+        if (close == std::wstring::npos || close == 4 || close > 12 ||
+            data.substr(4, close - 4).find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring::npos)
             return false;
         value.type = wcstoul(data.substr(4, close - 4).c_str(), nullptr, 16);
         bytesAt = close + 2;
