@@ -212,8 +212,8 @@ BOOL CKlarnEngine::DeleteKeyTree(HKEY root, wchar_t* path)
     size_t length = wcslen(path);
     if (length > 0 && path[length - 1] == L'\\')
         path[--length] = L'\0';
-    KeyTree tree;
-    return m_backup && ReadKeyTree(root, path, tree) && m_backup->Append(tree.text) && DeleteKeyTreeKeys(tree);
+    // The one way a key goes: through the removal pass, its floor and its backup.
+    return RemoveEntry(kKindKey, root, path);
 }
 
 BOOL CKlarnEngine::DeleteRegValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName)
