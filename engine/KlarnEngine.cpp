@@ -4,7 +4,6 @@
 #include "system/FilterLists.h"
 #include "system/Installation.h"
 #include "registry/KeyNames.h"
-#include "registry/KeyTrees.h"
 #include "search/Keywords.h"
 #include "system/Offline.h"
 #include "backup/RegBackup.h"

@@ -3,11 +3,13 @@
 #include "../engine/search/CmdList.h"
 #include "../engine/registry/KeyNames.h"
 #include "../engine/registry/RootKeys.h"
+#include "../engine/kinds/KindsTable.h"
 #include "../engine/registry/LoadedHives.h"
 #include "../engine/registry/RegFile.h"
 #include "../engine/system/FilterLists.h"
 #include "../engine/system/ProviderOrder.h"
 #include <cstring>
+#include <set>
 
 namespace {
 
@@ -211,5 +213,37 @@ TEST(PureFunctions, AnotherInstallationsKeysInItsOwnTermsAndBack)
     EXPECT_EQ(OwnFullPath(LoadedFullPath(L"HKEY_USERS\\S-1-5-21-1_Classes\\CLSID")), L"HKEY_USERS\\S-1-5-21-1_Classes\\CLSID");
     ClearLoadedHives();
     EXPECT_EQ(LoadedFullPath(own), own) << "without an installation open, paths are this machine's";
+}
+
+// The contract of the table: one record name and one display name per kind, found again by its
+// record name; the order the kinds decide in keeps its rules; files come after every kind that
+// says which files its registrations claim.
+TEST(KindsTable, NamesAreUniqueAndTheOrderKeepsItsRules)
+{
+    const std::vector<const ILeftoverKind*>& kinds = LeftoverKinds();
+    std::set<std::string> records;
+    std::set<UINT> names;
+    auto at = [&](const char* record) {
+        for (size_t i = 0; i < kinds.size(); ++i)
+            if (std::string(kinds[i]->Identity().recordName) == record)
+                return i;
+        return kinds.size();
+    };
+    for (const ILeftoverKind* kind : kinds) {
+        EXPECT_TRUE(records.insert(kind->Identity().recordName).second) << kind->Identity().recordName;
+        EXPECT_TRUE(names.insert(kind->Identity().nameId).second) << kind->Identity().recordName;
+        EXPECT_EQ(KindNamed(kind->Identity().recordName), kind);
+    }
+    for (const KindOrderRule& rule : KindsOrderRules()) {
+        ASSERT_LT(at(rule.kind), kinds.size()) << rule.kind;
+        ASSERT_LT(at(rule.after), kinds.size()) << rule.after;
+        EXPECT_GT(at(rule.kind), at(rule.after)) << rule.kind << " after " << rule.after;
+    }
+    const std::vector<const IClaimsFiles*> claimers = FileClaimersAmong(kinds);
+    EXPECT_GE(claimers.size(), 10u);
+    for (const char* files : { "folder", "file" })
+        for (size_t i = 0; i < kinds.size(); ++i)
+            if (dynamic_cast<const IClaimsFiles*>(kinds[i]))
+                EXPECT_LT(i, at(files)) << kinds[i]->Identity().recordName << " claims files and decides before " << files;
 }
 }  // namespace

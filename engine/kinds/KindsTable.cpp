@@ -51,6 +51,21 @@ const std::vector<const ILeftoverKind*>& LeftoverKinds()
     return kinds;
 }
 
+const std::vector<KindOrderRule>& KindsOrderRules()
+{
+    // The files kinds come after every kind that claims files; the test of the table checks that
+    // too, from the kinds themselves.
+    static const std::vector<KindOrderRule> rules = {
+        { "providerOrderEntry", "key" },     // its reason: the provider's service key is a finding
+        { "providerOrderEntry", "service" },
+        { "scheduledTask", "key" },          // it takes over the task keys the name search found
+        { "classHandler", "class" },         // it names a class that is a finding
+        { "approval", "class" },
+        { "value", "startupEntry" },         // the tray program's value last of the start-up values
+    };
+    return rules;
+}
+
 const ILeftoverKind* KindOf(const CmdListEntry& entry)
 {
     if (entry.owner)

@@ -12,3 +12,11 @@ const ILeftoverKind& KeyKind();
 const ILeftoverKind& StartupValueKind();
 // The kind the JSON record calls `recordName` ("key", "class"); null when there is none.
 const ILeftoverKind* KindNamed(const char* recordName);
+
+// What the table's order must keep: a kind that decides on others' findings comes after them.
+struct KindOrderRule
+{
+    const char* kind;
+    const char* after;
+};
+const std::vector<KindOrderRule>& KindsOrderRules();
