@@ -1,55 +1,11 @@
 // The registry walk of a search, on one or several threads.
-#include "SearchWalk.h"
+#include "WalkParts.h"
 #include "../registry/Constants.h"
 #include "../registry/FloorKeys.h"
 #include "../registry/KeyNames.h"
 #include "SharedFlag.h"
 #include "../../framework/Handles.h"
 #include <climits>
-
-struct CSearchWalk::Piece
-{
-    enum Kind { Line, Finding, Taken, Note } kind;
-    std::string line;            // Line: a report line
-    std::wstring path;           // Finding: the key's full path; Line: the unopened key's
-    BOOL inMatch = FALSE;        // Line: the unopened key is at or below a match
-    std::vector<Range*> ranges;  // Finding: its subkeys that other threads walked; Taken: the range
-    WalkNote note = {};          // Note: what a kind read at one key
-};
-
-// Subkeys [next, end) of one key, taken over by another thread.
-struct CSearchWalk::Range
-{
-    std::vector<Piece> pieces;
-    BOOL allOpened = TRUE;       // every subkey of the range that was tried opened
-    std::vector<Range*> taken;   // parts of the range that yet other threads took, in key order
-};
-
-struct CSearchWalk::Frame
-{
-    CRegKeyOwner key;
-    std::wstring path;
-    BOOL inherited = FALSE;      // an ancestor below the root matched
-    BOOL match = FALSE;          // this key or an ancestor matched: what its subkeys inherit
-    BOOL allOpened = TRUE;       // every subkey tried so far opened
-    BOOL visitedOne = FALSE;     // a subkey was walked: a stop now ends the loop
-    Range* range = nullptr;      // set on the bottom frame of a taken range, which records nothing
-    KeyPlace place = kNoPlace;   // on the way to what the walk reads besides names, or not
-    // Guarded by the worker's lock: other threads take subkeys from the end of [next, end).
-    LONG next = 0;
-    LONG end = LONG_MAX;         // unknown until another thread asks for the subkey count
-    std::vector<Range*> taken;   // each lies before the one taken earlier
-};
-
-struct CSearchWalk::Worker
-{
-    CSearchWalk* walk = nullptr;
-    size_t index = 0;
-    std::mutex lock;                            // the stack and the frames' next, end and taken
-    std::vector<std::unique_ptr<Frame>> frames; // the open keys of the branch being walked
-    std::vector<Piece>* out = nullptr;          // where the current walk writes
-    wchar_t name[kSearchNameChars];
-};
 
 namespace {
 const int kSpinsBeforeSleep = 64;
@@ -240,72 +196,6 @@ void CSearchWalk::RunWorker(Worker& self, bool walksRoot, HKEY root, const std::
         else
             ::Sleep(1);
     }
-}
-
-BOOL CSearchWalk::StealInto(Worker& thief)
-{
-    for (size_t step = 1; step < m_workers.size(); ++step) {
-        Worker& victim = *m_workers[(thief.index + step) % m_workers.size()];
-        if (!StealFrom(victim, thief))
-            continue;
-        WalkStack(thief);
-        --m_openRanges;
-        return TRUE;
-    }
-    return FALSE;
-}
-
-BOOL CSearchWalk::StealFrom(Worker& victim, Worker& thief)
-{
-    std::unique_ptr<Frame> bottom;
-    {
-        std::lock_guard<std::mutex> hold(victim.lock);
-        // The shallowest key first: its subkeys hold the most work.
-        for (const std::unique_ptr<Frame>& candidate : victim.frames) {
-            Frame& frame = *candidate;
-            if (frame.end == LONG_MAX) {
-                DWORD subkeys = 0;
-                if (::RegQueryInfoKeyW(frame.key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
-                                       nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                    continue;
-                frame.end = static_cast<LONG>(subkeys) > frame.next ? static_cast<LONG>(subkeys) : frame.next;
-            }
-            const LONG remaining = frame.end - frame.next;
-            if (remaining < 2)
-                continue;
-            // A handle of the thief's own: the owner closes its handle when its loop ends.
-            CRegKeyOwner own;
-            if (OpenSubKey(frame.key, nullptr, KEY_READ, own) != ERROR_SUCCESS)
-                continue;
-            Range* range = new Range;
-            {
-                std::lock_guard<std::mutex> holdRanges(m_rangeLock);
-                m_ranges.push_back(std::unique_ptr<Range>(range));
-            }
-            const LONG middle = frame.next + remaining / 2;
-            bottom.reset(new Frame);
-            bottom->key = std::move(own);
-            bottom->path = frame.path;
-            bottom->inherited = frame.inherited;
-            bottom->match = frame.match;
-            bottom->visitedOne = TRUE;  // the owner walked the subkeys before these
-            bottom->range = range;
-            bottom->place = frame.place;
-            bottom->next = middle;
-            bottom->end = frame.end;
-            frame.end = middle;
-            frame.taken.push_back(range);
-            // Counted before the owner can finish this key, so that the walk cannot look done.
-            ++m_openRanges;
-            break;
-        }
-    }
-    if (!bottom)
-        return FALSE;
-    thief.out = &bottom->range->pieces;
-    std::lock_guard<std::mutex> hold(thief.lock);
-    thief.frames.push_back(std::move(bottom));
-    return TRUE;
 }
 
 void CSearchWalk::WalkStack(Worker& self)
