@@ -354,7 +354,9 @@ bool IsWindowsLsaPackage(const std::wstring& entry)
 
 std::wstring ListEntryFile(const std::wstring& name, const std::wstring& windowsFolder, const wchar_t* extension)
 {
-    if (name.empty() || name.find_first_of(L"*?\"<>|") != std::wstring::npos)
+    // The kernel's prefix for a path ("\\??\\C:\\...") is no wildcard.
+    const size_t start = name.compare(0, 4, L"\\??\\") == 0 ? 4 : 0;
+    if (name.empty() || name.find_first_of(L"*?\"<>|", start) != std::wstring::npos)
         return std::wstring();
     std::wstring file = name.find(L'\\') == std::wstring::npos ? windowsFolder + L"\\System32\\" + name : name;
     const size_t last = file.find_last_of(L"\\.");
