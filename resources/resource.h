@@ -172,6 +172,27 @@
 #define IDS_RESTART_CAPTION     464
 #define IDS_RESTART_FAILED      465
 #define IDS_TOOL_FAILED         466
+// Protection left off, programs that no longer start, and start-up lists (467 to 499).
+#define IDS_KIND_PROTECTION_SETTING  467
+#define IDS_KIND_DEBUGGER_ENTRY      468
+#define IDS_KIND_BOOT_EXECUTE_ENTRY  469
+#define IDS_KIND_LSA_PACKAGE         470
+#define IDS_WHY_PROTECTION_POLICY    471
+#define IDS_WHY_PROTECTION_POLICY_UNASKED 472
+#define IDS_WHY_PROTECTION_SERVICE   473
+#define IDS_WHY_PROTECTION_SERVICE_UNASKED 474
+#define IDS_KEPT_PROTECTION_MANAGED  475
+#define IDS_KEPT_PROTECTION_OTHER_AV 476
+#define IDS_ADVICE_PROTECTION_BACK   477
+#define IDS_ADVICE_TAMPER            478
+#define IDS_ADVICE_PROTECTION_UNASKED 479
+#define IDS_WHY_DEBUGGER             480
+#define IDS_WHY_EXIT_MONITOR         481
+#define IDS_WHY_BOOT_GONE            482
+#define IDS_WHY_BOOT_KEYWORD         483
+#define IDS_WHY_LSA_GONE             484
+#define IDS_ADVICE_LSA_RESTART       485
+#define IDS_ADVICE_BOOT_RESTART      486
 #define IDS_APP_TITLE           0xE000
 
 // Main dialog controls and commands.

@@ -18,9 +18,13 @@ const ILeftoverKind& ClassHandlerKind();
 const ILeftoverKind& EventSourceKind();
 const ILeftoverKind& WinsockKind();
 const ILeftoverKind& SecurityCenterKind();
+const ILeftoverKind& ProtectionSettingKind();
 const ILeftoverKind& ApprovalKind();
 const ILeftoverKind& StartupEntryKind();
 const ILeftoverKind& StartupValueKind();
+const ILeftoverKind& DebuggerEntryKind();
+const ILeftoverKind& BootExecuteKind();
+const ILeftoverKind& LsaPackageKind();
 const ILeftoverKind& FolderKind();
 const ILeftoverKind& DriverFileKind();
 
@@ -42,9 +46,13 @@ const std::vector<const ILeftoverKind*>& LeftoverKinds()
         &EventSourceKind(),
         &WinsockKind(),
         &SecurityCenterKind(),
+        &ProtectionSettingKind(),  // Windows' own protection left off (after the registrations it asks about)
         &ApprovalKind(),
         &StartupEntryKind(),    // start-up values by what they run
         &StartupValueKind(),    // the tray program's start-up value
+        &DebuggerEntryKind(),    // programs that no longer start
+        &BootExecuteKind(),      // entries of the lists Windows reads at every start
+        &LsaPackageKind(),
         &FolderKind(),          // files, once every registration is decided: what still names them stays
         &DriverFileKind(),
     };
