@@ -102,6 +102,17 @@
 #define IDS_KIND_STARTUP_VALUE  417
 #define IDS_KIND_FOLDER         418
 #define IDS_KIND_FILE           419
+#define IDS_KIND_ROOT_CERTIFICATE 420
+#define IDS_KIND_PROXY_SETTING  421
+// What the root certificate and proxy kinds say about a finding.
+#define IDS_ROOT_CERT_REASON    422
+#define IDS_ROOT_CERT_KEPT_INSTALLED 423
+#define IDS_ROOT_CERT_KEPT_POLICY 424
+#define IDS_PROXY_REASON        425
+#define IDS_WINHTTP_PROXY_REASON 426
+#define IDS_PROXY_PAC_REASON    427
+#define IDS_PROXY_PAC_PORT_REASON 428
+#define IDS_PROXY_KEPT_POLICY   429
 // The window's kind column, details, actions on a finding and the restart.
 #define IDS_COLUMN_KIND         450
 #define IDS_MENU_VIEW           451

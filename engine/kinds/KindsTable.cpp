@@ -21,6 +21,8 @@ const ILeftoverKind& SecurityCenterKind();
 const ILeftoverKind& ApprovalKind();
 const ILeftoverKind& StartupEntryKind();
 const ILeftoverKind& StartupValueKind();
+const ILeftoverKind& RootCertificateKind();
+const ILeftoverKind& ProxySettingKind();
 const ILeftoverKind& FolderKind();
 const ILeftoverKind& DriverFileKind();
 
@@ -45,6 +47,8 @@ const std::vector<const ILeftoverKind*>& LeftoverKinds()
         &ApprovalKind(),
         &StartupEntryKind(),    // start-up values by what they run
         &StartupValueKind(),    // the tray program's start-up value
+        &RootCertificateKind(), // root certificates of HTTPS scanning, in the machine's and users' Root stores
+        &ProxySettingKind(),    // proxies left on: each user's WinINet, the machine's WinHTTP
         &FolderKind(),          // files, once every registration is decided: what still names them stays
         &DriverFileKind(),
     };
