@@ -259,8 +259,8 @@ TEST_F(KindsTest, StartUpValuesByWhatTheyRunAndTraceSessions)
     const std::string machine = "HKEY_LOCAL_MACHINE\\";
     const std::vector<std::string> found = Found(record);
     for (const std::string& expected : { "traceSession " + Lower(machine + trace) + " removed",
-                                         "value " + Lower(machine + run + "\\Updater" + tag) + " removed",
-                                         "value " + Lower(machine + approved + "\\Updater" + tag) + " removed" })
+                                         "startupEntry " + Lower(machine + run + "\\Updater" + tag) + " removed",
+                                         "startupEntry " + Lower(machine + approved + "\\Updater" + tag) + " removed" })
         EXPECT_NE(std::find(found.begin(), found.end(), expected), found.end()) << expected << "\n" << record["findings"].dump(1);
     EXPECT_FALSE(kt::ValueExists(HKEY_LOCAL_MACHINE, run, ("Updater" + tag).c_str()));
     EXPECT_TRUE(kt::ValueExists(HKEY_LOCAL_MACHINE, run, ("Notes" + tag).c_str()));
