@@ -154,6 +154,17 @@
 #define IDS_EVIDENCE_MSI                 648
 #define IDS_EVIDENCE_UNINSTALLER         649
 #define IDS_EVIDENCE_LOCATION            650
+#define IDS_KIND_ROOT_CERTIFICATE 420
+#define IDS_KIND_PROXY_SETTING  421
+// What the root certificate and proxy kinds say about a finding.
+#define IDS_ROOT_CERT_REASON    422
+#define IDS_ROOT_CERT_KEPT_INSTALLED 423
+#define IDS_ROOT_CERT_KEPT_POLICY 424
+#define IDS_PROXY_REASON        425
+#define IDS_WINHTTP_PROXY_REASON 426
+#define IDS_PROXY_PAC_REASON    427
+#define IDS_PROXY_PAC_PORT_REASON 428
+#define IDS_PROXY_KEPT_POLICY   429
 // The window's kind column, details, actions on a finding and the restart.
 #define IDS_COLUMN_KIND         450
 #define IDS_MENU_VIEW           451
@@ -173,26 +184,26 @@
 #define IDS_RESTART_FAILED      465
 #define IDS_TOOL_FAILED         466
 // Protection left off, programs that no longer start, and start-up lists (467 to 499).
-#define IDS_KIND_PROTECTION_SETTING  467
-#define IDS_KIND_DEBUGGER_ENTRY      468
-#define IDS_KIND_BOOT_EXECUTE_ENTRY  469
-#define IDS_KIND_LSA_PACKAGE         470
-#define IDS_WHY_PROTECTION_POLICY    471
-#define IDS_WHY_PROTECTION_POLICY_UNASKED 472
-#define IDS_WHY_PROTECTION_SERVICE   473
-#define IDS_WHY_PROTECTION_SERVICE_UNASKED 474
-#define IDS_KEPT_PROTECTION_MANAGED  475
-#define IDS_KEPT_PROTECTION_OTHER_AV 476
-#define IDS_ADVICE_PROTECTION_BACK   477
-#define IDS_ADVICE_TAMPER            478
-#define IDS_ADVICE_PROTECTION_UNASKED 479
-#define IDS_WHY_DEBUGGER             480
-#define IDS_WHY_EXIT_MONITOR         481
-#define IDS_WHY_BOOT_GONE            482
-#define IDS_WHY_BOOT_KEYWORD         483
-#define IDS_WHY_LSA_GONE             484
-#define IDS_ADVICE_LSA_RESTART       485
-#define IDS_ADVICE_BOOT_RESTART      486
+#define IDS_KIND_PROTECTION_SETTING  430
+#define IDS_KIND_DEBUGGER_ENTRY      431
+#define IDS_KIND_BOOT_EXECUTE_ENTRY  432
+#define IDS_KIND_LSA_PACKAGE         433
+#define IDS_WHY_PROTECTION_POLICY    434
+#define IDS_WHY_PROTECTION_POLICY_UNASKED 435
+#define IDS_WHY_PROTECTION_SERVICE   436
+#define IDS_WHY_PROTECTION_SERVICE_UNASKED 437
+#define IDS_KEPT_PROTECTION_MANAGED  438
+#define IDS_KEPT_PROTECTION_OTHER_AV 439
+#define IDS_ADVICE_PROTECTION_BACK   440
+#define IDS_ADVICE_TAMPER            441
+#define IDS_ADVICE_PROTECTION_UNASKED 442
+#define IDS_WHY_DEBUGGER             443
+#define IDS_WHY_EXIT_MONITOR         444
+#define IDS_WHY_BOOT_GONE            445
+#define IDS_WHY_BOOT_KEYWORD         446
+#define IDS_WHY_LSA_GONE             447
+#define IDS_ADVICE_LSA_RESTART       448
+#define IDS_ADVICE_BOOT_RESTART      449
 #define IDS_APP_TITLE           0xE000
 
 // Main dialog controls and commands.

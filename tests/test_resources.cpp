@@ -97,8 +97,8 @@ TEST(LanguageLibraries, CarryTheSameStringsDialogsControlsAndCommands)
         deIds.insert(s.first);
     EXPECT_EQ(enIds, deIds);
     // Every string the program loads: 101 to 126, 181 to the last one below the kinds' names
-    // without a gap, one name for each kind (from 400), the window's own from 450 to its last
-    // without a gap, the findings' texts, and the application's title.
+    // without a gap, one name for each kind (from 400) and the kinds' texts, the window's own from
+    // 450 to its last without a gap, the findings' texts, and the application's title.
     std::set<UINT> expected = { IDS_APP_TITLE };
     for (UINT id = IDS_ABOUTBOX; id <= IDS_NO_ROOTKEY; ++id)
         expected.insert(id);
@@ -111,6 +111,11 @@ TEST(LanguageLibraries, CarryTheSameStringsDialogsControlsAndCommands)
         kindNames.insert(kind->Identity().nameId);
     EXPECT_EQ(kindNames.size(), LeftoverKinds().size()) << "every kind has a name of its own";
     expected.insert(kindNames.begin(), kindNames.end());
+    // Beside the names, the kinds' range holds what kinds say about a finding (reasons, notes),
+    // each id after its kind's name; both languages carry the same ones (above).
+    for (UINT id : enIds)
+        if (id >= IDS_KIND_KEY && id < IDS_COLUMN_KIND)
+            expected.insert(id);
     const UINT lastOfWindow = *std::prev(enIds.lower_bound(IDS_REASON_FILE_MISSING));
     EXPECT_GE(lastOfWindow, static_cast<UINT>(IDS_TOOL_FAILED));
     for (UINT id = IDS_COLUMN_KIND; id <= lastOfWindow; ++id)

@@ -25,6 +25,8 @@ const ILeftoverKind& StartupValueKind();
 const ILeftoverKind& DebuggerEntryKind();
 const ILeftoverKind& BootExecuteKind();
 const ILeftoverKind& LsaPackageKind();
+const ILeftoverKind& RootCertificateKind();
+const ILeftoverKind& ProxySettingKind();
 const ILeftoverKind& FolderKind();
 const ILeftoverKind& DriverFileKind();
 
@@ -53,6 +55,8 @@ const std::vector<const ILeftoverKind*>& LeftoverKinds()
         &DebuggerEntryKind(),    // programs that no longer start
         &BootExecuteKind(),      // entries of the lists Windows reads at every start
         &LsaPackageKind(),
+        &RootCertificateKind(), // root certificates of HTTPS scanning, in the machine's and users' Root stores
+        &ProxySettingKind(),    // proxies left on: each user's WinINet, the machine's WinHTTP
         &FolderKind(),          // files, once every registration is decided: what still names them stays
         &DriverFileKind(),
     };
