@@ -1,5 +1,6 @@
 // The main window's layout: growing with the window and the display's scale, the columns'
 // widths, the details line and the rows' tips.
+#include "KlarnerDlg.h"
 #include "DialogParts.h"
 #include "AboutDlg.h"
 #include "Config.h"

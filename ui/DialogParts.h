@@ -1,7 +1,8 @@
 // The main window's measures, shared by its files: the columns' first widths, the room beside
 // texts, where each control keeps to when the window grows, the display's scale and text widths.
 #pragma once
-#include "KlarnerDlg.h"
+#include "../framework/CDialog.h"
+#include <commctrl.h>
 #include "../resources/resource.h"
 #include <vector>
 

@@ -1,5 +1,5 @@
 // The registry walk of a search, on one or several threads.
-#include "WalkParts.h"
+#include "SearchWalk.h"
 #include "../registry/Constants.h"
 #include "../registry/FloorKeys.h"
 #include "../registry/KeyNames.h"

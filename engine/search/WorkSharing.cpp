@@ -1,6 +1,6 @@
 // How the walk's threads share work: a thread that runs out takes the last untaken subkeys of
 // the deepest key another thread still walks.
-#include "WalkParts.h"
+#include "SearchWalk.h"
 
 BOOL CSearchWalk::StealInto(Worker& thief)
 {
