@@ -12,6 +12,7 @@
 #include "KeyRemoval.h"
 #include "../system/FileClaims.h"
 #include "../backup/FileCopies.h"
+#include "../system/FileHandles.h"
 #include "../system/ComScope.h"
 #include "../system/FileEvidence.h"
 #include "../system/Installation.h"
@@ -62,6 +63,22 @@ void NamedAfterTheProduct(const CSearchFacts& facts, const std::wstring& path, s
     }
     if (!keyword.empty())
         reason = Said(IDS_REASON_TASK_NAMED);
+}
+
+// Deletes the task's file through a handle that is the file itself at its own path: the task
+// folder lets others create entries, so a link put on the way since the listing leads nowhere.
+void DeleteTaskFile(const std::wstring& file)
+{
+    CHandle held(::CreateFileW(LongPath(file).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    ULONGLONG index = 0;
+    DWORD attributes = 0;
+    if (!held || !IndexOf(held, index, attributes) ||
+        (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        _wcsicmp(FinalPathOf(held).c_str(), file.c_str()) != 0)
+        return;  // the task stays failed: its file is still there
+    DeleteThrough(held);
 }
 
 // Asks the Task Scheduler to delete the task; whatever it leaves is removed by hand afterwards.
@@ -196,7 +213,7 @@ public:
         for (KeyTree& tree : task.trees)
             DeleteKeyTreeKeys(tree);
         if (task.hasFile && !NothingAt(task.file))
-            ::DeleteFileW(task.file.c_str());
+            DeleteTaskFile(task.file);
         RemovalResult result;
         result.outcome = PartsGone(task.task, task.file) ? Outcome::Removed : Outcome::Failed;
         if (result.outcome == Outcome::Failed)
