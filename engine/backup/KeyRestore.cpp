@@ -178,3 +178,22 @@ std::vector<RestoreEntryNote> EntryNotesInOrder(const std::vector<const RestoreB
     });
     return notes;
 }
+
+void RestoreListEntries(const std::vector<const RestoreBlock*>& blocks, const char* kind, const RestoreTold& told,
+                        const std::function<bool(const RestoreEntryNote&, const ListNow&, RestoredItem&, RegValue&)>& entered)
+{
+    for (const RestoreEntryNote& note : EntryNotesInOrder(blocks)) {
+        RestoredItem item = RestoredItemOf(kind, note.listPath);
+        item.entry = note.entry;
+        ListNow list;
+        if (!OpenListForEntry(note, item, list, told))
+            continue;
+        RegValue value;
+        value.name = list.valueName;
+        if (entered(note, list, item, value) && !SetAndCheck(list.key, value)) {
+            item.outcome = Outcome::Failed;
+            item.why = L"the list could not be written";
+        }
+        told(item);
+    }
+}

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include "RestoreBlock.h"
 #include "../registry/RegKey.h"
+#include <functional>
 
 // Creates (or opens) the key at `fullPath` one name at a time, never through a registry link;
 // another installation's hive that is not loaded now is never made as a key of that name.
@@ -29,3 +30,8 @@ bool OpenListForEntry(const RestoreEntryNote& note, RestoredItem& item, ListNow&
 // The entry notes of `blocks`, by list and then by their old place, so that each goes back
 // where it stood.
 std::vector<RestoreEntryNote> EntryNotesInOrder(const std::vector<const RestoreBlock*>& blocks);
+// Puts the entry notes of `blocks` back one by one, in order: `entered` makes the list's new value
+// from the list as it is now (false, with `item` said, when the entry is back already or cannot
+// go); the value is written and read back, and each item told.
+void RestoreListEntries(const std::vector<const RestoreBlock*>& blocks, const char* kind, const RestoreTold& told,
+                        const std::function<bool(const RestoreEntryNote&, const ListNow&, RestoredItem&, RegValue&)>& entered);

@@ -189,41 +189,28 @@ public:
     // it holds now.
     void Restore(const std::vector<const RestoreBlock*>& blocks, const RestoreContext&, const RestoreTold& told) const override
     {
-        for (const RestoreEntryNote& note : EntryNotesInOrder(blocks)) {
-            RestoredItem item = RestoredItemOf(Identity().recordName, note.listPath);
-            item.entry = note.entry;
-            ListNow list;
-            if (!OpenListForEntry(note, item, list, told))
-                continue;
-            const bool there = list.read == ERROR_SUCCESS;
-            const std::vector<std::wstring> entries = there && IsListType(list.type) ? SplitMultiString(list.data)
-                                                                                     : std::vector<std::wstring>();
-            if (std::find(entries.begin(), entries.end(), note.entry) != entries.end()) {
-                told(item);  // back already (its key's tree brought the list back whole)
-                continue;
-            }
-            if (there && !IsListType(list.type)) {
-                item.outcome = Outcome::Failed;
-                item.why = L"the value is no list now";
-                told(item);
-                continue;
-            }
-            RegValue value;
-            value.name = list.valueName;
-            value.data = WithEntryAt(there ? list.data : std::vector<BYTE>(), note.entry, note.index);
-            // A list of one name may be a plain string; two or more need a multi-string.
-            const DWORD was = there ? list.type : note.before.type;
-            value.type = was == REG_MULTI_SZ || !entries.empty() || was == REG_NONE ? REG_MULTI_SZ : was;
-            if (value.type != REG_MULTI_SZ) {
-                const BYTE* bytes = reinterpret_cast<const BYTE*>(note.entry.c_str());
-                value.data.assign(bytes, bytes + (note.entry.size() + 1) * sizeof(wchar_t));
-            }
-            if (!SetAndCheck(list.key, value)) {
-                item.outcome = Outcome::Failed;
-                item.why = L"the list could not be written";
-            }
-            told(item);
-        }
+        RestoreListEntries(blocks, Identity().recordName, told,
+                           [](const RestoreEntryNote& note, const ListNow& list, RestoredItem& item, RegValue& value) {
+                               const bool there = list.read == ERROR_SUCCESS;
+                               const std::vector<std::wstring> entries =
+                                   there && IsListType(list.type) ? SplitMultiString(list.data) : std::vector<std::wstring>();
+                               if (std::find(entries.begin(), entries.end(), note.entry) != entries.end())
+                                   return false;  // back already (its key's tree brought the list back whole)
+                               if (there && !IsListType(list.type)) {
+                                   item.outcome = Outcome::Failed;
+                                   item.why = L"the value is no list now";
+                                   return false;
+                               }
+                               value.data = WithEntryAt(there ? list.data : std::vector<BYTE>(), note.entry, note.index);
+                               // A list of one name may be a plain string; two or more need a multi-string.
+                               const DWORD was = there ? list.type : note.before.type;
+                               value.type = was == REG_MULTI_SZ || !entries.empty() || was == REG_NONE ? REG_MULTI_SZ : was;
+                               if (value.type != REG_MULTI_SZ) {
+                                   const BYTE* bytes = reinterpret_cast<const BYTE*>(note.entry.c_str());
+                                   value.data.assign(bytes, bytes + (note.entry.size() + 1) * sizeof(wchar_t));
+                               }
+                               return true;
+                           });
     }
 
     void RecordPath(const CmdListEntry& finding, std::wstring& path, std::wstring& entry) const override

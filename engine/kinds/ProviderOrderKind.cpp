@@ -152,37 +152,28 @@ public:
     // Only the names removed go back, each in its old place among the names there now.
     void Restore(const std::vector<const RestoreBlock*>& blocks, const RestoreContext&, const RestoreTold& told) const override
     {
-        for (const RestoreEntryNote& note : EntryNotesInOrder(blocks)) {
-            RestoredItem item = RestoredItemOf(Identity().recordName, note.listPath);
-            item.entry = note.entry;
-            ListNow list;
-            if (!OpenListForEntry(note, item, list, told))
-                continue;
-            const bool there = list.read == ERROR_SUCCESS;
-            std::wstring text = there ? std::wstring(reinterpret_cast<const wchar_t*>(list.data.data()),
-                                                     list.data.size() / sizeof(wchar_t))
-                                      : std::wstring();
-            text = text.c_str();
-            std::vector<std::wstring> names = SplitProviderOrder(text);
-            const bool named = std::any_of(names.begin(), names.end(), [&](const std::wstring& name) {
-                return _wcsicmp(name.c_str(), note.entry.c_str()) == 0;
-            });
-            if (!named)
-                names.insert(names.begin() + static_cast<std::ptrdiff_t>(std::min(note.index, names.size())), note.entry);
-            std::wstring joined;
-            for (const std::wstring& name : names)
-                joined += (joined.empty() ? L"" : L",") + name;
-            RegValue value;
-            value.name = list.valueName;
-            value.type = there ? list.type : REG_SZ;
-            const BYTE* bytes = reinterpret_cast<const BYTE*>(joined.c_str());
-            value.data.assign(bytes, bytes + (joined.size() + 1) * sizeof(wchar_t));
-            if (!SetAndCheck(list.key, value)) {
-                item.outcome = Outcome::Failed;
-                item.why = L"the list could not be written";
-            }
-            told(item);
-        }
+        RestoreListEntries(blocks, Identity().recordName, told,
+                           [](const RestoreEntryNote& note, const ListNow& list, RestoredItem&, RegValue& value) {
+                               const bool there = list.read == ERROR_SUCCESS;
+                               std::wstring text = there ? std::wstring(reinterpret_cast<const wchar_t*>(list.data.data()),
+                                                                        list.data.size() / sizeof(wchar_t))
+                                                         : std::wstring();
+                               text = text.c_str();
+                               std::vector<std::wstring> names = SplitProviderOrder(text);
+                               const bool named = std::any_of(names.begin(), names.end(), [&](const std::wstring& name) {
+                                   return _wcsicmp(name.c_str(), note.entry.c_str()) == 0;
+                               });
+                               if (!named)
+                                   names.insert(names.begin() + static_cast<std::ptrdiff_t>(std::min(note.index, names.size())),
+                                                note.entry);
+                               std::wstring joined;
+                               for (const std::wstring& name : names)
+                                   joined += (joined.empty() ? L"" : L",") + name;
+                               value.type = there ? list.type : REG_SZ;
+                               const BYTE* bytes = reinterpret_cast<const BYTE*>(joined.c_str());
+                               value.data.assign(bytes, bytes + (joined.size() + 1) * sizeof(wchar_t));
+                               return true;
+                           });
     }
 
     bool IsGone(const CmdListEntry& finding) const override
