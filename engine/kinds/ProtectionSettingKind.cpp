@@ -17,6 +17,7 @@
 #include "../system/ComScope.h"
 #include "../system/FilterLists.h"
 #include "../system/Installation.h"
+#include "../system/ManagedMachine.h"
 #include "../system/ServiceControl.h"
 #include <wbemidl.h>
 
@@ -26,10 +27,7 @@ const wchar_t kRealTime[] = L"SOFTWARE\\Policies\\Microsoft\\Windows Defender\\R
 const wchar_t kAtp[] = L"SOFTWARE\\Policies\\Microsoft\\Windows Advanced Threat Protection";
 const wchar_t kTamper[] = L"SOFTWARE\\Microsoft\\Windows Defender\\Features";
 const wchar_t kAvProviders[] = L"SOFTWARE\\Microsoft\\Security Center\\Provider\\Av";
-const wchar_t kEnrollments[] = L"SOFTWARE\\Microsoft\\Enrollments";
-const wchar_t kCloudJoin[] = L"\\Control\\CloudDomainJoin\\JoinInfo";
 const DWORD kDisabled = SERVICE_DISABLED;
-const DWORD kNetSetupDomainName = 3;  // NETSETUP_JOIN_STATUS: joined to a domain
 
 // Windows' own protection services and the start type Windows gives them.
 const struct
@@ -123,43 +121,6 @@ std::vector<Setting> SettingsOff()
             settings.push_back({ RunningControlSetPath() + L"\\Services\\" + known.name, L"Start", L"4", known.name, known.start });
     }
     return settings;
-}
-
-// How the machine is managed, as evidence to name; empty when it is not.
-std::wstring ManagedBy()
-{
-    typedef LONG(WINAPI * JoinInformation)(LPCWSTR, LPWSTR*, DWORD*);
-    typedef LONG(WINAPI * BufferFree)(LPVOID);
-    if (HMODULE netapi = ::LoadLibraryExW(L"netapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        const auto join = reinterpret_cast<JoinInformation>(reinterpret_cast<void (*)()>(::GetProcAddress(netapi, "NetGetJoinInformation")));
-        const auto release = reinterpret_cast<BufferFree>(reinterpret_cast<void (*)()>(::GetProcAddress(netapi, "NetApiBufferFree")));
-        LPWSTR name = nullptr;
-        DWORD status = 0;
-        std::wstring domain;
-        if (join && release && join(nullptr, &name, &status) == 0) {
-            if (status == kNetSetupDomainName && name)
-                domain = std::wstring(L"domain ") + name;
-            release(name);
-        }
-        ::FreeLibrary(netapi);
-        if (!domain.empty())
-            return domain;
-    }
-    CRegKeyOwner cloud;
-    const std::wstring joinInfo = RunningControlSetPath() + kCloudJoin;
-    if (OpenKeyExact(HKEY_LOCAL_MACHINE, joinInfo.c_str(), KEY_READ, cloud) == ERROR_SUCCESS && !SubkeyNames(cloud).empty())
-        return FullPath(HKEY_LOCAL_MACHINE, joinInfo);
-    // A device-management enrolment names its provider; Windows' own subkeys there name none.
-    CRegKeyOwner enrollments;
-    if (OpenKeyExact(HKEY_LOCAL_MACHINE, kEnrollments, KEY_READ, enrollments) == ERROR_SUCCESS)
-        for (const std::wstring& name : SubkeyNames(enrollments)) {
-            CRegKeyOwner enrollment;
-            std::wstring provider;
-            if (OpenSubKey(enrollments, name.c_str(), KEY_QUERY_VALUE, enrollment) == ERROR_SUCCESS &&
-                ReadStringValue(enrollment, L"ProviderID", provider) && !provider.empty())
-                return FullPath(HKEY_LOCAL_MACHINE, std::wstring(kEnrollments) + L"\\" + name) + L" " + provider;
-        }
-    return std::wstring();
 }
 
 // Whether a product's program is there: a registration whose program is gone is a leftover, not
