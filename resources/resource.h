@@ -154,6 +154,12 @@
 #define IDS_EVIDENCE_MSI                 648
 #define IDS_EVIDENCE_UNINSTALLER         649
 #define IDS_EVIDENCE_LOCATION            650
+#define IDS_KIND_INSTALLER_PRODUCT       651
+#define IDS_WHY_MSI_ORPHAN               652
+#define IDS_KEPT_MSI_PACKAGE             653
+#define IDS_KEPT_MSI_FILES               654
+#define IDS_ADVICE_MSI_REMOVED           655
+#define IDS_ADVICE_MSI_KEYS              656
 #define IDS_KIND_ROOT_CERTIFICATE 420
 #define IDS_KIND_PROXY_SETTING  421
 // What the root certificate and proxy kinds say about a finding.

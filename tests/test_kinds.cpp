@@ -19,6 +19,7 @@
 #include <algorithm>
 #include "../engine/kinds/ProxySettingKind.h"
 #include "../engine/kinds/RootCertificateKind.h"
+#include "../engine/kinds/InstallerProductKind.h"
 #include "../engine/registry/KeyNames.h"
 #include <wincrypt.h>
 #include <set>
@@ -1042,6 +1043,130 @@ TEST(NetKindRules, AProxyIsDeadOnlyWhenEveryOneIsTheProductsAndNothingListens)
     ASSERT_TRUE(ParseConnectionBlob(direct, false, blob));
     EXPECT_EQ(blob.flags, 1u | 8u) << "direct, detecting settings kept";
     EXPECT_EQ(direct[4], 8) << "its counter one on";
+}
+
+// Windows Installer's registration of a product, all of it below one of three places per name.
+struct InstallerPlaces
+{
+    static constexpr const char* kCode = "{5D1A7E2B-3C4F-4A6B-8D9E-0F1A2B3C4D01}";
+    const std::string packed = "B2E7A1D5F4C3B6A4D8E9F0A1B2C3D410";
+    const std::string product = "SOFTWARE\\Classes\\Installer\\Products\\" + packed;
+    const std::string features = "SOFTWARE\\Classes\\Installer\\Features\\" + packed;
+    const std::string upgrade = "SOFTWARE\\Classes\\Installer\\UpgradeCodes\\B2E7A1D5F4C3B6A4D8E9F0A1B2C3D420";
+    const std::string data = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\";
+    const std::string properties = data + "Products\\" + packed + "\\InstallProperties";
+    const std::string file = data + "Components\\B2E7A1D5F4C3B6A4D8E9F0A1B2C3D430";
+    const std::string setting = data + "Components\\B2E7A1D5F4C3B6A4D8E9F0A1B2C3D440";
+    const std::string uninstall = kVersion + "Uninstall\\" + kCode;
+    const std::string folder = "C:\\Program Files\\kltorphan Guard";
+    std::vector<std::string> Keys() const
+    {
+        return { product, features, upgrade, data + "Products\\" + packed, file, setting, uninstall, "SOFTWARE\\kltorphan" };
+    }
+};
+
+std::string StringOf(HKEY root, const std::string& key, const char* name)
+{
+    char text[1024] = "";
+    DWORD size = sizeof text;
+    return RegGetValueA(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) == ERROR_SUCCESS ? text : "none";
+}
+
+TEST_F(KindsTest, WindowsInstallerRegistrationOfAProductThatIsGoneGoesAndComesBackWhatCanStillBeRemovedStays)
+{
+    const InstallerPlaces places;
+    for (const std::string& key : places.Keys())
+        keys.push_back({ HKEY_LOCAL_MACHINE, key });
+    folders.push_back(places.folder);
+    const std::string source = kt::ScratchDir("kinds-msi" + tag) + "kltorphan.msi";
+    const auto install = [&] {
+        ASSERT_TRUE(CopyFileA((kt::TestDir() + "kltorphan.msi").c_str(), source.c_str(), FALSE));
+        ASSERT_EQ(kt::Run("msiexec.exe /i \"" + source + "\" /qn"), 0u);
+        ASSERT_NE(StringOf(HKEY_LOCAL_MACHINE, places.properties, "LocalPackage"), "none");
+    };
+    const std::string run = "/keywords=kltorphan /refs /hkey=HKLM";
+    const std::string kept = std::string("kept kltorphan Guard ") + InstallerPlaces::kCode + ": ";
+    install();
+    Json record;
+    // Installed: its cached package is there, then (the package gone) its file, then its settings
+    // key while nothing of this search takes it.
+    EXPECT_EQ(RunAlone(run, &record), 0u) << Report();
+    EXPECT_NE(Report().find(kept + "its cached package "), std::string::npos) << Report();
+    ASSERT_TRUE(DeleteFileA(StringOf(HKEY_LOCAL_MACHINE, places.properties, "LocalPackage").c_str()));
+    EXPECT_EQ(RunAlone(run, &record), 0u) << Report();
+    EXPECT_NE(Report().find(kept + places.folder + "\\guard.dll of one of its components is there"), std::string::npos) << Report();
+    ASSERT_TRUE(DeleteFileA((places.folder + "\\guard.dll").c_str()));
+    EXPECT_FALSE(InstallerProductThere(L"{5D1A7E2B-3C4F-4A6B-8D9E-0F1A2B3C4D01}", CInstallation::Running()))
+        << "neither its package nor its file is there";
+    EXPECT_EQ(RunAlone("/keywords=kltorphanx " + run.substr(run.find(' ') + 1), &record), 0u) << "no keyword, no look";
+    for (const Json& finding : record["findings"])
+        EXPECT_NE(finding["kind"], "installerProduct") << finding.dump();
+
+    // Its source still reachable: Windows Installer removes it itself.
+    EXPECT_EQ(RunAlone(run + " /del", &record), 0u) << Report();
+    const std::string path = "HKEY_LOCAL_MACHINE\\" + places.product;
+    EXPECT_EQ(Reason(record, path).substr(0, 60), std::string("Windows Installer product kltorphan Guard ") + std::string(InstallerPlaces::kCode).substr(0, 18))
+        << Reason(record, path);
+    std::vector<std::string> found = Found(record);
+    EXPECT_NE(std::find(found.begin(), found.end(), "installerProduct " + Lower(path) + " removed"), found.end()) << record.dump(1);
+    EXPECT_NE(Report().find("Windows Installer removed the product"), std::string::npos) << Report();
+    EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, places.product));
+    EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, places.uninstall));
+
+    // Its source gone too: the registration goes key by key, each named, and comes back.
+    install();
+    const std::string package = StringOf(HKEY_LOCAL_MACHINE, places.properties, "LocalPackage");
+    for (const std::string& gone : { package, places.folder + "\\guard.dll", source })
+        ASSERT_TRUE(DeleteFileA(gone.c_str())) << gone;
+    EXPECT_EQ(RunAlone(run + " /del", &record), 0u) << Report();
+    found = Found(record);
+    EXPECT_NE(std::find(found.begin(), found.end(), "installerProduct " + Lower(path) + " removed"), found.end()) << record.dump(1);
+    EXPECT_NE(Reason(record, path).find("its cached package " + package + " is gone and none of its 2 components' files or keys are there"),
+              std::string::npos) << Reason(record, path);
+    const std::string report = Lower(Report());
+    EXPECT_NE(report.find("windows installer cannot remove it without its package; its registration went key by key: "), std::string::npos)
+        << report;
+    for (const std::string& key : { places.product, places.features, places.data + "Products\\" + places.packed, places.uninstall })
+        EXPECT_NE(report.find(Lower("HKEY_LOCAL_MACHINE\\" + key)), std::string::npos) << key << "\n" << report;
+    EXPECT_NE(report.find(Lower("HKEY_LOCAL_MACHINE\\" + places.file + "\\" + places.packed)), std::string::npos) << report;
+    for (const std::string& key : { places.product, places.features, places.upgrade, places.file, places.uninstall })
+        EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, key)) << key;
+
+    const std::vector<std::string> backups = kt::BackupsOf(this->report);
+    ASSERT_FALSE(backups.empty());
+    EXPECT_EQ(RunAlone("\"/restore=" + backups.back() + "\"", &record), 0u) << Report();
+    EXPECT_EQ(StringOf(HKEY_LOCAL_MACHINE, places.product, "ProductName"), "kltorphan Guard");
+    EXPECT_EQ(StringOf(HKEY_LOCAL_MACHINE, places.properties, "LocalPackage"), package);
+    EXPECT_EQ(StringOf(HKEY_LOCAL_MACHINE, places.file, places.packed.c_str()), places.folder + "\\guard.dll");
+    EXPECT_TRUE(kt::ValueExists(HKEY_LOCAL_MACHINE, places.upgrade, places.packed.c_str()));
+    EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, places.uninstall));
+}
+
+TEST(InstallerRules, ProductCodesAsWindowsInstallerSpellsThemAndWhatAProductComesTo)
+{
+    EXPECT_EQ(PackedCode(L"{5D1A7E2B-3C4F-4A6B-8D9E-0F1A2B3C4D01}"), L"B2E7A1D5F4C3B6A4D8E9F0A1B2C3D410");
+    EXPECT_EQ(UnpackedCode(L"b2e7a1d5f4c3b6a4d8e9f0a1b2c3d410"), L"{5D1A7E2B-3C4F-4A6B-8D9E-0F1A2B3C4D01}");
+    for (const wchar_t* wrong : { L"", L"B2E7A1D5F4C3B6A4D8E9F0A1B2C3D41", L"G2E7A1D5F4C3B6A4D8E9F0A1B2C3D410" })
+        EXPECT_EQ(UnpackedCode(wrong), L"") << kt::Utf8(wrong);
+    EXPECT_EQ(PackedCode(L"5D1A7E2B-3C4F-4A6B-8D9E-0F1A2B3C4D01"), L"");
+    using V = InstallerVerdict;
+    EXPECT_EQ(JudgeInstallerProduct(false, true, true, false), V::None);
+    EXPECT_EQ(JudgeInstallerProduct(true, false, true, false), V::None);
+    EXPECT_EQ(JudgeInstallerProduct(true, true, false, false), V::PackageThere);
+    EXPECT_EQ(JudgeInstallerProduct(true, true, true, true), V::FilesThere);
+    EXPECT_EQ(JudgeInstallerProduct(true, true, true, false), V::Finding);
+    HKEY root = nullptr;
+    std::wstring below;
+    EXPECT_EQ(SplitComponentPath(L"", root, below), ComponentPathKind::Nothing);
+    EXPECT_EQ(SplitComponentPath(L"C:\\Program Files\\A\\a.dll", root, below), ComponentPathKind::File);
+    EXPECT_EQ(SplitComponentPath(L"22:\\SOFTWARE\\Maker\\Product\\Version", root, below), ComponentPathKind::Registry);
+    EXPECT_EQ(root, HKEY_LOCAL_MACHINE);
+    EXPECT_EQ(below, L"SOFTWARE\\Maker\\Product");
+    EXPECT_EQ(SplitComponentPath(L"01:\\Software\\Maker\\", root, below), ComponentPathKind::Registry);
+    EXPECT_EQ(root, HKEY_CURRENT_USER);
+    EXPECT_EQ(below, L"Software\\Maker");
+    EXPECT_EQ(SplitComponentPath(L"47:\\Software\\Maker\\", root, below), ComponentPathKind::Registry);
+    EXPECT_EQ(root, nullptr) << "a root it cannot tell";
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ const ILeftoverKind& TypeLibraryKind();
 const ILeftoverKind& InterfaceKind();
 const ILeftoverKind& AppIdKind();
 const ILeftoverKind& UninstallEntryKind();
+const ILeftoverKind& InstallerProductKind();
 const ILeftoverKind& ClassHandlerKind();
 const ILeftoverKind& EventSourceKind();
 const ILeftoverKind& WinsockKind();
@@ -44,6 +45,7 @@ const std::vector<const ILeftoverKind*>& LeftoverKinds()
         &InterfaceKind(),
         &AppIdKind(),
         &UninstallEntryKind(),
+        &InstallerProductKind(), // Windows Installer's registration of a product that is gone
         &ClassHandlerKind(),    // what names a class the references take
         &EventSourceKind(),
         &WinsockKind(),

@@ -3,6 +3,7 @@
 #include "FileEvidence.h"
 #include "FileHandles.h"
 #include "Installation.h"
+#include "WindowsInstaller.h"
 #include "../registry/KeyNames.h"
 #include "../registry/RegKey.h"
 #include "../registry/RootKeys.h"
@@ -53,7 +54,7 @@ void ReadContainer(HKEY root, const std::wstring& path, const std::wstring& owne
             code = name;
         const std::wstring folder = Existing(location, owner, installation, false);
         const std::wstring uninstaller = code.empty() ? Existing(command, owner, installation, true) : std::wstring();
-        if (!code.empty() && askWindowsInstaller && WindowsInstallerKnows(code))
+        if (!code.empty() && askWindowsInstaller && WindowsInstallerKnows(code) && InstallerProductThere(code, installation))
             product.evidence = Said(IDS_EVIDENCE_MSI, { code });
         else if (!uninstaller.empty())
             product.evidence = Said(IDS_EVIDENCE_UNINSTALLER, { uninstaller });

@@ -1,6 +1,7 @@
 // The products still installed, as their uninstall entries show them: an entry whose uninstaller
-// is there (or that Windows Installer knows), or whose install folder is. A maker often has
-// several products; what one of them still uses is no leftover of another.
+// is there (or that Windows Installer knows with its package or a file of its own there), or
+// whose install folder is. A maker often has several products; what one of them still uses is no
+// leftover of another.
 #pragma once
 #include <windows.h>
 #include <string>
