@@ -154,6 +154,15 @@
 #define IDS_EVIDENCE_MSI                 648
 #define IDS_EVIDENCE_UNINSTALLER         649
 #define IDS_EVIDENCE_LOCATION            650
+// The browser extension kind: its name and what it says (651 on).
+#define IDS_KIND_BROWSER_EXTENSION       651
+#define IDS_WHY_EXTENSION_GONE           652
+#define IDS_WHY_FORCED_GONE              653
+#define IDS_WHY_FORCED_HOST              654
+#define IDS_WHY_FIREFOX_GONE             655
+#define IDS_KEPT_BROWSER_MANAGED         656
+#define IDS_KEPT_FORCED_INSTALLED        657
+#define IDS_ADVICE_BROWSER_RESTART       658
 #define IDS_KIND_ROOT_CERTIFICATE 420
 #define IDS_KIND_PROXY_SETTING  421
 // What the root certificate and proxy kinds say about a finding.
