@@ -154,12 +154,22 @@
 #define IDS_EVIDENCE_MSI                 648
 #define IDS_EVIDENCE_UNINSTALLER         649
 #define IDS_EVIDENCE_LOCATION            650
-#define IDS_KIND_INSTALLER_PRODUCT       651
-#define IDS_WHY_MSI_ORPHAN               652
-#define IDS_KEPT_MSI_PACKAGE             653
-#define IDS_KEPT_MSI_FILES               654
-#define IDS_ADVICE_MSI_REMOVED           655
-#define IDS_ADVICE_MSI_KEYS              656
+// The browser extension kind: its name and what it says (651 on).
+#define IDS_KIND_BROWSER_EXTENSION       651
+#define IDS_WHY_EXTENSION_GONE           652
+#define IDS_WHY_FORCED_GONE              653
+#define IDS_WHY_FORCED_HOST              654
+#define IDS_WHY_FIREFOX_GONE             655
+#define IDS_KEPT_BROWSER_MANAGED         656
+#define IDS_KEPT_FORCED_INSTALLED        657
+#define IDS_ADVICE_BROWSER_RESTART       658
+// Windows Installer's registration of a product that is gone (659 on).
+#define IDS_KIND_INSTALLER_PRODUCT       659
+#define IDS_WHY_MSI_ORPHAN               660
+#define IDS_KEPT_MSI_PACKAGE             661
+#define IDS_KEPT_MSI_FILES               662
+#define IDS_ADVICE_MSI_REMOVED           663
+#define IDS_ADVICE_MSI_KEYS              664
 #define IDS_KIND_ROOT_CERTIFICATE 420
 #define IDS_KIND_PROXY_SETTING  421
 // What the root certificate and proxy kinds say about a finding.

@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 #include <algorithm>
 #include "../engine/kinds/ProxySettingKind.h"
+#include "../engine/kinds/BrowserExtensionKind.h"
 #include "../engine/kinds/RootCertificateKind.h"
 #include "../engine/kinds/InstallerProductKind.h"
 #include "../engine/registry/KeyNames.h"
@@ -37,6 +38,17 @@ std::string Guid(int n)
     char text[64];
     snprintf(text, sizeof text, "{7C2E3D4F-5061-4B72-8C83-A4B5C6D7E8%02X}", n);
     return text;
+}
+
+// An extension's id as the browsers make them (32 letters from a to p): `which` first, then the
+// test's tag, so that no two tests' registrations meet.
+std::string ExtensionId(char which, const std::string& tag)
+{
+    std::string id(1, which);
+    for (char c : tag)
+        id += static_cast<char>('a' + (c - '0') % 16);
+    id.resize(32, 'p');
+    return id;
 }
 
 class KindsTest : public kt::ProgramRunTest
@@ -427,14 +439,23 @@ TEST_F(KindsTest, ProtectionLeftOffIsListedNeverChangedWhereSecurityCenterCannot
         checked = checked || (check["kind"] == "protectionSetting" && check["state"] == "ran");
     EXPECT_TRUE(checked) << record["checks"].dump();
 
-    // Enrolled in device management: the policies may be its administrator's, and stay unlisted.
+    // Enrolled in device management: the policies may be its administrator's, and stay unlisted;
+    // so do a browser's extension whose .crx is gone and the policy that forces it.
+    const std::string extension = "SOFTWARE\\Google\\Chrome\\Extensions\\" + ExtensionId('m', tag);
+    const std::string forcelist = "SOFTWARE\\Policies\\Google\\Chrome\\ExtensionInstallForcelist";
+    Text(HKEY_LOCAL_MACHINE, extension, "path", product + "managed.crx");
+    Text(HKEY_LOCAL_MACHINE, forcelist, "1", ExtensionId('m', tag) + ";https://clients2.google.com/service/update2/crx");
     const std::string enrollment = "SOFTWARE\\Microsoft\\Enrollments\\" + Guid(40);
     Text(HKEY_LOCAL_MACHINE, enrollment, "ProviderID", "MS DM Server");
     EXPECT_EQ(Run("/hkey=HKLM /refs /del", &record), 0u);
     EXPECT_TRUE(record["findings"].empty()) << record["findings"].dump(1);
-    EXPECT_NE(Lower(Report()).find(Lower("kept " + path + ": the machine is managed (HKEY_LOCAL_MACHINE\\" + enrollment + " MS DM Server)")),
-              std::string::npos) << Report();
+    const std::string managed = ": the machine is managed (HKEY_LOCAL_MACHINE\\" + enrollment + " MS DM Server)";
+    EXPECT_NE(Lower(Report()).find(Lower("kept " + path + managed)), std::string::npos) << Report();
     EXPECT_EQ(DwordText(HKEY_LOCAL_MACHINE, kDefenderPolicy, "DisableAntiSpyware"), "1");
+    for (const std::string& kept : { extension, forcelist + "\\1" })
+        EXPECT_NE(Lower(Report()).find(Lower("kept HKEY_LOCAL_MACHINE\\" + kept + managed)), std::string::npos) << kept << "\n" << Report();
+    EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, extension));
+    EXPECT_TRUE(kt::ValueExists(HKEY_LOCAL_MACHINE, forcelist, "1"));
 }
 
 TEST_F(KindsTest, ProtectionGoesBackToWindowsDefaultsThroughTheServiceManagerAndComesBackOnRestore)
@@ -713,6 +734,15 @@ protected:
                 return backup;
         return std::string();
     }
+    // The uninstall entry of another product of the maker, whose uninstaller is there: installed.
+    std::string InstallMakersProduct(HKEY root, const std::string& software)
+    {
+        const std::string uninstall = software + "\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + keyword + " Web Shield";
+        File(product + "uninstall.exe");
+        Text(root, uninstall, "DisplayName", keyword + " Web Shield 2");
+        Text(root, uninstall, "UninstallString", "\"" + product + "uninstall.exe\"");
+        return uninstall;
+    }
     static bool Checked(const Json& record, const char* kind)
     {
         for (const Json& check : record["checks"])
@@ -738,10 +768,7 @@ TEST_F(NetKindsTest, ARootCertificateOfHttpsScanningGoesAndComesBackLookAlikesSt
     const std::string path = "HKEY_CURRENT_USER\\" + std::string(kUserRoot) + "\\Certificates\\" + Thumbprint(leftover);
 
     // A product of the maker still installed (its uninstaller is there) keeps it.
-    const std::string uninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + keyword + " Web Shield";
-    File(product + "uninstall.exe");
-    Text(HKEY_CURRENT_USER, uninstall, "DisplayName", keyword + " Web Shield 2");
-    Text(HKEY_CURRENT_USER, uninstall, "UninstallString", "\"" + product + "uninstall.exe\"");
+    const std::string uninstall = InstallMakersProduct(HKEY_CURRENT_USER, "Software");
     Json record;
     Run("/hkey=HKCU /refs", &record);
     EXPECT_EQ(Reason(record, path), "<none>") << record["findings"].dump(1);
@@ -952,6 +979,193 @@ TEST_F(NetKindsTest, AProxyLeftOnGoesToADirectConnectionWorkingAndPolicyProxiesS
     ASSERT_FALSE(backup.empty());
     EXPECT_EQ(RunAlone("\"/restore=" + backup + "\"", &record), 0u) << Report();
     EXPECT_EQ(BytesOf(HKEY_LOCAL_MACHINE, machineConnections, "WinHttpSettings"), Blob(3, dead, std::string(), true));
+}
+
+// The browsers' extensions of the product, for the machine and the running user: a registration
+// whose .crx is gone goes with its key, a policy's entry that forces it (or fetches from the
+// product's host) and a Firefox value whose .xpi is gone go alone; what another vendor registered,
+// what the store serves, what is still there and what the maker's installed product fetches stay.
+TEST_F(NetKindsTest, BrowserExtensionsOfTheProductGoAloneAndComeBackWhileLookAlikesStay)
+{
+    const std::string chrome = "SOFTWARE\\Google\\Chrome\\Extensions\\", edge32 = "SOFTWARE\\WOW6432Node\\Microsoft\\Edge\\Extensions\\";
+    const std::string forcelist = "SOFTWARE\\Policies\\Google\\Chrome\\ExtensionInstallForcelist";
+    const std::string firefox = "SOFTWARE\\Mozilla\\Firefox\\Extensions";
+    const std::string store = ";https://clients2.google.com/service/update2/crx";
+    const std::string gone = ExtensionId('a', tag), edge = ExtensionId('b', tag), present = ExtensionId('c', tag),
+                      other = ExtensionId('d', tag), webStore = ExtensionId('e', tag), both = ExtensionId('f', tag),
+                      hosted = ExtensionId('g', tag), foreign = ExtensionId('h', tag);
+    const std::string otherVendor = "C:\\Program Files\\Other Vendor " + tag + "\\";
+    Text(HKEY_LOCAL_MACHINE, chrome + gone, "path", product + "webshield.crx");
+    Text(HKEY_LOCAL_MACHINE, chrome + gone, "version", "4.2.1");
+    Text(HKEY_LOCAL_MACHINE, edge32 + edge, "path", product + "edge\\webshield.crx");
+    Text(HKEY_LOCAL_MACHINE, edge32 + edge, "version", "4.2.1");
+    File(product + "present.crx");
+    Text(HKEY_LOCAL_MACHINE, chrome + present, "path", product + "present.crx");  // there: it works
+    Text(HKEY_LOCAL_MACHINE, chrome + other, "path", otherVendor + "other.crx");   // no keyword
+    Text(HKEY_LOCAL_MACHINE, chrome + webStore, "update_url", "https://clients2.google.com/service/update2/crx");
+    Text(HKEY_LOCAL_MACHINE, chrome + both, "update_url", "https://clients2.google.com/service/update2/crx");
+    Text(HKEY_LOCAL_MACHINE, chrome + both, "path", product + "unused.crx");  // the browser fetches it, never reads its path
+    const std::string named = chrome + keyword + "Old";  // a key the name search finds itself
+    Text(HKEY_LOCAL_MACHINE, named, "path", product + "old.crx");
+    const std::string productHost = "update." + keyword + ".example";
+    Text(HKEY_LOCAL_MACHINE, forcelist, "1", gone + store);
+    Text(HKEY_LOCAL_MACHINE, forcelist, "2", hosted + ";https://" + productHost + "/crx");
+    Text(HKEY_LOCAL_MACHINE, forcelist, "3", foreign + ";https://extensions.othervendor.example/crx");
+    Text(HKEY_LOCAL_MACHINE, forcelist, "4", webStore);
+    const std::string shield = "shield@" + keyword + ".example";
+    Text(HKEY_LOCAL_MACHINE, firefox, shield.c_str(), product + "firefox\\shield.xpi");
+    File(product + "firefox-present\\manifest.json");
+    Text(HKEY_LOCAL_MACHINE, firefox, "present@example.org", product + "firefox-present");
+    Text(HKEY_LOCAL_MACHINE, firefox, "other@example.org", otherVendor + "other.xpi");
+    const std::string machine = "HKEY_LOCAL_MACHINE\\";
+    auto extensions = [](const Json& record) {
+        std::vector<std::string> found;
+        for (const std::string& line : Found(record))
+            if (line.compare(0, 17, "browserExtension ") == 0)
+                found.push_back(line);
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+
+    // A product of the maker still installed may fetch its own extension from the host it names.
+    const std::string uninstall = InstallMakersProduct(HKEY_LOCAL_MACHINE, "SOFTWARE");
+    Json record;
+    Run("/hkey=HKLM /refs", &record);
+    EXPECT_TRUE(Checked(record, "browserExtension")) << record["checks"].dump();
+    EXPECT_EQ(Reason(record, machine + forcelist + "\\2"), "<none>") << record["findings"].dump(1);
+    EXPECT_NE(Lower(Report()).find(Lower("kept " + machine + forcelist + "\\2: extension " + hosted + " from " + productHost +
+                                         ", of the maker of " + keyword + " Web Shield 2, which is still installed")),
+              std::string::npos) << Report();
+    kt::DeleteTree(HKEY_LOCAL_MACHINE, uninstall);
+    DeleteFileA((product + "uninstall.exe").c_str());
+
+    std::vector<std::string> before = kt::BackupsOf(report);
+    EXPECT_EQ(Run("/hkey=HKLM /refs /del", &record), 0u) << Report();
+    std::vector<std::string> expected = {
+        "browserExtension " + Lower(machine + chrome + gone) + " removed",
+        "browserExtension " + Lower(machine + edge32 + edge) + " removed",
+        "browserExtension " + Lower(machine + forcelist) + "\\1 removed",
+        "browserExtension " + Lower(machine + forcelist) + "\\2 removed",
+        "browserExtension " + Lower(machine + firefox + "\\" + shield) + " removed",
+    };
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(extensions(record), expected) << record["findings"].dump(1);
+    const std::vector<std::string> found = Found(record);
+    EXPECT_NE(std::find(found.begin(), found.end(), "key " + Lower(machine + named) + " removed"), found.end())
+        << "listed once, by its name\n" << record["findings"].dump(1);
+    EXPECT_EQ(Reason(record, machine + chrome + gone), "Chrome extension " + gone + ": path = " + product + "webshield.crx, file missing");
+    EXPECT_EQ(Lower(Reason(record, machine + forcelist + "\\1")),
+              Lower("the Chrome policy forces extension " + gone + ", whose registration " + machine + chrome + gone +
+                    " names the product's .crx, which is gone"));
+    EXPECT_NE(Reason(record, machine + forcelist + "\\2").find("from " + productHost + ", a host of the product"), std::string::npos);
+    EXPECT_EQ(Reason(record, machine + firefox + "\\" + shield),
+              "Firefox extension " + shield + " = " + product + "firefox\\shield.xpi, file missing");
+    EXPECT_NE(Report().find("(the browser lets go of the extension when it starts next, at the latest)"), std::string::npos) << Report();
+    EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, chrome + gone));
+    EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, edge32 + edge));
+    for (const std::string* stays : { &present, &other, &webStore, &both })
+        EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, chrome + *stays)) << *stays;
+    EXPECT_FALSE(kt::ValueExists(HKEY_LOCAL_MACHINE, forcelist, "1"));
+    EXPECT_FALSE(kt::ValueExists(HKEY_LOCAL_MACHINE, forcelist, "2"));
+    EXPECT_EQ(BytesOf(HKEY_LOCAL_MACHINE, forcelist, "3"), foreign + ";https://extensions.othervendor.example/crx" + std::string(1, '\0'));
+    EXPECT_EQ(BytesOf(HKEY_LOCAL_MACHINE, forcelist, "4"), webStore + std::string(1, '\0'));
+    EXPECT_FALSE(kt::ValueExists(HKEY_LOCAL_MACHINE, firefox, shield.c_str()));
+    EXPECT_TRUE(kt::ValueExists(HKEY_LOCAL_MACHINE, firefox, "present@example.org"));
+    EXPECT_TRUE(kt::ValueExists(HKEY_LOCAL_MACHINE, firefox, "other@example.org"));
+    // The folder stays: a registration that works still names a file in it.
+    EXPECT_TRUE(kt::FileExists(product + "present.crx"));
+    EXPECT_TRUE(kt::FileExists(product + "firefox-present\\manifest.json"));
+
+    std::string backup = NewBackup(before);
+    ASSERT_FALSE(backup.empty());
+    const std::string saved = Lower(kt::Utf8(kt::ReadUtf16(backup)));
+    for (const std::string& held : { "[" + machine + chrome + gone + "]", "[" + machine + edge32 + edge + "]",
+                                     "\"1\"=\"" + gone + store + "\"", "\"2\"=\"" + hosted + ";https://" + productHost + "/crx\"" })
+        EXPECT_NE(saved.find(Lower(held)), std::string::npos) << held << "\n" << saved;
+    EXPECT_EQ(saved.find("\"3\"="), std::string::npos) << "only the entries removed";
+    EXPECT_EQ(RunAlone("\"/restore=" + backup + "\"", &record), 0u) << Report();
+    EXPECT_EQ(BytesOf(HKEY_LOCAL_MACHINE, chrome + gone, "path"), product + "webshield.crx" + std::string(1, '\0'));
+    EXPECT_EQ(BytesOf(HKEY_LOCAL_MACHINE, chrome + gone, "version"), "4.2.1" + std::string(1, '\0'));
+    EXPECT_EQ(BytesOf(HKEY_LOCAL_MACHINE, edge32 + edge, "path"), product + "edge\\webshield.crx" + std::string(1, '\0'));
+    EXPECT_EQ(BytesOf(HKEY_LOCAL_MACHINE, forcelist, "1"), gone + store + std::string(1, '\0'));
+    EXPECT_EQ(BytesOf(HKEY_LOCAL_MACHINE, forcelist, "2"), hosted + ";https://" + productHost + "/crx" + std::string(1, '\0'));
+    EXPECT_EQ(BytesOf(HKEY_LOCAL_MACHINE, forcelist, "3"), foreign + ";https://extensions.othervendor.example/crx" + std::string(1, '\0'));
+    EXPECT_EQ(BytesOf(HKEY_LOCAL_MACHINE, firefox, shield.c_str()), product + "firefox\\shield.xpi" + std::string(1, '\0'));
+    EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, named)) << "the key kind's finding comes back too";
+
+    // The running user's: an Edge registration, the user's policy that forces it by its id alone,
+    // and a Firefox value; a store's registration stays.
+    const std::string userEdge = "Software\\Microsoft\\Edge\\Extensions\\" + ExtensionId('i', tag);
+    const std::string userForcelist = "Software\\Policies\\Microsoft\\Edge\\ExtensionInstallForcelist";
+    const std::string userFirefox = "Software\\Mozilla\\Firefox\\Extensions", userShield = "user@" + keyword + ".example";
+    const std::string userStore = "Software\\Google\\Chrome\\Extensions\\" + ExtensionId('j', tag);
+    Text(HKEY_CURRENT_USER, userEdge, "path", product + "user.crx");
+    Text(HKEY_CURRENT_USER, userForcelist, "1", ExtensionId('i', tag));
+    Text(HKEY_CURRENT_USER, userFirefox, userShield.c_str(), product + "user.xpi");
+    Text(HKEY_CURRENT_USER, userStore, "update_url", "https://clients2.google.com/service/update2/crx");
+    const std::string user = "HKEY_CURRENT_USER\\";
+    before = kt::BackupsOf(report);
+    EXPECT_EQ(Run("/hkey=HKCU /refs /del", &record), 0u) << Report();
+    expected = { "browserExtension " + Lower(user + userEdge) + " removed", "browserExtension " + Lower(user + userForcelist) + "\\1 removed",
+                 "browserExtension " + Lower(user + userFirefox + "\\" + userShield) + " removed" };
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(extensions(record), expected) << record["findings"].dump(1);
+    EXPECT_TRUE(Exists(HKEY_CURRENT_USER, userStore));
+    EXPECT_FALSE(Exists(HKEY_CURRENT_USER, userEdge));
+    backup = NewBackup(before);
+    ASSERT_FALSE(backup.empty());
+    EXPECT_EQ(RunAlone("\"/restore=" + backup + "\"", &record), 0u) << Report();
+    EXPECT_EQ(BytesOf(HKEY_CURRENT_USER, userEdge, "path"), product + "user.crx" + std::string(1, '\0'));
+    EXPECT_EQ(BytesOf(HKEY_CURRENT_USER, userForcelist, "1"), ExtensionId('i', tag) + std::string(1, '\0'));
+    EXPECT_EQ(BytesOf(HKEY_CURRENT_USER, userFirefox, userShield.c_str()), product + "user.xpi" + std::string(1, '\0'));
+}
+
+// The force-install list's entries, without a registry.
+TEST(NetKindRules, AForcedExtensionIsTheProductsByAGoneRegistrationOrTheProductsHostUnlessTheMakersProductRemains)
+{
+    ForcedExtension entry;
+    ASSERT_TRUE(SplitForcelistEntry(L" abcdefghijklmnopabcdefghijklmnop ; https://User@Update.Vigilo.Example:8443/crx?x=1 ", entry));
+    EXPECT_EQ(entry.id, L"abcdefghijklmnopabcdefghijklmnop");
+    EXPECT_EQ(entry.url, L"https://User@Update.Vigilo.Example:8443/crx?x=1");
+    EXPECT_EQ(entry.host, L"update.vigilo.example");
+    ASSERT_TRUE(SplitForcelistEntry(L"abcdefghijklmnopabcdefghijklmnop", entry));
+    EXPECT_TRUE(entry.url.empty() && entry.host.empty()) << "the id alone: the browser's store";
+    ASSERT_TRUE(SplitForcelistEntry(L"abc;update.vigilo.example/crx", entry));
+    EXPECT_TRUE(entry.host.empty()) << "no scheme, no host";
+    EXPECT_FALSE(SplitForcelistEntry(L"", entry));
+    EXPECT_FALSE(SplitForcelistEntry(L" ;https://update.vigilo.example/", entry));
+    EXPECT_TRUE(IsBrowserStoreHost(L"clients2.google.com"));
+    EXPECT_TRUE(IsBrowserStoreHost(L"edge.microsoft.com"));
+    EXPECT_FALSE(IsBrowserStoreHost(L"notgoogle.com"));
+
+    const CKeywords keywords("vigilo,velmora,google");
+    const std::vector<std::wstring> goneIds = { L"aaaabbbbccccddddeeeeffffgggghhhh" };
+    struct Row
+    {
+        const wchar_t* data;
+        std::vector<std::wstring> installed;
+        ForcedVerdict verdict;
+    } rows[] = {
+        { L"AAAABBBBCCCCDDDDEEEEFFFFGGGGHHHH;https://clients2.google.com/service/update2/crx", {}, ForcedVerdict::GoneExtension },
+        { L"aaaabbbbccccddddeeeeffffgggghhhh", { L"Vigilo Web Shield" }, ForcedVerdict::GoneExtension },
+        { L"pppppppppppppppppppppppppppppppp;https://update.vigilo.example/crx", {}, ForcedVerdict::ProductsHost },
+        { L"pppppppppppppppppppppppppppppppp;https://update.vigilo.example/crx", { L"Other Tool" }, ForcedVerdict::ProductsHost },
+        { L"pppppppppppppppppppppppppppppppp;https://update.vigilo.example/crx", { L"Vigilo+ SecureVPN" }, ForcedVerdict::MakerInstalled },
+        { L"pppppppppppppppppppppppppppppppp;https://extensions.example/vigilo/crx", {}, ForcedVerdict::NotTheProducts },
+        { L"pppppppppppppppppppppppppppppppp;https://clients2.google.com/service/update2/crx", {}, ForcedVerdict::NotTheProducts },
+        { L"pppppppppppppppppppppppppppppppp", {}, ForcedVerdict::NotTheProducts },
+    };
+    for (const Row& row : rows) {
+        std::wstring keyword, keptBy;
+        ASSERT_TRUE(SplitForcelistEntry(row.data, entry)) << Utf8(row.data);
+        EXPECT_EQ(JudgeForcedExtension(entry, goneIds, keywords, row.installed, keyword, keptBy), row.verdict) << Utf8(row.data);
+        if (row.verdict == ForcedVerdict::MakerInstalled) {
+            EXPECT_EQ(keptBy, row.installed.front());
+        }
+        if (row.verdict == ForcedVerdict::ProductsHost) {
+            EXPECT_EQ(keyword, L"vigilo");
+        }
+    }
 }
 
 // The evidence rules, without a store or a network.

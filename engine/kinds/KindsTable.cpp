@@ -28,6 +28,7 @@ const ILeftoverKind& BootExecuteKind();
 const ILeftoverKind& LsaPackageKind();
 const ILeftoverKind& RootCertificateKind();
 const ILeftoverKind& ProxySettingKind();
+const ILeftoverKind& BrowserExtensionKind();
 const ILeftoverKind& FolderKind();
 const ILeftoverKind& DriverFileKind();
 
@@ -59,6 +60,7 @@ const std::vector<const ILeftoverKind*>& LeftoverKinds()
         &LsaPackageKind(),
         &RootCertificateKind(), // root certificates of HTTPS scanning, in the machine's and users' Root stores
         &ProxySettingKind(),    // proxies left on: each user's WinINet, the machine's WinHTTP
+        &BrowserExtensionKind(), // the browsers' extensions: registrations, forced installs, Firefox's
         &FolderKind(),          // files, once every registration is decided: what still names them stays
         &DriverFileKind(),
     };

@@ -1,6 +1,7 @@
 // What every kind of leftover shares: the scope of a search, its facts and the findings list.
 #include "LeftoverKind.h"
 #include "../system/Installation.h"
+#include "../registry/Hives.h"
 #include "../registry/KeyNames.h"
 #include "../search/Keywords.h"
 #include "../registry/RegKey.h"
@@ -99,6 +100,19 @@ const CFileClaims& CSearchFacts::Claims(const CFindings& findings) const
         m_claims.reset(new CFileClaims(CFileClaims::Read(installation, FileClaimersAmong(kinds),
                                                          [&findings](const std::wstring& path) { return findings.Covers(path); })));
     return *m_claims;
+}
+
+std::vector<std::pair<HKEY, std::wstring>> UserHivesOf(const SearchScope& scope, const CInstallation& installation)
+{
+    std::vector<std::pair<HKEY, std::wstring>> hives;
+    if (scope.Searches(HKEY_USERS)) {
+        for (const UserProfile& profile : installation.Profiles())
+            if (KeyExists(HKEY_USERS, profile.sid))
+                hives.push_back({ HKEY_USERS, profile.sid + L"\\" });
+    } else if (scope.Searches(HKEY_CURRENT_USER)) {
+        hives.push_back({ HKEY_CURRENT_USER, std::wstring() });
+    }
+    return hives;
 }
 
 std::vector<const IClaimsFiles*> FileClaimersAmong(const std::vector<const ILeftoverKind*>& kinds)

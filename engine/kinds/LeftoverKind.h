@@ -202,6 +202,11 @@ public:
     virtual void RecordPath(const CmdListEntry& finding, std::wstring& path, std::wstring& entry) const;
 };
 
+// The users' hives a search of `scope` covers, each as its root key and the prefix of its keys:
+// every loaded profile's below HKEY_USERS ("S-1-5-21-...\"), else the running user's
+// HKEY_CURRENT_USER (no prefix); none when it searches neither.
+std::vector<std::pair<HKEY, std::wstring>> UserHivesOf(const SearchScope& scope, const CInstallation& installation);
+
 // The kinds among `kinds` whose registrations name files (FileClaims.h).
 std::vector<const IClaimsFiles*> FileClaimersAmong(const std::vector<const ILeftoverKind*>& kinds);
 

@@ -15,7 +15,6 @@
 #include "KeyRemoval.h"
 #include "../backup/KeyRestore.h"
 #include "../backup/RegBackup.h"
-#include "../registry/Hives.h"
 #include "../registry/KeyNames.h"
 #include "../registry/KeyTrees.h"
 #include "../registry/RegKey.h"
@@ -53,13 +52,8 @@ struct ProxyPlace
 std::vector<ProxyPlace> PlacesOf(const SearchScope& scope, const CInstallation& installation)
 {
     std::vector<ProxyPlace> places;
-    if (scope.Searches(HKEY_USERS)) {
-        for (const UserProfile& profile : installation.Profiles())
-            if (KeyExists(HKEY_USERS, profile.sid))
-                places.push_back({ HKEY_USERS, profile.sid + L"\\", false });
-    } else if (scope.Searches(HKEY_CURRENT_USER)) {
-        places.push_back({ HKEY_CURRENT_USER, std::wstring(), false });
-    }
+    for (const auto& user : UserHivesOf(scope, installation))
+        places.push_back({ user.first, user.second, false });
     if (scope.Searches(HKEY_LOCAL_MACHINE))
         places.push_back({ HKEY_LOCAL_MACHINE, std::wstring(), true });
     return places;

@@ -11,7 +11,6 @@
 #include "KeyRemoval.h"
 #include "../backup/KeyRestore.h"
 #include "../backup/RegBackup.h"
-#include "../registry/Hives.h"
 #include "../registry/KeyNames.h"
 #include "../registry/KeyTrees.h"
 #include "../registry/RegKey.h"
@@ -72,13 +71,8 @@ std::vector<RootStore> StoresOf(const SearchScope& scope, const CInstallation& i
         store.policy.push_back({ root, prefix + kUserPolicyRoot });
         stores.push_back(store);
     };
-    if (scope.Searches(HKEY_USERS)) {
-        for (const UserProfile& profile : installation.Profiles())
-            if (KeyExists(HKEY_USERS, profile.sid))
-                user(HKEY_USERS, profile.sid + L"\\");
-    } else if (scope.Searches(HKEY_CURRENT_USER)) {
-        user(HKEY_CURRENT_USER, std::wstring());
-    }
+    for (const auto& hive : UserHivesOf(scope, installation))
+        user(hive.first, hive.second);
     return stores;
 }
 
@@ -387,12 +381,8 @@ RootVerdict JudgeRootCertificate(const RootCertificateFacts& facts, const CKeywo
     if (facts.inPolicyStore)
         return RootVerdict::ByPolicy;
     // A maker's product still installed may still scan with this CA: any of them keeps it.
-    for (const std::wstring& name : installedNames)
-        if (Lowered(name).find(keyword) != std::wstring::npos) {
-            keptBy = name;
-            return RootVerdict::MakerInstalled;
-        }
-    return RootVerdict::Leftover;
+    keptBy = NameHoldingKeyword(installedNames, keyword);
+    return keptBy.empty() ? RootVerdict::Leftover : RootVerdict::MakerInstalled;
 }
 
 bool EncodedCertificateOf(const std::vector<BYTE>& element, std::vector<BYTE>& encoded, std::wstring& friendlyName)

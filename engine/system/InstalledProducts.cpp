@@ -88,3 +88,11 @@ bool IsSettingsKeyOf(const InstalledProduct& product, const std::wstring& parent
     const std::wstring folder = Lowered(product.folder.substr(product.folder.rfind(L'\\') + 1));
     return (!product.folder.empty() && lower == folder) || lower == display || display == Lowered(parentName) + L" " + lower;
 }
+
+std::wstring NameHoldingKeyword(const std::vector<std::wstring>& names, const std::wstring& lowerKeyword)
+{
+    for (const std::wstring& name : names)
+        if (!lowerKeyword.empty() && Lowered(name).find(lowerKeyword) != std::wstring::npos)
+            return name;
+    return std::wstring();
+}

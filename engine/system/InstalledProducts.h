@@ -20,6 +20,9 @@ struct InstalledProduct
 // Every installed product of the machine (both registry views) and of the users whose hives are
 // loaded. Windows Installer is asked only when `askWindowsInstaller` (the running installation).
 std::vector<InstalledProduct> InstalledProducts(const CInstallation& installation, bool askWindowsInstaller);
+// The first of `names` (installed products' display names) that holds `lowerKeyword`: a product of
+// the maker that keyword names is still installed. Empty when none holds it.
+std::wstring NameHoldingKeyword(const std::vector<std::wstring>& names, const std::wstring& lowerKeyword);
 
 // Whether a subkey called `name` of the key `parent` is the settings key of `product`: named like
 // its install folder or its display name (or the display name without the parent's own name,
