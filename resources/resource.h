@@ -170,6 +170,7 @@
 #define IDS_KEPT_MSI_FILES               662
 #define IDS_ADVICE_MSI_REMOVED           663
 #define IDS_ADVICE_MSI_KEYS              664
+#define IDS_ADVICE_MSI_SOURCE            665
 #define IDS_KIND_ROOT_CERTIFICATE 420
 #define IDS_KIND_PROXY_SETTING  421
 // What the root certificate and proxy kinds say about a finding.

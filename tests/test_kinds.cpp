@@ -21,6 +21,7 @@
 #include "../engine/kinds/BrowserExtensionKind.h"
 #include "../engine/kinds/RootCertificateKind.h"
 #include "../engine/kinds/InstallerProductKind.h"
+#include "../engine/system/AdminOnly.h"
 #include "../engine/registry/KeyNames.h"
 #include <wincrypt.h>
 #include <set>
@@ -1292,15 +1293,24 @@ TEST_F(KindsTest, WindowsInstallerRegistrationOfAProductThatIsGoneGoesAndComesBa
     for (const std::string& key : places.Keys())
         keys.push_back({ HKEY_LOCAL_MACHINE, key });
     folders.push_back(places.folder);
-    const std::string source = kt::ScratchDir("kinds-msi" + tag) + "kltorphan.msi";
-    const auto install = [&] {
+    // Its sources: a folder only the administrators may change, and one anybody may.
+    const std::string sealed = "C:\\kltorphan-src" + tag, open = "C:\\kltorphan-open" + tag;
+    CAdminOnly adminOnly;
+    ASSERT_TRUE(CreateDirectoryW(kt::Widen(sealed).c_str(), adminOnly.Attributes()));
+    ASSERT_TRUE(CreateDirectoryA(open.c_str(), nullptr) && kt::AllowEveryone(open));
+    folders.push_back(sealed);
+    folders.push_back(open);
+    std::string source;
+    const auto install = [&](const std::string& folder) {
+        source = folder + "\\kltorphan.msi";
         ASSERT_TRUE(CopyFileA((kt::TestDir() + "kltorphan.msi").c_str(), source.c_str(), FALSE));
         ASSERT_EQ(kt::Run("msiexec.exe /i \"" + source + "\" /qn"), 0u);
         ASSERT_NE(StringOf(HKEY_LOCAL_MACHINE, places.properties, "LocalPackage"), "none");
     };
     const std::string run = "/keywords=kltorphan /refs /hkey=HKLM";
     const std::string kept = std::string("kept kltorphan Guard ") + InstallerPlaces::kCode + ": ";
-    install();
+    const std::string path = "HKEY_LOCAL_MACHINE\\" + places.product;
+    install(sealed);
     Json record;
     // Installed: its cached package is there, then (the package gone) its file, then its settings
     // key while nothing of this search takes it.
@@ -1316,35 +1326,41 @@ TEST_F(KindsTest, WindowsInstallerRegistrationOfAProductThatIsGoneGoesAndComesBa
     for (const Json& finding : record["findings"])
         EXPECT_NE(finding["kind"], "installerProduct") << finding.dump();
 
-    // Its source still reachable: Windows Installer removes it itself.
-    EXPECT_EQ(RunAlone(run + " /del", &record), 0u) << Report();
-    const std::string path = "HKEY_LOCAL_MACHINE\\" + places.product;
+    // Its source still reachable where only the administrators may change it: Windows Installer
+    // removes it itself.
+    const auto removed = [&](const std::string& advice) {
+        EXPECT_EQ(RunAlone(run + " /del", &record), 0u) << Report();
+        const std::vector<std::string> found = Found(record);
+        EXPECT_NE(std::find(found.begin(), found.end(), "installerProduct " + Lower(path) + " removed"), found.end()) << record.dump(1);
+        EXPECT_NE(Lower(Report()).find(Lower(advice)), std::string::npos) << advice << "\n" << Report();
+        for (const std::string& key : { places.product, places.features, places.upgrade, places.file, places.uninstall })
+            EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, key)) << key;
+    };
+    removed("Windows Installer removed the product");
     EXPECT_EQ(Reason(record, path).substr(0, 60), std::string("Windows Installer product kltorphan Guard ") + std::string(InstallerPlaces::kCode).substr(0, 18))
         << Reason(record, path);
-    std::vector<std::string> found = Found(record);
-    EXPECT_NE(std::find(found.begin(), found.end(), "installerProduct " + Lower(path) + " removed"), found.end()) << record.dump(1);
-    EXPECT_NE(Report().find("Windows Installer removed the product"), std::string::npos) << Report();
-    EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, places.product));
-    EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, places.uninstall));
 
-    // Its source gone too: the registration goes key by key, each named, and comes back.
-    install();
+    // A source anybody may change is never given to Windows Installer (its package there would
+    // run with the system's rights): the registration goes by hand although the package is there.
+    install(open);
+    for (const std::string& gone : { StringOf(HKEY_LOCAL_MACHINE, places.properties, "LocalPackage"), places.folder + "\\guard.dll" })
+        ASSERT_TRUE(DeleteFileA(gone.c_str())) << gone;
+    removed("Windows Installer was not asked: others may change its source " + open);
+    ASSERT_TRUE(DeleteFileA(source.c_str()));
+
+    // Its package gone from the sealed source too: the registration goes key by key, each named,
+    // and comes back.
+    install(sealed);
     const std::string package = StringOf(HKEY_LOCAL_MACHINE, places.properties, "LocalPackage");
     for (const std::string& gone : { package, places.folder + "\\guard.dll", source })
         ASSERT_TRUE(DeleteFileA(gone.c_str())) << gone;
-    EXPECT_EQ(RunAlone(run + " /del", &record), 0u) << Report();
-    found = Found(record);
-    EXPECT_NE(std::find(found.begin(), found.end(), "installerProduct " + Lower(path) + " removed"), found.end()) << record.dump(1);
+    removed("Windows Installer cannot remove it without its package; its registration went key by key: ");
     EXPECT_NE(Reason(record, path).find("its cached package " + package + " is gone and none of its 2 components' files or keys are there"),
               std::string::npos) << Reason(record, path);
     const std::string report = Lower(Report());
-    EXPECT_NE(report.find("windows installer cannot remove it without its package; its registration went key by key: "), std::string::npos)
-        << report;
     for (const std::string& key : { places.product, places.features, places.data + "Products\\" + places.packed, places.uninstall })
         EXPECT_NE(report.find(Lower("HKEY_LOCAL_MACHINE\\" + key)), std::string::npos) << key << "\n" << report;
     EXPECT_NE(report.find(Lower("HKEY_LOCAL_MACHINE\\" + places.file + "\\" + places.packed)), std::string::npos) << report;
-    for (const std::string& key : { places.product, places.features, places.upgrade, places.file, places.uninstall })
-        EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, key)) << key;
 
     const std::vector<std::string> backups = kt::BackupsOf(this->report);
     ASSERT_FALSE(backups.empty());

@@ -15,6 +15,7 @@
 #include "../registry/RootKeys.h"
 #include "../search/Keywords.h"
 #include "../search/Said.h"
+#include "../system/AdminOnly.h"
 #include "../system/Installation.h"
 #include "../system/WindowsInstaller.h"
 #include <msi.h>
@@ -73,7 +74,7 @@ struct HeldValue
 
 struct PreparedRegistration : CPreparedRemoval
 {
-    std::wstring code;
+    std::wstring code, packed;
     std::vector<std::pair<std::wstring, KeyTree>> trees;  // below HKEY_LOCAL_MACHINE, and the tree read
     std::vector<HeldValue> values;
 };
@@ -154,6 +155,7 @@ public:
         std::unique_ptr<PreparedRegistration> prepared(new PreparedRegistration);
         const std::wstring packed = PackedOf(finding);
         prepared->code = UnpackedCode(packed);
+        prepared->packed = packed;
         std::wstring below;
         if (prepared->code.empty() || SplitFullPath(finding.path, below) != HKEY_LOCAL_MACHINE ||
             _wcsicmp(below.c_str(), (std::wstring(kProducts) + L"\\" + packed).c_str()) != 0)
@@ -209,10 +211,16 @@ public:
         if (!context.backup.Append(text))
             return Failed();
         // Windows Installer first: where its source list still reaches the package, it removes the
-        // product as its package says, with whatever else it registered.
-        ::MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-        const UINT configured = ::MsiConfigureProductExW(registration.code.c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT,
-                                                         L"REMOVE=ALL REBOOT=ReallySuppress");
+        // product as its package says, with whatever else it registered. It runs that package with
+        // the system's rights: a source somebody else may change (a user's downloads, a share, a
+        // web address) is never given to it, and the registration goes by hand instead.
+        const std::wstring untrusted = UntrustedSource(registration.packed);
+        UINT configured = ERROR_INSTALL_SOURCE_ABSENT;
+        if (untrusted.empty()) {
+            ::MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+            configured = ::MsiConfigureProductExW(registration.code.c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT,
+                                                  L"REMOVE=ALL REBOOT=ReallySuppress");
+        }
         const bool known = ::MsiQueryProductStateW(registration.code.c_str()) != INSTALLSTATE_UNKNOWN;
         RemovalResult result;
         if (configured == ERROR_SUCCESS || configured == ERROR_SUCCESS_REBOOT_REQUIRED ||
@@ -250,7 +258,7 @@ public:
         if (::MsiQueryProductStateW(registration.code.c_str()) != INSTALLSTATE_UNKNOWN)
             return FailedBecause(L"Windows Installer still knows the product after its keys went");
         result = Removed();
-        result.advice = Said(IDS_ADVICE_MSI_KEYS, { named });
+        result.advice = untrusted.empty() ? Said(IDS_ADVICE_MSI_KEYS, { named }) : Said(IDS_ADVICE_MSI_SOURCE, { untrusted, named });
         return result;
     }
 
@@ -274,6 +282,55 @@ private:
     {
         const std::wstring normalized = installation.Normalized(package);
         return !normalized.empty() && installation.FileGone(normalized);
+    }
+    // The first place of the product's source list that somebody other than the administrators
+    // may change, or where a package could be put that is not there now; empty when every one is
+    // a folder (and package) only they may change, or the list names none.
+    static std::wstring UntrustedSource(const std::wstring& packed)
+    {
+        const std::wstring list = std::wstring(kProducts) + L"\\" + packed + L"\\SourceList";
+        CRegKeyOwner sources;
+        if (OpenKeyExact(HKEY_LOCAL_MACHINE, list.c_str(), KEY_READ, sources) != ERROR_SUCCESS)
+            return std::wstring();
+        std::wstring package;
+        ReadStringValue(sources, L"PackageName", package);
+        std::vector<std::wstring> folders;
+        std::wstring last;
+        // "n;1;C:\\Sources\\": its kind (n a folder, u a web address, m a medium), its index, the place.
+        if (ReadStringValue(sources, L"LastUsedSource", last) && !last.empty()) {
+            const size_t place = last.find(L';', last.find(L';') + 1);
+            if (last[0] != L'n' || place == std::wstring::npos)
+                return last;
+            folders.push_back(last.substr(place + 1));
+        }
+        CRegKeyOwner web;
+        if (OpenSubKey(sources, L"URL", KEY_READ, web) == ERROR_SUCCESS) {
+            std::wstring url;
+            ForEachValue(web, [&](const std::wstring&, DWORD type, const std::vector<BYTE>& data) {
+                if ((type == REG_SZ || type == REG_EXPAND_SZ) && url.empty() && data.size() > sizeof(wchar_t))
+                    url.assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t) - 1);
+            });
+            if (!url.empty())
+                return url;
+        }
+        CRegKeyOwner net;
+        if (OpenSubKey(sources, L"Net", KEY_READ, net) == ERROR_SUCCESS)
+            ForEachValue(net, [&](const std::wstring&, DWORD type, const std::vector<BYTE>& data) {
+                if ((type == REG_SZ || type == REG_EXPAND_SZ) && data.size() > sizeof(wchar_t))
+                    folders.push_back(std::wstring(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t) - 1));
+            });
+        for (std::wstring folder : folders) {
+            while (folder.size() > 3 && folder.back() == L'\\')
+                folder.pop_back();
+            // A folder that is not there could be made, with a package in it, by whoever may write
+            // where it would be.
+            if (folder.size() < 3 || folder[1] != L':' || !OthersMayChange(folder).empty())
+                return folder;
+            const std::wstring file = folder + L"\\" + package;
+            if (!package.empty() && ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES && !OthersMayChange(file).empty())
+                return file;
+        }
+        return std::wstring();
     }
     // The answers of Windows Installer that say it cannot go on without the product's package.
     static bool WithoutPackage(UINT result)
