@@ -6,6 +6,26 @@
 
 const wchar_t kInstallerMachineData[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18";
 
+namespace {
+// The 32 hex digits of a code as Windows Installer's keys hold them: the first three groups read
+// backwards, the last eight bytes each with its two digits swapped, in capitals. The same steps
+// spell a packed code back, so one function goes both ways; empty when `hex` is no 32 hex digits.
+std::wstring Swapped(const std::wstring& hex)
+{
+    if (hex.size() != 32 || hex.find_first_not_of(L"0123456789ABCDEFabcdef") != std::wstring::npos)
+        return std::wstring();
+    std::wstring swapped = std::wstring(hex.rbegin() + 24, hex.rend()) + std::wstring(hex.rbegin() + 20, hex.rbegin() + 24) +
+                           std::wstring(hex.rbegin() + 16, hex.rbegin() + 20);
+    for (size_t i = 16; i < 32; i += 2) {
+        swapped += hex[i + 1];
+        swapped += hex[i];
+    }
+    for (wchar_t& c : swapped)
+        c = static_cast<wchar_t>(towupper(c));
+    return swapped;
+}
+}
+
 std::wstring PackedCode(const std::wstring& code)
 {
     if (code.size() != 38 || code.front() != L'{' || code.back() != L'}')
@@ -14,32 +34,14 @@ std::wstring PackedCode(const std::wstring& code)
     for (size_t i = 1; i + 1 < code.size(); ++i)
         if (code[i] != L'-')
             hex += code[i];
-    if (hex.size() != 32 || hex.find_first_not_of(L"0123456789ABCDEFabcdef") != std::wstring::npos)
-        return std::wstring();
-    // The first three groups read backwards, the last eight bytes each with its two digits swapped.
-    std::wstring packed = std::wstring(hex.rbegin() + 24, hex.rend()) + std::wstring(hex.rbegin() + 20, hex.rbegin() + 24) +
-                          std::wstring(hex.rbegin() + 16, hex.rbegin() + 20);
-    for (size_t i = 16; i < 32; i += 2) {
-        packed += hex[i + 1];
-        packed += hex[i];
-    }
-    for (wchar_t& c : packed)
-        c = static_cast<wchar_t>(towupper(c));
-    return packed;
+    return Swapped(hex);
 }
 
 std::wstring UnpackedCode(const std::wstring& packed)
 {
-    if (packed.size() != 32 || packed.find_first_not_of(L"0123456789ABCDEFabcdef") != std::wstring::npos)
+    const std::wstring hex = Swapped(packed);
+    if (hex.empty())
         return std::wstring();
-    std::wstring hex = std::wstring(packed.rbegin() + 24, packed.rend()) + std::wstring(packed.rbegin() + 20, packed.rbegin() + 24) +
-                       std::wstring(packed.rbegin() + 16, packed.rbegin() + 20);
-    for (size_t i = 16; i < 32; i += 2) {
-        hex += packed[i + 1];
-        hex += packed[i];
-    }
-    for (wchar_t& c : hex)
-        c = static_cast<wchar_t>(towupper(c));
     return L"{" + hex.substr(0, 8) + L"-" + hex.substr(8, 4) + L"-" + hex.substr(12, 4) + L"-" + hex.substr(16, 4) + L"-" +
            hex.substr(20) + L"}";
 }
