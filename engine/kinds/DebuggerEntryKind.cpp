@@ -77,18 +77,29 @@ public:
             if (OpenKeyExact(HKEY_LOCAL_MACHINE, options, KEY_READ, container) != ERROR_SUCCESS)
                 continue;
             const bool native = options == kOptions[0];
+            // Spelled once: the names below come from the enumeration and are Windows' own
+            // spelling already. Most machines hold hundreds of programs here and almost none
+            // name the product, so a key is spelled and compared only when it is a finding.
+            std::wstring spelled;
             for (const std::wstring& program : SubkeyNames(container)) {
                 CRegKeyOwner key;
                 if (OpenSubKey(container, program.c_str(), KEY_QUERY_VALUE, key) != ERROR_SUCCESS)
                     continue;
-                const std::wstring keyPath = facts.AsWalked(FullPath(HKEY_LOCAL_MACHINE, std::wstring(options) + L"\\" + program));
+                std::wstring debugger, keyword, file;
+                const bool goneDebugger = ReadStringValue(key, L"Debugger", debugger) &&
+                                          !(file = GoneProductFile(debugger, facts, keyword)).empty();
+                DWORD flags = 0;
+                const bool monitored = native && GlobalFlags(key, flags) && (flags & kMonitorSilentExit);
+                if (!goneDebugger && !monitored)
+                    continue;
+                if (spelled.empty())
+                    spelled = facts.AsWalked(FullPath(HKEY_LOCAL_MACHINE, options));
+                const std::wstring keyPath = spelled + L"\\" + program;
                 if (facts.CoveredByName(keyPath))
                     continue;
-                std::wstring debugger, keyword, file;
-                if (ReadStringValue(key, L"Debugger", debugger) && !(file = GoneProductFile(debugger, facts, keyword)).empty())
+                if (goneDebugger)
                     findings.Add(*this, keyPath + L"\\Debugger", Said(IDS_WHY_DEBUGGER, { file, program }), keyword);
-                DWORD flags = 0;
-                if (native && GlobalFlags(key, flags) && (flags & kMonitorSilentExit))
+                if (monitored)
                     DecideMonitor(facts, findings, program);
             }
         }
