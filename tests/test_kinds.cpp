@@ -17,7 +17,8 @@
 #include "../engine/system/Installation.h"
 #include <nlohmann/json.hpp>
 #include <algorithm>
-#include "../engine/kinds/ProxySettingKind.h"
+#include "../engine/kinds/ProxyRules.h"
+#include "../engine/system/ProxySettings.h"
 #include "../engine/kinds/BrowserExtensionKind.h"
 #include "../engine/kinds/RootCertificateKind.h"
 #include "../engine/kinds/InstallerProductKind.h"

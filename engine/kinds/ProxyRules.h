@@ -26,16 +26,3 @@ bool ProxyIsDead(const std::wstring& server, const CKeywords& keywords, const st
                  unsigned& deadPort, std::wstring& keyword);
 // A PAC address's file (file:// addresses) or host and port (http:// and https://).
 bool SplitPacAddress(const std::wstring& address, std::wstring& file, ProxyEndpoint& endpoint);
-
-// A WinINet connection blob (Internet Settings\Connections, DefaultConnectionSettings and each
-// dial-up connection's) and a WinHTTP one (WinHttpSettings): the flags and what they name.
-struct ConnectionBlob
-{
-    DWORD flags = 0;           // 1 direct, 2 a proxy, 4 a PAC address, 8 detect settings
-    std::wstring proxy, pac;
-};
-const DWORD kProxyFlag = 2, kPacFlag = 4;
-bool ParseConnectionBlob(const std::vector<BYTE>& bytes, bool winHttp, ConnectionBlob& blob);
-// The same blob set to a direct connection, its counter one on (so that WinINet reads it again);
-// detecting settings stays as it was.
-std::vector<BYTE> DirectConnectionBlob(const std::vector<BYTE>& bytes, bool winHttp);
