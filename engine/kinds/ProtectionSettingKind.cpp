@@ -14,19 +14,17 @@
 #include "../registry/KeyTrees.h"
 #include "../registry/RegKey.h"
 #include "../search/Said.h"
-#include "../system/ComScope.h"
 #include "../system/FilterLists.h"
 #include "../system/Installation.h"
 #include "../system/ManagedMachine.h"
+#include "../system/SecurityCenter.h"
 #include "../system/ServiceControl.h"
-#include <wbemidl.h>
 
 namespace {
 const wchar_t kDefender[] = L"SOFTWARE\\Policies\\Microsoft\\Windows Defender";
 const wchar_t kRealTime[] = L"SOFTWARE\\Policies\\Microsoft\\Windows Defender\\Real-Time Protection";
 const wchar_t kAtp[] = L"SOFTWARE\\Policies\\Microsoft\\Windows Advanced Threat Protection";
 const wchar_t kTamper[] = L"SOFTWARE\\Microsoft\\Windows Defender\\Features";
-const wchar_t kAvProviders[] = L"SOFTWARE\\Microsoft\\Security Center\\Provider\\Av";
 const DWORD kDisabled = SERVICE_DISABLED;
 
 // Windows' own protection services and the start type Windows gives them.
@@ -58,13 +56,6 @@ struct PreparedSetting : CPreparedRemoval
     DWORD defaultStart = 0;
     bool tamperProtected = false;
 };
-
-std::wstring Hex(HRESULT result)
-{
-    wchar_t text[16];
-    swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(result));
-    return text;
-}
 
 const wchar_t* ServiceEntry(const std::wstring& name, DWORD* start = nullptr, bool* tamper = nullptr)
 {
@@ -121,93 +112,6 @@ std::vector<Setting> SettingsOff()
             settings.push_back({ RunningControlSetPath() + L"\\Services\\" + known.name, L"Start", L"4", known.name, known.start });
     }
     return settings;
-}
-
-// Whether a product's program is there: a registration whose program is gone is a leftover, not
-// another antivirus.
-bool ProgramThere(const std::wstring& path, const CInstallation& installation)
-{
-    std::wstring expanded;
-    if (!installation.Expand(path, std::wstring(), expanded))
-        return true;
-    const std::wstring normalized = installation.Normalized(expanded);
-    return normalized.empty() || !installation.FileGone(normalized);
-}
-
-std::wstring Text(IWbemClassObject* object, const wchar_t* name)
-{
-    VARIANT value;
-    ::VariantInit(&value);
-    std::wstring text;
-    if (SUCCEEDED(object->Get(name, 0, &value, nullptr, nullptr)) && value.vt == VT_BSTR && value.bstrVal)
-        text = value.bstrVal;
-    ::VariantClear(&value);
-    return text;
-}
-
-AntivirusAnswer AskSecurityCenter(const CInstallation& installation)
-{
-    AntivirusAnswer answer;
-    CComScope com;
-    IWbemLocator* locator = nullptr;
-    HRESULT result = ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                        reinterpret_cast<void**>(&locator));
-    if (FAILED(result)) {
-        answer.why = L"WMI " + Hex(result);
-        return answer;
-    }
-    CComPtrOf<IWbemLocator> ownLocator(locator);
-    IWbemServices* services = nullptr;
-    BSTR nameSpace = ::SysAllocString(L"ROOT\\SecurityCenter2");
-    result = locator->ConnectServer(nameSpace, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services);
-    ::SysFreeString(nameSpace);
-    if (FAILED(result)) {
-        answer.why = L"root\\SecurityCenter2 " + Hex(result);
-        return answer;
-    }
-    CComPtrOf<IWbemServices> ownServices(services);
-    ::CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
-                        RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
-    BSTR language = ::SysAllocString(L"WQL");
-    BSTR query = ::SysAllocString(L"SELECT displayName, pathToSignedProductExe FROM AntiVirusProduct");
-    IEnumWbemClassObject* products = nullptr;
-    result = services->ExecQuery(language, query, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &products);
-    ::SysFreeString(language);
-    ::SysFreeString(query);
-    if (FAILED(result)) {
-        answer.why = L"AntiVirusProduct " + Hex(result);
-        return answer;
-    }
-    CComPtrOf<IEnumWbemClassObject> ownProducts(products);
-    IWbemClassObject* product = nullptr;
-    ULONG returned = 0;
-    while (products->Next(WBEM_INFINITE, 1, &product, &returned) == WBEM_S_NO_ERROR && returned == 1) {
-        CComPtrOf<IWbemClassObject> ownProduct(product);
-        const std::wstring name = Text(product, L"displayName"), exe = Text(product, L"pathToSignedProductExe");
-        // Windows' own antivirus registers itself by its scheme, not by a program's path.
-        if (_wcsnicmp(exe.c_str(), L"windowsdefender:", 16) == 0)
-            continue;
-        if (ProgramThere(exe, installation))
-            answer.others.push_back(name.empty() ? exe : name);
-    }
-    answer.asked = true;
-    return answer;
-}
-
-// The antivirus registrations the registry holds whose program is there.
-void RegisteredInRegistry(const CInstallation& installation, std::vector<std::wstring>& others)
-{
-    CRegKeyOwner providers;
-    if (OpenKeyExact(HKEY_LOCAL_MACHINE, kAvProviders, KEY_READ, providers) != ERROR_SUCCESS)
-        return;
-    for (const std::wstring& guid : SubkeyNames(providers)) {
-        CRegKeyOwner provider;
-        std::wstring exe, name;
-        if (OpenSubKey(providers, guid.c_str(), KEY_QUERY_VALUE, provider) != ERROR_SUCCESS ||
-            !ReadStringValue(provider, L"PRODUCTEXE", exe) || !ProgramThere(exe, installation))
-            continue;
-        others.push_back(ReadStringValue(provider, L"DISPLAYNAME", name) && !name.empty() ? name : guid);
-    }
 }
 
 bool TamperProtectionOn()
@@ -290,7 +194,7 @@ public:
         AntivirusAnswer answer;
         if (managed.empty()) {
             answer = m_ask(facts.installation);
-            RegisteredInRegistry(facts.installation, answer.others);
+            AntivirusInRegistry(facts.installation, answer.others);
         }
         for (const Setting& setting : settings) {
             const std::wstring key = facts.AsWalked(FullPath(HKEY_LOCAL_MACHINE, setting.key));
@@ -350,7 +254,7 @@ public:
         PreparedSetting& setting = static_cast<PreparedSetting&>(prepared);
         // Asked again now: another antivirus may have come meanwhile.
         AntivirusAnswer answer = m_ask(context.installation);
-        RegisteredInRegistry(context.installation, answer.others);
+        AntivirusInRegistry(context.installation, answer.others);
         if (!answer.asked)
             return Refused(L"Security Center cannot be asked whether another antivirus is registered (" + answer.why + L")",
                            IDS_ADVICE_PROTECTION_UNASKED);

@@ -3,18 +3,11 @@
 // asked through a function, so that the decision can be tried where Security Center cannot be asked.
 #pragma once
 #include "LeftoverKind.h"
+#include "../system/SecurityCenter.h"
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-// What Security Center says about the antivirus products registered with it.
-struct AntivirusAnswer
-{
-    bool asked = false;                 // it could be asked at all
-    std::wstring why;                   // why it could not
-    std::vector<std::wstring> others;   // products besides Windows' own whose program is there
-};
 
 // What a setting that differs from Windows' default comes to, on the evidence around it.
 enum class ProtectionVerdict

@@ -9,7 +9,7 @@
 #include "LeftoverKind.h"
 #include "KeyRemoval.h"
 #include "../system/FileClaims.h"
-#include "../system/ComScope.h"
+#include "../system/SecurityCenter.h"
 #include "../system/FileEvidence.h"
 #include "../system/Installation.h"
 #include "../registry/KeyTrees.h"
@@ -19,7 +19,6 @@
 #include "../../framework/Handles.h"
 #include "../../resources/resource.h"
 #include "../search/Said.h"
-#include <wbemidl.h>
 
 namespace {
 const wchar_t kProviders[] = L"SOFTWARE\\Microsoft\\Security Center\\Provider";
@@ -48,34 +47,20 @@ RemovalResult Refused(const std::wstring& why)
     return result;
 }
 
-std::wstring Hex(HRESULT result)
-{
-    wchar_t text[16];
-    swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(result));
-    return text;
-}
-
 // Deletes the instance of `wmiClass` whose instanceGuid is `guid`, once `backUp` (called when WMI
 // is there to ask) agreed; empty when it went, else why not.
 std::wstring DeleteInstance(const wchar_t* wmiClass, const std::wstring& guid, const std::function<bool()>& backUp)
 {
     CComScope com;
-    IWbemLocator* locator = nullptr;
-    HRESULT result = ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                        reinterpret_cast<void**>(&locator));
+    CComPtrOf<IWbemServices> ownServices;
+    bool noWmi = false;
+    HRESULT result = ConnectSecurityCenter(ownServices, noWmi);
+    if (noWmi)
+        return L"WMI is not available (" + HexResult(result) + L")";
     if (FAILED(result))
-        return L"WMI is not available (" + Hex(result) + L")";
-    CComPtrOf<IWbemLocator> ownLocator(locator);
-    IWbemServices* services = nullptr;
-    BSTR nameSpace = ::SysAllocString(L"ROOT\\SecurityCenter2");
-    result = locator->ConnectServer(nameSpace, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services);
-    ::SysFreeString(nameSpace);
-    if (FAILED(result))
-        return L"the WMI namespace root\\SecurityCenter2 cannot be opened (" + Hex(result) +
+        return L"the WMI namespace root\\SecurityCenter2 cannot be opened (" + HexResult(result) +
                L"): Windows keeps the registration, and its registry keys are never deleted by hand";
-    CComPtrOf<IWbemServices> ownServices(services);
-    ::CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
-                        RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+    IWbemServices* services = ownServices.get();
     if (!backUp())
         return L"the registration could not be backed up";
     const std::wstring path = std::wstring(wmiClass) + L".instanceGuid=\"" + guid + L"\"";
@@ -83,7 +68,7 @@ std::wstring DeleteInstance(const wchar_t* wmiClass, const std::wstring& guid, c
     result = services->DeleteInstance(objectPath, 0, nullptr, nullptr);
     ::SysFreeString(objectPath);
     if (FAILED(result))
-        return L"Windows refused to remove the registration through WMI (" + Hex(result) + L")";
+        return L"Windows refused to remove the registration through WMI (" + HexResult(result) + L")";
     return std::wstring();
 }
 
