@@ -66,11 +66,15 @@ int CKeywords::TrayEntries() const
     return count;
 }
 
-std::wstring CKeywords::Matching(const std::wstring& text) const
+std::wstring MatchingKeyword(const std::wstring& lower, const std::vector<std::wstring>& lowerKeywords)
 {
-    const std::wstring lower = Lowered(text.c_str(), text.size());
-    for (const std::wstring& keyword : m_lower)
+    for (const std::wstring& keyword : lowerKeywords)
         if (lower.find(keyword) != std::wstring::npos)
             return keyword;
     return std::wstring();
+}
+
+std::wstring CKeywords::Matching(const std::wstring& text) const
+{
+    return MatchingKeyword(Lowered(text.c_str(), text.size()), m_lower);
 }

@@ -11,6 +11,10 @@
 // characters, each 1 to 30 characters; an empty, over-long, cut or blank entry ends the list.
 void SplitKeywordText(const char* text, CStringArray& terms);
 
+// The one rule every name, value and file path is matched by: the first of `lowerKeywords` that
+// `lower` (already lowercased) holds anywhere; empty when none does.
+std::wstring MatchingKeyword(const std::wstring& lower, const std::vector<std::wstring>& lowerKeywords);
+
 class CKeywords
 {
 public:

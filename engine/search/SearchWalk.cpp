@@ -3,6 +3,7 @@
 #include "../registry/Constants.h"
 #include "../registry/FloorKeys.h"
 #include "../registry/KeyNames.h"
+#include "Keywords.h"
 #include "SharedFlag.h"
 #include "../../framework/Handles.h"
 #include <climits>
@@ -62,10 +63,7 @@ void CSearchWalk::CountKey()
 
 BOOL CSearchWalk::Matches(const std::wstring& lowerName) const
 {
-    for (const std::wstring& keyword : m_keywords)
-        if (lowerName.find(keyword) != std::wstring::npos)
-            return TRUE;
-    return FALSE;
+    return MatchingKeyword(lowerName, m_keywords).empty() ? FALSE : TRUE;
 }
 
 void CSearchWalk::ReportUnopened(Worker& self, const std::wstring& parentPath, const wchar_t* name, size_t length,

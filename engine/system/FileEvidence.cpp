@@ -4,6 +4,7 @@
 #include "../registry/KeyNames.h"
 #include "Offline.h"
 #include "../../framework/Handles.h"
+#include "../search/Keywords.h"
 #include "../search/Said.h"
 #include "../../resources/resource.h"
 #include <msi.h>
@@ -57,11 +58,7 @@ std::wstring ExpandedFile(const std::wstring& data, const std::wstring& owner, c
 
 bool MentionsKeyword(const std::wstring& text, const std::vector<std::wstring>& lowerKeywords)
 {
-    const std::wstring lower = Lowered(text.c_str(), text.size());
-    for (const std::wstring& keyword : lowerKeywords)
-        if (lower.find(keyword) != std::wstring::npos)
-            return true;
-    return false;
+    return !MatchingKeyword(Lowered(text.c_str(), text.size()), lowerKeywords).empty();
 }
 
 FileEvidence Examine(const std::wstring& file, bool told, const CInstallation& installation,
@@ -77,14 +74,9 @@ FileEvidence Examine(const std::wstring& file, bool told, const CInstallation& i
     std::vector<std::wstring> names;
     if (evidence.system || !installation.NamesBelowRoot(evidence.normalized, names))
         return evidence;
-    for (const std::wstring& name : names) {
-        const std::wstring lower = Lowered(name.c_str(), name.size());
-        for (const std::wstring& keyword : lowerKeywords)
-            if (lower.find(keyword) != std::wstring::npos) {
-                evidence.keyword = keyword;
-                return evidence;
-            }
-    }
+    for (const std::wstring& name : names)
+        if (!(evidence.keyword = MatchingKeyword(Lowered(name.c_str(), name.size()), lowerKeywords)).empty())
+            break;
     return evidence;
 }
 
