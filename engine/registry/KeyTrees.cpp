@@ -10,21 +10,25 @@ const REGSAM kTreeAccess = KEY_READ | DELETE;
 const wchar_t kLinkValueName[] = L"SymbolicLinkValue";
 
 // Reads one key's values into `text`; FALSE when one of them cannot be read or written (the
-// backup would be incomplete).
-BOOL ReadValues(HKEY key, DWORD values, DWORD nameChars, DWORD dataBytes, std::wstring& text)
+// backup would be incomplete). `linkValue` tells whether a link's target value was among them:
+// only a key holding one can be a registry link, so that the dearer check is made for those alone.
+BOOL ReadValues(HKEY key, DWORD values, DWORD nameChars, DWORD dataBytes, std::wstring& text, bool& linkValue)
 {
     std::vector<wchar_t> name(nameChars + 1);
     std::vector<BYTE> data(dataBytes + sizeof(wchar_t));
+    BOOL written = TRUE;
     for (DWORD i = 0; i < values; ++i) {
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD size = static_cast<DWORD>(data.size());
         DWORD type = 0;
         if (::RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
             return FALSE;
-        if (!AppendRegValue(text, name.data(), nameLength, type, data.data(), size))
-            return FALSE;
+        if (type == REG_LINK && _wcsicmp(name.data(), kLinkValueName) == 0)
+            linkValue = true;
+        // Read on after a value the format cannot carry: a link's target value is still told.
+        written = written && AppendRegValue(text, name.data(), nameLength, type, data.data(), size);
     }
-    return TRUE;
+    return written;
 }
 
 // A registry link's target, as its target value holds it.
@@ -46,7 +50,12 @@ BOOL ReadTree(CRegKeyOwner key, HKEY base, const wchar_t* name, wchar_t* path, s
     if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, &nameChars, &dataBytes,
                            nullptr, nullptr) != ERROR_SUCCESS)
         return FALSE;
-    if (IsRegistryLink(base, name, key)) {
+    std::wstring section;
+    bool linkValue = false;
+    // A name that the export format cannot carry (a line break in it) could not be restored.
+    const BOOL carried = AppendRegSection(section, fullPath) &&
+                         ReadValues(key, values, nameChars, dataBytes, section, linkValue);
+    if (linkValue && IsRegistryLink(base, name, key)) {
         // A link holds nothing but its target; a link with subkeys could not be restored. A
         // name or target the format cannot carry could not be written safely.
         if (subkeys != 0 || !AppendRegLinkComment(tree.text, fullPath, LinkTarget(key)))
@@ -54,9 +63,7 @@ BOOL ReadTree(CRegKeyOwner key, HKEY base, const wchar_t* name, wchar_t* path, s
         tree.keys.push_back(std::move(key));
         return TRUE;
     }
-    std::wstring section;
-    // A name that the export format cannot carry (a line break in it) could not be restored.
-    if (!AppendRegSection(section, fullPath) || !ReadValues(key, values, nameChars, dataBytes, section))
+    if (!carried)
         return FALSE;
     tree.text += section;
     tree.text += L"\r\n";
