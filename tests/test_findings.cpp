@@ -242,8 +242,10 @@ TEST(KindsTable, NamesAreUniqueAndTheOrderKeepsItsRules)
     const std::vector<const IClaimsFiles*> claimers = FileClaimersAmong(kinds);
     EXPECT_GE(claimers.size(), 10u);
     for (const char* files : { "folder", "file" })
-        for (size_t i = 0; i < kinds.size(); ++i)
-            if (dynamic_cast<const IClaimsFiles*>(kinds[i]))
+        for (size_t i = 0; i < kinds.size(); ++i) {
+            if (dynamic_cast<const IClaimsFiles*>(kinds[i])) {
                 EXPECT_LT(i, at(files)) << kinds[i]->Identity().recordName << " claims files and decides before " << files;
+            }
+        }
 }
 }  // namespace

@@ -3,7 +3,7 @@
 // overlay identifier (whose default value is the class; only 15 overlay slots exist, so a dead
 // one takes another program's) and a context menu or property sheet handler below any key of a
 // class place. Each is a key of its own, removed with its tree; found with the references.
-#include "ReferenceKinds.h"
+#include "References.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
 #include "../registry/KeyNames.h"
@@ -48,7 +48,7 @@ public:
     KindCheck Decide(const CSearchFacts& facts, CFindings& findings) const override
     {
         std::map<std::wstring, const ReferenceFinding*> classes;
-        for (const ReferenceFinding& decided : ReferenceDecisions(facts))
+        for (const ReferenceFinding& decided : facts.References())
             if (decided.source == kSourceClass)
                 classes.emplace(Lowered(LastNameOf(decided.path).c_str(), LastNameOf(decided.path).size()), &decided);
         if (classes.empty())

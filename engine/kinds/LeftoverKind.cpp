@@ -87,6 +87,15 @@ bool CFindings::Covers(const std::wstring& path) const
     return false;
 }
 
+const std::vector<ReferenceFinding>& CSearchFacts::References() const
+{
+    if (!m_references) {
+        const ReferenceContext context = { keywords.Lower(), installation, programFolder };
+        m_references.reset(new std::vector<ReferenceFinding>(FindByReference(walk.notes, context)));
+    }
+    return *m_references;
+}
+
 const std::vector<InstalledProduct>& CSearchFacts::Installed() const
 {
     if (!m_installed)

@@ -13,10 +13,10 @@
 #include "../registry/RootKeys.h"
 #include "../system/FileClaims.h"
 #include "../system/InstalledProducts.h"
+#include "References.h"
 #include "../search/WalkReader.h"
 #include "../search/WalkResult.h"
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,14 +69,10 @@ public:
     const CFileClaims& Claims(const CFindings& findings) const;
     // The kinds that look in this search, in the table's order.
     std::vector<const ILeftoverKind*> kinds;
-    // What several kinds decide on together, worked out once per search by the first that asks.
-    template <class T> const T& Shared(const void* key, const std::function<T()>& make) const
-    {
-        std::shared_ptr<void>& slot = m_shared[key];
-        if (!slot)
-            slot = std::make_shared<T>(make());
-        return *static_cast<const T*>(slot.get());
-    }
+    // What the references decide together (References.h): the classes whose servers are gone and
+    // what goes with them. Worked out once per search, by the first kind that asks (the reference
+    // kinds themselves, and the handlers that name a class they take).
+    const std::vector<ReferenceFinding>& References() const;
 
     const SearchScope& scope;
     const CKeywords& keywords;
@@ -88,7 +84,7 @@ public:
 
 private:
     std::vector<std::wstring> m_lowerNames;
-    mutable std::map<const void*, std::shared_ptr<void>> m_shared;
+    mutable std::unique_ptr<std::vector<ReferenceFinding>> m_references;
     mutable std::unique_ptr<std::vector<InstalledProduct>> m_installed;
     mutable std::unique_ptr<CFileClaims> m_claims;
 };

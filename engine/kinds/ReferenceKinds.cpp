@@ -2,7 +2,7 @@
 // entries and shell-extension approvals that name the product only in their data. They are
 // decided together, on evidence, once per search; each is a kind of its own in the findings, the
 // report and the record. The keys go with their trees, an approval as the value alone.
-#include "ReferenceKinds.h"
+#include "LeftoverKind.h"
 #include "../../resources/resource.h"
 #include "KeyRemoval.h"
 #include "../system/FileClaims.h"
@@ -13,24 +13,10 @@
 #include "References.h"
 
 namespace {
-typedef std::vector<ReferenceFinding> Decided;
-// The key under which a search keeps what the references decided.
-const char kDecisions = 0;
-}
-
-const Decided& ReferenceDecisions(const CSearchFacts& facts)
-{
-    return facts.Shared<Decided>(&kDecisions, [&facts] {
-        const ReferenceContext context = { facts.keywords.Lower(), facts.installation, facts.programFolder };
-        return FindByReference(facts.walk.notes, context);
-    });
-}
-
-namespace {
 // The findings of one source that are not findings by their names already, nor inside one.
 KindCheck RecordDecided(const ILeftoverKind& kind, char source, const CSearchFacts& facts, CFindings& findings)
 {
-    for (const ReferenceFinding& finding : ReferenceDecisions(facts))
+    for (const ReferenceFinding& finding : facts.References())
         if (finding.source == source && !facts.CoveredByName(finding.path))
             findings.Add(kind, source == kSourceAppId ? facts.AsWalked(finding.path) : finding.path, finding.reason, finding.keyword);
     return KindCheck();
