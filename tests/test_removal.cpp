@@ -242,6 +242,18 @@ TEST_F(RemovalTest, ALinkGoesAsTheLinkAndItsTargetStays)
     EXPECT_EQ(text.find(L"[HKEY_CURRENT_USER\\" + key.Below(L"QQLink")), std::wstring::npos);
 }
 
+// A finding whose path leads through a link (one swapped in after the search) names keys that
+// are not the ones it would reach: nothing of the target is removed.
+TEST_F(RemovalTest, APathThroughALinkReachesNothingOfTheTarget)
+{
+    key.Make(L"Real\\Child\\Sub");
+    SetText(L"Real\\Child", L"keep", REG_SZ, L"me");
+    ASSERT_TRUE(kt::CreateLink(HKEY_CURRENT_USER, key.Below(L"Swapped"), key.Below(L"Real")));
+    EXPECT_FALSE(Remove('K', L"Swapped\\Child"));
+    EXPECT_TRUE(key.Exists(L"Real\\Child\\Sub"));
+    EXPECT_TRUE(kt::ValueExists(HKEY_CURRENT_USER, kt::Utf8(key.Below(L"Real\\Child")), "keep"));
+}
+
 TEST_F(RemovalTest, AHiddenNameInTheTreeFailsTheRemovalCleanly)
 {
     key.Make(L"Holder\\Plain");

@@ -23,7 +23,8 @@ BOOL ReadValues(HKEY key, DWORD values, DWORD nameChars, DWORD dataBytes, std::w
         DWORD type = 0;
         if (::RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
             return FALSE;
-        if (type == REG_LINK && _wcsicmp(name.data(), kLinkValueName) == 0)
+        // Of any type: a hive written by hand can hold a link whose target value is text.
+        if (_wcsicmp(name.data(), kLinkValueName) == 0)
             linkValue = true;
         // Read on after a value the format cannot carry: a link's target value is still told.
         written = written && AppendRegValue(text, name.data(), nameLength, type, data.data(), size);

@@ -135,6 +135,12 @@ LONG OpenKeyExact(HKEY root, const wchar_t* given, REGSAM access, CRegKeyOwner& 
         LONG result = OpenSubKey(parent, names[i].c_str(), last ? access : KEY_QUERY_VALUE, next);
         if (result != ERROR_SUCCESS)
             return result;
+        // A name opened below a link's own handle can lead into the link's target (Wine does so):
+        // the path would then reach keys that are not the ones it names. Only a key holding a
+        // link's target value can be a link, so that is asked first.
+        if (!last && ::RegQueryValueExW(next, kLinkValueName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+            IsRegistryLink(parent, names[i].c_str(), next))
+            return ERROR_ACCESS_DENIED;
         current = std::move(next);
         parent = current;
     }
@@ -210,7 +216,7 @@ namespace {
 bool StoredName(HKEY key, std::wstring& name)
 {
     typedef LONG(NTAPI * QueryKey)(HANDLE, int, void*, ULONG, ULONG*);
-    static const QueryKey query = reinterpret_cast<QueryKey>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryKey"));
+    static const QueryKey query = reinterpret_cast<QueryKey>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
     const int kKeyBasicInformation = 0;
     // LastWriteTime, TitleIndex, NameLength, then the name.
     std::vector<BYTE> buffer(sizeof(LARGE_INTEGER) + 2 * sizeof(ULONG) + 256 * sizeof(wchar_t));
