@@ -115,12 +115,10 @@ std::vector<OnSetting> SettingsOn(const ProxyPlace& place)
     };
     if (place.machine) {
         CRegKeyOwner key;
-        DWORD type = 0;
         std::vector<BYTE> data;
         ConnectionBlob blob;
         if (OpenKeyExact(HKEY_LOCAL_MACHINE, kMachineConnections, KEY_QUERY_VALUE, key) == ERROR_SUCCESS &&
-            ReadValueBytes(key, kWinHttpValue, type, data) == ERROR_SUCCESS && ParseConnectionBlob(data, true, blob) &&
-            (blob.flags & kProxyFlag))
+            WinHttpProxyOn(key, data, blob))
             add(false, blob.proxy);
         return on;
     }

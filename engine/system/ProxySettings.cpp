@@ -56,6 +56,13 @@ std::vector<BYTE> DirectConnectionBlob(const std::vector<BYTE>& bytes, bool)
     return direct;
 }
 
+bool WinHttpProxyOn(HKEY connections, std::vector<BYTE>& data, ConnectionBlob& blob)
+{
+    DWORD type = 0;
+    return ReadValueBytes(connections, kWinHttpValue, type, data) == ERROR_SUCCESS && ParseConnectionBlob(data, true, blob) &&
+           (blob.flags & kProxyFlag);
+}
+
 std::vector<std::pair<std::wstring, std::vector<BYTE>>> ConnectionBlobs(HKEY root, const std::wstring& settings)
 {
     std::vector<std::pair<std::wstring, std::vector<BYTE>>> blobs;
@@ -145,12 +152,10 @@ void DirectForWinHttp()
         ::FreeLibrary(winHttp);
     }
     CRegKeyOwner key;
-    DWORD type = 0;
     std::vector<BYTE> data;
     ConnectionBlob blob;
     if (OpenKeyExact(HKEY_LOCAL_MACHINE, kMachineConnections, KEY_QUERY_VALUE | KEY_SET_VALUE, key) == ERROR_SUCCESS &&
-        ReadValueBytes(key, kWinHttpValue, type, data) == ERROR_SUCCESS && ParseConnectionBlob(data, true, blob) &&
-        (blob.flags & kProxyFlag)) {
+        WinHttpProxyOn(key, data, blob)) {
         const std::vector<BYTE> direct = DirectConnectionBlob(data, true);
         ::RegSetValueExW(key, kWinHttpValue, 0, REG_BINARY, direct.data(), static_cast<DWORD>(direct.size()));
     }

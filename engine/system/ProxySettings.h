@@ -26,6 +26,10 @@ bool ParseConnectionBlob(const std::vector<BYTE>& bytes, bool winHttp, Connectio
 // detecting settings stays as it was.
 std::vector<BYTE> DirectConnectionBlob(const std::vector<BYTE>& bytes, bool winHttp);
 
+// The machine's WinHTTP setting read from `connections` (kMachineConnections, open): true when
+// it names a proxy.
+bool WinHttpProxyOn(HKEY connections, std::vector<BYTE>& data, ConnectionBlob& blob);
+
 // The WinINet connection blobs below `settings` (a user's Internet Settings key), by value name.
 std::vector<std::pair<std::wstring, std::vector<BYTE>>> ConnectionBlobs(HKEY root, const std::wstring& settings);
 
