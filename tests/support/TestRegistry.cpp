@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "../../engine/registry/Constants.h"
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <functional>
 #include <sddl.h>
 #include <winternl.h>
@@ -378,14 +379,24 @@ ScratchService::~ScratchService()
 
 bool ScratchService::Start()
 {
-    return WithService(m_name, SERVICE_ALL_ACCESS, [](SC_HANDLE service) {
-               const bool running = StartServiceA(service, 0, nullptr) && WaitUntil([service] {
-                                        SERVICE_STATUS status = {};
-                                        return QueryServiceStatus(service, &status) &&
-                                               status.dwCurrentState == SERVICE_RUNNING;
-                                    });
-               return DWORD(running ? 0 : 1);
-           }) == 0;
+    // A start the manager turns down at once is tried again for a while: on a loaded machine
+    // a start has been refused once (and never since) right after another program's services
+    // were deleted. Each refusal is printed, so a lasting one is told by its error.
+    DWORD error = 0;
+    const bool running = WaitUntil([&] {
+        error = WithService(m_name, SERVICE_ALL_ACCESS, [](SC_HANDLE service) {
+            SERVICE_STATUS status = {};
+            if (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING)
+                return DWORD(0);
+            if (status.dwCurrentState == SERVICE_STOPPED && !StartServiceA(service, 0, nullptr))
+                return GetLastError();
+            return DWORD(ERROR_IO_PENDING);
+        });
+        if (error && error != ERROR_IO_PENDING)
+            std::fprintf(stderr, "service %s was not started: error %lu\n", m_name.c_str(), error);
+        return error == 0;
+    });
+    return running;
 }
 
 DWORD ScratchService::OpenError() const
