@@ -28,7 +28,9 @@ loop)
       status=0
       mv -T -- "$drive/$from" "$drive/$to" || status=$?
       rm -f "$request"
-      echo "$status" > "${request%.req}.done"
+      # Renamed into place whole: the test reads the status as soon as the name appears.
+      echo "$status" > "${request%.req}.status"
+      mv -f "${request%.req}.status" "${request%.req}.done"
     done
     sleep 0.05
   done
