@@ -69,49 +69,76 @@ DWORD Finish(HANDLE process, DWORD timeoutMs)
         TerminateProcess(process, 99);
     return code;
 }
+
+// A file that takes a child's standard error and goes once the last handle to it closes. Not
+// a pipe: Wine starts the desktop process, when a child is the first to need it, with the
+// child's standard error, and a pipe would then stay open (and its reader waiting) long after
+// the child ended. A file is read back whole once the child is gone, whoever still holds it.
+HANDLE ErrorFile()
+{
+    char folder[MAX_PATH] = "", name[MAX_PATH] = "";
+    if (!GetTempPathA(MAX_PATH, folder) || !GetTempFileNameA(folder, "klt", 0, name))
+        return INVALID_HANDLE_VALUE;
+    SECURITY_ATTRIBUTES inherit = { sizeof inherit, nullptr, TRUE };
+    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+}
+
+std::string ReadBack(HANDLE file)
+{
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    // The child wrote through the same file object, so its position is the end of what it wrote.
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
+    return text;
+}
 }
 
 DWORD Run(const std::string& commandLine, std::string* output, DWORD timeoutMs, std::string* errors)
 {
     SECURITY_ATTRIBUTES inherit = { sizeof inherit, nullptr, TRUE };
-    HANDLE pipes[2][2] = { { nullptr, nullptr }, { nullptr, nullptr } };  // [stdout, stderr][read, write]
-    std::string* targets[2] = { output, errors };
-    for (int i = 0; i < 2; ++i) {
-        if (!targets[i])
-            continue;
-        if (!CreatePipe(&pipes[i][0], &pipes[i][1], &inherit, 0))
+    HANDLE pipe[2] = { nullptr, nullptr };  // standard output: [read, write]
+    if (output) {
+        if (!CreatePipe(&pipe[0], &pipe[1], &inherit, 0))
             return static_cast<DWORD>(-1);
-        SetHandleInformation(pipes[i][0], HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(pipe[0], HANDLE_FLAG_INHERIT, 0);
+    }
+    HANDLE errorFile = errors ? ErrorFile() : nullptr;
+    if (errorFile == INVALID_HANDLE_VALUE) {
+        if (pipe[0])
+            CloseHandle(pipe[0]), CloseHandle(pipe[1]);
+        return static_cast<DWORD>(-1);
     }
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     const bool redirect = output || errors;
     if (redirect) {
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = pipes[0][1];
-        startup.hStdError = pipes[1][1];
+        startup.hStdOutput = pipe[1];
+        startup.hStdError = errorFile;
         startup.hStdInput = nullptr;
     }
     PROCESS_INFORMATION info = {};
     std::string line = commandLine;
     BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, redirect ? TRUE : FALSE, 0, nullptr, nullptr,
                                   &startup, &info);
-    for (auto& pipe : pipes)
-        if (pipe[1])
-            CloseHandle(pipe[1]);
-    HANDLE readers[2] = { nullptr, nullptr };
-    PipeReader reading[2] = { { pipes[0][0], output }, { pipes[1][0], errors } };
-    for (int i = 0; i < 2; ++i)
-        if (started && targets[i])
-            readers[i] = CreateThread(nullptr, 0, ReadPipe, &reading[i], 0, nullptr);
+    if (pipe[1])
+        CloseHandle(pipe[1]);
+    PipeReader reading = { pipe[0], output };
+    HANDLE reader = started && output ? CreateThread(nullptr, 0, ReadPipe, &reading, 0, nullptr) : nullptr;
     DWORD code = started ? Finish(info.hProcess, timeoutMs) : static_cast<DWORD>(-1);
-    for (int i = 0; i < 2; ++i) {
-        if (readers[i]) {
-            WaitForSingleObject(readers[i], 10000);
-            CloseHandle(readers[i]);
-        }
-        if (pipes[i][0])
-            CloseHandle(pipes[i][0]);
+    if (reader) {
+        WaitForSingleObject(reader, 10000);
+        CloseHandle(reader);
+    }
+    if (pipe[0])
+        CloseHandle(pipe[0]);
+    if (errorFile) {
+        errors->append(ReadBack(errorFile));
+        CloseHandle(errorFile);
     }
     if (started) {
         CloseHandle(info.hProcess);
