@@ -39,6 +39,7 @@ TEST_F(KindsTest, AScheduledTaskGoesAsOneUnitWithEveryPart)
     task(other, 3, "%SystemRoot%\\system32\\notepad.exe");
 
     // By its name without the references; the name search's key of it is this finding.
+    const std::string held = Held();
     Json record;
     EXPECT_EQ(Run("/hkey=HKLM", &record), 1u);
     EXPECT_EQ(Found(record), std::vector<std::string>{ "scheduledTask " + Lower(named) + " listed" });
@@ -57,6 +58,8 @@ TEST_F(KindsTest, AScheduledTaskGoesAsOneUnitWithEveryPart)
               std::wstring::npos);
     const std::string copy = backups[0].substr(0, backups[0].size() - 4) + "-files\\C\\windows\\system32\\Tasks" + named;
     EXPECT_EQ(kt::ReadFileBytes(copy).size(), xml.size() * 2) << "the task's file beside the backup";
+    ExpectGivenBack(held);
+    EXPECT_EQ(kt::ReadFileBytes(windows + named).size(), xml.size() * 2) << "the task's file back in its place";
 
     // A part that cannot be read keeps the whole task, and the run never ends with 0.
     task(named, 4, product + "update.exe");
@@ -83,6 +86,7 @@ TEST_F(KindsTest, WindowsOwnTasksAndSessionsStayAndAKeyAnotherKindRefinesKeepsIt
     const std::string service = kControl + "Services\\" + keyword + "Svc";
     Text(HKEY_LOCAL_MACHINE, service, "ImagePath", "C:\\gone\\svc.exe");
 
+    const std::string held = Held();
     Json record;
     EXPECT_EQ(Run("/hkey=HKLM", &record), 1u);
     ASSERT_EQ(record["findings"].size(), 2u) << record["findings"].dump(1);
@@ -106,6 +110,7 @@ TEST_F(KindsTest, WindowsOwnTasksAndSessionsStayAndAKeyAnotherKindRefinesKeepsIt
         << Report();
     EXPECT_NE(Lower(Report()).find(Lower("kept HKEY_LOCAL_MACHINE\\" + windowsSession + ": a trace session Windows starts itself")),
               std::string::npos);
+    ExpectGivenBack(held);
 }
 
 TEST_F(KindsTest, WhatNamesAClassTheReferencesTakeGoesWithIt)
@@ -121,6 +126,7 @@ TEST_F(KindsTest, WhatNamesAClassTheReferencesTakeGoesWithIt)
     const std::string foreign = "SOFTWARE\\Microsoft\\AMSI\\Providers\\" + Guid(11);
     Text(HKEY_LOCAL_MACHINE, foreign, nullptr, "another vendor");
 
+    const std::string held = Held();
     Json record;
     EXPECT_EQ(Run("/hkey=HKLM /refs /del", &record), 0u);
     EXPECT_EQ(Reason(record, "HKEY_LOCAL_MACHINE\\" + naming[0]),
@@ -128,6 +134,7 @@ TEST_F(KindsTest, WhatNamesAClassTheReferencesTakeGoesWithIt)
     for (const std::string& key : naming)
         EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, key)) << key;
     EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, foreign)) << "a provider of a class that still works";
+    ExpectGivenBack(held);
 }
 
 TEST_F(KindsTest, ServicesByWhatTheyRunNetworkProviderOrderAndEventSources)
@@ -146,7 +153,11 @@ TEST_F(KindsTest, ServicesByWhatTheyRunNetworkProviderOrderAndEventSources)
     const std::string order = kControl + "Control\\NetworkProvider\\Order";
     Text(HKEY_LOCAL_MACHINE, order, "ProviderOrder", "RDPNP," + keyword + "np," + byImage + ",LanmanWorkstation");
     Text(HKEY_LOCAL_MACHINE, order, "HwOrder", "RDPNP,LanmanWorkstation");
-
+    // As a restore gives it back: the provider without a service key stays out, and the other
+    // goes back between the names it stood between.
+    Text(HKEY_LOCAL_MACHINE, order, "ProviderOrder", "RDPNP," + byImage + ",LanmanWorkstation");
+    const std::string held = Held();
+    Text(HKEY_LOCAL_MACHINE, order, "ProviderOrder", "RDPNP," + keyword + "np," + byImage + ",LanmanWorkstation");
     Json record;
     EXPECT_EQ(Run("/hkey=HKLM /refs /del", &record), 0u);
     const std::string machine = "HKEY_LOCAL_MACHINE\\";
@@ -164,6 +175,7 @@ TEST_F(KindsTest, ServicesByWhatTheyRunNetworkProviderOrderAndEventSources)
     DWORD size = sizeof list;
     RegGetValueA(HKEY_LOCAL_MACHINE, order.c_str(), "ProviderOrder", RRF_RT_REG_SZ, nullptr, list, &size);
     EXPECT_STREQ(list, "RDPNP,LanmanWorkstation") << "the others keep their order";
+    ExpectGivenBack(held, { keyword + "np" });
     EXPECT_EQ(WithoutProvider(L"a,B,c,b", L"b"), L"a,c");
 }
 
@@ -238,6 +250,7 @@ TEST_F(KindsTest, StartUpValuesByWhatTheyRunAndTraceSessions)
     const std::string trace = kControl + "Control\\WMI\\Autologger\\" + keyword + "Trace";
     Dword(HKEY_LOCAL_MACHINE, trace, "Start", 1);
 
+    const std::string held = Held();
     Json record;
     EXPECT_EQ(Run("/hkey=HKLM /refs /del", &record), 0u);
     const std::string machine = "HKEY_LOCAL_MACHINE\\";
@@ -253,6 +266,7 @@ TEST_F(KindsTest, StartUpValuesByWhatTheyRunAndTraceSessions)
     for (const Json& check : record["checks"])
         checked = checked || (check["kind"] == "traceSession" && check["state"] == "ran");
     EXPECT_TRUE(checked) << record["checks"].dump();
+    ExpectGivenBack(held);
 }
 
 }  // namespace

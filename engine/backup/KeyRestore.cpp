@@ -153,8 +153,11 @@ bool OpenListForEntry(const RestoreEntryNote& note, RestoredItem& item, ListNow&
     list.read = opened == ERROR_SUCCESS ? ReadValueBytes(list.key, list.valueName.c_str(), list.type, list.data) : opened;
     if (set == std::wstring::npos || !KeyExists(root, service)) {
         item.outcome = Outcome::Refused;
-        item.why = L"its driver has no service key (" + FullPath(root, service) +
-                   L"); a list naming it would stop its device at the next start";
+        item.why = note.listPath.find(L"\\NetworkProvider\\") != std::wstring::npos
+                       ? L"its provider has no service key (" + FullPath(root, service) +
+                             L"); the provider order would name a provider that is not there"
+                       : L"its driver has no service key (" + FullPath(root, service) +
+                             L"); a list naming it would stop its device at the next start";
         told(item);
         return false;
     }
@@ -182,18 +185,31 @@ std::vector<RestoreEntryNote> EntryNotesInOrder(const std::vector<const RestoreB
 void RestoreListEntries(const std::vector<const RestoreBlock*>& blocks, const char* kind, const RestoreTold& told,
                         const std::function<bool(const RestoreEntryNote&, const ListNow&, RestoredItem&, RegValue&)>& entered)
 {
-    for (const RestoreEntryNote& note : EntryNotesInOrder(blocks)) {
+    // An entry that stays out moves the later ones of its list up a place: each goes back beside
+    // the names it stood between, not one place further on.
+    std::wstring lastList;
+    size_t missing = 0;
+    for (RestoreEntryNote note : EntryNotesInOrder(blocks)) {
+        if (_wcsicmp(note.listPath.c_str(), lastList.c_str()) != 0) {
+            lastList = note.listPath;
+            missing = 0;
+        }
+        note.index -= std::min(missing, note.index);
         RestoredItem item = RestoredItemOf(kind, note.listPath);
         item.entry = note.entry;
         ListNow list;
-        if (!OpenListForEntry(note, item, list, told))
+        if (!OpenListForEntry(note, item, list, told)) {
+            ++missing;
             continue;
+        }
         RegValue value;
         value.name = list.valueName;
         if (entered(note, list, item, value) && !SetAndCheck(list.key, value)) {
             item.outcome = Outcome::Failed;
             item.why = L"the list could not be written";
         }
+        if (item.outcome == Outcome::Failed || item.outcome == Outcome::Refused)
+            ++missing;
         told(item);
     }
 }

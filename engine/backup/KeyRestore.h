@@ -17,7 +17,8 @@ void RestoreKeyTrees(const RestoreBlock& block, const RestoreTold& told);
 
 // Where a list entry goes back: its list's key, opened, and the list as it is now. The driver
 // (or provider) it names must have its service key first: a list naming a missing driver stops
-// the device (a disk, a keyboard) at the next start. False, with `item` said, when it cannot go.
+// the device (a disk, a keyboard) at the next start, and a provider order would name a provider
+// that is not there. False, with `item` said, when it cannot go.
 struct ListNow
 {
     CRegKeyOwner key;
@@ -32,6 +33,7 @@ bool OpenListForEntry(const RestoreEntryNote& note, RestoredItem& item, ListNow&
 std::vector<RestoreEntryNote> EntryNotesInOrder(const std::vector<const RestoreBlock*>& blocks);
 // Puts the entry notes of `blocks` back one by one, in order: `entered` makes the list's new value
 // from the list as it is now (false, with `item` said, when the entry is back already or cannot
-// go); the value is written and read back, and each item told.
+// go); the value is written and read back, and each item told. An entry that stays out moves the
+// later ones of its list up a place, so that each goes back between the names it stood between.
 void RestoreListEntries(const std::vector<const RestoreBlock*>& blocks, const char* kind, const RestoreTold& told,
                         const std::function<bool(const RestoreEntryNote&, const ListNow&, RestoredItem&, RegValue&)>& entered);

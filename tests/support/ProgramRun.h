@@ -123,6 +123,31 @@ protected:
         return "<none>";
     }
     bool Exists(HKEY root, const std::string& key) { return KeyExists(root, key); }
+    // What the test's keys hold now, to be held again once a removal is given back.
+    std::string Held() const
+    {
+        std::string text;
+        for (const auto& key : keys)
+            text += TreeText(key.first, key.second);
+        return text;
+    }
+    // The removal contract: the newest backup given back with /restore brings back every finding
+    // it names ("restored"), and the test's keys hold again, name for name and byte for byte, what
+    // they held before the removal.
+    // `refused` names the list entries that are to stay out.
+    void ExpectGivenBack(const std::string& held, const std::vector<std::string>& refused = {})
+    {
+        const std::vector<std::string> backups = BackupsOf(report);
+        ASSERT_FALSE(backups.empty());
+        Json record;
+        EXPECT_EQ(RunAlone("\"/restore=" + backups.back() + "\"", &record), refused.empty() ? 0u : 1u) << Report();
+        EXPECT_FALSE(record["findings"].empty());
+        for (const Json& finding : record["findings"]) {
+            const bool out = std::find(refused.begin(), refused.end(), finding.value("entry", "")) != refused.end();
+            EXPECT_EQ(finding["status"], out ? "refused" : "restored") << finding.dump();
+        }
+        EXPECT_EQ(Held(), held);
+    }
     std::string Report() { return kt::ReadFileBytes(report); }
 
     static inline int counter = 0;

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "../../engine/registry/Constants.h"
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <functional>
 #include <sddl.h>
 #include <winternl.h>
@@ -236,6 +237,50 @@ std::vector<std::wstring> ExportSections(const char* root)
         sections.push_back(text.substr(at + 2, end == std::wstring::npos ? std::wstring::npos : end - at - 2));
     }
     return sections;
+}
+
+namespace {
+void AppendTree(HKEY key, const std::string& path, std::string& text)
+{
+    text += "[" + path + "]\n";
+    wchar_t name[16384];
+    std::vector<BYTE> data(1 << 16);
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 16384, size = static_cast<DWORD>(data.size()), type = 0;
+        if (RegEnumValueW(key, index, name, &length, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+            break;
+        char hex[4];
+        text += Utf8(std::wstring(name, length)) + " " + std::to_string(type) + " ";
+        for (DWORD i = 0; i < size; ++i) {
+            snprintf(hex, sizeof hex, "%02x", data[i]);
+            text += hex;
+        }
+        text += "\n";
+    }
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 16384;
+        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        HKEY subkey = nullptr;
+        if (RegOpenKeyExW(key, name, REG_OPTION_OPEN_LINK, KEY_READ, &subkey) != ERROR_SUCCESS) {
+            text += "[" + path + "\\" + Utf8(name) + "] unreadable\n";
+            continue;
+        }
+        AppendTree(subkey, path + "\\" + Utf8(name), text);
+        RegCloseKey(subkey);
+    }
+}
+}
+
+std::string TreeText(HKEY root, const std::string& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, Widen(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "[" + path + "] absent\n";
+    std::string text;
+    AppendTree(key, path, text);
+    RegCloseKey(key);
+    return text;
 }
 
 ScratchKey::ScratchKey(const char* prefix)

@@ -60,6 +60,10 @@ void DeleteTreeW(HKEY root, const std::wstring& path);
 
 // The registry editor's export of a whole root key (regedit /E), as its "[key]" sections.
 std::vector<std::wstring> ExportSections(const char* root);
+// A key's tree as text: each key's path, then its values' names, types and bytes in the
+// registry's order, its subkeys in theirs; "absent" for a key that is not there. Two trees
+// alike in every name, type and byte give the same text.
+std::string TreeText(HKEY root, const std::string& path);
 
 // A key of one test's own below HKEY_CURRENT_USER\Software, under a name that no other key of
 // the prefix contains; it goes with everything below it when the test ends, however it ends.
