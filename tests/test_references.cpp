@@ -322,6 +322,11 @@ TEST_F(ReferencesTest, OnlyTrueLeftoversAreFoundRemovedExactlyAndBroughtBack)
     EXPECT_EQ(Run("/hkey=HKLM /refs /json=-", &output), 0u);
     EXPECT_TRUE(ByReference(output).empty());
 
+    const auto held = [&] {
+        return kt::TreeText(HKEY_CURRENT_USER, kClasses) + kt::TreeText(HKEY_CURRENT_USER, kVersion + "Uninstall") +
+               kt::TreeText(HKEY_CURRENT_USER, kApproved);
+    };
+    const std::string before = held();
     EXPECT_EQ(Run("/hkey=HKCU /refs /del"), 0u);
     for (const std::string& gone : { kClasses + "CLSID\\" + Guid(1), kClasses + "CLSID\\" + Guid(2), kClasses + "TypeLib\\" + Guid(5),
                                      kClasses + "Interface\\" + Guid(6), kClasses + "AppID\\" + Guid(9),
@@ -337,6 +342,15 @@ TEST_F(ReferencesTest, OnlyTrueLeftoversAreFoundRemovedExactlyAndBroughtBack)
 
     const std::vector<std::string> backups = kt::BackupsOf(report);
     ASSERT_EQ(backups.size(), 1u);
+    // Given back by the kinds, byte for byte; and the backup is a file the registry tool takes.
+    output.clear();
+    EXPECT_EQ(kt::Run("\"" + kt::EnglishProgram() + "\" \"/silent=" + report + "\" \"/restore=" + backups[0] + "\" /json=-", &output),
+              0u);
+    const nlohmann::json restored = nlohmann::json::parse(output.substr(0, output.rfind("Velmora Klarner:")));
+    EXPECT_EQ(restored["findings"].size(), 8u) << restored.dump(1);
+    for (const auto& finding : restored["findings"])
+        EXPECT_EQ(finding["status"], "restored") << finding.dump();
+    EXPECT_EQ(held(), before);
     EXPECT_EQ(kt::Run("reg.exe import \"" + backups[0] + "\""), 0u);
     EXPECT_TRUE(Exists(kClasses + "CLSID\\" + Guid(1) + "\\InprocServer32"));
     EXPECT_TRUE(Exists(kClasses + "TypeLib\\" + Guid(5) + "\\1.0\\0\\win64"));

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "../../engine/registry/Constants.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <sddl.h>
@@ -245,18 +246,24 @@ void AppendTree(HKEY key, const std::string& path, std::string& text)
     text += "[" + path + "]\n";
     wchar_t name[16384];
     std::vector<BYTE> data(1 << 16);
+    // By name: a value's place among its key's values means nothing to Windows, and one put back
+    // comes last.
+    std::vector<std::string> values;
     for (DWORD index = 0;; ++index) {
         DWORD length = 16384, size = static_cast<DWORD>(data.size()), type = 0;
         if (RegEnumValueW(key, index, name, &length, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
             break;
         char hex[4];
-        text += Utf8(std::wstring(name, length)) + " " + std::to_string(type) + " ";
+        std::string line = Utf8(std::wstring(name, length)) + " " + std::to_string(type) + " ";
         for (DWORD i = 0; i < size; ++i) {
             snprintf(hex, sizeof hex, "%02x", data[i]);
-            text += hex;
+            line += hex;
         }
-        text += "\n";
+        values.push_back(line + "\n");
     }
+    std::sort(values.begin(), values.end());
+    for (const std::string& value : values)
+        text += value;
     for (DWORD index = 0;; ++index) {
         DWORD length = 16384;
         if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)

@@ -60,8 +60,8 @@ void DeleteTreeW(HKEY root, const std::wstring& path);
 
 // The registry editor's export of a whole root key (regedit /E), as its "[key]" sections.
 std::vector<std::wstring> ExportSections(const char* root);
-// A key's tree as text: each key's path, then its values' names, types and bytes in the
-// registry's order, its subkeys in theirs; "absent" for a key that is not there. Two trees
+// A key's tree as text: each key's path, then its values' names, types and bytes by name, its
+// subkeys in the registry's order; "absent" for a key that is not there. Two trees
 // alike in every name, type and byte give the same text.
 std::string TreeText(HKEY root, const std::string& path);
 
