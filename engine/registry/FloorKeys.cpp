@@ -158,7 +158,7 @@ bool IsProtectedPath(const std::wstring& fullPath)
     return lower.find(kProtectedMonitoring) != std::wstring::npos || lower.find(kProtectedLegacy) != std::wstring::npos;
 }
 
-BOOL IsFloorKey(const wchar_t* fullPath)
+bool IsFloorKey(const wchar_t* fullPath)
 {
     static const std::vector<Names> table = ExpandedTable();
     const Names names = SplitLowered(fullPath);
@@ -170,9 +170,9 @@ BOOL IsFloorKey(const wchar_t* fullPath)
         for (size_t i = 0; matches && i < names.size(); ++i)
             matches = NameMatches(names[i].c_str(), entry[i].c_str());
         if (matches)
-            return TRUE;
+            return true;
     }
-    return FALSE;
+    return false;
 }
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 // `fullPath` begins with the root key's full name; letter case does not matter.
-BOOL IsFloorKey(const wchar_t* fullPath);
+bool IsFloorKey(const wchar_t* fullPath);
 // Beyond the floor, the protected areas: a key whose full path holds "legacy" or "security
 // center\monitoring" (any letter case) is never recorded, and never read for data either.
 bool IsProtectedPath(const std::wstring& fullPath);

@@ -16,14 +16,14 @@ struct KeyTree
 };
 
 // Reads the tree of the key at `path` below `root` (kDeletePathChars at most, a trailing
-// backslash dropped). FALSE unless all of it could be read and written in the backup's format:
+// backslash dropped). false unless all of it could be read and written in the backup's format:
 // a value or subkey that cannot be read, a name the format cannot carry, a link with subkeys, a
 // subkey path longer than the working buffer.
-BOOL ReadKeyTree(HKEY root, const std::wstring& path, KeyTree& tree);
+bool ReadKeyTree(HKEY root, const std::wstring& path, KeyTree& tree);
 // Deletes the keys that were read, children before their parents. A subkey added meanwhile makes
 // its parent's deletion fail, and the removal with it.
-BOOL DeleteKeyTreeKeys(KeyTree& tree);
+bool DeleteKeyTreeKeys(KeyTree& tree);
 
 // One value as the backup holds it: its key's section with that value's line only.
-BOOL ValueSection(const std::wstring& fullKey, const std::wstring& valueName, DWORD type, const std::vector<BYTE>& data,
+bool ValueSection(const std::wstring& fullKey, const std::wstring& valueName, DWORD type, const std::vector<BYTE>& data,
                   std::wstring& text);

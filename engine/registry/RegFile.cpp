@@ -62,23 +62,23 @@ void AppendHex(std::wstring& out, size_t lineLength, const BYTE* data, DWORD siz
 }
 }
 
-BOOL AppendRegSection(std::wstring& out, const std::wstring& shownPath)
+bool AppendRegSection(std::wstring& out, const std::wstring& shownPath)
 {
     // Another installation's keys by their loaded names: a restore finds them there.
     const std::wstring fullPath = LoadedFullPath(shownPath);
     if (!Writable(fullPath.c_str(), fullPath.size()))
-        return FALSE;
+        return false;
     out += L'[';
     out += fullPath;
     out += L"]\r\n";
-    return TRUE;
+    return true;
 }
 
-BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, DWORD type, const BYTE* data,
+bool AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, DWORD type, const BYTE* data,
                     DWORD size)
 {
     if (!Writable(name, nameLength))
-        return FALSE;
+        return false;
     const size_t lineStart = out.size();
     if (nameLength == 0) {
         out += L'@';
@@ -92,7 +92,7 @@ BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, D
         out += L'"';
         AppendEscaped(out, reinterpret_cast<const wchar_t*>(data), size / sizeof(wchar_t) - 1);
         out += L"\"\r\n";
-        return TRUE;
+        return true;
     }
     if (type == REG_DWORD && size == sizeof(DWORD)) {
         wchar_t text[16];
@@ -101,7 +101,7 @@ BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, D
         swprintf(text, 16, L"dword:%08lx", static_cast<unsigned long>(value));
         out += text;
         out += L"\r\n";
-        return TRUE;
+        return true;
     }
     wchar_t prefix[24];
     if (type == REG_BINARY)
@@ -111,17 +111,17 @@ BOOL AppendRegValue(std::wstring& out, const wchar_t* name, size_t nameLength, D
     out += prefix;
     AppendHex(out, out.size() - lineStart, data, size);
     out += L"\r\n";
-    return TRUE;
+    return true;
 }
 
-BOOL AppendRegComment(std::wstring& out, const std::wstring& text)
+bool AppendRegComment(std::wstring& out, const std::wstring& text)
 {
     if (!Writable(text.c_str(), text.size()))
-        return FALSE;
+        return false;
     out += L"; ";
     out += text;
     out += L"\r\n";
-    return TRUE;
+    return true;
 }
 
 namespace {
@@ -131,7 +131,7 @@ const wchar_t kAt[] = L" at ";
 const wchar_t kFrom[] = L" from HKEY_";
 }
 
-BOOL AppendKindNote(std::wstring& out, const char* kind, const std::wstring& path)
+bool AppendKindNote(std::wstring& out, const char* kind, const std::wstring& path)
 {
     // Another installation's keys by their loaded names, as their sections name them.
     const std::wstring named = path.compare(0, 5, L"HKEY_") == 0 ? LoadedFullPath(path) : path;
@@ -151,12 +151,12 @@ bool SplitKindNote(const std::wstring& comment, std::wstring& kind, std::wstring
     return !path.empty();
 }
 
-BOOL AppendInstallationNote(std::wstring& out, const std::wstring& identity)
+bool AppendInstallationNote(std::wstring& out, const std::wstring& identity)
 {
     return AppendRegComment(out, kInstallationNote + identity);
 }
 
-BOOL AppendFilesNote(std::wstring& out)
+bool AppendFilesNote(std::wstring& out)
 {
     return AppendRegComment(out, kFilesNote);
 }
@@ -174,7 +174,7 @@ bool IsFilesNote(const std::wstring& comment)
     return comment == kFilesNote;
 }
 
-BOOL AppendRemovedEntryNote(std::wstring& out, const std::wstring& entry, size_t index, const std::wstring& listPath)
+bool AppendRemovedEntryNote(std::wstring& out, const std::wstring& entry, size_t index, const std::wstring& listPath)
 {
     return AppendRegComment(out, kRemovedEntry + entry + kAt + std::to_wstring(index) + L" from " + LoadedFullPath(listPath));
 }
@@ -197,16 +197,16 @@ bool SplitRemovedEntryNote(const std::wstring& text, std::wstring& entry, size_t
     return !entry.empty();
 }
 
-BOOL AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const std::wstring& target)
+bool AppendRegLinkComment(std::wstring& out, const std::wstring& fullPath, const std::wstring& target)
 {
     std::wstring shown = target;
     while (!shown.empty() && shown.back() == L'\0')
         shown.pop_back();
     if (!AppendRegComment(out, L"registry link " + LoadedFullPath(fullPath) + L" -> " + shown +
                                    L" (a link is not exported; it was removed as the link, its target stays)"))
-        return FALSE;
+        return false;
     out += L"\r\n";
-    return TRUE;
+    return true;
 }
 
 

@@ -179,7 +179,7 @@ std::wstring KernelName(HKEY key)
 }
 }
 
-BOOL IsRegistryLink(HKEY base, const wchar_t* path, HKEY opened)
+bool IsRegistryLink(HKEY base, const wchar_t* path, HKEY opened)
 {
     CRegKeyOwner followed;
     std::wstring mapped = path ? path : L"";

@@ -17,14 +17,14 @@ typedef CResourceOwner<RegKeyTraits> CRegKeyOwner;
 
 // One value's type and bytes, whatever their size (a value that grows meanwhile is read again).
 LONG ReadValueBytes(HKEY key, const wchar_t* name, DWORD& type, std::vector<BYTE>& bytes);
-// A string value (REG_SZ or REG_EXPAND_SZ, not expanded) up to its first NUL; FALSE when there is
+// A string value (REG_SZ or REG_EXPAND_SZ, not expanded) up to its first NUL; false when there is
 // none of these types, or it is empty.
 bool ReadStringValue(HKEY key, const wchar_t* name, std::wstring& text);
 // Every value of an open key in the registry's order: its name, type and bytes.
 void ForEachValue(HKEY key, const std::function<void(const std::wstring&, DWORD, const std::vector<BYTE>&)>& visit);
 // The names of an open key's subkeys that open as themselves, in the registry's order.
 std::vector<std::wstring> SubkeyNames(HKEY key);
-// A DWORD value; FALSE when there is none of that type.
+// A DWORD value; false when there is none of that type.
 bool ReadDwordValue(HKEY key, const wchar_t* name, DWORD& value);
 // The path with its empty names dropped ("a\\\\b\\" is "a\\b"), as the registry opens it.
 std::wstring WithoutEmptyNames(const wchar_t* path);
@@ -38,7 +38,7 @@ LONG OpenKeyExact(HKEY root, const wchar_t* path, REGSAM access, CRegKeyOwner& k
 // key, never by a value that merely carries a link's value name. Opening the same path the
 // ordinary way then leads to another key; a link whose target is gone is told by its target
 // value of type REG_LINK.
-BOOL IsRegistryLink(HKEY base, const wchar_t* path, HKEY opened);
+bool IsRegistryLink(HKEY base, const wchar_t* path, HKEY opened);
 // Deletes the opened key itself (it must have no subkeys left); a link goes as the link and
 // its target stays. A key deleted meanwhile by someone else counts as deleted.
 LONG DeleteOpenedKey(HKEY key);
