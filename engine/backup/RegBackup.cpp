@@ -27,12 +27,12 @@ std::wstring CRegBackup::NameFor(const std::wstring& reportPath, const SYSTEMTIM
     return name + L".reg";
 }
 
-BOOL CRegBackup::Create()
+bool CRegBackup::Create()
 {
     if (m_file)
-        return TRUE;
+        return true;
     if (m_failed || m_reportPath.empty())
-        return FALSE;
+        return false;
     SYSTEMTIME now;
     ::GetLocalTime(&now);
     // An earlier backup is never overwritten: the next free name is taken instead.
@@ -56,29 +56,29 @@ BOOL CRegBackup::Create()
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
             break;
     }
-    m_failed = TRUE;
-    return FALSE;
+    m_failed = true;
+    return false;
 }
 
-BOOL CRegBackup::Write(const std::wstring& text)
+bool CRegBackup::Write(const std::wstring& text)
 {
     const DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
     DWORD written = 0;
     if (!::WriteFile(m_file, text.data(), size, &written, nullptr) || written != size || !::FlushFileBuffers(m_file)) {
-        m_failed = TRUE;
-        return FALSE;
+        m_failed = true;
+        return false;
     }
-    return TRUE;
+    return true;
 }
 
-BOOL CRegBackup::AppendOnce(const std::wstring& id, const std::wstring& sections)
+bool CRegBackup::AppendOnce(const std::wstring& id, const std::wstring& sections)
 {
     if (m_held.count(id))
         return m_findingNote.empty() ? !m_failed : Append(std::wstring());
     if (!Append(sections))
-        return FALSE;
+        return false;
     m_held.insert(id);
-    return TRUE;
+    return true;
 }
 
 void CRegBackup::BeginFinding(const char* kind, const std::wstring& path)
@@ -88,10 +88,10 @@ void CRegBackup::BeginFinding(const char* kind, const std::wstring& path)
         m_findingNote.clear();
 }
 
-BOOL CRegBackup::Append(const std::wstring& sections)
+bool CRegBackup::Append(const std::wstring& sections)
 {
     if (!Create() || m_failed)
-        return FALSE;
+        return false;
     if (!m_findingNote.empty()) {
         const std::wstring note = m_findingNote;
         m_findingNote.clear();
@@ -121,23 +121,23 @@ std::wstring CRegBackup::FileCopyPath(const std::wstring& originalPath) const
     return FilesFolder() + L"\\" + below;
 }
 
-BOOL CRegBackup::MakeFilesFolder()
+bool CRegBackup::MakeFilesFolder()
 {
     if (m_filesFolderMade)
-        return TRUE;
+        return true;
     if (!Create() || m_failed)
-        return FALSE;
+        return false;
     // A folder of its own, made now with its own access list; one that exists already was made by
     // somebody else, who could have planted anything in it.
     CAdminOnly adminOnly;
     if (!adminOnly.Attributes() || !::CreateDirectoryW(LongPath(FilesFolder()).c_str(), adminOnly.Attributes()))
-        return FALSE;
+        return false;
     // The backup says that it has files: a restore without them has not given everything back.
     std::wstring note;
     if (!AppendFilesNote(note) || !Write(note + L"\r\n"))
-        return FALSE;
+        return false;
     m_filesFolderMade = true;
-    return TRUE;
+    return true;
 }
 
 void CRegBackup::MakeFolders(const std::wstring& path)
@@ -150,43 +150,43 @@ void CRegBackup::MakeFolders(const std::wstring& path)
     m_madeFolders.insert(folder);
 }
 
-BOOL CRegBackup::Note(const ManifestEntry& entry)
+bool CRegBackup::Note(const ManifestEntry& entry)
 {
     if (!Create() || m_failed)
-        return FALSE;
+        return false;
     if (!m_manifest) {
         CAdminOnly adminOnly;
         if (!MakeFilesFolder() || !adminOnly.Attributes())
-            return FALSE;
+            return false;
         m_manifest.Reset(::CreateFileW(LongPath(ManifestOf(m_path)).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
                                        adminOnly.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!m_manifest)
-            return FALSE;
+            return false;
     }
     const std::string line = ManifestLine(entry) + "\n";
     DWORD written = 0;
     return ::WriteFile(m_manifest, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) && written == line.size();
 }
 
-BOOL CRegBackup::FlushManifest()
+bool CRegBackup::FlushManifest()
 {
     return m_manifest && ::FlushFileBuffers(m_manifest);
 }
 
-BOOL CRegBackup::AppendFile(const std::wstring& originalPath, const std::vector<BYTE>& bytes)
+bool CRegBackup::AppendFile(const std::wstring& originalPath, const std::vector<BYTE>& bytes)
 {
     if (!Create() || m_failed)
-        return FALSE;
+        return false;
     const std::wstring copy = FileCopyPath(originalPath);
     // Every folder on the way, then a new file: an earlier copy is never overwritten.
     if (!MakeFilesFolder())
-        return FALSE;
+        return false;
     MakeFolders(copy);
     CHandle file(::CreateFileW(LongPath(copy).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     if (!file || !::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size() || !::FlushFileBuffers(file))
-        return FALSE;
+        return false;
     CSha256 hash;
     ManifestEntry entry;
     entry.path = originalPath;
@@ -230,10 +230,10 @@ int CoresToUse(size_t work)
 }
 }
 
-BOOL CRegBackup::BackUpFiles(std::vector<FileToBackUp>& files)
+bool CRegBackup::BackUpFiles(std::vector<FileToBackUp>& files)
 {
     if (!MakeFilesFolder())
-        return FALSE;
+        return false;
     std::vector<ManifestEntry> entries(files.size());
     for (size_t at = 0; at < files.size(); ++at) {
         entries[at].path = files[at].item->path;
@@ -257,36 +257,36 @@ BOOL CRegBackup::BackUpFiles(std::vector<FileToBackUp>& files)
     for (std::thread& worker : workers)
         worker.join();
     if (failed)
-        return FALSE;
+        return false;
     for (size_t at = 0; at < files.size(); ++at) {
         ++(files[at].linked ? m_linked : m_copied);
         entries[at].sha256 = files[at].sha256;
         entries[at].size = files[at].size;
         if (!Note(entries[at]))
-            return FALSE;
+            return false;
     }
-    return TRUE;
+    return true;
 }
 
-BOOL CRegBackup::UnlinkCopy(FileToBackUp& file)
+bool CRegBackup::UnlinkCopy(FileToBackUp& file)
 {
     if (!file.linked)
-        return TRUE;
+        return true;
     const std::wstring temporary = file.copy + L".copy";
     unsigned long long size = 0;
     std::string sha256;
     if (!CopyAndHashFrom(file.handle, temporary, size, sha256) || sha256 != file.sha256) {
         ::DeleteFileW(LongPath(temporary).c_str());
-        return FALSE;
+        return false;
     }
     if (!::MoveFileExW(LongPath(temporary).c_str(), LongPath(file.copy).c_str(), MOVEFILE_REPLACE_EXISTING)) {
         ::DeleteFileW(LongPath(temporary).c_str());
-        return FALSE;
+        return false;
     }
     file.linked = false;
     --m_linked;
     ++m_copied;
-    return TRUE;
+    return true;
 }
 
 void CRegBackup::SealCopy(const FileToBackUp& file)

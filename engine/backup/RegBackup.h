@@ -39,20 +39,20 @@ public:
     // Appends one finding's sections and makes sure they are on disk. FALSE when they could
     // not be written whole; after a failed write every later call fails too, so that the file
     // never holds a finding after a broken one.
-    BOOL Append(const std::wstring& sections);
+    bool Append(const std::wstring& sections);
     // The same, only the first time for `id` in this backup: a value several findings change
     // is kept as it was before the first of them.
-    BOOL AppendOnce(const std::wstring& id, const std::wstring& sections);
+    bool AppendOnce(const std::wstring& id, const std::wstring& sections);
     // A copy of a file that a finding's removal takes with it, in the backup's files folder
     // ("<backup without .reg>-files\<drive>\<path below the drive>"), noted in its manifest;
     // FALSE when it could not be written whole (the finding then stays).
-    BOOL AppendFile(const std::wstring& originalPath, const std::vector<BYTE>& bytes);
+    bool AppendFile(const std::wstring& originalPath, const std::vector<BYTE>& bytes);
     // Files from their handles, read and hashed on one thread per core; the manifest's lines in
     // the order given. FALSE when one of them could not be backed up whole.
-    BOOL BackUpFiles(std::vector<FileToBackUp>& files);
+    bool BackUpFiles(std::vector<FileToBackUp>& files);
     // Makes a linked copy a copy of its own: the file is about to wait for a restart, and its
     // holder may change it meanwhile. FALSE when its content is no longer what was backed up.
-    BOOL UnlinkCopy(FileToBackUp& file);
+    bool UnlinkCopy(FileToBackUp& file);
     // Gives a linked copy whose file's own name is gone the backup's access list (it still had the
     // access list of the place it was removed from).
     void SealCopy(const FileToBackUp& file);
@@ -62,8 +62,8 @@ public:
     // A line of the manifest ("manifest.jsonl" in the files folder: one JSON object per file,
     // folder and link a removal took, and per deletion left to the next restart); FALSE when it
     // could not be written whole. It is on disk after the next FlushManifest.
-    BOOL Note(const ManifestEntry& entry);
-    BOOL FlushManifest();
+    bool Note(const ManifestEntry& entry);
+    bool FlushManifest();
     // The files folder, and where a backup's manifest lies.
     std::wstring FilesFolder() const;
     static std::wstring ManifestOf(const std::wstring& backupPath);
@@ -79,10 +79,10 @@ public:
     static std::wstring NameFor(const std::wstring& reportPath, const SYSTEMTIME& time, int attempt);
 
 private:
-    BOOL Create();
+    bool Create();
     // Makes the files folder with its own access list, once; FALSE when it exists already.
-    BOOL MakeFilesFolder();
-    BOOL Write(const std::wstring& text);
+    bool MakeFilesFolder();
+    bool Write(const std::wstring& text);
     // Makes the folders on the way to a file's copy.
     void MakeFolders(const std::wstring& path);
 
@@ -90,7 +90,7 @@ private:
     std::wstring m_path;
     CHandle m_file;
     CHandle m_manifest;
-    BOOL m_failed = FALSE;
+    bool m_failed = false;
     std::set<std::wstring> m_held;
     std::set<std::wstring> m_madeFolders;
     bool m_filesFolderMade = false;

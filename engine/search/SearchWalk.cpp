@@ -49,7 +49,7 @@ int CSearchWalk::DefaultThreadCount()
     return cores > static_cast<DWORD>(kMaxSearchThreads) ? kMaxSearchThreads : static_cast<int>(cores);
 }
 
-BOOL CSearchWalk::StopRequested() const
+bool CSearchWalk::StopRequested() const
 {
     // Written by the window's thread: read afresh every time.
     return m_failed || (m_stopFlag && SharedRead(m_stopFlag) != 0);
@@ -61,7 +61,7 @@ void CSearchWalk::CountKey()
         ::InterlockedIncrement(m_keysSearched);
 }
 
-BOOL CSearchWalk::Matches(const std::wstring& lowerName) const
+bool CSearchWalk::Matches(const std::wstring& lowerName) const
 {
     return MatchingKeyword(lowerName, m_keywords).empty() ? FALSE : TRUE;
 }
@@ -327,7 +327,7 @@ void CSearchWalk::FinishFrame(Worker& self)
     self.out->push_back(std::move(piece));
 }
 
-BOOL CSearchWalk::AllOpened(const std::vector<Range*>& ranges)
+bool CSearchWalk::AllOpened(const std::vector<Range*>& ranges)
 {
     for (const Range* range : ranges)
         if (!range->allOpened || !AllOpened(range->taken))

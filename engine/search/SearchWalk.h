@@ -64,20 +64,20 @@ private:
     // Records the first failure of any thread; every thread then ends its walk.
     void Fail(std::exception_ptr failure);
     void WalkStack(Worker& self);
-    BOOL StealInto(Worker& thief);
-    BOOL StealFrom(Worker& victim, Worker& thief);
+    bool StealInto(Worker& thief);
+    bool StealFrom(Worker& victim, Worker& thief);
     // Searches subkey `index` of the key `parent` holds: judges its name, opens it as itself
     // and puts it on the stack to be walked; `endLoop` when the parent's loop is over.
     void SearchKey(Worker& self, Frame& parent, DWORD index, BOOL& endLoop);
     void FinishFrame(Worker& self);
-    BOOL Matches(const std::wstring& lowerName) const;
+    bool Matches(const std::wstring& lowerName) const;
     // A subkey `name` of the key at `parentPath` that could not be opened (null `name`: that
     // key itself, a root); `inMatch` when it or a key above it matches.
     void ReportUnopened(Worker& self, const std::wstring& parentPath, const wchar_t* name, size_t length,
                         BOOL inMatch);
-    BOOL StopRequested() const;
+    bool StopRequested() const;
     void CountKey();
-    static BOOL AllOpened(const std::vector<Range*>& ranges);
+    static bool AllOpened(const std::vector<Range*>& ranges);
     void Join(const std::vector<Piece>& pieces, WalkResult& result) const;
 
     const std::vector<std::wstring>& m_keywords;

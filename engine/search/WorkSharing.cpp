@@ -2,7 +2,7 @@
 // the deepest key another thread still walks.
 #include "SearchWalk.h"
 
-BOOL CSearchWalk::StealInto(Worker& thief)
+bool CSearchWalk::StealInto(Worker& thief)
 {
     for (size_t step = 1; step < m_workers.size(); ++step) {
         Worker& victim = *m_workers[(thief.index + step) % m_workers.size()];
@@ -10,12 +10,12 @@ BOOL CSearchWalk::StealInto(Worker& thief)
             continue;
         WalkStack(thief);
         --m_openRanges;
-        return TRUE;
+        return true;
     }
-    return FALSE;
+    return false;
 }
 
-BOOL CSearchWalk::StealFrom(Worker& victim, Worker& thief)
+bool CSearchWalk::StealFrom(Worker& victim, Worker& thief)
 {
     std::unique_ptr<Frame> bottom;
     {
@@ -61,9 +61,9 @@ BOOL CSearchWalk::StealFrom(Worker& victim, Worker& thief)
         }
     }
     if (!bottom)
-        return FALSE;
+        return false;
     thief.out = &bottom->range->pieces;
     std::lock_guard<std::mutex> hold(thief.lock);
     thief.frames.push_back(std::move(bottom));
-    return TRUE;
+    return true;
 }

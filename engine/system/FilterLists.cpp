@@ -179,7 +179,7 @@ std::wstring FilterEntryPath(const std::wstring& key, const wchar_t* valueName, 
     return key + L"\\" + valueName + kEntrySeparator + entry;
 }
 
-BOOL SplitFilterEntryPath(const std::wstring& path, std::wstring& key, std::wstring& valueName, std::wstring& entry)
+bool SplitFilterEntryPath(const std::wstring& path, std::wstring& key, std::wstring& valueName, std::wstring& entry)
 {
     // The first place where a list's value name follows a key: the names of the keys that hold
     // lists (class GUIDs, device and instance ids) never look like one.

@@ -75,4 +75,4 @@ std::vector<BYTE> WithoutEntry(const std::vector<BYTE>& data, DWORD type, const 
 // "...\Control\Class\{4D36E967-E325-11CE-BFC1-08002BE10318}\UpperFilters: vmfilter".
 std::wstring FilterEntryPath(const std::wstring& key, const wchar_t* valueName, const std::wstring& entry);
 // The parts of such a path (with or without the root key's name in front); FALSE when it is none.
-BOOL SplitFilterEntryPath(const std::wstring& path, std::wstring& key, std::wstring& valueName, std::wstring& entry);
+bool SplitFilterEntryPath(const std::wstring& path, std::wstring& key, std::wstring& valueName, std::wstring& entry);

@@ -90,7 +90,7 @@ ServiceRemoval StopAndDeleteService(SC_HANDLE service, DWORD stopWaitMs, BOOL& s
     return kServiceDeleted;
 }
 
-BOOL WaitUntilKeyGone(HKEY root, const std::wstring& path, DWORD waitMs)
+bool WaitUntilKeyGone(HKEY root, const std::wstring& path, DWORD waitMs)
 {
     const std::wstring parentPath = path.substr(0, path.rfind(L'\\'));
     CRegKeyOwner parent;
@@ -116,7 +116,7 @@ BOOL WaitUntilKeyGone(HKEY root, const std::wstring& path, DWORD waitMs)
     }
 }
 
-BOOL SplitServiceKeyPath(const std::wstring& path, std::wstring& controlSet, std::wstring& name)
+bool SplitServiceKeyPath(const std::wstring& path, std::wstring& controlSet, std::wstring& name)
 {
     const std::vector<std::wstring> names = Names(path);
     if (names.size() != 4 || !SameName(names[0], L"SYSTEM") || !SameName(names[2], L"Services") || names[3].empty())
@@ -128,7 +128,7 @@ BOOL SplitServiceKeyPath(const std::wstring& path, std::wstring& controlSet, std
     return TRUE;
 }
 
-BOOL IsCurrentControlSet(const std::wstring& controlSet)
+bool IsCurrentControlSet(const std::wstring& controlSet)
 {
     // Another installation's control sets are no running system's: its services are keys.
     if (OfflineActive())

@@ -41,12 +41,12 @@ ServiceRemoval StopAndDeleteService(SC_HANDLE service, DWORD stopWaitMs, BOOL& s
 bool ServiceCannotStop(const std::wstring& name);
 // Waits at most `waitMs` for the key at `path` below `root` to be gone, on the registry's word
 // that something below its parent changed; whether it is gone.
-BOOL WaitUntilKeyGone(HKEY root, const std::wstring& path, DWORD waitMs);
+bool WaitUntilKeyGone(HKEY root, const std::wstring& path, DWORD waitMs);
 
 // A service key's path below HKEY_LOCAL_MACHINE ("SYSTEM\<control set>\Services\<name>", any
 // control set): the control set and the service's name; FALSE for any other path.
-BOOL SplitServiceKeyPath(const std::wstring& path, std::wstring& controlSet, std::wstring& name);
+bool SplitServiceKeyPath(const std::wstring& path, std::wstring& controlSet, std::wstring& name);
 // Whether `controlSet` ("SYSTEM\CurrentControlSet" or "SYSTEM\ControlSetNNN") is the one the
 // running system uses, the only one the service manager keeps; never while another installation
 // is open (Offline.h).
-BOOL IsCurrentControlSet(const std::wstring& controlSet);
+bool IsCurrentControlSet(const std::wstring& controlSet);
