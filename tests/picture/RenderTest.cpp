@@ -21,6 +21,13 @@ protected:
         picture.Clear();
         DestroyWindow(host);
     }
+    // Two 8x8 frames, red and then green, each shown for `delay` hundredths of a second.
+    static std::string RedThenGreen(int delay)
+    {
+        GifBuilder gif(8, 8, { kRed, kGreen });
+        gif.Control(delay, 1).Image(0, 0, 8, 8, 0).Control(delay, 1).Image(0, 0, 8, 8, 1);
+        return gif.Finish();
+    }
     // Handles this thread's messages (the control paints on it) until the control's pixel on
     // the screen is `color`.
     bool PaintsUntil(int x, int y, COLORREF color)
@@ -160,9 +167,7 @@ TEST_F(RenderTest, VisibleRectangleIsPaintedAtTheTopLeftCorner)
 
 TEST_F(RenderTest, StopDuringALongFrameReturnsPromptly)
 {
-    GifBuilder gif(8, 8, { kRed, kGreen });
-    gif.Control(65535, 1).Image(0, 0, 8, 8, 0).Control(65535, 1).Image(0, 0, 8, 8, 1);
-    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    ASSERT_TRUE(LoadBytes(picture, RedThenGreen(65535)));
     picture.Show();
     ASSERT_TRUE(WaitForPixel(4, 4, kRedRef, 3000));
     DWORD start = GetTickCount();
@@ -191,9 +196,7 @@ TEST_F(RenderTest, StopThenShowResumesAtTheSameFrame)
 
 TEST_F(RenderTest, ShowWhilePlayingKeepsTheOneThread)
 {
-    GifBuilder gif(8, 8, { kRed, kGreen });
-    gif.Control(10, 1).Image(0, 0, 8, 8, 0).Control(10, 1).Image(0, 0, 8, 8, 1);
-    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    ASSERT_TRUE(LoadBytes(picture, RedThenGreen(10)));
     picture.Show();
     HANDLE thread = picture.m_thread.Get();
     ASSERT_NE(thread, nullptr);
@@ -203,9 +206,7 @@ TEST_F(RenderTest, ShowWhilePlayingKeepsTheOneThread)
 
 TEST_F(RenderTest, LoadWhilePlayingStopsTheThreadFirst)
 {
-    GifBuilder gif(8, 8, { kRed, kGreen });
-    gif.Control(5, 1).Image(0, 0, 8, 8, 0).Control(5, 1).Image(0, 0, 8, 8, 1);
-    std::string bytes = gif.Finish();
+    const std::string bytes = RedThenGreen(5);
     ASSERT_TRUE(LoadBytes(picture, bytes));
     picture.Show();
     ASSERT_TRUE(WaitForPixel(4, 4, kGreenRef, 3000));
@@ -219,9 +220,7 @@ TEST_F(RenderTest, LoadWhilePlayingStopsTheThreadFirst)
 
 TEST_F(RenderTest, StopStillWorksWithoutTheStopEvent)
 {
-    GifBuilder gif(8, 8, { kRed, kGreen });
-    gif.Control(65535, 1).Image(0, 0, 8, 8, 0).Control(65535, 1).Image(0, 0, 8, 8, 1);
-    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    ASSERT_TRUE(LoadBytes(picture, RedThenGreen(65535)));
     picture.m_exitEvent.Close();  // as when creating it failed
     picture.Show();
     ASSERT_TRUE(WaitForPixel(4, 4, kRedRef, 3000));
@@ -233,9 +232,7 @@ TEST_F(RenderTest, StopStillWorksWithoutTheStopEvent)
 
 TEST_F(RenderTest, DestroyingTheWindowStopsTheAnimation)
 {
-    GifBuilder gif(8, 8, { kRed, kGreen });
-    gif.Control(5, 1).Image(0, 0, 8, 8, 0).Control(5, 1).Image(0, 0, 8, 8, 1);
-    ASSERT_TRUE(LoadBytes(picture, gif.Finish()));
+    ASSERT_TRUE(LoadBytes(picture, RedThenGreen(5)));
     picture.Show();
     ASSERT_TRUE(WaitForPixel(4, 4, kGreenRef, 3000));
     DestroyWindow(host);
